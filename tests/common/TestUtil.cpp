@@ -1,0 +1,96 @@
+#include "TestUtil.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testutil {
+
+TempDir::TempDir()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "mttest-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Tests may leave read-only directories behind.
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    for (auto& e : std::filesystem::recursive_directory_iterator(
+             m_path, std::filesystem::directory_options::skip_permission_denied, ec))
+        if (e.is_directory(ec))
+            std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+bool Exists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+std::string BinPath(const std::string& name) { return std::string(MT_BIN_DIR) + "/" + name; }
+
+RunResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+              const std::string& input, int iTimeoutMs)
+{
+    RunResult r;
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const std::string& kv : env) {
+        auto eq = kv.find('=');
+        QString k = QString::fromStdString(kv.substr(0, eq));
+        std::string v = kv.substr(eq + 1);
+        if (v.empty())
+            e.remove(k);
+        else
+            e.insert(k, QString::fromStdString(v));
+    }
+    p.setProcessEnvironment(e);
+    QStringList args;
+    for (std::size_t i = 1; i < argv.size(); ++i)
+        args << QString::fromStdString(argv[i]);
+    p.start(QString::fromStdString(argv[0]), args);
+    if (!p.waitForStarted(-1))
+        return r;
+    if (!input.empty())
+        p.write(input.data(), static_cast<qint64>(input.size()));
+    p.closeWriteChannel();
+    if (!p.waitForFinished(iTimeoutMs)) {
+        p.kill();
+        p.waitForFinished(-1);
+        return r;
+    }
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    r.iExit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return r;
+}
+
+} // namespace testutil

@@ -57,7 +57,7 @@ bool Exists(const std::string& path)
 
 std::string BinPath(const std::string& name) { return std::string(MT_BIN_DIR) + "/" + name; }
 
-RunResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
               const std::string& input, int iTimeoutMs)
 {
     RunResult r;

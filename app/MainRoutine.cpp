@@ -2,6 +2,7 @@
 
 #include "core/Services.h"
 #include "core/TnIni.h"
+#include "session/Newsgroups.h"
 #include "framework/Files.h"
 #include "framework/MessageBox.h"
 #include "framework/Registry.h"
@@ -65,7 +66,10 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir)
     }
     pWait.reset();
 
-    // The newsgroup list (TOLVAN.NWS) and the main window come here; the main
+    auto pNewsgroups = std::make_unique<Newsgroups>(pStartup->m_szNwsFile);
+    g_pNewsgroups = pNewsgroups.get();
+
+    // The main window comes here; the main
     // window's construction finishes the start-up (splash, Autorun, the
     // server setup on the first start) and the message loop runs until it
     // closes.
@@ -79,6 +83,16 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir)
     // Shutdown, in order: newsgroup list (writes its file), start-up object
     // (empties and removes the work directories), main window, settings.
     StatusLine("Saving newsgroups file . . .");
+    bool bNwsSaved = pNewsgroups->Save();
+    std::string nwsError = pNewsgroups->LastError();
+    g_pNewsgroups = nullptr;
+    pNewsgroups.reset();
+    if (!bNwsSaved) {
+        // The groups and their pointers would otherwise be lost unnoticed.
+        Error("Mail Tolvan could not save the newsgroups file " + pStartup->m_szNwsFile + ": " +
+              nwsError + ".");
+        iExit = 1;
+    }
     g_pStartup = nullptr;
     pStartup.reset();
     g_pIni = nullptr;

@@ -1,0 +1,345 @@
+#include "packet/PacketSave.h"
+
+#include "core/Services.h"
+#include "core/Startup.h"
+#include "core/Strings.h"
+#include "core/TnIni.h"
+#include "framework/Files.h"
+#include "framework/Process.h"
+#include "framework/Profile.h"
+#include "framework/WaitCursor.h"
+#include "packet/Et4Zip.h"
+#include "packet/QwkFile.h"
+#include "packet/Rfcmsg.h"
+#include "session/Newsgroups.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void RegisterSaveStrings()
+{
+    static bool s_bDone = false;
+    if (s_bDone)
+        return;
+    s_bDone = true;
+    RegisterString(805, "There was an error executing the external program.");
+    RegisterString(823, "No messages have been retrieved.");
+    RegisterString(828, "The VDRQWK work directory is not empty!\nOverwrite existing files?");
+    RegisterString(829, "Save to a QWK file instead?");
+    RegisterString(830, "VDRQWK has either crashed or is still running.\nOverwrite existing files "
+                        "in the work directory?");
+    RegisterString(831, "There was an error creating TOLVAN.ZIP!");
+    RegisterString(832, "Mail Tolvan could not find the VDRQWK.INI file\nSearch for the file?");
+}
+
+std::string WorkDir() { return g_pStartup ? g_pStartup->m_szWorkDir : std::string("."); }
+
+std::string ListPath() { return fw::JoinPath(WorkDir(), "qwkfiles.lst"); }
+
+// The paths listed in qwkfiles.lst, one a line (CR LF or LF).
+std::vector<std::string> ListedFiles()
+{
+    std::vector<std::string> files;
+    std::ifstream in(ListPath(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        // Only our own work files: a bare name or a path in the work directory.
+        std::string dir = fw::DirName(line);
+        std::string name = fw::BaseName(line);
+        if (!fw::IsSafeEntryName(name) || (!dir.empty() && dir != WorkDir()))
+            continue;
+        files.push_back(fw::JoinPath(WorkDir(), name));
+    }
+    return files;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+int GetSetting(const char* section, const char* key, int def)
+{
+    return g_pIni ? g_pIni->GetInt(section, key, def) : def;
+}
+
+std::string GetSetting(const char* section, const char* key, const char* def)
+{
+    return g_pIni ? g_pIni->GetString(section, key, def) : std::string(def);
+}
+
+// A setting naming a file: relative names are taken from the program's directory.
+std::string SettingPath(const std::string& value)
+{
+    if (value.empty() || value[0] == '/' || !g_pStartup)
+        return value;
+    return fw::JoinPath(g_pStartup->m_szHomeDir, value);
+}
+
+} // namespace
+
+CPacketSaver::CPacketSaver(PacketSaveHooks hooks) : m_hooks(std::move(hooks))
+{
+    RegisterSaveStrings();
+}
+
+std::string CPacketSaver::DefaultQwkPath()
+{
+    std::string dir = SettingPath(GetSetting("Directories", "Qwk", ""));
+    if (dir.empty())
+        dir = g_pStartup ? g_pStartup->m_szHomeDir : std::string(".");
+    std::string name = (g_pStartup ? g_pStartup->m_szPacketName : std::string("Tolvan")) + ".Qwk";
+    return fw::JoinPath(dir, name);
+}
+
+std::string CPacketSaver::UniqueQwkName(const std::string& path)
+{
+    std::string ext = fw::Extension(path);
+    if (ext.size() < 2)
+        return path;
+    std::string candidate = path;
+    for (char c = 'a'; c <= 'y'; ++c) {
+        candidate.back() = c;
+        if (!Exists(candidate))
+            return candidate;
+    }
+    return candidate; // all taken: the 'y' name
+}
+
+std::vector<std::string> CPacketSaver::PackerCommand(const std::string& templ,
+                                                     const std::string& arg1,
+                                                     const std::string& arg2)
+{
+    if (templ.find("%1") == std::string::npos || templ.find("%2") == std::string::npos)
+        return {};
+    return fw::ExpandCommand(templ, {arg1, arg2});
+}
+
+bool CPacketSaver::ChooseQwkPath(std::string& qwkPath, bool bAutorun)
+{
+    std::string proposed = DefaultQwkPath();
+    std::string chosen = proposed;
+    if (!bAutorun && m_hooks.askPath && !m_hooks.askPath(proposed, chosen))
+        return false;
+    // An existing file of that name is replaced only once a new packet is
+    // complete (see BuiltInZip), so a failed save never loses the old one.
+    qwkPath = chosen;
+    return true;
+}
+
+bool CPacketSaver::PreparePath(std::string& qwkPath, bool bAutorun)
+{
+    if (qwkPath.empty() && !ChooseQwkPath(qwkPath, bAutorun))
+        return false;
+    if (GetSetting("Directories", "OverwriteQwk", 1) == 0 && Exists(qwkPath))
+        qwkPath = UniqueQwkName(qwkPath);
+    return true;
+}
+
+int CPacketSaver::WritePacket()
+{
+    if (!g_pRfcmsg)
+        return -1;
+    fw::WaitCursor wait;
+    QwkFile writer(m_hooks.pProgressWindow, WorkDir(), GetSetting("User", "Name", "Your Name Here"),
+                   g_pStartup ? g_pStartup->m_szPacketName : std::string("Tolvan"), g_pNewsgroups,
+                   GetSetting("Email", "ReplyTo", 1) != 0,
+                   GetSetting("Articles", "LongNames", 1) != 0,
+                   GetSetting("Articles", "ListAllGroups", 1) != 0);
+    if (!writer.WritePacket(*g_pRfcmsg)) {
+        Error("The packet could not be written: " + writer.LastError() +
+              ". The messages are kept.");
+        return -1;
+    }
+    return writer.ListedFileCount();
+}
+
+bool CPacketSaver::Save(std::string& qwkPath, bool bAutorun)
+{
+    if (!g_pRfcmsg) {
+        Error(823);
+        return false;
+    }
+    if (GetSetting("Directories", "CopyFiles", 0) == 1)
+        return CopyToReader(qwkPath, bAutorun);
+    return ZipOrPack(qwkPath, bAutorun);
+}
+
+bool CPacketSaver::ZipOrPack(std::string& qwkPath, bool bAutorun)
+{
+    if (GetSetting("Directories", "Packer", "").empty())
+        return BuiltInZip(qwkPath, bAutorun);
+    return ExternalPacker(qwkPath, bAutorun);
+}
+
+bool CPacketSaver::BuiltInZip(std::string& qwkPath, bool bAutorun)
+{
+    if (!PreparePath(qwkPath, bAutorun))
+        return false;
+    // The archive is built under a temporary name beside the target and
+    // renamed over it when complete.
+    std::string temp = qwkPath + ".partial";
+    ET4HANDLE hZip = 0;
+    if (Et4ZipOpen(temp.c_str(), ET4_MODE_CREATE, &hZip) != ET4_OK) {
+        Error(831);
+        return false;
+    }
+    int iListed = WritePacket();
+    if (iListed < 0) {
+        Et4ZipClose(&hZip);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    std::vector<std::string> files = ListedFiles();
+    bool bOk = true;
+    int i = 0;
+    for (const std::string& file : files) {
+        ++i;
+        if (m_hooks.progress && iListed > 0)
+            m_hooks.progress(i * 100 / iListed);
+        if (m_hooks.status)
+            m_hooks.status("Zipping " + file);
+        if (Et4Zip(&hZip, file.c_str(), "", "-.lr") != ET4_OK)
+            bOk = false;
+    }
+    if (Et4ZipClose(&hZip) != ET4_OK)
+        bOk = false;
+    if (bOk && ::rename(temp.c_str(), qwkPath.c_str()) != 0)
+        bOk = false;
+    if (!bOk) {
+        // Losing the messages to a half-made archive is worse than keeping them.
+        int saved = errno;
+        ::unlink(temp.c_str());
+        if (m_hooks.progress)
+            m_hooks.progress(0);
+        Error(LoadStringRes(831) + "\n" + qwkPath + ": " + std::strerror(saved) +
+              ". The messages are kept.");
+        return false;
+    }
+    if (!CopyFiles(nullptr))
+        return false;
+    if (m_hooks.progress)
+        m_hooks.progress(0);
+    if (m_hooks.status)
+        m_hooks.status("Done!");
+    return true;
+}
+
+bool CPacketSaver::ExternalPacker(std::string& qwkPath, bool bAutorun)
+{
+    if (!PreparePath(qwkPath, bAutorun))
+        return false;
+    std::vector<std::string> command =
+        PackerCommand(GetSetting("Directories", "Packer", ""), qwkPath, ListPath());
+    if (command.empty()) {
+        Error("The packer command must name the packet with %1 and the file list with %2.");
+        return false;
+    }
+    if (WritePacket() < 0)
+        return false;
+    // A packer adds to an existing archive: start from none.
+    if (GetSetting("Directories", "OverwriteQwk", 1) == 1)
+        ::unlink(qwkPath.c_str());
+    int iExit = 0;
+    if (!LaunchProgram(command, true, &iExit)) {
+        Error(805);
+        return false;
+    }
+    if (iExit != 0 || !Exists(qwkPath)) {
+        Error("The packer did not make " + qwkPath + " (exit status " + std::to_string(iExit) +
+              "). The messages are kept.");
+        return false;
+    }
+    return CopyFiles(nullptr);
+}
+
+bool CPacketSaver::WriteAndCopy(const std::string& target)
+{
+    if (WritePacket() < 0)
+        return false;
+    return CopyFiles(&target);
+}
+
+bool CPacketSaver::CopyToReader(std::string& qwkPath, bool bAutorun)
+{
+    std::string readerIni = SettingPath(GetSetting("Directories", "VdrqwkIni", "VDRQWK.INI"));
+    std::string vdrDir = fw::Profile::GetString(readerIni, "VDRQwk", "VdrDir", "", 260);
+    if (vdrDir.empty()) {
+        Confirm(832);
+        // Nothing was written: the messages wait for another save.
+        return false;
+    }
+    std::string workDir = fw::Profile::GetString(readerIni, "VDRQwk", "WorkDir", "", 260);
+    std::string target = fw::JoinPath(workDir, "WORK");
+    auto orZip = [&]() { return Confirm(829) ? ZipOrPack(qwkPath, bAutorun) : false; };
+
+    if (fw::FindFileNoCase(vdrDir, "VDREXIT.VDR").empty()) {
+        if (Confirm(830))
+            return WriteAndCopy(target);
+        return orZip();
+    }
+    if (!Exists(target)) {
+        if (!fw::MakeDirectories(target)) {
+            Error("Cannot create the reader's work directory " + target + ": " +
+                  std::strerror(errno));
+            return false;
+        }
+        return WriteAndCopy(target);
+    }
+    if (fw::FindFileNoCase(target, "CONTROL.DAT").empty() || Confirm(828))
+        return WriteAndCopy(target);
+    return orZip();
+}
+
+bool CPacketSaver::CopyFiles(const std::string* pTarget)
+{
+    std::vector<std::string> files = ListedFiles();
+    if (pTarget) {
+        // Copy everything first; only a complete copy lets the sources go.
+        for (const std::string& file : files) {
+            std::string to = fw::JoinPath(*pTarget, fw::BaseName(file));
+            if (!fw::CopyFile(file, to, false)) {
+                Error("Cannot copy " + file + " to " + *pTarget + ": " + std::strerror(errno) +
+                      ". The messages are kept.");
+                return false;
+            }
+        }
+    }
+    for (const std::string& file : files)
+        ::unlink(file.c_str());
+    ::unlink(ListPath().c_str());
+    delete g_pRfcmsg;
+    g_pRfcmsg = nullptr;
+    return true;
+}
+
+bool CPacketSaver::RunReader(std::string& qwkPath, bool bAutorun)
+{
+    std::string argument;
+    if (GetSetting("Directories", "CopyFiles", 0) == 0) {
+        if (qwkPath.empty() && g_pRfcmsg)
+            Save(qwkPath, bAutorun);
+        argument = qwkPath;
+    }
+    std::string templ = GetSetting("Directories", "QwkReader", "");
+    std::vector<std::string> command;
+    for (std::string& word : fw::ExpandCommand(templ, {argument}))
+        if (!word.empty()) // "%1" without a packet gives no argument at all
+            command.push_back(word);
+    if (!LaunchProgram(command, false)) {
+        Error(805);
+        return false;
+    }
+    return true;
+}

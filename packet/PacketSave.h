@@ -1,0 +1,63 @@
+// Saving the gathered messages as a packet: zipped into a QWK file by the
+// built-in archiver, handed to an external packer, or copied into the
+// companion reader's work directory; and starting the offline reader.
+#pragma once
+
+#include "framework/Window.h"
+
+#include <functional>
+#include <string>
+
+struct PacketSaveHooks {
+    // The "Save QWK File As" dialog: proposes a path, false on cancel.
+    std::function<bool(const std::string& proposed, std::string& chosen)> askPath;
+    std::function<void(const std::string&)> status;
+    std::function<void(int)> progress;
+    // Receives the packet writer's progress messages (1124).
+    fw::Window* pProgressWindow = nullptr;
+};
+
+class CPacketSaver {
+public:
+    explicit CPacketSaver(PacketSaveHooks hooks);
+
+    // Save: true when a packet was produced.  qwkPath is the main window's
+    // chosen QWK path ("" while none is chosen); it may change.
+    bool Save(std::string& qwkPath, bool bAutorun);
+    // Chooses the QWK path (the default path during Autorun); false when
+    // the user cancels.
+    bool ChooseQwkPath(std::string& qwkPath, bool bAutorun);
+    // Run QWK Reader: starts the offline reader on the packet.  Saves first
+    // when no QWK path is chosen and messages wait.  False when it could
+    // not start.
+    bool RunReader(std::string& qwkPath, bool bAutorun);
+
+    // The packet files named in qwkfiles.lst are copied into the target
+    // (none: only deleted) and the gathered messages are dropped.  Returns
+    // false when a copy failed (the source files of failed copies stay).
+    static bool CopyFiles(const std::string* pTarget);
+
+    // "Home.Qwk" → "Home.Qwa", "Home.Qwb" ... while the name exists; the
+    // name ending in 'y' when all exist.
+    static std::string UniqueQwkName(const std::string& path);
+    // The default QWK path: the "Directories" "Qwk" directory (the
+    // program's directory when empty) and "<packet name>.Qwk".
+    static std::string DefaultQwkPath();
+    // The command of a packer or unpacker template: "%1" and "%2" filled
+    // inside the words (both must be present).  Empty when one is missing.
+    static std::vector<std::string> PackerCommand(const std::string& templ, const std::string& arg1,
+                                                  const std::string& arg2);
+
+private:
+    bool BuiltInZip(std::string& qwkPath, bool bAutorun);
+    bool ExternalPacker(std::string& qwkPath, bool bAutorun);
+    bool CopyToReader(std::string& qwkPath, bool bAutorun);
+    bool ZipOrPack(std::string& qwkPath, bool bAutorun);
+    bool PreparePath(std::string& qwkPath, bool bAutorun);
+    // Writes the packet files and qwkfiles.lst into the work directory;
+    // returns the number of listed files, -1 on failure.
+    int WritePacket();
+    bool WriteAndCopy(const std::string& target);
+
+    PacketSaveHooks m_hooks;
+};

@@ -1,0 +1,515 @@
+#include "packet/QwkFile.h"
+
+#include "TestUtil.h"
+#include "core/TimeZone.h"
+#include "core/TnIni.h"
+#include "packet/Rfcmsg.h"
+#include "session/Newsgroups.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const std::string E3 = "\xE3";
+const std::string kBanner =
+    "Produced by Qmail...Copyright (c) 1987 by Sparkware.  All Rights Reserved       Above for "
+    "Compatibility with Qmail              ";
+
+std::string Pad(const std::string& s, std::size_t n) { return (s + std::string(n, ' ')).substr(0, n); }
+
+// A header block written out field by field.
+std::string Header(char status, const std::string& number, const std::string& date,
+                   const std::string& time, const std::string& to, const std::string& from,
+                   const std::string& subject, const std::string& blocks, int conference)
+{
+    std::string h;
+    h += status;
+    h += Pad(number, 7) + date + time + Pad(to, 25) + Pad(from, 25) + Pad(subject, 25);
+    h += std::string(12, ' ') + std::string(8, ' ') + Pad(blocks, 6);
+    h += '\xE1';
+    h += static_cast<char>(conference & 0xFF);
+    h += static_cast<char>(conference >> 8);
+    h += std::string(3, '\0');
+    return h;
+}
+
+std::string PadBlocks(const std::string& text)
+{
+    std::size_t n = (text.size() + 127) / 128 * 128;
+    return text + std::string(n - text.size(), ' ');
+}
+
+std::string Bytes(std::initializer_list<int> v)
+{
+    std::string s;
+    for (int b : v)
+        s += static_cast<char>(b);
+    return s;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start) + "<no CRLF>");
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// 7 March 2024, 14:05:09 UTC.
+constexpr std::int64_t kDate = 1709820309;
+
+class QwkFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tz::SetProcessZone("GMT+0000", false);
+        m_pConv = std::make_unique<Rfcmsg>(m_dir.Path());
+        m_pGroups = std::make_unique<Newsgroups>("");
+        m_pGroups->Remove("news.answers");
+        m_pGroups->Remove("news.newusers.questions");
+    }
+    void TearDown() override
+    {
+        g_pIni = nullptr;
+        tz::SetProcessZone("GMT+0000", false);
+    }
+
+    SummaryInfo* Add(const std::string& conference, const std::string& from,
+                     const std::string& subject, const std::string& body,
+                     const std::string& newsgroups = std::string())
+    {
+        auto p = std::make_unique<SummaryInfo>(m_dir.Path());
+        p->m_szMessageId = "id" + std::to_string(++m_iCount) + "@test";
+        p->m_szFrom = from;
+        p->m_szReplyTo = from;
+        p->m_szSubject = subject;
+        p->m_szNewsgroups = newsgroups;
+        p->m_szConference = conference;
+        p->m_tDate = kDate;
+        p->m_szBodyFile = "body" + std::to_string(m_iCount) + ".txt";
+        WriteFile(p->BodyPath(), body);
+        return m_pConv->List().Add(std::move(p));
+    }
+    void AddAttachment(SummaryInfo* p, const std::string& bytes, const char* pszGiven, int part = 0,
+                       int total = 0)
+    {
+        p->m_szAttachFile = "att" + std::to_string(m_iCount) + "file.att";
+        WriteFile(p->AttachPath(), bytes);
+        if (pszGiven)
+            p->m_szGivenName = pszGiven;
+        p->m_iPartNumber = part;
+        p->m_iPartsTotal = total;
+    }
+    bool Write(bool bListAll = false, bool bLongNames = true, bool bUseReplyTo = true,
+               fw::Window* pWindow = nullptr)
+    {
+        QwkFile qwk(pWindow, m_dir.Path(), "Joe User", "Home", m_pGroups.get(), bUseReplyTo,
+                    bLongNames, bListAll);
+        bool ok = qwk.WritePacket(*m_pConv);
+        m_iListed = qwk.ListedFileCount();
+        m_error = qwk.LastError();
+        return ok;
+    }
+    std::string Packet(const std::string& name) { return ReadFile(m_dir.File(name)); }
+    std::string P(const std::string& name) { return m_dir.File(name); }
+
+    TempDir m_dir;
+    std::unique_ptr<Rfcmsg> m_pConv;
+    std::unique_ptr<Newsgroups> m_pGroups;
+    int m_iCount = 0;
+    std::int32_t m_iListed = 0;
+    std::string m_error;
+};
+
+} // namespace
+
+TEST(QwkFormat, MsbinNumbersMatchTheReadersValues)
+{
+    EXPECT_EQ(QwkFile::ToMsbin(1), 0x81000000u);
+    EXPECT_EQ(QwkFile::ToMsbin(2), 0x82000000u);
+    EXPECT_EQ(QwkFile::ToMsbin(3), 0x82400000u);
+    EXPECT_EQ(QwkFile::ToMsbin(6), 0x83400000u);
+    EXPECT_EQ(QwkFile::ToMsbin(10), 0x84200000u);
+    EXPECT_EQ(QwkFile::ToMsbin(100), 0x87480000u);
+    EXPECT_EQ(QwkFile::ToMsbin(1000), 0x8A7A0000u);
+    EXPECT_EQ(QwkFile::ToMsbin(65536), 0x91000000u);
+    EXPECT_EQ(QwkFile::ToMsbin(0), 0u);
+    EXPECT_EQ(QwkFile::ToMsbin(-2), 0x82800000u);
+}
+
+TEST(QwkFormat, FoldingJoinsPiecesAndBreaksLinesAtSeventy)
+{
+    EXPECT_EQ(QwkFile::FoldHeaderList("a, b", ','), "a,b");
+    EXPECT_EQ(QwkFile::FoldHeaderList("  Hello \t  big   world ", ' '), "Hello big world");
+    EXPECT_EQ(QwkFile::FoldHeaderList("", ' '), "");
+    EXPECT_EQ(QwkFile::FoldHeaderList(" , ,, ", ','), "");
+    EXPECT_EQ(QwkFile::FoldHeaderList("   ", ' '), "");
+    // Ten groups of 14 characters: four fit a line (60 + 14 = 74 is more
+    // than 70); a line keeps its trailing separator before 0xE3 and a blank.
+    std::string groups;
+    for (int i = 0; i < 10; ++i)
+        groups += (i ? ", " : "") + std::string("comp.group.n") + char('0' + i) + "x";
+    auto run = [](int from, int to) {
+        std::string s;
+        for (int i = from; i < to; ++i)
+            s += std::string("comp.group.n") + char('0' + i) + "x,";
+        return s;
+    };
+    std::string last = run(8, 10);
+    last.pop_back();
+    EXPECT_EQ(QwkFile::FoldHeaderList(groups, ','),
+              run(0, 4) + E3 + " " + run(4, 8) + E3 + " " + last);
+    // Pieces are cut to 79 characters; a long first piece starts no empty line.
+    std::string longWord(100, 'x');
+    EXPECT_EQ(QwkFile::FoldHeaderList(longWord + " end", ' '), std::string(79, 'x') + " " + E3 + " end");
+}
+
+TEST(QwkFormat, ShortNamesForAttachedList)
+{
+    SummaryInfo r;
+    r.m_szAttachFile = "ABCDEFGH.ATT";
+    EXPECT_EQ(QwkFile::ShortName(r), "ABCDEFGH.ATT");
+    auto named = [&](const char* given) {
+        r.m_szGivenName = given;
+        return QwkFile::ShortName(r);
+    };
+    EXPECT_EQ(named("readme.txt"), "readme.txt");
+    EXPECT_EQ(named("longfilename.html"), "longname.htm");
+    EXPECT_EQ(named("archive"), "archive");
+    EXPECT_EQ(named("picture number one"), "pict~one.BIN");
+    EXPECT_EQ(named("my.long.filename.txt"), "my~lname.txt");
+    EXPECT_EQ(named("a.html"), "a.htm");
+    EXPECT_EQ(named("x"), "x");
+    // Hostile names are text only, and can neither break the comma-separated
+    // line nor name a path.
+    EXPECT_EQ(named("a,b.txt"), "a~b.txt");
+    EXPECT_EQ(named("../../etc/passwd"), "~~~~~~~~.~et");
+    EXPECT_EQ(named("r\xE9sum\xE9.doc"), "r~sum~.doc");
+    EXPECT_EQ(named(""), "ABCDEFGH.ATT");
+}
+
+TEST(QwkFormat, ConferenceNamesShortenedOnlyWhenAsked)
+{
+    EXPECT_EQ(QwkFile::ConferenceName("comp.lang.c.moderated", true), "comp.lang.c.moderated");
+    EXPECT_EQ(QwkFile::ConferenceName("abcdefghijklmnopqrst", false), "abcdef~opqrst");
+    EXPECT_EQ(QwkFile::ConferenceName("thirteen.char", false), "thirteen.char");
+    EXPECT_EQ(QwkFile::ConferenceName("fourteen.chars", false), "fourte~.chars");
+}
+
+TEST_F(QwkFileTest, OneMailMakesTheSmallestPacketByteForByte)
+{
+    Add("email", "alice@example.org", "Hi", "Hello\nWorld\n");
+    ASSERT_TRUE(Write()) << m_error;
+    std::string text = "From: alice@example.org" + E3 + "Subject: Hi" + E3 + E3 + "Hello" + E3 +
+                       "World" + E3;
+    std::string expected = kBanner +
+                           Header('*', "1", "03-07-24", "14:05", "Joe User", "alice@example.org",
+                                  "Hi", "2", 0) +
+                           PadBlocks(text);
+    EXPECT_EQ(Packet("messages.dat").size(), 384u);
+    EXPECT_EQ(Packet("messages.dat"), expected);
+    EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0}));
+    EXPECT_EQ(Packet("personal.ndx"), Packet("000.ndx"));
+    EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
+              (std::vector<std::string>{P("messages.dat"), P("control.dat"), P("000.ndx"),
+                                        P("personal.ndx")}));
+    EXPECT_EQ(m_iListed, 4);
+    EXPECT_FALSE(testutil::Exists(P("attached.lst")));
+
+    std::vector<std::string> control = Lines(Packet("control.dat"));
+    ASSERT_EQ(control.size(), 13u);
+    EXPECT_EQ(control[0], "Mail Tolvan - An Internet mail gathering utility");
+    EXPECT_EQ(control[4], "00000,Home");
+    EXPECT_TRUE(std::regex_match(control[5], std::regex(R"(\d\d-\d\d-\d{4},\d\d:\d\d:\d\d)")))
+        << control[5];
+    EXPECT_EQ(control[6], "Joe User");
+    EXPECT_EQ(control[7], "");
+    EXPECT_EQ(control[8], "0");
+    EXPECT_EQ(control[9], "1");
+    EXPECT_EQ(control[10], "0");
+    EXPECT_EQ(control[11], "0");
+    EXPECT_EQ(control[12], "email");
+    // The record's body file now holds the packet-ready message.
+    SummaryInfo* r = m_pConv->List().First();
+    EXPECT_EQ(r->m_iBlocks, 2);
+    EXPECT_EQ(ReadFile(r->BodyPath()).size(), 256u);
+    EXPECT_FALSE(testutil::Exists(P("body1.txt")));
+}
+
+TEST_F(QwkFileTest, TextOfExactlyTwoBlocksGetsNoPadding)
+{
+    std::string head = "From: a@b" + E3 + "Subject: s" + E3 + E3;
+    std::string body(256 - head.size(), 'x');
+    Add("email", "a@b", "s", body);
+    ASSERT_TRUE(Write());
+    std::string m = Packet("messages.dat");
+    ASSERT_EQ(m.size(), 128u * 4);
+    EXPECT_EQ(m.substr(128, 128),
+              Header('*', "1", "03-07-24", "14:05", "Joe User", "a@b", "s", "3", 0));
+    EXPECT_EQ(m.substr(256), head + body);
+}
+
+TEST_F(QwkFileTest, ConferencesAreNumberedMailListsThenGroupsByListPosition)
+{
+    for (const char* g : {"g.five", "g.four", "g.three", "g.two", "g.one"})
+        m_pGroups->Add(g, NG_SELECTED, 1, 1, "", "");
+    // "g.five" sits at position 4.
+    Add("email", "a@x", "one", "1\n");
+    Add("g.five", "b@x", "art", "line\n", "g.five,g.one");
+    Add("email", "c@x", "two", "2\n");
+    ASSERT_TRUE(Write(false)) << m_error;
+    std::string m = Packet("messages.dat");
+    ASSERT_EQ(m.size(), 128u * 7);
+    // E-mail first in list order, then the group.
+    EXPECT_EQ(m.substr(128, 128), Header('*', "1", "03-07-24", "14:05", "Joe User", "a@x", "one", "2", 0));
+    EXPECT_EQ(m.substr(384, 128), Header('*', "2", "03-07-24", "14:05", "Joe User", "c@x", "two", "2", 0));
+    EXPECT_EQ(m.substr(640, 128), Header(' ', "1", "03-07-24", "14:05", "ALL", "b@x", "art", "2", 5));
+    EXPECT_EQ(m.substr(768), PadBlocks("From: b@x" + E3 + "Subject: art" + E3 +
+                                       "Newsgroups: g.five,g.one" + E3 + E3 + "line" + E3));
+    EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0, 0, 0, 0, 0x83, 0}));
+    EXPECT_EQ(Packet("005.ndx"), Bytes({0, 0, 0x40, 0x83, 5}));
+    std::vector<std::string> control = Lines(Packet("control.dat"));
+    ASSERT_EQ(control.size(), 15u);
+    EXPECT_EQ(control[9], "3");
+    EXPECT_EQ(control[10], "1");
+    EXPECT_EQ(control[13], "5");
+    EXPECT_EQ(control[14], "g.five");
+    EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
+              (std::vector<std::string>{P("messages.dat"), P("control.dat"), P("000.ndx"),
+                                        P("personal.ndx"), P("005.ndx")}));
+    // Positions became the conference numbers; the in-packet mark is set.
+    ASSERT_TRUE(m_pGroups->Find("g.five"));
+    EXPECT_EQ(m_pGroups->Current()->m_iConference, 4);
+    EXPECT_TRUE(m_pGroups->Current()->m_uFlags & NG_INPACKET);
+
+    // Listing every group: all five, numbered by position + 1.
+    Rfcmsg again(m_dir.Path());
+    ASSERT_TRUE(Write(true));
+    control = Lines(Packet("control.dat"));
+    ASSERT_EQ(control.size(), 23u);
+    EXPECT_EQ(control[10], "5");
+    EXPECT_EQ(control[13], "1");
+    EXPECT_EQ(control[14], "g.one");
+    EXPECT_EQ(control[21], "5");
+    EXPECT_EQ(control[22], "g.five");
+}
+
+TEST_F(QwkFileTest, MailingListsGetNumbersAfterMailAndTheirOwnHeaderLine)
+{
+    m_pGroups->Add("real.group", 0, 1, 1, "", "");
+    Add("list@lists.example.org", "d@x", "list mail", "l\n");
+    Add("not-a-group", "e@x", "odd", "o\n", "not-a-group");
+    Add("real.group", "f@x", "news", "n\n", "real.group");
+    Add("list@lists.example.org", "g@x", "more", "m\n");
+    TempDir iniDir;
+    TnIni ini(iniDir.File("TOLVAN.INI"));
+    g_pIni = &ini;
+    ASSERT_TRUE(Write(false, false));
+    EXPECT_EQ(ini.GetInt("Groups", "MailingLists", -1), 2);
+    std::string m = Packet("messages.dat");
+    EXPECT_EQ(m.substr(128, 128),
+              Header(' ', "1", "03-07-24", "14:05", "ALL", "d@x", "list mail", "2", 1));
+    EXPECT_EQ(m.substr(256, 128), PadBlocks("From: d@x" + E3 + "Subject: list mail" + E3 +
+                                            "Mailing-List: list@lists.example.org" + E3 + E3 +
+                                            "l" + E3));
+    EXPECT_EQ(m.substr(384, 128), Header(' ', "2", "03-07-24", "14:05", "ALL", "g@x", "more", "2", 1));
+    EXPECT_EQ(m.substr(640, 128), Header(' ', "1", "03-07-24", "14:05", "ALL", "e@x", "odd", "2", 2));
+    EXPECT_EQ(m.substr(768, 128), PadBlocks("From: e@x" + E3 + "Subject: odd" + E3 +
+                                            "Newsgroups: not-a-group" + E3 + E3 + "o" + E3));
+    EXPECT_EQ(m.substr(896, 128), Header(' ', "1", "03-07-24", "14:05", "ALL", "f@x", "news", "2", 3));
+    EXPECT_EQ(Packet("001.ndx"), Bytes({0, 0, 0, 0x82, 1, 0, 0, 0, 0x83, 1}));
+    EXPECT_EQ(Packet("002.ndx"), Bytes({0, 0, 0x40, 0x83, 2}));
+    EXPECT_EQ(Packet("003.ndx"), Bytes({0, 0, 0, 0x84, 3}));
+    EXPECT_FALSE(testutil::Exists(P("000.ndx")));
+    std::vector<std::string> control = Lines(Packet("control.dat"));
+    ASSERT_EQ(control.size(), 19u);
+    EXPECT_EQ(control[10], "3");
+    EXPECT_EQ(control[13], "1");
+    EXPECT_EQ(control[14], "list@l~le.org"); // long names off
+    EXPECT_EQ(control[15], "2");
+    EXPECT_EQ(control[16], "not-a-group");
+    EXPECT_EQ(control[17], "3");
+    EXPECT_EQ(control[18], "real.group");
+}
+
+TEST_F(QwkFileTest, LongSubjectIsCutInTheHeaderAndFoldedInTheText)
+{
+    std::string subject = "This subject is a good deal longer than twenty-five characters and "
+                          "goes on past seventy as well";
+    Add("email", "a@b", subject, "");
+    ASSERT_TRUE(Write());
+    std::string m = Packet("messages.dat");
+    EXPECT_EQ(m.substr(128 + 71, 25), subject.substr(0, 25));
+    std::string folded = "This subject is a good deal longer than twenty-five characters and " + E3 +
+                         " goes on past seventy as well";
+    EXPECT_EQ(m.substr(256, 128),
+              PadBlocks("From: a@b" + E3 + "Subject: " + folded + E3 + E3));
+}
+
+TEST_F(QwkFileTest, SenderIsReplyToOrFromAsConfigured)
+{
+    SummaryInfo* r = Add("email", "from@x", "s", "");
+    r->m_szReplyTo = "reply@x";
+    ASSERT_TRUE(Write(false, true, false));
+    EXPECT_EQ(Packet("messages.dat").substr(128 + 46, 25), Pad("from@x", 25));
+    Rfcmsg fresh(m_dir.Path());
+    m_pConv = std::make_unique<Rfcmsg>(m_dir.Path());
+    r = Add("email", "from@x", "s", "");
+    r->m_szReplyTo = "reply@x";
+    ASSERT_TRUE(Write(false, true, true));
+    EXPECT_EQ(Packet("messages.dat").substr(128 + 46, 25), Pad("reply@x", 25));
+}
+
+TEST_F(QwkFileTest, AttachmentsAreListedNamedInUpperCaseAndNoted)
+{
+    m_pGroups->Add("alt.binaries", 0, 1, 1, "", "");
+    SummaryInfo* a = Add("email", "a@x", "pic", "see\n");
+    AddAttachment(a, "PNGDATA", "longfilename.html");
+    SummaryInfo* b = Add("alt.binaries", "b@x", "part", "", "alt.binaries");
+    AddAttachment(b, "half", nullptr, 1, 2);
+    std::string aName = a->m_szAttachFile, bName = b->m_szAttachFile;
+    ASSERT_TRUE(Write()) << m_error;
+    std::string aUpper = "ATT1FILE.ATT", bUpper = "ATT2FILE.ATT";
+    EXPECT_EQ(a->m_szAttachFile, aUpper);
+    EXPECT_EQ(ReadFile(P(aUpper)), "PNGDATA");
+    EXPECT_FALSE(testutil::Exists(P(aName)));
+    EXPECT_EQ(ReadFile(P(bUpper)), "half");
+    EXPECT_EQ(Packet("attached.lst"), "0,1," + aUpper + ",longname.htm\r\n1,1," + bUpper + "," +
+                                          bUpper + "\r\n");
+    EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
+              (std::vector<std::string>{P("attached.lst"), P("messages.dat"), P("control.dat"),
+                                        P(aUpper), P("000.ndx"), P("personal.ndx"), P(bUpper),
+                                        P("001.ndx")}));
+    std::string m = Packet("messages.dat");
+    EXPECT_EQ(m.substr(256, 128),
+              PadBlocks("From: a@x" + E3 + "Subject: pic" + E3 + E3 + "see" + E3 + E3 +
+                        "File longfilename.html has been attached to this message as" + E3 +
+                        "*Enclosed file: " + aUpper + E3));
+    std::string bText = "From: b@x" + E3 + "Subject: part" + E3 + "Newsgroups: alt.binaries" + E3 +
+                        E3 + E3 + "* * INCOMPLETE FILE ATTACHMENT * *" + E3 + "File " + bUpper +
+                        " has been attached to this message" + E3 + "*Enclosed file: " + bUpper + E3;
+    EXPECT_EQ(m.substr(512), PadBlocks(bText));
+    // Destroying the records deletes their files, upper-case names included.
+    m_pConv.reset();
+    EXPECT_FALSE(testutil::Exists(P(aUpper)));
+    EXPECT_FALSE(testutil::Exists(P(bUpper)));
+}
+
+TEST_F(QwkFileTest, DiscardedPartialAttachmentsLeaveNoGapInNumbering)
+{
+    m_pGroups->Add("alt.bin", 0, 1, 1, "", "");
+    SummaryInfo* p1 = Add("alt.bin", "a@x", "first", "1\n", "alt.bin");
+    AddAttachment(p1, "part", nullptr, 1, 3);
+    Add("alt.bin", "b@x", "second", "2\n", "alt.bin");
+    SummaryInfo* mail = Add("email", "c@x", "mail", "3\n");
+    AddAttachment(mail, "half", nullptr, 1, 2);
+    TempDir iniDir;
+    TnIni ini(iniDir.File("TOLVAN.INI"));
+    ini.WriteInt("Articles", "DiscardPartial", 1);
+    ini.WriteInt("Email", "DiscardPartial", 1);
+    g_pIni = &ini;
+    ASSERT_TRUE(Write()) << m_error;
+    std::string m = Packet("messages.dat");
+    ASSERT_EQ(m.size(), 128u * 3);
+    EXPECT_EQ(m.substr(128, 128),
+              Header(' ', "1", "03-07-24", "14:05", "ALL", "b@x", "second", "2", 1));
+    // Every e-mail was discarded: the indexes are listed and exist, empty.
+    EXPECT_EQ(Packet("000.ndx"), "");
+    EXPECT_EQ(Packet("personal.ndx"), "");
+    EXPECT_EQ(Packet("001.ndx"), Bytes({0, 0, 0, 0x82, 1}));
+    EXPECT_FALSE(testutil::Exists(P("attached.lst")));
+    // The total counts the discarded ones.
+    EXPECT_EQ(Lines(Packet("control.dat"))[9], "3");
+}
+
+TEST_F(QwkFileTest, EmptyListStillGivesAWellFormedPacket)
+{
+    ASSERT_TRUE(Write());
+    EXPECT_EQ(Packet("messages.dat"), kBanner);
+    EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
+              (std::vector<std::string>{P("messages.dat"), P("control.dat")}));
+    EXPECT_EQ(Lines(Packet("control.dat"))[9], "0");
+    EXPECT_EQ(Lines(Packet("control.dat"))[10], "0");
+}
+
+TEST_F(QwkFileTest, WritingAgainFromTheSameRecordsGivesTheSamePacket)
+{
+    m_pGroups->Add("a.b", 0, 1, 1, "", "");
+    Add("email", "a@x", "one", "1\n");
+    SummaryInfo* r = Add("a.b", "b@x", "two", "2\n", "a.b");
+    AddAttachment(r, "bytes", "f.bin");
+    ASSERT_TRUE(Write());
+    std::string first = Packet("messages.dat"), attached = Packet("attached.lst"),
+                ndx = Packet("001.ndx"), list = Packet("qwkfiles.lst");
+    ASSERT_TRUE(Write());
+    EXPECT_EQ(Packet("messages.dat"), first);
+    EXPECT_EQ(Packet("attached.lst"), attached);
+    EXPECT_EQ(Packet("001.ndx"), ndx);
+    EXPECT_EQ(Packet("qwkfiles.lst"), list);
+}
+
+TEST_F(QwkFileTest, MessageDatesAreShownInTheProcessZone)
+{
+    tz::SetProcessZone("GMT+0530", false);
+    Add("email", "a@x", "s", "");
+    ASSERT_TRUE(Write());
+    EXPECT_EQ(Packet("messages.dat").substr(128 + 8, 13), "03-07-2419:35");
+}
+
+TEST_F(QwkFileTest, ProgressMessagesGoToTheWindow)
+{
+    m_pGroups->Add("g.x", 0, 1, 1, "", "");
+    Add("email", "a@x", "1", "");
+    Add("email", "a@x", "2", "");
+    Add("g.x", "a@x", "3", "", "g.x");
+    fw::Window window;
+    std::vector<std::pair<fw::WPARAM, std::string>> seen;
+    window.OnMessage(QwkFile::WM_QWKPROGRESS, [&](fw::WPARAM w, fw::LPARAM l) {
+        if (w == 0)
+            seen.emplace_back(0, std::to_string(l));
+        else
+            seen.emplace_back(w, reinterpret_cast<const char*>(l));
+        return 0;
+    });
+    // Written from inside a message handler, as the main window's Save does.
+    fw::Window caller;
+    bool done = false;
+    caller.OnMessage(fw::WM_USER + 1, [&](fw::WPARAM, fw::LPARAM) {
+        EXPECT_TRUE(Write(false, true, true, &window));
+        done = true;
+        return 0;
+    });
+    caller.Post(fw::WM_USER + 1);
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return done && seen.size() == 5; }, 5000));
+    EXPECT_EQ(seen, (std::vector<std::pair<fw::WPARAM, std::string>>{
+                        {0, "3"},
+                        {1, "Saving 1 messages in conference email"},
+                        {2, "Saving 2 messages in conference email"},
+                        {1, "Saving 1 messages in conference g.x"},
+                        {0, "0"}}));
+}
+
+TEST_F(QwkFileTest, AnUnwritableDirectoryIsReported)
+{
+    Add("email", "a@x", "s", "x\n");
+    QwkFile qwk(nullptr, m_dir.File("missing"), "Joe", "Home", m_pGroups.get(), true, true, false);
+    EXPECT_FALSE(qwk.WritePacket(*m_pConv));
+    EXPECT_FALSE(qwk.LastError().empty());
+}

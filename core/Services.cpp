@@ -16,7 +16,40 @@ std::function<bool()>& AutorunQuery()
 }
 
 std::string Cut(const std::string& text) { return text.substr(0, 200); }
+
+std::function<void(const std::string&, const std::string&)>& Sink()
+{
+    static std::function<void(const std::string&, const std::string&)> s_sink;
+    return s_sink;
+}
+
+struct Failures {
+    int iCount = 0;
+    std::string last;
+};
+Failures& TheFailures()
+{
+    static Failures s_failures;
+    return s_failures;
+}
 } // namespace
+
+void SetSuppressedMessageSink(std::function<void(const std::string&, const std::string&)> sink)
+{
+    Sink() = std::move(sink);
+}
+
+void NoteFailure(const std::string& text)
+{
+    ++TheFailures().iCount;
+    TheFailures().last = text;
+}
+
+int FailureCount() { return TheFailures().iCount; }
+
+const std::string& LastFailure() { return TheFailures().last; }
+
+void ResetFailures() { TheFailures() = Failures{}; }
 
 void SetAutorunQuery(std::function<bool()> query) { AutorunQuery() = std::move(query); }
 
@@ -24,8 +57,11 @@ bool AutorunRunning() { return AutorunQuery() && AutorunQuery()(); }
 
 void Warning(const std::string& text)
 {
-    if (AutorunRunning())
+    if (AutorunRunning()) {
+        if (Sink())
+            Sink()("Warning!", Cut(text));
         return;
+    }
     fw::MessageBoxes().Show(Cut(text), "Warning!", fw::MbIcon::Information, fw::MbButtons::Ok);
 }
 
@@ -33,8 +69,12 @@ void Warning(int iStringId) { Warning(LoadStringRes(iStringId)); }
 
 void Error(const std::string& text)
 {
-    if (AutorunRunning())
+    NoteFailure(text);
+    if (AutorunRunning()) {
+        if (Sink())
+            Sink()("ERROR!", Cut(text));
         return;
+    }
     fw::MessageBoxes().Show(Cut(text), "ERROR!", fw::MbIcon::Stop, fw::MbButtons::Ok);
 }
 

@@ -14,12 +14,18 @@ namespace fw {
 namespace {
 const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// Messages posted and not yet dispatched or dropped (one thread only).
+int s_iPending = 0;
+
 class MessageEvent : public QEvent {
 public:
     MessageEvent(unsigned uMsg, WPARAM wParam, LPARAM lParam)
         : QEvent(kMessageEvent), m_uMsg(uMsg), m_wParam(wParam), m_lParam(lParam)
     {
+        ++s_iPending;
     }
+    // Qt deletes the event after dispatching it, or unsent with its receiver.
+    ~MessageEvent() override { --s_iPending; }
     unsigned m_uMsg;
     WPARAM m_wParam;
     LPARAM m_lParam;
@@ -67,6 +73,8 @@ LRESULT Window::Send(unsigned uMsg, WPARAM wParam, LPARAM lParam)
 }
 
 LRESULT Window::DefaultHandler(unsigned, WPARAM, LPARAM) { return 0; }
+
+int MessageLoop::PendingMessages() { return s_iPending; }
 
 int MessageLoop::Run()
 {

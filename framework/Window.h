@@ -62,6 +62,8 @@ public:
     // Dispatches messages until the condition holds or the time runs out.
     // Returns the condition's final value.  For tests and bounded waits.
     static bool PumpUntil(const std::function<bool()>& condition, int iTimeoutMs);
+    // Window messages posted and not yet handled (or dropped).
+    static int PendingMessages();
 };
 
 } // namespace fw

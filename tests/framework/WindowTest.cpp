@@ -111,3 +111,20 @@ TEST(Sound, MissingSoundsPlayNothing)
     EXPECT_EQ(Sound::Find("Done"), dir.File("done.WAV"));
     Sound::SetResourceDir("");
 }
+
+TEST(Window, PendingCountFollowsPostsDispatchesAndDrops)
+{
+    int base = MessageLoop::PendingMessages();
+    auto w = std::make_unique<Window>();
+    Window keep;
+    int handled = 0;
+    keep.OnMessage(4000, [&](WPARAM, LPARAM) { return ++handled; });
+    w->Post(4000);
+    keep.Post(4000);
+    keep.Post(4000);
+    EXPECT_EQ(MessageLoop::PendingMessages(), base + 3);
+    w.reset();
+    EXPECT_EQ(MessageLoop::PendingMessages(), base + 2);
+    ASSERT_TRUE(MessageLoop::PumpUntil([&] { return handled == 2; }, 5000));
+    EXPECT_EQ(MessageLoop::PendingMessages(), base);
+}

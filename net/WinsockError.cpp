@@ -3,6 +3,7 @@
 #include "core/Strings.h"
 #include "framework/MessageBox.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -86,6 +87,10 @@ constexpr int kLastErrorId = 11999;
 constexpr std::size_t kMaxErrorText = 512;
 constexpr std::size_t kMaxBoxText = 164;
 constexpr std::size_t kCutMessageTo = 160;
+// The long texts (10013, 10061, 11001, 11004) would leave nothing of the
+// caller's message, which names the session that failed; that much of it is
+// always kept.
+constexpr std::size_t kMinMessageKept = 32;
 
 } // namespace
 
@@ -114,9 +119,9 @@ std::string WinsockErrorMessage(const char* pszMessage, int iError)
     std::string message = pszMessage ? pszMessage : "";
     std::string error = WinsockErrorString(iError);
     if (message.size() + error.size() + 3 > kMaxBoxText) {
-        // The error text is never cut; when it alone fills the box, nothing
-        // of the caller's message is left.
+        // The error text is never cut, only the caller's message.
         std::size_t keep = error.size() < kCutMessageTo ? kCutMessageTo - error.size() : 0;
+        keep = std::max(keep, kMinMessageKept);
         message.resize(std::min(keep, message.size()));
     }
     return message + "\r\n" + error + ".";

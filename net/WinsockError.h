@@ -12,9 +12,10 @@ void RegisterWinsockErrorStrings();
 // "[<code>] Unknown Error".
 std::string WinsockErrorString(int iError);
 
-// The box text: the caller's message, CR LF, the error text and "."; the
-// caller's message is shortened (never the error text) so that the whole
-// stays within 164 characters whenever the error text allows it.
+// The box text: the caller's message, CR LF, the error text and ".".  When
+// that comes to more than 164 characters the caller's message is cut to 160
+// minus the error text's length, but never below 32 characters; the error
+// text itself is never cut.
 std::string WinsockErrorMessage(const char* pszMessage, int iError);
 
 // Shows WinsockErrorMessage owned by the window (null: no owner), caption

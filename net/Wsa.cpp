@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -273,8 +274,11 @@ int BuildHostent(char* pBuf, int iBufLen, const std::string& name,
     return static_cast<int>(used + nameLen);
 }
 
+std::atomic<int> s_iInFlight{0};
+
 void Complete(HANDLE h, int iError, const std::vector<std::uint32_t>& addrs)
 {
+    --s_iInFlight;
     auto it = Lookups().find(h);
     if (it == Lookups().end())
         return; // cancelled
@@ -688,6 +692,7 @@ HANDLE AsyncGetHostByName(fw::Window* pWnd, unsigned uMsg, const char* pszName, 
     Lookups()[h] = LookupTask{pWnd, uMsg, pBuf, iBufLen, pszName};
     ResolveHook hook = TheResolveHook();
     std::string name = pszName;
+    ++s_iInFlight;
     try {
         std::thread([h, name, hook] {
             std::vector<std::uint32_t> addrs;
@@ -699,6 +704,7 @@ HANDLE AsyncGetHostByName(fw::Window* pWnd, unsigned uMsg, const char* pszName, 
                     Qt::QueuedConnection);
         }).detach();
     } catch (const std::system_error&) {
+        --s_iInFlight;
         Lookups().erase(h);
         Fail(WSAENOBUFS);
         return 0;
@@ -717,6 +723,8 @@ int CancelAsyncRequest(HANDLE hTask)
 }
 
 int PendingLookups() { return static_cast<int>(Lookups().size()); }
+
+int LookupsInFlight() { return s_iInFlight; }
 
 void SetConnectHook(ConnectHook hook) { TheConnectHook() = std::move(hook); }
 

@@ -173,6 +173,9 @@ HANDLE AsyncGetHostByName(fw::Window* pWnd, unsigned uMsg, const char* pszName, 
 int CancelAsyncRequest(HANDLE hTask);
 // Lookups started and not yet delivered or cancelled.
 int PendingLookups();
+// Lookups whose worker has not yet handed its result to the UI thread
+// (cancelled ones included).
+int LookupsInFlight();
 
 // Test seams.  Both are process-wide and reset by passing an empty function.
 //

@@ -1,0 +1,344 @@
+// The connection sequence on loopback: numeric addresses, looked-up names,
+// the next address after an unreachable network or a time-out, cancelling.
+// Connect errors that loopback cannot produce are injected by the platform's
+// connect hook, which stops the attempt before any packet is sent.
+
+#include "NetTestUtil.h"
+
+#include "net/CConnMgr.h"
+
+#include <map>
+
+using namespace nettest;
+
+namespace {
+
+std::string UnresolvableName() { return std::string(70, 'x') + ".invalid"; }
+
+class ConnMgrTest : public NetTest {
+protected:
+    void SetUp() override
+    {
+        NetTest::SetUp();
+        m_connMgr = std::make_unique<CConnMgr>(&m_owner, 55);
+        // Every connect is recorded; addresses listed in m_injected fail
+        // with their error without touching the network.
+        wsa::SetConnectHook([this](const sockaddr_in& sin) {
+            CSockAddr a(sin);
+            m_tried.push_back(a);
+            EXPECT_EQ(127u, a.Address() >> 24) << "a test tried to leave loopback";
+            auto it = m_injected.find(a.Address());
+            return it == m_injected.end() ? 0 : it->second;
+        });
+    }
+    void TearDown() override
+    {
+        m_connMgr.reset();
+        NetTest::TearDown();
+    }
+    void UseNames(std::vector<std::uint32_t> addrs)
+    {
+        wsa::SetResolveHook([addrs](const std::string& name, std::vector<std::uint32_t>& out) {
+            if (name != "server.test")
+                return static_cast<int>(wsa::WSAHOST_NOT_FOUND);
+            out = addrs;
+            return 0;
+        });
+    }
+    bool WaitResult()
+    {
+        return fw::MessageLoop::PumpUntil([&] { return !m_owner.results.empty(); }, kTimeoutMs);
+    }
+
+    ConnRecorder m_owner;
+    std::unique_ptr<CConnMgr> m_connMgr;
+    CStreamSocket m_socket;
+    StreamRecorder m_final;
+    std::vector<CSockAddr> m_tried;
+    std::map<std::uint32_t, int> m_injected;
+};
+
+TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookup)
+{
+    Listener listener;
+    int iInFlight = wsa::LookupsInFlight();
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 31));
+    EXPECT_EQ(iInFlight, wsa::LookupsInFlight());
+    EXPECT_FALSE(m_connMgr->IsIdle());
+    EXPECT_EQ(m_connMgr.get(), m_socket.m_pCallback);
+    ASSERT_TRUE(WaitResult());
+    ASSERT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
+    EXPECT_EQ(55u, m_owner.m_dwLastData);
+    EXPECT_TRUE(m_connMgr->m_bNumericAddress);
+    EXPECT_EQ(0, m_connMgr->m_iLastError);
+    EXPECT_EQ(nullptr, m_connMgr->m_pszHost);
+    EXPECT_TRUE(m_connMgr->IsIdle());
+    EXPECT_EQ(CStreamSocket::CONNECTED, m_socket.m_iState);
+    // The socket now reports to its final owner with the final data.
+    EXPECT_EQ(&m_final, m_socket.m_pCallback);
+    EXPECT_EQ(31u, m_socket.m_dwCallbackData);
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; },
+                                           kTimeoutMs));
+    ASSERT_EQ(0, listener.accepted[0]->Send("200 ready\r\n", 11));
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
+        [&] { return m_final.Count(CStreamCallback::READ) >= 1; }, kTimeoutMs));
+    EXPECT_EQ(31u, m_final.m_dwLastData);
+    EXPECT_EQ(1u, m_tried.size());
+}
+
+TEST_F(ConnMgrTest, RefusedNumericAddressFailsWithoutRetry)
+{
+    std::uint16_t wPort = ClosedPort();
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", wPort, &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
+    EXPECT_EQ(wsa::WSAECONNREFUSED, m_connMgr->m_iLastError);
+    EXPECT_EQ(wsa::INVALID_SOCKET, m_socket.m_s);
+    EXPECT_EQ(&m_final, m_socket.m_pCallback);
+    Settle();
+    EXPECT_EQ(1u, m_owner.results.size());
+    EXPECT_EQ(1u, m_tried.size());
+}
+
+TEST_F(ConnMgrTest, NumericAddressGetsNoSecondTryAfterTimeOut)
+{
+    m_injected[Loopback(2)] = wsa::WSAETIMEDOUT;
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.2", 119, &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
+    EXPECT_EQ(wsa::WSAETIMEDOUT, m_connMgr->m_iLastError);
+    EXPECT_EQ(1u, m_tried.size());
+}
+
+TEST_F(ConnMgrTest, LookedUpNameMovesOnAfterTimeOutAndUnreachableNetwork)
+{
+    Listener listener(Loopback(4));
+    ASSERT_EQ(0, listener.m_iListenError);
+    UseNames({Loopback(2), Loopback(3), Loopback(4)});
+    m_injected[Loopback(2)] = wsa::WSAETIMEDOUT;
+    m_injected[Loopback(3)] = wsa::WSAENETUNREACH;
+    ASSERT_TRUE(m_connMgr->Connect("server.test", listener.Port(), &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
+    EXPECT_FALSE(m_connMgr->m_bNumericAddress);
+    ASSERT_EQ(3u, m_tried.size());
+    EXPECT_EQ(Loopback(2), m_tried[0].Address());
+    EXPECT_EQ(Loopback(3), m_tried[1].Address());
+    EXPECT_EQ(Loopback(4), m_tried[2].Address());
+    for (const auto& a : m_tried)
+        EXPECT_EQ(listener.Port(), a.Port());
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; },
+                                           kTimeoutMs));
+    sockaddr_in peer{};
+    ASSERT_EQ(0, m_socket.GetPeerName(&peer));
+    EXPECT_EQ(Loopback(4), CSockAddr(peer).Address());
+}
+
+TEST_F(ConnMgrTest, AllAddressesTimingOutFailsWith10060)
+{
+    UseNames({Loopback(2), Loopback(3), Loopback(4)});
+    for (int i : {2, 3, 4})
+        m_injected[Loopback(i)] = wsa::WSAETIMEDOUT;
+    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
+    EXPECT_EQ(wsa::WSAETIMEDOUT, m_connMgr->m_iLastError);
+    EXPECT_EQ(3u, m_tried.size());
+    EXPECT_EQ(wsa::INVALID_SOCKET, m_socket.m_s);
+}
+
+TEST_F(ConnMgrTest, OtherConnectErrorsEndTheAttemptAtOnce)
+{
+    std::uint16_t wPort = ClosedPort();
+    UseNames({Loopback(1), Loopback(3)});
+    m_injected[Loopback(3)] = wsa::WSAETIMEDOUT;
+    ASSERT_TRUE(m_connMgr->Connect("server.test", wPort, &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
+    EXPECT_EQ(wsa::WSAECONNREFUSED, m_connMgr->m_iLastError);
+    EXPECT_EQ(1u, m_tried.size());
+}
+
+TEST_F(ConnMgrTest, RealLookupOfLocalhostConnects)
+{
+    wsa::SetResolveHook(nullptr);
+    Listener listener;
+    ASSERT_TRUE(m_connMgr->Connect("localhost", listener.Port(), &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
+    EXPECT_FALSE(m_connMgr->m_bNumericAddress);
+}
+
+TEST_F(ConnMgrTest, UnknownHostFailsWith11001WithoutConnecting)
+{
+    std::string name = UnresolvableName();
+    ASSERT_TRUE(m_connMgr->Connect(name.c_str(), 110, &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
+    EXPECT_EQ(wsa::WSAHOST_NOT_FOUND, m_connMgr->m_iLastError);
+    EXPECT_TRUE(m_tried.empty());
+    EXPECT_EQ(&m_final, m_socket.m_pCallback);
+}
+
+TEST_F(ConnMgrTest, ConnectWhileRunningReturnsFalseAndChangesNothing)
+{
+    Listener listener;
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 1));
+    CStreamSocket other;
+    StreamRecorder otherFinal;
+    EXPECT_FALSE(m_connMgr->Connect("localhost", 1, &other, &otherFinal, 2));
+    EXPECT_EQ(m_connMgr.get(), m_socket.m_pCallback);
+    EXPECT_EQ(nullptr, other.m_pCallback);
+    EXPECT_EQ(listener.Port(), m_connMgr->m_wPort);
+    EXPECT_STREQ("127.0.0.1", m_connMgr->m_pszHost.get());
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
+    EXPECT_EQ(1u, m_socket.m_dwCallbackData);
+}
+
+TEST_F(ConnMgrTest, CancelWithoutNoticeDuringLookup)
+{
+    UseNames({Loopback(1)});
+    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
+    int iPending = wsa::PendingLookups();
+    ASSERT_GE(iPending, 1);
+    m_connMgr->Cancel(false);
+    EXPECT_TRUE(m_connMgr->IsIdle());
+    EXPECT_EQ(iPending - 1, wsa::PendingLookups());
+    EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
+    EXPECT_EQ(&m_final, m_socket.m_pCallback);
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
+                                           kTimeoutMs));
+    Settle();
+    EXPECT_TRUE(m_owner.results.empty());
+    EXPECT_TRUE(m_tried.empty());
+}
+
+TEST_F(ConnMgrTest, CancelWithNoticeDuringLookup)
+{
+    UseNames({Loopback(1)});
+    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
+    m_connMgr->Cancel(true);
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CANCELLED}, m_owner.results);
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
+                                           kTimeoutMs));
+    Settle();
+    EXPECT_EQ(1u, m_owner.results.size());
+    EXPECT_TRUE(m_tried.empty());
+}
+
+TEST_F(ConnMgrTest, CancelDuringConnectClosesTheSocket)
+{
+    for (bool bNotify : {false, true}) {
+        m_owner.results.clear();
+        Listener listener;
+        ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
+        ASSERT_EQ(CStreamSocket::CONNECTING, m_socket.m_iState);
+        m_connMgr->Cancel(bNotify);
+        EXPECT_TRUE(m_connMgr->IsIdle());
+        EXPECT_EQ(wsa::INVALID_SOCKET, m_socket.m_s);
+        EXPECT_EQ(CStreamSocket::IDLE, m_socket.m_iState);
+        EXPECT_EQ(&m_final, m_socket.m_pCallback);
+        Settle();
+        if (bNotify) {
+            EXPECT_EQ(std::vector<int>{CConnMgrCallback::CANCELLED}, m_owner.results);
+        } else {
+            EXPECT_TRUE(m_owner.results.empty());
+        }
+        EXPECT_TRUE(m_final.events.empty());
+    }
+}
+
+TEST_F(ConnMgrTest, CancelWhenIdleDoesNothing)
+{
+    m_connMgr->Cancel(true);
+    EXPECT_TRUE(m_owner.results.empty());
+    EXPECT_TRUE(m_connMgr->IsIdle());
+}
+
+TEST_F(ConnMgrTest, ConnectDropsAnEarlierConnection)
+{
+    Listener listener;
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    wsa::SOCKET first = m_socket.m_s;
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; },
+                                           kTimeoutMs));
+    m_owner.results.clear();
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
+    EXPECT_NE(first, m_socket.m_s);
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
+    // The far end of the first connection sees it close.
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
+        [&] { return listener.peer.Count(CStreamCallback::CLOSE) == 1; }, kTimeoutMs));
+}
+
+TEST_F(ConnMgrTest, OwnerMayReconnectFromItsCallback)
+{
+    std::uint16_t wClosed = ClosedPort();
+    Listener listener;
+    m_owner.on = [&](int iResult) {
+        if (iResult == CConnMgrCallback::FAILED) {
+            EXPECT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
+        }
+    };
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", wClosed, &m_socket, &m_final, 0));
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return m_owner.results.size() == 2; },
+                                           kTimeoutMs));
+    EXPECT_EQ(CConnMgrCallback::FAILED, m_owner.results[0]);
+    EXPECT_EQ(CConnMgrCallback::CONNECTED, m_owner.results[1]);
+}
+
+TEST_F(ConnMgrTest, OwnerMayDestroyTheManagerInItsCallback)
+{
+    m_owner.on = [&](int) { m_connMgr.reset(); };
+    std::uint16_t wClosed = ClosedPort();
+    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", wClosed, &m_socket, &m_final, 0));
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(nullptr, m_connMgr);
+}
+
+TEST_F(ConnMgrTest, DestroyingARunningManagerCancelsQuietly)
+{
+    UseNames({Loopback(1)});
+    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
+    m_connMgr.reset();
+    EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
+    EXPECT_EQ(&m_final, m_socket.m_pCallback);
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
+                                           kTimeoutMs));
+    Settle();
+    EXPECT_TRUE(m_owner.results.empty());
+}
+
+using ConnMgrDeathTest = ConnMgrTest;
+
+TEST_F(ConnMgrDeathTest, UnexpectedSocketEventIsFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            m_injected[Loopback(9)] = wsa::WSAETIMEDOUT;
+            m_connMgr->Connect("127.0.0.9", 110, &m_socket, &m_final, 0);
+            m_connMgr->StreamCallback(0, CStreamCallback::READ, 0, nullptr);
+        },
+        ::testing::ExitedWithCode(1),
+        "Winsock Classes Fatal Error.*Unexpected socket event in CConnMgr::StreamCallback");
+}
+
+TEST_F(ConnMgrDeathTest, LookupWithoutAddressIsFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            wsa::SetResolveHook([](const std::string&, std::vector<std::uint32_t>&) { return 0; });
+            m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0);
+            fw::MessageLoop::PumpUntil([] { return false; }, kTimeoutMs);
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(1),
+        "Can't access address following lookup in CConnMgr::AwaitLookup");
+}
+
+} // namespace

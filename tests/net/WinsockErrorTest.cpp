@@ -1,0 +1,128 @@
+// The socket-error texts and the box that shows them.
+
+#include "net/WinsockError.h"
+
+#include "core/Services.h"
+#include "core/Strings.h"
+#include "framework/MessageBox.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kUnknownText[] = "There was an error reported by the winsock.  However\n"
+                            "Mail Tolvan could not determine the specific error.";
+const char kRefusedText[] = "The server has refused your connection.  You may be\n"
+                            "trying to access this server over the wrong port or\n"
+                            "this may be a closed system.  Check you server settings\n"
+                            "and try again.";
+
+class WinsockErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override { fw::SetMessageBoxService(&m_boxes); }
+    void TearDown() override
+    {
+        fw::SetMessageBoxService(nullptr);
+        SetAutorunQuery(nullptr);
+    }
+    fw::RecordingMessageBox m_boxes;
+};
+
+TEST_F(WinsockErrorTest, TextsByCode)
+{
+    EXPECT_EQ(kUnknownText, WinsockErrorString(0));
+    EXPECT_EQ(kUnknownText, WinsockErrorString(10000));
+    EXPECT_EQ(kRefusedText, WinsockErrorString(10061));
+    EXPECT_EQ("(10051) Network is unreachable", WinsockErrorString(10051));
+    EXPECT_EQ("(11003) Non-Recoverable errors: FORMERR, REFUSED, NOTIMP", WinsockErrorString(11003));
+    EXPECT_EQ(0u, WinsockErrorString(11001).find("The server name was not listed"));
+    EXPECT_EQ("The server has reset your connection.\nYou need to reconnect to continue.",
+              WinsockErrorString(10054));
+    // Every code of the table has its own text naming it or explaining it.
+    const int codes[] = {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10036, 10037, 10038,
+                         10039, 10040, 10041, 10042, 10043, 10044, 10045, 10046, 10047, 10048,
+                         10049, 10050, 10051, 10052, 10053, 10054, 10055, 10056, 10057, 10058,
+                         10059, 10060, 10061, 10062, 10063, 10064, 10065, 10066, 10067, 10068,
+                         10069, 10070, 10071, 10091, 10092, 10093, 11001, 11002, 11003, 11004};
+    for (int code : codes) {
+        std::string text = WinsockErrorString(code);
+        EXPECT_EQ(std::string::npos, text.find("Unknown Error")) << code;
+        if (text[0] == '(') {
+            EXPECT_EQ("(" + std::to_string(code) + ") ", text.substr(0, 8)) << code;
+        }
+    }
+}
+
+TEST_F(WinsockErrorTest, CodesWithoutTextAreUnknownErrors)
+{
+    EXPECT_EQ("[12345] Unknown Error", WinsockErrorString(12345));
+    EXPECT_EQ("[10001] Unknown Error", WinsockErrorString(10001));
+    EXPECT_EQ("[-5] Unknown Error", WinsockErrorString(-5));
+    // Texts of other parts of the string table are not socket errors.
+    ASSERT_TRUE(HasStringRes(IDS_MONTH_FIRST));
+    EXPECT_EQ("[" + std::to_string(IDS_MONTH_FIRST) + "] Unknown Error",
+              WinsockErrorString(IDS_MONTH_FIRST));
+    EXPECT_EQ("POP3 Winsock error\r\n[99] Unknown Error.", WinsockErrorMessage("POP3 Winsock error", 99));
+}
+
+TEST_F(WinsockErrorTest, ShortMessageIsKeptWhole)
+{
+    EXPECT_EQ("SMTP Winsock error\r\n(10051) Network is unreachable.",
+              WinsockErrorMessage("SMTP Winsock error", 10051));
+    EXPECT_EQ(std::string("NNTP Quit error\r\n") + kUnknownText + ".",
+              WinsockErrorMessage("NNTP Quit error", 0));
+}
+
+TEST_F(WinsockErrorTest, LongMessageIsCutAndTheErrorTextNever)
+{
+    std::string error = WinsockErrorString(10051);
+    // Exactly at the limit: nothing is cut.
+    std::string fits(164 - 3 - error.size(), 'm');
+    EXPECT_EQ(fits + "\r\n" + error + ".", WinsockErrorMessage(fits.c_str(), 10051));
+    // One more character: the message is cut to 160 minus the error text.
+    std::string over = fits + "z";
+    std::string shown = WinsockErrorMessage(over.c_str(), 10051);
+    EXPECT_EQ(over.substr(0, 160 - error.size()) + "\r\n" + error + ".", shown);
+    EXPECT_LE(shown.size(), 164u);
+    std::string huge(5000, 'h');
+    shown = WinsockErrorMessage(huge.c_str(), 10051);
+    EXPECT_EQ(std::string(160 - error.size(), 'h') + "\r\n" + error + ".", shown);
+}
+
+TEST_F(WinsockErrorTest, LongErrorTextKeepsTheStartOfTheMessage)
+{
+    std::string error = WinsockErrorString(11001);
+    ASSERT_GT(error.size(), 160u);
+    EXPECT_EQ(std::string("POP3 Winsock error\r\n") + error + ".",
+              WinsockErrorMessage("POP3 Winsock error", 11001));
+    std::string huge(300, 'c');
+    std::string shown = WinsockErrorMessage(huge.c_str(), 11001);
+    EXPECT_EQ(std::string(32, 'c') + "\r\n" + error + ".", shown);
+}
+
+TEST_F(WinsockErrorTest, ShowsAnExclamationBoxCaptionedWinsockError)
+{
+    fw::Window owner;
+    ShowWinsockError("POP3 Winsock error", 10061, &owner);
+    ASSERT_EQ(1u, m_boxes.boxes.size());
+    const auto& box = m_boxes.boxes[0];
+    EXPECT_EQ("Winsock Error", box.caption);
+    EXPECT_EQ(std::string("POP3 Winsock error\r\n") + kRefusedText + ".", box.text);
+    EXPECT_EQ(fw::MbIcon::Exclamation, box.icon);
+    EXPECT_EQ(fw::MbButtons::Ok, box.buttons);
+    EXPECT_FALSE(box.bSystemModal);
+    ShowWinsockError("NNTP Winsock error", 0, nullptr);
+    ASSERT_EQ(2u, m_boxes.boxes.size());
+    EXPECT_TRUE(m_boxes.boxes[1].bSystemModal);
+    EXPECT_EQ(std::string("NNTP Winsock error\r\n") + kUnknownText + ".", m_boxes.boxes[1].text);
+}
+
+TEST_F(WinsockErrorTest, AutorunDoesNotHoldSocketErrorsBack)
+{
+    SetAutorunQuery([] { return true; });
+    ASSERT_TRUE(AutorunRunning());
+    ShowWinsockError("POP3 Winsock error", 10060, nullptr);
+    EXPECT_EQ(1u, m_boxes.boxes.size());
+}
+
+} // namespace

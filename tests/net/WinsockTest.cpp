@@ -1,0 +1,243 @@
+// The socket service object, the event window's routing and the error
+// translation of the platform layer.
+
+#include "NetTestUtil.h"
+
+#include "framework/MessageBox.h"
+
+#include <netdb.h>
+
+#include <cerrno>
+
+using namespace nettest;
+
+namespace {
+
+class EventRecorder : public CWinsockEventCallback {
+public:
+    void EventCallback(fw::Window* hwnd, unsigned uMsg, fw::WPARAM wParam,
+                       fw::LPARAM lParam) override
+    {
+        calls.push_back({uMsg, wParam, lParam});
+        m_hwnd = hwnd;
+        if (on)
+            on();
+    }
+    struct Call {
+        unsigned uMsg;
+        fw::WPARAM wParam;
+        fw::LPARAM lParam;
+    };
+    std::vector<Call> calls;
+    fw::Window* m_hwnd = nullptr;
+    std::function<void()> on;
+};
+
+using WinsockServiceTest = NetTest;
+
+TEST_F(WinsockServiceTest, StartsAndStopsTheService)
+{
+    int iBefore = wsa::StartupCount();
+    {
+        CWinsock winsock;
+        EXPECT_EQ(0, winsock.m_iLastError);
+        EXPECT_TRUE(winsock.m_bStarted);
+        EXPECT_TRUE(sg_bWinsockStarted);
+        EXPECT_EQ(0x0101, winsock.m_wsaData.wVersion);
+        EXPECT_EQ(iBefore + 1, wsa::StartupCount());
+    }
+    EXPECT_FALSE(sg_bWinsockStarted);
+    EXPECT_EQ(iBefore, wsa::StartupCount());
+}
+
+TEST_F(WinsockServiceTest, TooOldVersionIsReportedButStillStoppedAtTheEnd)
+{
+    int iBefore = wsa::StartupCount();
+    {
+        CWinsock winsock(0x0001 /* 1.0 */, 0x0101 /* 1.1 */);
+        EXPECT_EQ(wsa::WSAVERNOTSUPPORTED, winsock.m_iLastError);
+        EXPECT_TRUE(winsock.m_bStarted);
+        EXPECT_EQ(iBefore + 1, wsa::StartupCount());
+    }
+    EXPECT_EQ(iBefore, wsa::StartupCount());
+}
+
+TEST_F(WinsockServiceTest, NewerVersionThanTheLowestIsAccepted)
+{
+    CWinsock winsock(0x0002 /* 2.0 */, 0x0101 /* 1.1 */);
+    EXPECT_EQ(0, winsock.m_iLastError);
+    EXPECT_EQ(0x0002, winsock.m_wsaData.wVersion);
+}
+
+TEST_F(WinsockServiceTest, RefusedStartUpOwesNoCleanup)
+{
+    int iBefore = wsa::StartupCount();
+    {
+        CWinsock winsock(0x0100 /* 0.1 */, 0x0101);
+        EXPECT_EQ(wsa::WSAVERNOTSUPPORTED, winsock.m_iLastError);
+        EXPECT_FALSE(winsock.m_bStarted);
+        EXPECT_FALSE(sg_bWinsockStarted);
+        EXPECT_EQ(iBefore, wsa::StartupCount());
+    }
+    EXPECT_EQ(iBefore, wsa::StartupCount());
+}
+
+TEST_F(WinsockServiceTest, CleanupWithoutStartupFails)
+{
+    if (wsa::StartupCount() != 0)
+        GTEST_SKIP() << "a service is running";
+    EXPECT_EQ(wsa::SOCKET_ERROR, wsa::Cleanup());
+    EXPECT_EQ(wsa::WSANOTINITIALISED, wsa::GetLastError());
+}
+
+TEST_F(WinsockServiceTest, SecondEventWindowIsRefusedAndTheFirstStays)
+{
+    fw::Window* pFirst = GetWinsockEventWindow();
+    ASSERT_NE(nullptr, pFirst);
+    EXPECT_FALSE(CreateWinsockEventWindow());
+    EXPECT_EQ(pFirst, GetWinsockEventWindow());
+}
+
+using EventRegistryTest = NetTest;
+
+TEST_F(EventRegistryTest, RoutesByKeyAndKind)
+{
+    EventRecorder task, sock;
+    RegisterWinsockEventCallback(&task, 4242, WINSOCK_KIND_TASK);
+    RegisterWinsockEventCallback(&sock, 4242, WINSOCK_KIND_SOCKET);
+    fw::Window* w = GetWinsockEventWindow();
+
+    EXPECT_EQ(0, w->Send(WM_ASYNC_HOST_LOOKUP, 4242, 7));
+    EXPECT_EQ(0, w->Send(WM_ASYNC_LOOKUP_FIRST, 4242, 8));
+    EXPECT_EQ(0, w->Send(WM_ASYNC_LOOKUP_LAST, 4242, 9));
+    EXPECT_EQ(0, w->Send(WM_WINSOCK_SELECT, 4242, 10));
+    ASSERT_EQ(3u, task.calls.size());
+    EXPECT_EQ(WM_ASYNC_HOST_LOOKUP, task.calls[0].uMsg);
+    EXPECT_EQ(7, task.calls[0].lParam);
+    EXPECT_EQ(9, task.calls[2].lParam);
+    EXPECT_EQ(w, task.m_hwnd);
+    ASSERT_EQ(1u, sock.calls.size());
+    EXPECT_EQ(WM_WINSOCK_SELECT, sock.calls[0].uMsg);
+    EXPECT_EQ(10, sock.calls[0].lParam);
+
+    // A posted notification arrives the same way.
+    w->Post(WM_WINSOCK_SELECT, 4242, 11);
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return sock.calls.size() == 2; }, kTimeoutMs));
+    EXPECT_EQ(11, sock.calls[1].lParam);
+
+    DeregisterWinsockEventCallback(4242, WINSOCK_KIND_TASK);
+    DeregisterWinsockEventCallback(4242, WINSOCK_KIND_SOCKET);
+    EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
+}
+
+TEST_F(EventRegistryTest, UnregisteredKeyIsDroppedAndReturnsZero)
+{
+    EventRecorder rec;
+    RegisterWinsockEventCallback(&rec, 5001, WINSOCK_KIND_SOCKET);
+    fw::Window* w = GetWinsockEventWindow();
+    EXPECT_EQ(0, w->Send(WM_WINSOCK_SELECT, 5002, wsa::MakeSelectReply(wsa::FD_READ, 0)));
+    // Same key, other kind: a lookup message does not reach a socket.
+    EXPECT_EQ(0, w->Send(WM_ASYNC_HOST_LOOKUP, 5001, 0));
+    EXPECT_TRUE(rec.calls.empty());
+    DeregisterWinsockEventCallback(5001, WINSOCK_KIND_SOCKET);
+    EXPECT_EQ(0, w->Send(WM_WINSOCK_SELECT, 5001, 0));
+    EXPECT_TRUE(rec.calls.empty());
+}
+
+TEST_F(EventRegistryTest, OtherMessagesAreNotRouted)
+{
+    EventRecorder rec;
+    RegisterWinsockEventCallback(&rec, 6001, WINSOCK_KIND_TASK);
+    EXPECT_EQ(0, WinsockEventWindowProc(GetWinsockEventWindow(), fw::WM_USER + 7, 6001, 0));
+    EXPECT_EQ(0, WinsockEventWindowProc(GetWinsockEventWindow(), fw::WM_USER - 1, 6001, 0));
+    EXPECT_TRUE(rec.calls.empty());
+    DeregisterWinsockEventCallback(6001, WINSOCK_KIND_TASK);
+}
+
+TEST_F(EventRegistryTest, ReceiverMayDeregisterItselfWhileCalled)
+{
+    EventRecorder a, b;
+    RegisterWinsockEventCallback(&a, 7001, WINSOCK_KIND_SOCKET);
+    RegisterWinsockEventCallback(&b, 7002, WINSOCK_KIND_SOCKET);
+    a.on = [] { DeregisterWinsockEventCallback(7001, WINSOCK_KIND_SOCKET); };
+    GetWinsockEventWindow()->Send(WM_WINSOCK_SELECT, 7001, 0);
+    GetWinsockEventWindow()->Send(WM_WINSOCK_SELECT, 7001, 0);
+    EXPECT_EQ(1u, a.calls.size());
+    EXPECT_TRUE(b.calls.empty());
+    EXPECT_EQ(&b, FindWinsockEventCallback(7002, WINSOCK_KIND_SOCKET));
+    DeregisterWinsockEventCallback(7002, WINSOCK_KIND_SOCKET);
+}
+
+using EventRegistryDeathTest = NetTest;
+
+TEST_F(EventRegistryDeathTest, DuplicateRegistrationIsFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EventRecorder rec;
+    EXPECT_EXIT(
+        {
+            RegisterWinsockEventCallback(&rec, 8001, WINSOCK_KIND_SOCKET);
+            RegisterWinsockEventCallback(&rec, 8001, WINSOCK_KIND_SOCKET);
+        },
+        ::testing::ExitedWithCode(1),
+        "Winsock Classes Fatal Error.*Can't register CWinsockEventCallback object\\.");
+}
+
+TEST_F(EventRegistryDeathTest, MissingDeregistrationIsFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(DeregisterWinsockEventCallback(8002, WINSOCK_KIND_TASK),
+                ::testing::ExitedWithCode(1),
+                "Winsock Classes Fatal Error.*Can't deregister CWinsockEventCallback object\\.");
+}
+
+TEST(WsaErrorTranslation, ErrnoValuesMapToWinsockNumbers)
+{
+    EXPECT_EQ(0, wsa::ErrorFromErrno(0));
+    EXPECT_EQ(wsa::WSAECONNREFUSED, wsa::ErrorFromErrno(ECONNREFUSED));
+    EXPECT_EQ(wsa::WSAETIMEDOUT, wsa::ErrorFromErrno(ETIMEDOUT));
+    EXPECT_EQ(wsa::WSAENETUNREACH, wsa::ErrorFromErrno(ENETUNREACH));
+    EXPECT_EQ(wsa::WSAEWOULDBLOCK, wsa::ErrorFromErrno(EWOULDBLOCK));
+    EXPECT_EQ(wsa::WSAEWOULDBLOCK, wsa::ErrorFromErrno(EINPROGRESS));
+    EXPECT_EQ(wsa::WSAECONNRESET, wsa::ErrorFromErrno(ECONNRESET));
+    EXPECT_EQ(wsa::WSAECONNRESET, wsa::ErrorFromErrno(EPIPE));
+    EXPECT_EQ(wsa::WSAEHOSTUNREACH, wsa::ErrorFromErrno(EHOSTUNREACH));
+    EXPECT_EQ(wsa::WSAEADDRINUSE, wsa::ErrorFromErrno(EADDRINUSE));
+    EXPECT_EQ(wsa::WSAEMFILE, wsa::ErrorFromErrno(EMFILE));
+    // Unknown values stay errors and fit the 16 bits a notification carries.
+    int iOdd = wsa::ErrorFromErrno(EIO);
+    EXPECT_NE(0, iOdd);
+    EXPECT_LT(iOdd, 0x10000);
+    EXPECT_EQ(iOdd, wsa::SelectError(wsa::MakeSelectReply(wsa::FD_CLOSE, iOdd)));
+    EXPECT_EQ(wsa::FD_CLOSE, wsa::SelectEvent(wsa::MakeSelectReply(wsa::FD_CLOSE, iOdd)));
+}
+
+TEST(WsaErrorTranslation, ResolverResultsMapToLookupErrors)
+{
+    EXPECT_EQ(0, wsa::ErrorFromEai(0, 0));
+    EXPECT_EQ(wsa::WSAHOST_NOT_FOUND, wsa::ErrorFromEai(EAI_NONAME, 0));
+    EXPECT_EQ(wsa::WSATRY_AGAIN, wsa::ErrorFromEai(EAI_AGAIN, 0));
+    EXPECT_EQ(wsa::WSANO_RECOVERY, wsa::ErrorFromEai(EAI_FAIL, 0));
+#ifdef EAI_NODATA
+    EXPECT_EQ(wsa::WSANO_DATA, wsa::ErrorFromEai(EAI_NODATA, 0));
+#endif
+    EXPECT_EQ(wsa::WSANO_RECOVERY, wsa::ErrorFromEai(EAI_SYSTEM, 0));
+    EXPECT_EQ(wsa::WSAENOBUFS, wsa::ErrorFromEai(EAI_MEMORY, 0));
+}
+
+TEST(WsaSockets, HandlesAreNotReusedAfterClose)
+{
+    wsa::SOCKET a = wsa::Socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(wsa::INVALID_SOCKET, a);
+    EXPECT_EQ(0, wsa::CloseSocket(a));
+    wsa::SOCKET b = wsa::Socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(wsa::INVALID_SOCKET, b);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(wsa::SOCKET_ERROR, wsa::CloseSocket(a));
+    EXPECT_EQ(wsa::WSAENOTSOCK, wsa::GetLastError());
+    EXPECT_EQ(0, wsa::CloseSocket(b));
+    EXPECT_EQ(wsa::INVALID_SOCKET, wsa::Socket(AF_INET6, SOCK_STREAM, 0));
+    EXPECT_EQ(wsa::WSAEAFNOSUPPORT, wsa::GetLastError());
+}
+
+} // namespace

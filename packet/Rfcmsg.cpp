@@ -1,6 +1,193 @@
 #include "packet/Rfcmsg.h"
 
+#include "core/TnIni.h"
+#include "framework/Assert.h"
+#include "framework/Files.h"
+#include "msg/Base64.h"
+#include "msg/CMime.h"
+#include "msg/QuotedPrintable.h"
+#include "msg/Rfc822.h"
+#include "msg/UuCodec.h"
+#include "packet/WorkFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <strings.h>
+#include <unistd.h>
+#include <vector>
+
 Rfcmsg* g_pRfcmsg = nullptr;
+
+// Where the message text comes from: a MIME leaf, or (when the message's
+// MIME structure is broken) the whole file read as one plain part.
+class RfcLineSource {
+public:
+    virtual ~RfcLineSource() = default;
+    // Like CMIMEBodyPart::ReadLine: up to and including CR LF, at most
+    // nCapacity - 1 bytes; -1 at the end.
+    virtual int ReadLine(char* pszBuffer, int nCapacity) = 0;
+};
+
+class PartSource : public RfcLineSource {
+public:
+    explicit PartSource(CMIMEBodyPart* pPart) : m_pPart(pPart) { m_pPart->Rewind(); }
+    int ReadLine(char* pszBuffer, int nCapacity) override
+    {
+        return m_pPart->ReadLine(pszBuffer, nCapacity);
+    }
+
+private:
+    CMIMEBodyPart* m_pPart;
+};
+
+class FileSource : public RfcLineSource {
+public:
+    explicit FileSource(const std::string& path) : m_pFile(std::fopen(path.c_str(), "rb")) {}
+    ~FileSource() override
+    {
+        if (m_pFile)
+            std::fclose(m_pFile);
+    }
+    bool IsOpen() const { return m_pFile != nullptr; }
+    int ReadLine(char* pszBuffer, int nCapacity) override
+    {
+        if (!m_pFile)
+            return -1;
+        int n = 0;
+        int c;
+        while (n < nCapacity - 1 && (c = std::fgetc(m_pFile)) != EOF) {
+            pszBuffer[n++] = static_cast<char>(c);
+            if (c == '\n' && n >= 2 && pszBuffer[n - 2] == '\r')
+                break;
+        }
+        pszBuffer[n] = '\0';
+        return n == 0 ? -1 : n;
+    }
+
+private:
+    std::FILE* m_pFile;
+};
+
+namespace {
+
+// Lines are read with this buffer (999 bytes and a NUL): a longer line comes
+// in pieces.
+constexpr int kLineBuffer = 1000;
+// The longest header value kept (a hostile message cannot make us hold more).
+constexpr std::size_t kMaxHeaderValue = 64 * 1024;
+
+bool IEquals(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+
+std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::string RemoveQuotes(std::string s)
+{
+    s.erase(std::remove(s.begin(), s.end(), '"'), s.end());
+    return s;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const
+    {
+        if (f)
+            std::fclose(f);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Reads the values of several header fields in one pass over the header
+// block: for each name (with its colon, case ignored) the first field's
+// value, unfolded by appending each continuation line as it stands.
+std::vector<std::optional<std::string>> ReadHeaders(const std::string& path,
+                                                    const std::vector<const char*>& names)
+{
+    std::vector<std::optional<std::string>> values(names.size());
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        return values;
+    std::string line;
+    int iOpen = -1; // index of the field being unfolded
+    for (;;) {
+        line.clear();
+        int c;
+        bool bAny = false;
+        while ((c = std::fgetc(f.get())) != EOF) {
+            bAny = true;
+            if (c == '\n')
+                break;
+            if (line.size() < kMaxHeaderValue)
+                line.push_back(static_cast<char>(c));
+        }
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!bAny || line.empty())
+            break; // end of file or the empty line ending the header block
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (iOpen >= 0) {
+                std::string& v = *values[static_cast<std::size_t>(iOpen)];
+                v.append(line, 0, kMaxHeaderValue - std::min(kMaxHeaderValue, v.size()));
+            }
+            continue;
+        }
+        iOpen = -1;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            std::size_t n = std::strlen(names[i]);
+            if (values[i] || line.size() < n || ::strncasecmp(line.c_str(), names[i], n) != 0)
+                continue;
+            std::size_t start = n;
+            while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
+                ++start;
+            values[i] = line.substr(start);
+            iOpen = static_cast<int>(i);
+            break;
+        }
+    }
+    return values;
+}
+
+// The part marker n/N of a subject: from the last "/" back to the nearest
+// "[", "(" or blank, then "[n/N]", "(n/N)" or " n/N ".
+bool ParsePartMarker(const std::string& subject, std::int32_t& iPart, std::int32_t& iTotal)
+{
+    std::size_t slash = subject.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    std::size_t start = subject.find_last_of("[( ", slash);
+    if (start == std::string::npos)
+        start = 0;
+    const char* p = subject.c_str() + start;
+    int a = 0, b = 0;
+    if (std::sscanf(p, "[%d/%d]", &a, &b) == 2 || std::sscanf(p, "(%d/%d)", &a, &b) == 2 ||
+        std::sscanf(p, " %d/%d ", &a, &b) == 2) {
+        iPart = a;
+        iTotal = b;
+        return true;
+    }
+    return false;
+}
+
+// The subject text before the nearest "[", "(" or blank preceding its first
+// "/" (the whole subject when there is no "/").
+std::string ContinuationPrefix(const std::string& subject)
+{
+    std::size_t slash = subject.find('/');
+    if (slash == std::string::npos)
+        return subject;
+    std::size_t mark = subject.find_last_of("[( ", slash);
+    return mark == std::string::npos ? std::string() : subject.substr(0, mark);
+}
+
+void Append(std::FILE* f, const void* p, std::size_t n)
+{
+    if (f && n)
+        std::fwrite(p, 1, n, f);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
 
 Rfcmsg::Rfcmsg(const std::string& dir, bool bNoPartDetection)
     : m_szDir(dir), m_bNoPartDetection(bNoPartDetection)
@@ -8,3 +195,373 @@ Rfcmsg::Rfcmsg(const std::string& dir, bool bNoPartDetection)
 }
 
 Rfcmsg::~Rfcmsg() = default;
+
+std::optional<std::string> Rfcmsg::GetHeader(const char* pszName, const std::string& path)
+{
+    MT_ASSERT(pszName != nullptr);
+    return ReadHeaders(path, {pszName})[0];
+}
+
+std::int32_t Rfcmsg::LineLimit(const std::string& group) const
+{
+    if (!g_pIni)
+        return 0;
+    return g_pIni->GetInt(group == "email" ? "Email" : "Articles", "ReceiveSize", 0);
+}
+
+void Rfcmsg::ConvertFile(const std::string& path, std::int32_t iNumber, const std::string& group)
+{
+    // A file we cannot read is left where it is (the work directory is
+    // emptied at exit); deleting it would lose a message we never saw.
+    if (::access(path.c_str(), R_OK) != 0) {
+        m_pCurrent = nullptr;
+        return;
+    }
+    Convert(path, iNumber, group);
+    ::unlink(path.c_str());
+}
+
+void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::string& group)
+{
+    m_szGroup = group;
+    auto pRecord = std::make_unique<SummaryInfo>(m_szDir);
+    auto values = ReadHeaders(path, {"Message-ID:", "From:", "Reply-To:", "Subject:",
+                                     "Newsgroups:", "Date:", "Sender:"});
+    pRecord->m_szMessageId = values[0].value_or("");
+    pRecord->m_szFrom = values[1].value_or("");
+    pRecord->m_szReplyTo = values[2] ? *values[2] : pRecord->m_szFrom;
+    pRecord->m_szSubject = values[3].value_or("");
+    if (!m_bNoPartDetection && pRecord->m_szSubject.find('/') != std::string::npos)
+        ParsePartMarker(pRecord->m_szSubject, pRecord->m_iPartNumber, pRecord->m_iPartsTotal);
+    pRecord->m_szNewsgroups = values[4].value_or("");
+    std::int64_t tDate = values[5] ? ParseRfc822Date(*values[5]) : -1;
+    pRecord->m_tDate = tDate < 0 ? Now() : tDate;
+    if (group == "email")
+        pRecord->m_szConference = values[6] ? *values[6] : std::string("email");
+    else
+        pRecord->m_szConference = group;
+    pRecord->m_iNumber = iNumber;
+    // A message without an identifier is kept under one of our own: dropping
+    // it would lose it for good once the server has deleted it.
+    if (pRecord->m_szMessageId.empty())
+        pRecord->m_szMessageId = "<" + MakeMessageId() + ">";
+
+    m_pPending = std::move(pRecord);
+    m_pCurrent = m_pPending.get();
+
+    CMIMEMsg msg;
+    if (msg.Open(path.c_str())) {
+        m_pMsg = &msg;
+        m_pPart = msg.FirstPart();
+        if (m_pPart)
+            ConvertPart(m_pCurrent);
+        if (m_pPart && (m_pPart = msg.NextPart()) != nullptr)
+            ConvertPart(m_pCurrent);
+        while (m_pPart && (m_pPart = msg.NextPart()) != nullptr) {
+            std::unique_ptr<SummaryInfo> pNext = m_pPending->CopyHeaders();
+            m_list.Add(std::move(m_pPending));
+            m_pPending = std::move(pNext);
+            m_pCurrent = m_pPending.get();
+            ConvertPart(m_pCurrent);
+        }
+        m_pMsg = nullptr;
+        m_pPart = nullptr;
+    } else {
+        // A broken MIME structure: the body is still the user's mail, so it
+        // is kept as plain text rather than dropped.
+        FileSource source(path);
+        if (source.IsOpen())
+            ConvertLines(source, "text", "7bit", nullptr);
+    }
+
+    std::unique_ptr<SummaryInfo> pLast = std::move(m_pPending);
+    if (pLast->m_szMessageId.empty() || pLast->m_iPartNumber >= 2) {
+        m_pCurrent = nullptr; // destroying it deletes its files
+    } else {
+        m_pCurrent = m_list.Add(std::move(pLast));
+    }
+}
+
+SummaryInfo* Rfcmsg::ConvertPart(SummaryInfo* pRecord)
+{
+    MT_ASSERT(pRecord != nullptr && pRecord == m_pPending.get());
+    if (!m_pPart || !m_pPart->Open())
+        return pRecord;
+    MT_ASSERT(!m_pPart->IsMultipart());
+    const char* pszGiven = m_pPart->DispositionName();
+    std::string fromParams;
+    if (!pszGiven) {
+        for (const CMIMEParamTuple& t : m_pPart->Params()) {
+            if (IEquals(t.name, "name") || IEquals(t.name, "filename")) {
+                fromParams = t.value;
+                pszGiven = fromParams.c_str();
+                break;
+            }
+        }
+    }
+    PartSource source(m_pPart);
+    ConvertLines(source, m_pPart->Type(), m_pPart->Encoding(), pszGiven);
+    m_pPart->Close();
+    return m_pCurrent;
+}
+
+void Rfcmsg::StartNewRecord()
+{
+    std::unique_ptr<SummaryInfo> pNext = m_pPending->CopyHeaders();
+    m_list.Add(std::move(m_pPending));
+    m_pPending = std::move(pNext);
+    m_pCurrent = m_pPending.get();
+}
+
+std::string Rfcmsg::NewFile(const char* pszExtension)
+{
+    std::string name;
+    if (!NewWorkFile(m_szDir, pszExtension, name))
+        return std::string();
+    return name;
+}
+
+void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
+                          const std::string& encodingIn, const char* pszGiven)
+{
+    std::string encoding = encodingIn;
+    const bool bTextPart = IEquals(type, "text");
+    CUUDEC uu;
+    CBase64Dec b64;
+    bool bUuMode = false;
+    std::string outPath;     // empty: the lines are read and dropped
+    bool bOutIsBody = false; // the output is the current record's body file
+    SummaryInfo* r = m_pCurrent;
+
+    if (r->m_iPartNumber < 2) {
+        if (bTextPart) {
+            // A second text part never replaces the first: it gets a record
+            // of its own.
+            if (!r->m_szBodyFile.empty()) {
+                StartNewRecord();
+                r = m_pCurrent;
+            }
+            r->m_szBodyFile = NewFile("txt");
+            outPath = r->BodyPath();
+            bOutIsBody = true;
+        } else {
+            if (!r->m_szAttachFile.empty()) {
+                StartNewRecord();
+                r = m_pCurrent;
+            }
+            r->m_szAttachFile = NewFile("att");
+            outPath = r->AttachPath();
+            r->m_szGivenName = RemoveQuotes(pszGiven ? std::string(pszGiven) : r->m_szAttachFile);
+        }
+    } else {
+        std::string prefix = ContinuationPrefix(r->m_szSubject);
+        if (!prefix.empty()) {
+            SummaryInfo* pFound = nullptr;
+            for (SummaryInfo* p = m_list.First(); p; p = m_list.Next()) {
+                if (p->m_iPartNumber == r->m_iPartNumber - 1 &&
+                    p->m_szSubject.compare(0, prefix.size(), prefix) == 0) {
+                    pFound = p;
+                    break;
+                }
+            }
+            const char* pszAs = nullptr;
+            if (pFound && !pFound->m_szAttachFile.empty()) {
+                switch (pFound->m_iEncoding) {
+                case ENC_BASE64: pszAs = "base64"; break;
+                case ENC_UUENCODE: pszAs = "uuencode"; break;
+                case ENC_QUOTED: pszAs = "quoted-printable"; break;
+                case ENC_BINARY: pszAs = "binary"; break;
+                default: break;
+                }
+            }
+            if (pszAs) {
+                pFound->m_iPartNumber = r->m_iPartNumber;
+                outPath = pFound->AttachPath();
+                encoding = pszAs;
+                if (pFound->m_iEncoding == ENC_UUENCODE)
+                    uu.StartInBody();
+                r = pFound; // the data and its encoding kind belong to it
+            } else {
+                m_pCurrent->m_iPartNumber = -1;
+                if (!r->m_szBodyFile.empty()) {
+                    StartNewRecord();
+                    r = m_pCurrent;
+                    r->m_iPartNumber = -1;
+                }
+                r->m_szBodyFile = NewFile("txt");
+                outPath = r->BodyPath();
+                bOutIsBody = true;
+            }
+        }
+    }
+
+    File out(outPath.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
+    const bool bBase64 = IEquals(encoding, "base64");
+    const bool bQuoted = IEquals(encoding, "quoted-printable");
+    const bool bUuencode = IEquals(encoding, "uuencode") || IEquals(encoding, "x-uuencode");
+    const bool bBinary =
+        IEquals(encoding, "8bit") || IEquals(encoding, "8-bit") || IEquals(encoding, "binary");
+    const std::int32_t iLimit = LineLimit(m_szGroup);
+
+    char line[kLineBuffer];
+    unsigned char bytes[kLineBuffer + 4];
+    bool bInHeader = true;
+    bool bAtLineStart = true; // the piece read starts a line
+    bool bOpenLine = false;   // a text line was begun but not yet ended
+    bool bTextMode = false;
+    std::int32_t iCount = 0;
+    int n;
+    while ((n = source.ReadLine(line, kLineBuffer)) >= 0) {
+        if (n == 0)
+            continue;
+        const bool bWholeLine = n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n';
+        const bool bStartsLine = bAtLineStart;
+        bAtLineStart = line[n - 1] == '\n';
+        if (bInHeader) {
+            if (bStartsLine && n == 2 && bWholeLine)
+                bInHeader = false;
+            continue;
+        }
+        std::size_t nBytes = 0;
+        bool bCountLine = false;
+        if (bBase64) {
+            r->m_iEncoding = ENC_BASE64;
+            int k = b64.Decode(line, n, bytes, n + 3);
+            nBytes = k > 0 ? static_cast<std::size_t>(k) : 0;
+            Append(out.get(), bytes, nBytes);
+        } else if (bQuoted) {
+            r->m_iEncoding = ENC_QUOTED;
+            int k = QPDecodeLine(std::string_view(line, static_cast<std::size_t>(n)),
+                                 reinterpret_cast<char*>(bytes), kLineBuffer);
+            std::size_t m = k > 0 ? static_cast<std::size_t>(k) : 0;
+            while (m > 0 && (bytes[m - 1] == '\r' || bytes[m - 1] == '\n'))
+                --m;
+            // A soft line break ("=" at the end) joins this line to the
+            // next; a hard one ends a text line, or is CR LF inside an
+            // attachment.
+            std::size_t e = static_cast<std::size_t>(n);
+            while (e > 0 && (line[e - 1] == '\r' || line[e - 1] == '\n'))
+                --e;
+            while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t'))
+                --e;
+            bool bSoft = e > 0 && line[e - 1] == '=';
+            Append(out.get(), bytes, m);
+            if (bSoft) {
+                bOpenLine = false;
+            } else if (bAtLineStart) {
+                if (bTextPart)
+                    Append(out.get(), "\n", 1);
+                else
+                    Append(out.get(), "\r\n", 2);
+                bOpenLine = false;
+            } else {
+                // The part's last line (its CR LF belongs to the delimiter)
+                // still ends a text line; an attachment's bytes end here.
+                bOpenLine = bTextPart;
+            }
+        } else if (bUuencode || bUuMode) {
+            r->m_iEncoding = ENC_UUENCODE;
+            int k = uu.DecodeLine(std::string_view(line, static_cast<std::size_t>(n)), bytes,
+                                  static_cast<int>(sizeof bytes));
+            Append(out.get(), bytes, k > 0 ? static_cast<std::size_t>(k) : 0);
+        } else if (bBinary && !bTextPart) {
+            r->m_iEncoding = ENC_BINARY;
+            Append(out.get(), line, static_cast<std::size_t>(n));
+        } else {
+            if (bBinary)
+                r->m_iEncoding = ENC_BINARY;
+            unsigned uMode = 0;
+            std::string beginName;
+            if (!bBinary && bStartsLine && n >= 6 && ::strncasecmp(line, "begin ", 6) == 0 &&
+                CUUDEC::ScanBeginLine(std::string_view(line, static_cast<std::size_t>(n)), true,
+                                      &uMode, &beginName)) {
+                // A uuencoded file inside the text: its bytes go to an
+                // attachment of their own.
+                bUuMode = true;
+                bTextMode = false;
+                if (bOpenLine) {
+                    Append(out.get(), "\n", 1);
+                    bOpenLine = false;
+                }
+                out.reset();
+                if (!r->m_szAttachFile.empty() && r == m_pCurrent) {
+                    StartNewRecord();
+                    r = m_pCurrent;
+                }
+                r->m_iEncoding = ENC_UUENCODE;
+                r->m_szAttachFile = NewFile("att");
+                r->m_szGivenName = beginName;
+                outPath = r->AttachPath();
+                bOutIsBody = false;
+                out.reset(r->m_szAttachFile.empty() ? nullptr : std::fopen(outPath.c_str(), "wb"));
+                uu.StartInBody();
+                continue;
+            }
+            bTextMode = true;
+            std::size_t m = static_cast<std::size_t>(n);
+            while (m > 0 && (line[m - 1] == '\r' || line[m - 1] == '\n'))
+                --m;
+            Append(out.get(), line, m);
+            if (bAtLineStart) {
+                Append(out.get(), "\n", 1);
+                bOpenLine = false;
+                bCountLine = true;
+            } else {
+                bOpenLine = true; // a longer line continues in the next piece
+            }
+        }
+        if (!bCountLine)
+            continue;
+        ++iCount;
+        if (bTextMode && bOutIsBody && iLimit > 0 && iCount > iLimit && r == m_pCurrent) {
+            // The line limit: the rest of the text goes on in a new record.
+            m_bSplit = true;
+            out.reset();
+            StartNewRecord();
+            r = m_pCurrent;
+            r->m_szBodyFile = NewFile("txt");
+            outPath = r->BodyPath();
+            out.reset(r->m_szBodyFile.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
+            iCount = 0;
+        }
+    }
+    if (bOpenLine)
+        Append(out.get(), "\n", 1);
+    if (bBase64 && b64.Pending() >= 2) {
+        // The last group lacked its padding: its bytes are still data.
+        const char* pad = b64.Pending() == 2 ? "==" : "=";
+        int k = b64.Decode(pad, static_cast<int>(std::strlen(pad)), bytes, 4);
+        Append(out.get(), bytes, k > 0 ? static_cast<std::size_t>(k) : 0);
+    }
+    out.reset();
+    if (bUuencode && !uu.GetName().empty())
+        r->m_szGivenName = uu.GetName();
+}
+
+void Rfcmsg::AddOverview(const std::string& line)
+{
+    std::vector<std::string> f;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t tab = line.find('\t', start);
+        f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos)
+            break;
+        start = tab + 1;
+    }
+    f.resize(std::max<std::size_t>(f.size(), 8));
+    auto p = std::make_unique<SummaryInfo>(m_szDir);
+    p->m_iNumber = static_cast<std::int32_t>(std::strtol(f[0].c_str(), nullptr, 10));
+    p->m_szSubject = f[1];
+    p->m_szFrom = f[2];
+    std::int64_t t = f[3].empty() ? -1 : ParseRfc822Date(f[3]);
+    p->m_tDate = t < 0 ? Now() : t;
+    p->m_szMessageId = f[4];
+    p->m_iLines = static_cast<std::int32_t>(std::strtol(f[7].c_str(), nullptr, 10));
+    p->m_iBlocks = 32;
+    if (p->m_szMessageId.empty()) {
+        m_pCurrent = nullptr;
+        return;
+    }
+    m_pCurrent = m_list.Add(std::move(p));
+}

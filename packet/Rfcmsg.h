@@ -14,6 +14,7 @@
 
 class CMIMEMsg;
 class CMIMEBodyPart;
+class RfcLineSource;
 
 class Rfcmsg {
 public:
@@ -41,11 +42,6 @@ public:
     // From, date, Message-ID, references, bytes, lines; tab-separated).
     void AddOverview(const std::string& line);
 
-    // Decodes one quoted-printable line into out (at most nCapacity - 1
-    // bytes).  bKeepHardBreak: see the .cpp.
-    static std::size_t DecodeQuotedPrintable(const char* pIn, std::size_t nIn, unsigned char* pOut,
-                                             std::size_t nCapacity, bool* pbSoftBreak);
-
     CSummaryList& List() { return m_list; }
     SummaryInfo* Current() const { return m_pCurrent; }
     void SetCurrent(SummaryInfo* p) { m_pCurrent = p; }
@@ -55,12 +51,19 @@ public:
     void SetNewMessages(bool b) { m_bNewMessages = b; }
 
 private:
-    struct PartState;
-    void FinishRecord(std::unique_ptr<SummaryInfo> pRecord);
     std::int32_t LineLimit(const std::string& group) const;
+    // Converts the lines of one part (header block first) into the current
+    // record's files.
+    void ConvertLines(RfcLineSource& source, const std::string& type, const std::string& encoding,
+                      const char* pszGiven);
+    // Lists the current record and makes a copy of its headers current.
+    void StartNewRecord();
+    // A new, empty work file; its bare name, or empty when none was made.
+    std::string NewFile(const char* pszExtension);
 
     CSummaryList m_list;
-    CMIMEMsg* m_pMsg = nullptr; // only during a conversion
+    CMIMEMsg* m_pMsg = nullptr;       // only during a conversion
+    CMIMEBodyPart* m_pPart = nullptr; // the walk's current leaf
     std::string m_szDir;
     SummaryInfo* m_pCurrent = nullptr;
     std::unique_ptr<SummaryInfo> m_pPending; // the record being filled, not yet listed

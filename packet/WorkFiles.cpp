@@ -1,23 +1,20 @@
 #include "packet/WorkFiles.h"
 
-#include "framework/Files.h"
+#include "msg/UniqueName.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <random>
 #include <unistd.h>
 
 bool NewWorkFile(const std::string& dir, const char* pszExtension, std::string& name)
 {
-    static std::mt19937 s_rng{std::random_device{}()};
-    for (int iTry = 0; iTry < 1000; ++iTry) {
-        std::string candidate(8, 'a');
-        for (char& c : candidate)
-            c = static_cast<char>('a' + s_rng() % 26);
-        candidate += '.';
-        candidate += pszExtension;
-        int fd = ::open(fw::JoinPath(dir, candidate).c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // The shared routine draws a name that is free now; creating it with
+    // O_EXCL makes sure it is still ours when we take it.
+    for (int iTry = 0; iTry < 100; ++iTry) {
+        std::string candidate, path;
+        if (!MakeUniqueFileName(dir, pszExtension, candidate, path))
+            return false;
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ::close(fd);
             name = candidate;

@@ -1,0 +1,79 @@
+#include "MessageMaker.h"
+
+namespace testmsg {
+
+std::string Base64(const std::string& bytes, std::size_t nLineChars)
+{
+    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out, line;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned b0 = static_cast<unsigned char>(bytes[i]);
+        unsigned b1 = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+        unsigned b2 = i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0;
+        line += abc[b0 >> 2];
+        line += abc[((b0 & 3) << 4) | (b1 >> 4)];
+        line += i + 1 < bytes.size() ? abc[((b1 & 15) << 2) | (b2 >> 6)] : '=';
+        line += i + 2 < bytes.size() ? abc[b2 & 63] : '=';
+        if (line.size() >= nLineChars) {
+            out += line + "\r\n";
+            line.clear();
+        }
+    }
+    if (!line.empty())
+        out += line + "\r\n";
+    return out;
+}
+
+std::string Uuencode(const std::string& bytes, const std::string& name)
+{
+    auto enc = [](unsigned v) { return static_cast<char>(v == 0 ? '`' : v + 32); };
+    std::string out = "begin 644 " + name + "\r\n";
+    for (std::size_t i = 0; i < bytes.size(); i += 45) {
+        std::size_t n = std::min<std::size_t>(45, bytes.size() - i);
+        std::string line(1, enc(static_cast<unsigned>(n)));
+        for (std::size_t j = 0; j < n; j += 3) {
+            unsigned b0 = static_cast<unsigned char>(bytes[i + j]);
+            unsigned b1 = j + 1 < n ? static_cast<unsigned char>(bytes[i + j + 1]) : 0;
+            unsigned b2 = j + 2 < n ? static_cast<unsigned char>(bytes[i + j + 2]) : 0;
+            line += enc(b0 >> 2);
+            line += enc(((b0 & 3) << 4) | (b1 >> 4));
+            line += enc(((b1 & 15) << 2) | (b2 >> 6));
+            line += enc(b2 & 63);
+        }
+        out += line + "\r\n";
+    }
+    out += "`\r\nend\r\n";
+    return out;
+}
+
+std::string Crlf(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const auto& l : lines)
+        out += l + "\r\n";
+    return out;
+}
+
+std::string ToCrlf(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string Bytes(std::size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 7;
+    for (auto& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+} // namespace testmsg

@@ -1,0 +1,20 @@
+// Builds retrieved-message files for the tests: CR LF text as a server
+// delivers it, with hand-made base64, uuencode and quoted-printable bodies.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testmsg {
+
+std::string Base64(const std::string& bytes, std::size_t nLineChars = 76);
+// Lines of "begin 644 NAME", data lines, "`", "end".
+std::string Uuencode(const std::string& bytes, const std::string& name);
+// Joins lines with CR LF (and ends the last one).
+std::string Crlf(const std::vector<std::string>& lines);
+// Converts LF line ends of a text to CR LF.
+std::string ToCrlf(const std::string& text);
+// Deterministic pseudo-random bytes.
+std::string Bytes(std::size_t n, unsigned seed);
+
+} // namespace testmsg

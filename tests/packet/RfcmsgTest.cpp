@@ -1,0 +1,472 @@
+#include "packet/Rfcmsg.h"
+
+#include "MessageMaker.h"
+#include "TestUtil.h"
+#include "core/TimeZone.h"
+#include "core/TnIni.h"
+#include "framework/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+using namespace testmsg;
+
+namespace {
+
+class RfcmsgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tz::SetProcessZone("GMT+0000", false);
+        m_pConv = std::make_unique<Rfcmsg>(m_work.Path());
+    }
+    void TearDown() override { g_pIni = nullptr; }
+
+    // Stores a message file as the POP3 client would and converts it.
+    SummaryInfo* Convert(const std::string& message, const std::string& group = "email",
+                         int iNumber = 1)
+    {
+        std::string path = m_work.File("PWZ" + std::to_string(++m_iFiles) + ".TMP");
+        WriteFile(path, message);
+        m_pConv->ConvertFile(path, iNumber, group);
+        EXPECT_FALSE(testutil::Exists(path)) << "the message file is deleted";
+        return m_pConv->Current();
+    }
+    std::vector<SummaryInfo*> Records()
+    {
+        std::vector<SummaryInfo*> v;
+        for (SummaryInfo* p = m_pConv->List().First(); p; p = m_pConv->List().Next())
+            v.push_back(p);
+        return v;
+    }
+    void LineLimit(const char* pszSection, int iLimit)
+    {
+        m_pIni = std::make_unique<TnIni>(m_iniDir.File("TOLVAN.INI"));
+        m_pIni->WriteInt(pszSection, "ReceiveSize", iLimit);
+        g_pIni = m_pIni.get();
+    }
+    // Every file of the work directory has a generated name.
+    void ExpectOnlyGeneratedNames()
+    {
+        std::regex generated("[a-z]{8}\\.(txt|att)");
+        for (const std::string& name : fw::ListDirectory(m_work.Path()))
+            EXPECT_TRUE(std::regex_match(name, generated)) << name;
+    }
+
+    TempDir m_work;
+    TempDir m_iniDir;
+    std::unique_ptr<TnIni> m_pIni;
+    std::unique_ptr<Rfcmsg> m_pConv;
+    int m_iFiles = 0;
+};
+
+const std::string kHead = "From: Alice <alice@example.org>\r\n"
+                          "To: joe@example.net\r\n"
+                          "Date: Tue, 07 Nov 1995 08:30:00 -0500\r\n";
+
+} // namespace
+
+TEST_F(RfcmsgTest, PlainMessageGivesOneRecordWithLfLines)
+{
+    SummaryInfo* r = Convert(kHead + "Subject: Hello\r\nMessage-ID: <1@x>\r\n\r\n"
+                                     "Line one\r\n\r\nLine three\r\n");
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(r->m_szMessageId, "<1@x>");
+    EXPECT_EQ(r->m_szFrom, "Alice <alice@example.org>");
+    EXPECT_EQ(r->m_szReplyTo, r->m_szFrom);
+    EXPECT_EQ(r->m_szSubject, "Hello");
+    EXPECT_EQ(r->m_szConference, "email");
+    EXPECT_EQ(r->m_iNumber, 1);
+    EXPECT_EQ(r->m_tDate, 815751000); // 13:30 UTC
+    EXPECT_EQ(r->m_iEncoding, ENC_PLAIN);
+    EXPECT_EQ(r->m_iLines, -1);
+    EXPECT_TRUE(r->m_szAttachFile.empty());
+    EXPECT_EQ(ReadFile(r->BodyPath()), "Line one\n\nLine three\n");
+    ExpectOnlyGeneratedNames();
+}
+
+TEST_F(RfcmsgTest, HeaderFieldsAndConferenceNames)
+{
+    SummaryInfo* r = Convert("Message-ID: <2@x>\r\nFROM: a@x\r\nreply-to: b@x\r\n"
+                             "Sender: list-owner@lists.x\r\nSubject: multi\r\n\tline\r\n"
+                             "Newsgroups: a.b,c.d\r\nDate: garbage\r\n\r\nbody\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->m_szReplyTo, "b@x");
+    EXPECT_EQ(r->m_szSubject, "multi\tline");
+    EXPECT_EQ(r->m_szNewsgroups, "a.b,c.d");
+    EXPECT_EQ(r->m_szConference, "list-owner@lists.x");
+    EXPECT_GT(r->m_tDate, 1700000000); // unparsable: the current time
+    // Articles take the group name, whatever Sender says.
+    r = Convert("Message-ID: <3@x>\r\nSender: s@x\r\nSubject: s\r\n\r\nx\r\n", "comp.lang.c", 77);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->m_szConference, "comp.lang.c");
+    EXPECT_EQ(r->m_iNumber, 77);
+}
+
+TEST_F(RfcmsgTest, GetHeaderUnfoldsAndIgnoresCaseAndStopsAtTheBody)
+{
+    std::string path = m_work.File("m.txt");
+    WriteFile(path, "Subject: first\r\n  second\r\n\tthird\r\nX-A: 1\r\nx-b:\t  v\r\n\r\n"
+                    "Body-Header: not a header\r\n");
+    EXPECT_EQ(Rfcmsg::GetHeader("subject:", path), "first  second\tthird");
+    EXPECT_EQ(Rfcmsg::GetHeader("X-B:", path), "v");
+    EXPECT_EQ(Rfcmsg::GetHeader("Body-Header:", path), std::nullopt);
+    EXPECT_EQ(Rfcmsg::GetHeader("X-C:", path), std::nullopt);
+    EXPECT_EQ(Rfcmsg::GetHeader("Subject:", m_work.File("absent")), std::nullopt);
+    // A very long header line cannot smuggle a field in after 1000 bytes.
+    WriteFile(path, "X-Long: " + std::string(1500, 'a') + "Message-ID: <fake@x>\r\n\r\n");
+    EXPECT_EQ(Rfcmsg::GetHeader("Message-ID:", path), std::nullopt);
+}
+
+TEST_F(RfcmsgTest, MissingMessageIdGetsAGeneratedOne)
+{
+    SummaryInfo* r = Convert(kHead + "Subject: no id\r\n\r\nkeep me\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(std::regex_match(r->m_szMessageId, std::regex("<\\d{12,13}\\.\\d+@.+>")))
+        << r->m_szMessageId;
+    EXPECT_EQ(ReadFile(r->BodyPath()), "keep me\n");
+    SummaryInfo* r2 = Convert(kHead + "Subject: no id\r\n\r\nagain\r\n");
+    ASSERT_NE(r2, nullptr);
+    EXPECT_NE(r2->m_szMessageId, r->m_szMessageId);
+}
+
+TEST_F(RfcmsgTest, TextWithBase64AttachmentMakesOneRecord)
+{
+    std::string data = Bytes(5000, 3);
+    std::string msg = kHead + "Subject: pic\r\nMessage-ID: <4@x>\r\nMIME-Version: 1.0\r\n"
+                              "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
+                              "preamble\r\n--XX\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n"
+                              "--XX\r\nContent-Type: application/octet-stream; name=\"other.bin\"\r\n"
+                              "Content-Transfer-Encoding: base64\r\n"
+                              "Content-Disposition: attachment; filename=\"my file.bin\"\r\n\r\n" +
+                      Base64(data) + "--XX--\r\n";
+    SummaryInfo* r = Convert(msg);
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "See the file.\n");
+    EXPECT_EQ(ReadFile(r->AttachPath()), data);
+    EXPECT_EQ(r->m_szGivenName.value_or(""), "my file.bin");
+    EXPECT_EQ(r->m_iEncoding, ENC_BASE64);
+    ExpectOnlyGeneratedNames();
+}
+
+TEST_F(RfcmsgTest, AttachmentNameFallsBackToTheContentTypeParameterThenTheSavedName)
+{
+    std::string msg = "Message-ID: <5@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\nContent-Type: text/plain\r\n\r\nt\r\n"
+                      "--b\r\nContent-Type: application/pdf; x=1; FileName=\"doc.pdf\"\r\n\r\nA\r\n"
+                      "--b\r\nContent-Type: image/png\r\n\r\nB\r\n--b--\r\n";
+    Convert(msg);
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0]->m_szGivenName.value_or(""), "doc.pdf");
+    EXPECT_EQ(v[1]->m_szGivenName.value_or(""), v[1]->m_szAttachFile);
+}
+
+TEST_F(RfcmsgTest, ThreeLeavesMakeTwoRecordsWithTheSameHeaders)
+{
+    std::string msg = kHead + "Subject: three\r\nMessage-ID: <6@x>\r\n"
+                              "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                              "--b\r\n\r\nbody text\r\n"
+                              "--b\r\nContent-Type: application/octet-stream\r\n"
+                              "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64("first") + "--b\r\nContent-Type: application/zip\r\n"
+                                        "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64("second") + "--b--\r\n";
+    SummaryInfo* last = Convert(msg);
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(last, v[1]);
+    EXPECT_EQ(ReadFile(v[0]->BodyPath()), "body text\n");
+    EXPECT_EQ(ReadFile(v[0]->AttachPath()), "first");
+    EXPECT_TRUE(v[1]->m_szBodyFile.empty());
+    EXPECT_EQ(ReadFile(v[1]->AttachPath()), "second");
+    for (SummaryInfo* p : v) {
+        EXPECT_EQ(p->m_szMessageId, "<6@x>");
+        EXPECT_EQ(p->m_szSubject, "three");
+        EXPECT_EQ(p->m_szFrom, "Alice <alice@example.org>");
+        EXPECT_EQ(p->m_tDate, 815751000);
+        EXPECT_EQ(p->m_szDir, m_work.Path());
+    }
+}
+
+TEST_F(RfcmsgTest, TwoTextLeavesNeverShareABodyFile)
+{
+    Convert("Message-ID: <7@x>\r\nContent-Type: multipart/alternative; boundary=b\r\n\r\n"
+            "--b\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+            "--b\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--b--\r\n");
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(ReadFile(v[0]->BodyPath()), "plain\n");
+    EXPECT_EQ(ReadFile(v[1]->BodyPath()), "<p>html</p>\n");
+    EXPECT_EQ(fw::ListDirectory(m_work.Path()).size(), 2u);
+}
+
+TEST_F(RfcmsgTest, UuencodedFileInsideText)
+{
+    std::string data = Bytes(1000, 9);
+    SummaryInfo* r = Convert(kHead + "Subject: uu\r\nMessage-ID: <8@x>\r\n\r\nHere it is:\r\n\r\n" +
+                             Uuencode(data, "photo.jpg") + "trailing text is dropped\r\n");
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "Here it is:\n\n");
+    EXPECT_EQ(ReadFile(r->AttachPath()), data);
+    EXPECT_EQ(r->m_szGivenName.value_or(""), "photo.jpg");
+    EXPECT_EQ(r->m_iEncoding, ENC_UUENCODE);
+}
+
+TEST_F(RfcmsgTest, HostileNamesAreOnlyText)
+{
+    TempDir outside;
+    std::string evil = outside.Path() + "/evil";
+    std::string msg = "Message-ID: <9@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " + evil + "\r\n" +
+                      Uuencode("UU", "x").substr(std::string("begin 644 x\r\n").size()) +
+                      "--b\r\nContent-Type: application/octet-stream; name=\"../../n\"\r\n"
+                      "Content-Disposition: attachment; filename=\"../../../etc/passwd\"\r\n"
+                      "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64("B64") + "--b--\r\n";
+    Convert(msg);
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0]->m_szGivenName.value_or(""), evil);
+    EXPECT_EQ(ReadFile(v[0]->AttachPath()), "UU");
+    EXPECT_EQ(v[1]->m_szGivenName.value_or(""), "../../../etc/passwd");
+    EXPECT_EQ(ReadFile(v[1]->AttachPath()), "B64");
+    EXPECT_FALSE(testutil::Exists(evil));
+    EXPECT_TRUE(fw::ListDirectory(outside.Path()).empty());
+    ExpectOnlyGeneratedNames();
+}
+
+TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedAcrossMessages)
+{
+    std::string data = Bytes(45 * 40, 11);
+    std::string uu = Uuencode(data, "big.zip");
+    // Cut after the 20th data line: part 1 holds the begin line and 20 lines.
+    std::size_t cut = 0;
+    for (int i = 0; i < 21; ++i)
+        cut = uu.find("\r\n", cut) + 2;
+    SummaryInfo* first = Convert("Message-ID: <a1@x>\r\nSubject: big.zip [1/2]\r\n\r\n" +
+                                     uu.substr(0, cut),
+                                 "alt.bin", 10);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->m_iPartNumber, 1);
+    EXPECT_EQ(first->m_iPartsTotal, 2);
+    SummaryInfo* second = Convert("Message-ID: <a2@x>\r\nSubject: big.zip [2/2]\r\n\r\n" +
+                                      uu.substr(cut),
+                                  "alt.bin", 11);
+    EXPECT_EQ(second, nullptr);
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0]->m_iPartNumber, 2);
+    EXPECT_EQ(v[0]->m_iPartsTotal, 2);
+    EXPECT_EQ(ReadFile(v[0]->AttachPath()), data);
+    EXPECT_EQ(v[0]->m_szGivenName.value_or(""), "big.zip");
+}
+
+TEST_F(RfcmsgTest, SplitBase64PostIsJoinedAcrossMessages)
+{
+    std::string data = Bytes(57 * 30 + 10, 12); // the last group is padded
+    std::string b64 = Base64(data);
+    std::size_t cut = 78 * 15; // 15 full lines of 76 characters
+    Convert("Message-ID: <b1@x>\r\nSubject: Movie (1/3) clip.avi\r\n"
+            "Content-Type: multipart/mixed; boundary=q\r\n\r\n--q\r\n\r\nfirst part\r\n"
+            "--q\r\nContent-Type: video/avi\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                b64.substr(0, cut) + "--q--\r\n",
+            "alt.bin");
+    Convert("Message-ID: <b2@x>\r\nSubject: Movie (2/3) clip.avi\r\n\r\n" +
+                b64.substr(cut, 78 * 10),
+            "alt.bin");
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0]->m_iPartNumber, 2);
+    EXPECT_EQ(v[0]->m_iPartsTotal, 3);
+    Convert("Message-ID: <b3@x>\r\nSubject: Movie (3/3) clip.avi\r\n\r\n" +
+                b64.substr(cut + 78 * 10),
+            "alt.bin");
+    v = Records();
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0]->m_iPartNumber, 3);
+    EXPECT_EQ(ReadFile(v[0]->AttachPath()), data);
+    EXPECT_EQ(ReadFile(v[0]->BodyPath()), "first part\n");
+}
+
+TEST_F(RfcmsgTest, ContinuationWithoutItsFirstPartBecomesText)
+{
+    SummaryInfo* r = Convert("Message-ID: <c2@x>\r\nSubject: lonely [2/2]\r\n\r\nsome text\r\n",
+                             "alt.test");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->m_iPartNumber, -1);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "some text\n");
+}
+
+TEST_F(RfcmsgTest, ContinuationStartingWithItsMarkerIsDropped)
+{
+    SummaryInfo* r = Convert("Message-ID: <d2@x>\r\nSubject: [2/2] title\r\n\r\ndata\r\n",
+                             "alt.test");
+    EXPECT_EQ(r, nullptr);
+    EXPECT_TRUE(Records().empty());
+    EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
+}
+
+TEST_F(RfcmsgTest, PartMarkersInTheirThreeForms)
+{
+    const std::vector<std::pair<std::string, std::pair<int, int>>> cases = {
+        {"file [1/5]", {1, 5}}, {"file (1/7) more", {1, 7}}, {"file 1/9 here", {1, 9}},
+        {"a/b", {0, 0}},        {"no marker", {0, 0}},       {"x [1/2] and/or", {0, 0}}};
+    int i = 0;
+    for (const auto& [subject, want] : cases) {
+        SummaryInfo* r = Convert("Message-ID: <p" + std::to_string(++i) + "@x>\r\nSubject: " +
+                                 subject + "\r\n\r\nx\r\n", "g");
+        ASSERT_NE(r, nullptr) << subject;
+        EXPECT_EQ(r->m_iPartNumber, want.first) << subject;
+        EXPECT_EQ(r->m_iPartsTotal, want.second) << subject;
+    }
+    // Header-list converters do no part detection.
+    Rfcmsg plain(m_work.Path(), true);
+    std::string path = m_work.File("NWZ1.TMP");
+    WriteFile(path, "Message-ID: <q@x>\r\nSubject: f [2/2]\r\n\r\nx\r\n");
+    plain.ConvertFile(path, 1, "g");
+    ASSERT_NE(plain.Current(), nullptr);
+    EXPECT_EQ(plain.Current()->m_iPartNumber, 0);
+}
+
+TEST_F(RfcmsgTest, LineLimitSplitsLongTexts)
+{
+    LineLimit("Email", 100);
+    std::string body;
+    for (int i = 1; i <= 250; ++i)
+        body += "line " + std::to_string(i) + "\r\n";
+    SummaryInfo* last = Convert("Message-ID: <e@x>\r\nSubject: long\r\n\r\n" + body);
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(last, v[2]);
+    EXPECT_TRUE(m_pConv->SplitHappened());
+    std::vector<int> counts;
+    for (SummaryInfo* p : v) {
+        std::string text = ReadFile(p->BodyPath());
+        counts.push_back(static_cast<int>(std::count(text.begin(), text.end(), '\n')));
+        EXPECT_EQ(p->m_szSubject, "long");
+    }
+    EXPECT_EQ(counts, (std::vector<int>{101, 101, 48}));
+    EXPECT_EQ(ReadFile(v[1]->BodyPath()).substr(0, 9), "line 102\n");
+    // The article limit is separate.
+    SummaryInfo* art = Convert("Message-ID: <f@x>\r\nSubject: art\r\n\r\n" + body, "comp.x");
+    ASSERT_NE(art, nullptr);
+    EXPECT_EQ(Records().size(), 4u);
+}
+
+TEST_F(RfcmsgTest, QuotedPrintableSoftBreaksJoinAndHardBreaksDependOnThePart)
+{
+    std::string msg =
+        "Message-ID: <g@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+        "caf=C3=A9 and a long=\r\n line joined\r\nsecond =3D line\r\n"
+        "--b\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+        "bin=00=E3ary=\r\ndata\r\nmore\r\n--b--\r\n";
+    SummaryInfo* r = Convert(msg);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "caf\xC3\xA9 and a long line joined\nsecond = line\n");
+    EXPECT_EQ(ReadFile(r->AttachPath()), std::string("bin\0\xE3""arydata\r\nmore", 18));
+    EXPECT_EQ(r->m_iEncoding, ENC_QUOTED);
+}
+
+TEST_F(RfcmsgTest, Base64WithoutFinalPaddingKeepsItsLastBytes)
+{
+    std::string data = "hello world!!"; // 13 bytes: last group of one byte
+    std::string b64 = Base64(data);
+    b64.erase(b64.find('='));
+    SummaryInfo* r = Convert("Message-ID: <h@x>\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Transfer-Encoding: base64\r\n\r\n" +
+                             b64 + "\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->AttachPath()), data);
+    data = "hello world!!!"; // two bytes in the last group
+    b64 = Base64(data);
+    b64.erase(b64.find('='));
+    r = Convert("Message-ID: <i@x>\r\nContent-Type: application/octet-stream\r\n"
+                "Content-Transfer-Encoding: BASE64\r\n\r\n" +
+                b64 + "\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->AttachPath()), data);
+}
+
+TEST_F(RfcmsgTest, EightBitTextKeepsLfLinesAndBinaryAttachmentsKeepTheirBytes)
+{
+    std::string msg = "Message-ID: <j@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                      "Content-Transfer-Encoding: 8bit\r\n\r\nr\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\r\nok\r\n"
+                      "--b\r\nContent-Type: application/octet-stream\r\n"
+                      "Content-Transfer-Encoding: binary\r\n\r\n\x01\x02\r\n\xFF\r\n--b--\r\n";
+    SummaryInfo* r = Convert(msg);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "r\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\nok\n");
+    // The part ends before the CR LF of the closing delimiter.
+    EXPECT_EQ(ReadFile(r->AttachPath()), "\x01\x02\r\n\xFF");
+    EXPECT_EQ(r->m_iEncoding, ENC_BINARY);
+}
+
+TEST_F(RfcmsgTest, LongLinesAreNotBrokenUp)
+{
+    std::string longLine(2500, 'w');
+    SummaryInfo* r = Convert("Message-ID: <k@x>\r\n\r\n" + longLine + "\r\nshort\r\n" + longLine);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->BodyPath()), longLine + "\nshort\n" + longLine + "\n");
+}
+
+TEST_F(RfcmsgTest, BrokenMimeStructureKeepsTheBodyAsText)
+{
+    SummaryInfo* r = Convert("Message-ID: <l@x>\r\nContent-Type: multipart/mixed; boundary=zz\r\n\r\n"
+                             "--zz\r\n\r\nimportant words\r\n(no closing delimiter)\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "--zz\n\nimportant words\n(no closing delimiter)\n");
+}
+
+TEST_F(RfcmsgTest, AMissingFileMakesNoRecord)
+{
+    m_pConv->ConvertFile(m_work.File("absent.TMP"), 1, "email");
+    EXPECT_EQ(m_pConv->Current(), nullptr);
+    EXPECT_TRUE(Records().empty());
+}
+
+TEST_F(RfcmsgTest, DestroyingTheConverterDeletesEveryRecordFile)
+{
+    Convert("Message-ID: <m@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+            "--b\r\n\r\ntext\r\n--b\r\nContent-Transfer-Encoding: base64\r\n"
+            "Content-Type: image/gif\r\n\r\nR0lG\r\n--b--\r\n");
+    EXPECT_EQ(fw::ListDirectory(m_work.Path()).size(), 2u);
+    m_pConv.reset();
+    EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
+}
+
+TEST_F(RfcmsgTest, OverviewLinesMakeHeaderOnlyRecords)
+{
+    m_pConv->AddOverview("1234\tA subject\tBob <bob@x>\tTue, 07 Nov 1995 08:30:00 -0500\t<o@x>\t"
+                         "<ref@x>\t2000\t42");
+    SummaryInfo* r = m_pConv->Current();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->m_iNumber, 1234);
+    EXPECT_EQ(r->m_szSubject, "A subject");
+    EXPECT_EQ(r->m_szFrom, "Bob <bob@x>");
+    EXPECT_EQ(r->m_tDate, 815751000);
+    EXPECT_EQ(r->m_szMessageId, "<o@x>");
+    EXPECT_EQ(r->m_iLines, 42);
+    EXPECT_EQ(r->m_iBlocks, 32);
+    EXPECT_TRUE(r->m_szBodyFile.empty());
+    m_pConv->AddOverview("5\tno id\tx\t\t\t\t1\t1");
+    EXPECT_EQ(m_pConv->Current(), nullptr);
+    m_pConv->AddOverview("6\ttruncated");
+    EXPECT_EQ(m_pConv->Current(), nullptr);
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
+}

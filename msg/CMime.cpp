@@ -296,11 +296,13 @@ int CMIMEBodyPart::ReadHeaderLine(std::string& line, bool& bTooLong)
     std::string raw;
     if (!AppendRange(start, last + 2, raw, kMaxHeaderLine + 2))
         bTooLong = true;
-    // CR LF becomes one blank; a CR before anything else stays.
+    // Unfolding takes out each CR LF (the continuation keeps its own leading
+    // blank), so that a quoted value folded across lines, such as a
+    // boundary with a blank in it, keeps exactly the characters written.  A
+    // CR before anything else stays.
     std::size_t w = 0;
     for (std::size_t r = 0; r < raw.size(); ++r) {
         if (raw[r] == '\r' && r + 1 < raw.size() && raw[r + 1] == '\n') {
-            raw[w++] = ' ';
             ++r;
         } else {
             raw[w++] = raw[r];

@@ -265,6 +265,19 @@ TEST(MimeMsg, FoldedContentTypeParsesTheSame)
     EXPECT_EQ(flat[1].content, folded[1].content);
 }
 
+TEST(MimeMsg, QuotedBoundaryFoldedAcrossLines)
+{
+    TempDir dir;
+    WriteFile(dir.File("m"), Crlf("Content-type: multipart/mixed; boundary=\"simple\n boundary\"\n\n"
+                                  "preamble\n--simple boundary\n\none\n"
+                                  "--simple boundary\nContent-type: text/x-two\n\ntwo\n"
+                                  "--simple boundary--\n"));
+    auto leaves = Walk(dir.File("m"));
+    ASSERT_EQ(leaves.size(), 2u);
+    EXPECT_EQ(leaves[0].content, "\r\none");
+    EXPECT_EQ(leaves[1].subtype, "x-two");
+}
+
 TEST(MimeMsg, CaseKeptAsWrittenAndDefaults)
 {
     TempDir dir;

@@ -431,17 +431,17 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
             Append(out.get(), bytes, nBytes);
         } else if (bQuoted) {
             r->m_iEncoding = ENC_QUOTED;
-            int k = QPDecodeLine(std::string_view(line, static_cast<std::size_t>(n)),
-                                 reinterpret_cast<char*>(bytes), kLineBuffer);
-            std::size_t m = k > 0 ? static_cast<std::size_t>(k) : 0;
-            while (m > 0 && (bytes[m - 1] == '\r' || bytes[m - 1] == '\n'))
-                --m;
-            // A soft line break ("=" at the end) joins this line to the
-            // next; a hard one ends a text line, or is CR LF inside an
-            // attachment.
+            // The line end is taken off before decoding, so that an encoded
+            // CR or LF ("=0D", "=0A") stays data.
             std::size_t e = static_cast<std::size_t>(n);
             while (e > 0 && (line[e - 1] == '\r' || line[e - 1] == '\n'))
                 --e;
+            int k = QPDecodeLine(std::string_view(line, e), reinterpret_cast<char*>(bytes),
+                                 kLineBuffer);
+            std::size_t m = k > 0 ? static_cast<std::size_t>(k) : 0;
+            // A soft line break ("=" at the end) joins this line to the
+            // next; a hard one ends a text line, or is CR LF inside an
+            // attachment.
             while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t'))
                 --e;
             bool bSoft = e > 0 && line[e - 1] == '=';

@@ -542,13 +542,10 @@ void QwkFile::BuildMessageFile(SummaryInfo& record, bool bUseReplyTo, std::int32
 
     std::string name;
     File out;
-    if (!NewWorkFile(m_szDir, "dat", name)) {
+    std::FILE* pNew = nullptr;
+    if (!NewWorkFile(m_szDir, "dat", name, &pNew))
         Fail("cannot create a message file in " + m_szDir + ": " + std::strerror(errno));
-    } else {
-        out = Open(fw::JoinPath(m_szDir, name), "wb");
-        if (!out)
-            Fail("cannot open the message file " + name + ": " + std::strerror(errno));
-    }
+    out.reset(pNew);
     if (out) {
         std::string block = HeaderBlock(record, to, sender, iNumber, record.m_iBlocks, bEmail);
         std::fwrite(block.data(), 1, kBlock, out.get());

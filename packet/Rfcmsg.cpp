@@ -248,6 +248,7 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
 
     m_pPending = std::move(pRecord);
     m_pCurrent = m_pPending.get();
+    m_iLineLimit = LineLimit(group);
 
     CMIMEMsg msg;
     if (msg.Open(path.c_str())) {
@@ -313,10 +314,10 @@ void Rfcmsg::StartNewRecord()
     m_pCurrent = m_pPending.get();
 }
 
-std::string Rfcmsg::NewFile(const char* pszExtension)
+std::string Rfcmsg::NewFile(const char* pszExtension, std::FILE** ppFile)
 {
     std::string name;
-    if (!NewWorkFile(m_szDir, pszExtension, name))
+    if (!NewWorkFile(m_szDir, pszExtension, name, ppFile))
         return std::string();
     return name;
 }
@@ -332,6 +333,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
     std::string outPath;     // empty: the lines are read and dropped
     bool bOutIsBody = false; // the output is the current record's body file
     SummaryInfo* r = m_pCurrent;
+    std::FILE* pNew = nullptr; // a file made here, already open
 
     if (r->m_iPartNumber < 2) {
         if (bTextPart) {
@@ -341,7 +343,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                 StartNewRecord();
                 r = m_pCurrent;
             }
-            r->m_szBodyFile = NewFile("txt");
+            r->m_szBodyFile = NewFile("txt", &pNew);
             outPath = r->BodyPath();
             bOutIsBody = true;
         } else {
@@ -349,7 +351,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                 StartNewRecord();
                 r = m_pCurrent;
             }
-            r->m_szAttachFile = NewFile("att");
+            r->m_szAttachFile = NewFile("att", &pNew);
             outPath = r->AttachPath();
             r->m_szGivenName = RemoveQuotes(pszGiven ? std::string(pszGiven) : r->m_szAttachFile);
         }
@@ -388,20 +390,20 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                     r = m_pCurrent;
                     r->m_iPartNumber = -1;
                 }
-                r->m_szBodyFile = NewFile("txt");
+                r->m_szBodyFile = NewFile("txt", &pNew);
                 outPath = r->BodyPath();
                 bOutIsBody = true;
             }
         }
     }
 
-    File out(outPath.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
+    File out(pNew ? pNew : outPath.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
     const bool bBase64 = IEquals(encoding, "base64");
     const bool bQuoted = IEquals(encoding, "quoted-printable");
     const bool bUuencode = IEquals(encoding, "uuencode") || IEquals(encoding, "x-uuencode");
     const bool bBinary =
         IEquals(encoding, "8bit") || IEquals(encoding, "8-bit") || IEquals(encoding, "binary");
-    const std::int32_t iLimit = LineLimit(m_szGroup);
+    const std::int32_t iLimit = m_iLineLimit;
 
     char line[kLineBuffer];
     unsigned char bytes[kLineBuffer + 4];
@@ -489,11 +491,12 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                     r = m_pCurrent;
                 }
                 r->m_iEncoding = ENC_UUENCODE;
-                r->m_szAttachFile = NewFile("att");
+                std::FILE* pAtt = nullptr;
+                r->m_szAttachFile = NewFile("att", &pAtt);
                 r->m_szGivenName = beginName;
                 outPath = r->AttachPath();
                 bOutIsBody = false;
-                out.reset(r->m_szAttachFile.empty() ? nullptr : std::fopen(outPath.c_str(), "wb"));
+                out.reset(pAtt);
                 uu.StartInBody();
                 continue;
             }
@@ -519,9 +522,10 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
             out.reset();
             StartNewRecord();
             r = m_pCurrent;
-            r->m_szBodyFile = NewFile("txt");
+            std::FILE* pBody = nullptr;
+            r->m_szBodyFile = NewFile("txt", &pBody);
             outPath = r->BodyPath();
-            out.reset(r->m_szBodyFile.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
+            out.reset(pBody);
             iCount = 0;
         }
     }

@@ -59,7 +59,8 @@ private:
     // Lists the current record and makes a copy of its headers current.
     void StartNewRecord();
     // A new, empty work file; its bare name, or empty when none was made.
-    std::string NewFile(const char* pszExtension);
+    // With ppFile the file is handed back open for writing.
+    std::string NewFile(const char* pszExtension, std::FILE** ppFile = nullptr);
 
     CSummaryList m_list;
     CMIMEMsg* m_pMsg = nullptr;       // only during a conversion
@@ -71,6 +72,7 @@ private:
     bool m_bNoPartDetection = false;
     bool m_bNewMessages = false;
     std::string m_szGroup;
+    std::int32_t m_iLineLimit = 0; // read once per message
 };
 
 // The process-wide converter (null while no messages wait for a packet).

@@ -8,6 +8,12 @@
 
 bool NewWorkFile(const std::string& dir, const char* pszExtension, std::string& name)
 {
+    return NewWorkFile(dir, pszExtension, name, nullptr);
+}
+
+bool NewWorkFile(const std::string& dir, const char* pszExtension, std::string& name,
+                 std::FILE** ppFile)
+{
     // The shared routine draws a name that is free now; creating it with
     // O_EXCL makes sure it is still ours when we take it.
     for (int iTry = 0; iTry < 100; ++iTry) {
@@ -16,7 +22,18 @@ bool NewWorkFile(const std::string& dir, const char* pszExtension, std::string& 
             return false;
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
-            ::close(fd);
+            if (ppFile) {
+                *ppFile = ::fdopen(fd, "wb");
+                if (!*ppFile) {
+                    int iErr = errno;
+                    ::close(fd);
+                    ::unlink(path.c_str());
+                    errno = iErr;
+                    return false;
+                }
+            } else {
+                ::close(fd);
+            }
             name = candidate;
             return true;
         }

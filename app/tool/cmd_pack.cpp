@@ -50,6 +50,31 @@ private:
     std::string m_path;
 };
 
+// Copies a message file into the temporary file made for it, as a client
+// stores a fetched message.
+bool CopyInto(const std::string& from, const std::string& to)
+{
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    if (!in)
+        return false;
+    std::FILE* out = std::fopen(to.c_str(), "wb");
+    if (!out) {
+        std::fclose(in);
+        return false;
+    }
+    std::vector<char> buffer(256 * 1024);
+    bool bOk = true;
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        if (std::fwrite(buffer.data(), 1, n, out) != n) {
+            bOk = false;
+            break;
+        }
+    bOk = !std::ferror(in) && bOk;
+    std::fclose(in);
+    return (std::fclose(out) == 0) && bOk;
+}
+
 int Pack(ToolContext& ctx, const std::vector<std::string>& args)
 {
     std::string out, user, packetName, nws;
@@ -152,7 +177,7 @@ int Pack(ToolContext& ctx, const std::vector<std::string>& args)
     std::int32_t iNumber = 0;
     for (const Input& in : inputs) {
         std::string temp = fw::GetTempFileName(work.Path(), in.group == "email" ? "PWZ" : "NWZ");
-        if (temp.empty() || !fw::CopyFile(in.path, temp, false))
+        if (temp.empty() || !CopyInto(in.path, temp))
             return ToolFail("cannot copy " + in.path + " into the work directory: " +
                             std::strerror(errno));
         pConv->ConvertFile(temp, ++iNumber, in.group);

@@ -97,6 +97,15 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Closes an output file; false when anything written did not reach it.
+bool CloseOutput(File& f)
+{
+    if (!f)
+        return true;
+    bool bOk = std::fflush(f.get()) == 0 && !std::ferror(f.get());
+    return std::fclose(f.release()) == 0 && bOk;
+}
+
 // Reads the values of several header fields in one pass over the header
 // block: for each name (with its colon, case ignored) the first field's
 // value, unfolded by appending each continuation line as it stands.
@@ -218,12 +227,14 @@ void Rfcmsg::ConvertFile(const std::string& path, std::int32_t iNumber, const st
         return;
     }
     Convert(path, iNumber, group);
-    ::unlink(path.c_str());
+    if (!m_bWriteFailed)
+        ::unlink(path.c_str());
 }
 
 void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::string& group)
 {
     m_szGroup = group;
+    m_bWriteFailed = false;
     auto pRecord = std::make_unique<SummaryInfo>(m_szDir);
     auto values = ReadHeaders(path, {"Message-ID:", "From:", "Reply-To:", "Subject:",
                                      "Newsgroups:", "Date:", "Sender:"});
@@ -398,6 +409,12 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
     }
 
     File out(pNew ? pNew : outPath.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
+    if (!outPath.empty() && !out)
+        m_bWriteFailed = true;
+    auto finish = [&]() {
+        if (!CloseOutput(out))
+            m_bWriteFailed = true;
+    };
     const bool bBase64 = IEquals(encoding, "base64");
     const bool bQuoted = IEquals(encoding, "quoted-printable");
     const bool bUuencode = IEquals(encoding, "uuencode") || IEquals(encoding, "x-uuencode");
@@ -485,7 +502,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                     Append(out.get(), "\n", 1);
                     bOpenLine = false;
                 }
-                out.reset();
+                finish();
                 if (!r->m_szAttachFile.empty() && r == m_pCurrent) {
                     StartNewRecord();
                     r = m_pCurrent;
@@ -497,6 +514,8 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                 outPath = r->AttachPath();
                 bOutIsBody = false;
                 out.reset(pAtt);
+                if (!pAtt)
+                    m_bWriteFailed = true;
                 uu.StartInBody();
                 continue;
             }
@@ -519,13 +538,15 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
         if (bTextMode && bOutIsBody && iLimit > 0 && iCount > iLimit && r == m_pCurrent) {
             // The line limit: the rest of the text goes on in a new record.
             m_bSplit = true;
-            out.reset();
+            finish();
             StartNewRecord();
             r = m_pCurrent;
             std::FILE* pBody = nullptr;
             r->m_szBodyFile = NewFile("txt", &pBody);
             outPath = r->BodyPath();
             out.reset(pBody);
+            if (!pBody)
+                m_bWriteFailed = true;
             iCount = 0;
         }
     }
@@ -537,7 +558,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
         int k = b64.Decode(pad, static_cast<int>(std::strlen(pad)), bytes, 4);
         Append(out.get(), bytes, k > 0 ? static_cast<std::size_t>(k) : 0);
     }
-    out.reset();
+    finish();
     if (bUuencode && !uu.GetName().empty())
         r->m_szGivenName = uu.GetName();
 }

@@ -48,6 +48,10 @@ public:
     const std::string& Directory() const { return m_szDir; }
     bool SplitHappened() const { return m_bSplit; }
     bool NewMessages() const { return m_bNewMessages; }
+    // Whether a body or attachment file of the last message could not be
+    // created or written completely (a full disk); ConvertFile then keeps
+    // the retrieved message file.
+    bool WriteFailed() const { return m_bWriteFailed; }
     void SetNewMessages(bool b) { m_bNewMessages = b; }
 
 private:
@@ -73,6 +77,7 @@ private:
     bool m_bNewMessages = false;
     std::string m_szGroup;
     std::int32_t m_iLineLimit = 0; // read once per message
+    bool m_bWriteFailed = false;
 };
 
 // The process-wide converter (null while no messages wait for a packet).

@@ -181,6 +181,9 @@ int Pack(ToolContext& ctx, const std::vector<std::string>& args)
             return ToolFail("cannot copy " + in.path + " into the work directory: " +
                             std::strerror(errno));
         pConv->ConvertFile(temp, ++iNumber, in.group);
+        if (pConv->WriteFailed())
+            return ToolFail("cannot write the converted files of " + in.path + " in " +
+                            work.Path() + " (is the disk full?)");
         (in.group == "email" ? iEmail : iArticles)++;
     }
     int iRecords = static_cast<int>(pConv->List().Count());

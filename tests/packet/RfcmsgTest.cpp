@@ -1,6 +1,7 @@
 #include "packet/Rfcmsg.h"
 
 #include "MessageMaker.h"
+#include "SmallDisk.h"
 #include "TestUtil.h"
 #include "core/TimeZone.h"
 #include "core/TnIni.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <memory>
 #include <regex>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -469,4 +471,35 @@ TEST_F(RfcmsgTest, OverviewLinesMakeHeaderOnlyRecords)
     EXPECT_EQ(m_pConv->Current(), nullptr);
     EXPECT_EQ(Records().size(), 1u);
     EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
+}
+
+TEST(RfcmsgDisk, AFullDiskIsReportedAndTheMessageFileKept)
+{
+    TempDir dir;
+    std::string mnt = dir.File("work");
+    ASSERT_EQ(::mkdir(mnt.c_str(), 0755), 0);
+    std::string message = dir.File("PWZ1.TMP");
+    WriteFile(message, "Message-ID: <full@x>\r\nContent-Type: application/octet-stream\r\n"
+                       "Content-Transfer-Encoding: base64\r\n\r\n" +
+                           Base64(Bytes(200000, 5)));
+    auto result = testutil::RunWithSmallDisk(mnt, 64 * 1024, [&]() {
+        Rfcmsg conv(mnt);
+        conv.ConvertFile(message, 1, "email");
+        if (!conv.WriteFailed())
+            return 1;
+        if (!testutil::Exists(message))
+            return 2;
+        return 0;
+    });
+    if (!result)
+        GTEST_SKIP() << "no private tmpfs mount possible here";
+    EXPECT_EQ(*result, 0);
+    // A normal conversion reports nothing.
+    TempDir work;
+    Rfcmsg conv(work.Path());
+    std::string ok = work.File("PWZ2.TMP");
+    WriteFile(ok, "Message-ID: <ok@x>\r\n\r\nfine\r\n");
+    conv.ConvertFile(ok, 1, "email");
+    EXPECT_FALSE(conv.WriteFailed());
+    EXPECT_FALSE(testutil::Exists(ok));
 }

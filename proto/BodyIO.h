@@ -1,0 +1,67 @@
+// Message bodies between the wire and files.
+//
+// Reading clients (POP3, NNTP) store a multi-line reply in a temporary file:
+// each line without the dot that the server put before a line beginning
+// with a dot, and with CR LF at its end.  The terminating "." line is the
+// client's business and is never written here.
+//
+// Sending clients (SMTP, NNTP posting) read a body stream line by line and
+// send each line as 7-bit text with CR LF, a leading dot doubled, and a
+// line of a single dot at the end.  A line of more than 998 characters
+// cannot be sent.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class CBodyFile {
+public:
+    CBodyFile() = default;
+    ~CBodyFile();
+    CBodyFile(const CBodyFile&) = delete;
+    CBodyFile& operator=(const CBodyFile&) = delete;
+
+    // Creates a new empty file "<dir>/<prefix><hex>.TMP" and opens it.  On
+    // failure returns false and Error() holds errno.
+    bool Create(const std::string& dir, const char* pszPrefix);
+    // Writes one received line, dot-unstuffed, followed by CR LF.
+    bool WriteLine(const char* pLine, int iLen);
+    // Closes the file; false when any write failed (the data is incomplete).
+    bool Close();
+    // Closes and deletes the file.
+    void Discard();
+    bool IsOpen() const { return m_pFile != nullptr; }
+    const std::string& Name() const { return m_name; }
+    int Error() const { return m_iErrno; }
+    // Forgets the name (the file now belongs to someone else).
+    void Release() { m_name.clear(); }
+
+private:
+    std::FILE* m_pFile = nullptr;
+    std::string m_name;
+    int m_iErrno = 0;
+};
+
+// Reads the body of an outgoing message and hands out wire lines.
+class CBodyLineSource {
+public:
+    enum Result { LINE, END, TOO_LONG, READ_ERROR };
+    static constexpr int kMaxLine = 998;
+
+    // The stream stays the caller's; lines may end with LF or CR LF.
+    explicit CBodyLineSource(std::FILE* pStream) : m_pStream(pStream) {}
+
+    // LINE: `out` holds the next line ready to send (high bits cleared, a
+    // leading "." doubled, CR LF appended).  After the last line, END once
+    // with `out` = ".\r\n"; then END with `out` empty.  TOO_LONG: a line has
+    // more than 998 characters (the send fails).  READ_ERROR: the stream
+    // could not be read.
+    Result Next(std::string& out);
+    // Lines handed out so far (the terminator not counted).
+    int Lines() const { return m_iLines; }
+
+private:
+    std::FILE* m_pStream;
+    bool m_bEndSent = false;
+    int m_iLines = 0;
+};

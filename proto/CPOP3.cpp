@@ -1,0 +1,346 @@
+#include "proto/CPOP3.h"
+
+#include "msg/Rfc822.h"
+
+#include <cctype>
+#include <cstring>
+#include <string_view>
+#include <strings.h>
+
+namespace {
+const CProtoClient::EventCodes kPop3Events = {CPOP3::EV_CONNECTED, CPOP3::EV_CLOSED,
+                                              CPOP3::EV_CONNECT_FAILED, CPOP3::EV_ABORT};
+}
+
+CPOP3::CPOP3(fw::Window* pNotifyWnd, unsigned uNotifyMsg, long, const char* pszTempDir)
+    : CProtoClient("CPOP3", MAX_REPLY_SIZE, COMMAND_SIZE, kPop3Events, pNotifyWnd, uNotifyMsg),
+      m_strTempDir(pszTempDir ? pszTempDir : ".")
+{
+}
+
+CPOP3::~CPOP3()
+{
+    // A message that was never reported belongs to nobody: remove it.
+    m_output.Discard();
+}
+
+bool CPOP3::RetrieveMail(const char* pszServer, std::uint16_t wPort, const char* pszUser,
+                         const char* pszPassword, const char* pszText, bool bDelete,
+                         std::int64_t tCutOff)
+{
+    if (!IsIdle())
+        return false;
+    BeginSession(pszServer, wPort);
+    m_strUser = pszUser ? pszUser : "";
+    m_strPassword = pszPassword ? pszPassword : "";
+    m_strText = pszText ? pszText : "";
+    m_bDelete = bDelete;
+    m_tCutOff = tCutOff;
+    m_tDate = -1;
+    m_iStatus = STATUS_ABORTED;
+    m_iDetail = DETAIL_NONE;
+    m_iMessageCount = 0;
+    m_iIndex = 0;
+    m_szReply.clear();
+    m_strFailure.clear();
+    m_records.clear();
+    SetState(&CPOP3::Connect);
+    Run(EV_ENTER);
+    return true;
+}
+
+void CPOP3::Abort(bool bNotify)
+{
+    if (IsIdle())
+        return;
+    m_bNotify = bNotify;
+    Run(EV_ABORT);
+}
+
+void CPOP3::OnReplyLine(const char* pLine, int iLen)
+{
+    m_szReply.assign(pLine, static_cast<std::size_t>(iLen));
+    Run(EV_LINE);
+}
+
+void CPOP3::OnOverlongLine()
+{
+    // The line cannot be held; the rest of the session cannot be trusted.
+    m_strFailure = "The server sent a line longer than " + std::to_string(MAX_REPLY_SIZE - 2) +
+                   " characters.";
+    m_iStatus = STATUS_FAILED;
+    m_iDetail = DETAIL_NONE;
+    SetState(&CPOP3::End);
+    Run(EV_ENTER);
+}
+
+bool CPOP3::Positive() const
+{
+    return m_szReply.size() >= 3 && m_szReply[0] == '+' &&
+           std::toupper(static_cast<unsigned char>(m_szReply[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(m_szReply[2])) == 'K';
+}
+
+bool CPOP3::CommonEvent(int iEvent)
+{
+    if (iEvent != EV_CLOSED && iEvent != EV_ABORT)
+        return false;
+    m_iStatus = iEvent == EV_CLOSED ? STATUS_FAILED : STATUS_ABORTED;
+    if (iEvent == EV_ABORT)
+        m_iDetail = DETAIL_NONE;
+    SetState(&CPOP3::End);
+    return true;
+}
+
+bool CPOP3::SendFailed()
+{
+    if (!m_strLocalError.empty())
+        m_strFailure = m_strLocalError;
+    m_iStatus = STATUS_FAILED;
+    SetState(&CPOP3::End);
+    return true;
+}
+
+bool CPOP3::LocalFailure(const std::string& text)
+{
+    m_output.Discard();
+    m_strFailure = text;
+    m_iStatus = STATUS_FAILED;
+    m_iDetail = DETAIL_NONE;
+    SetState(&CPOP3::Quit);
+    return true;
+}
+
+bool CPOP3::Refused(int iDetail)
+{
+    m_strFailure = m_szReply;
+    m_iStatus = STATUS_FAILED;
+    m_iDetail = iDetail;
+    SetState(&CPOP3::Quit);
+    return true;
+}
+
+bool CPOP3::Connect(int)
+{
+    // The outcome may arrive before StartConnect returns; the wait state
+    // must be in place to receive it.
+    SetState(&CPOP3::AwaitConnection);
+    StartConnect();
+    return false;
+}
+
+bool CPOP3::AwaitConnection(int iEvent)
+{
+    switch (iEvent) {
+    case EV_CONNECTED:
+        SetState(&CPOP3::AwaitGreeting);
+        return false;
+    case EV_CONNECT_FAILED:
+        m_iStatus = STATUS_FAILED;
+        SetState(&CPOP3::End);
+        return true;
+    case EV_ABORT:
+        CancelConnect();
+        m_iStatus = STATUS_ABORTED;
+        SetState(&CPOP3::End);
+        return true;
+    }
+    return false;
+}
+
+bool CPOP3::AwaitGreeting(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!SendCommand("USER %s\r\n", m_strUser.c_str()))
+        return SendFailed();
+    SetState(&CPOP3::AwaitUser);
+    return false;
+}
+
+bool CPOP3::AwaitUser(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!Positive())
+        return Refused(DETAIL_USER);
+    if (!SendCommand("PASS %s\r\n", m_strPassword.c_str()))
+        return SendFailed();
+    SetState(&CPOP3::AwaitPass);
+    return false;
+}
+
+bool CPOP3::AwaitPass(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!Positive())
+        return Refused(DETAIL_PASSWORD);
+    if (!SendCommand("STAT\r\n"))
+        return SendFailed();
+    SetState(&CPOP3::AwaitStat);
+    return false;
+}
+
+bool CPOP3::AwaitStat(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!Positive())
+        return Refused(DETAIL_NONE);
+    // "+OK <count> <octets>": the count must be there, and not negative.
+    const char* p = m_szReply.c_str() + 3;
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    long long n = 0;
+    int iDigits = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p)) && n <= 0x7FFFFFFF) {
+        n = n * 10 + (*p++ - '0');
+        ++iDigits;
+    }
+    if (iDigits == 0 || n > 0x7FFFFFFF) {
+        m_strFailure = m_szReply;
+        m_iStatus = STATUS_FAILED;
+        SetState(&CPOP3::End);
+        return true;
+    }
+    m_iMessageCount = static_cast<int>(n);
+    m_iIndex = 0;
+    SetState(&CPOP3::NextMessage);
+    Notify(NOTIFY_COUNT, m_iMessageCount);
+    return true;
+}
+
+bool CPOP3::NextMessage(int)
+{
+    if (m_iIndex >= m_iMessageCount) {
+        m_iStatus = STATUS_DONE;
+        SetState(&CPOP3::Quit);
+        return true;
+    }
+    if (!m_output.Create(m_strTempDir, TEMP_PREFIX))
+        return LocalFailure("Cannot create a temporary file in " + m_strTempDir + ": " +
+                            std::strerror(m_output.Error()));
+    m_tDate = -1;
+    if (!SendCommand("RETR %d\r\n", m_iIndex + 1)) {
+        m_output.Discard();
+        return SendFailed();
+    }
+    SetState(&CPOP3::AwaitRetr);
+    return false;
+}
+
+bool CPOP3::AwaitRetr(int iEvent)
+{
+    if (iEvent == EV_CLOSED || iEvent == EV_ABORT)
+        m_output.Discard();
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!Positive()) {
+        // Nothing was stored: the empty file goes.
+        m_output.Discard();
+        return Refused(DETAIL_NONE);
+    }
+    SetState(&CPOP3::ReceiveMessage);
+    return false;
+}
+
+bool CPOP3::ReceiveMessage(int iEvent)
+{
+    if (iEvent == EV_CLOSED || iEvent == EV_ABORT)
+        m_output.Discard(); // incomplete, and never reported
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+
+    if (m_szReply.size() == 1 && m_szReply[0] == '.') {
+        if (!m_output.Close())
+            return LocalFailure("Cannot write " + m_output.Name() + ": " +
+                                std::strerror(m_output.Error()));
+        // Deleted when asked, and either every message goes or this one is
+        // older than the cut-off.  Without a readable date it stays.
+        bool bDele = m_bDelete && (m_tCutOff == 0 || (m_tDate >= 0 && m_tCutOff > m_tDate));
+        if (bDele) {
+            if (!SendCommand("DELE %d\r\n", m_iIndex + 1)) {
+                m_output.Discard();
+                return SendFailed();
+            }
+            SetState(&CPOP3::AwaitDele);
+        } else {
+            SetState(&CPOP3::NextMessage);
+        }
+        ++m_iIndex;
+        m_records.push_back({m_iIndex, m_output.Name()});
+        m_output.Release();
+        Notify(NOTIFY_MESSAGE, reinterpret_cast<fw::LPARAM>(&m_records.back()));
+        return !bDele;
+    }
+
+    if (!m_output.WriteLine(m_szReply.data(), static_cast<int>(m_szReply.size())))
+        return LocalFailure("Cannot write " + m_output.Name() + ": " +
+                            std::strerror(m_output.Error()));
+    if (m_szReply.size() >= 6 && ::strncasecmp(m_szReply.c_str(), "date: ", 6) == 0) {
+        std::int64_t t = ParseRfc822Date(std::string_view(m_szReply).substr(6));
+        m_tDate = t >= 0 ? t : -1;
+    }
+    Notify(NOTIFY_LINE, m_iIndex);
+    return false;
+}
+
+bool CPOP3::AwaitDele(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!Positive())
+        return Refused(DETAIL_NONE);
+    SetState(&CPOP3::NextMessage);
+    return true;
+}
+
+bool CPOP3::Quit(int)
+{
+    if (!SendCommand("QUIT\r\n"))
+        return SendFailed();
+    SetState(&CPOP3::AwaitQuit);
+    return false;
+}
+
+bool CPOP3::AwaitQuit(int iEvent)
+{
+    if (iEvent == EV_CLOSED || iEvent == EV_LINE) {
+        SetState(&CPOP3::End);
+        return true;
+    }
+    if (iEvent == EV_ABORT) {
+        m_iStatus = STATUS_ABORTED;
+        m_iDetail = DETAIL_NONE;
+        SetState(&CPOP3::End);
+        return true;
+    }
+    return false;
+}
+
+bool CPOP3::End(int)
+{
+    m_output.Discard();
+    CloseSession();
+    m_strUser.clear();
+    m_strPassword.clear();
+    m_strText.clear();
+    if (m_bNotify)
+        Notify(static_cast<fw::WPARAM>(m_iStatus), m_iDetail);
+    return false;
+}

@@ -1,0 +1,199 @@
+#include "proto/CProtoClient.h"
+
+#include "framework/Assert.h"
+#include "net/CWinsock.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+CProtoClient::CProtoClient(const char* pszName, int iMaxReply, int iCommandSize,
+                           const EventCodes& events, fw::Window* pNotifyWnd, unsigned uNotifyMsg)
+    : m_pszName(pszName),
+      m_events(events),
+      m_pNotifyWnd(pNotifyWnd),
+      m_uNotifyMsg(uNotifyMsg),
+      m_connMgr(this, 0),
+      m_rx(iMaxReply),
+      m_command(static_cast<std::size_t>(iCommandSize)),
+      m_pState(&CProtoClient::Idle)
+{
+}
+
+CProtoClient::~CProtoClient()
+{
+    m_connMgr.Cancel(false);
+    m_socket.Close();
+}
+
+void CProtoClient::Run(int iEvent)
+{
+    while ((this->*m_pState)(iEvent))
+        iEvent = 0;
+}
+
+bool CProtoClient::Idle(int)
+{
+    return false;
+}
+
+void CProtoClient::BeginSession(const char* pszServer, std::uint16_t wPort)
+{
+    MT_ASSERT(pszServer != nullptr);
+    m_strServer = pszServer;
+    m_wPort = wPort;
+    m_iLastError = 0;
+    m_strLocalError.clear();
+    m_rx.Clear();
+    m_bNotify = true;
+}
+
+void CProtoClient::StartConnect()
+{
+    m_connMgr.Connect(m_strServer.c_str(), m_wPort, &m_socket, this, 0);
+}
+
+void CProtoClient::CancelConnect()
+{
+    m_connMgr.Cancel(false);
+}
+
+bool CProtoClient::SendCommand(const char* pszFormat, ...)
+{
+    std::va_list args;
+    va_start(args, pszFormat);
+    int n = std::vsnprintf(m_command.data(), m_command.size(), pszFormat, args);
+    va_end(args);
+    if (n < 0 || n >= static_cast<int>(m_command.size())) {
+        m_strLocalError = "The command is too long to send.";
+        return false;
+    }
+    // A user name or password with a line break of its own would smuggle a
+    // second command to the server.
+    int iBody = n >= 2 ? n - 2 : n;
+    if (std::memchr(m_command.data(), '\r', static_cast<std::size_t>(iBody)) ||
+        std::memchr(m_command.data(), '\n', static_cast<std::size_t>(iBody)) ||
+        static_cast<int>(std::strlen(m_command.data())) != n) {
+        m_strLocalError = "A command argument holds a line break.";
+        return false;
+    }
+    return SendBytes(m_command.data(), n) == 0;
+}
+
+int CProtoClient::SendBytes(const char* pBuffer, int iLength)
+{
+    int iResult = m_socket.Send(pBuffer, iLength, 0);
+    if (iResult == 0 || iResult == wsa::WSAEWOULDBLOCK)
+        return 0;
+    m_iLastError = iResult;
+    return iResult;
+}
+
+void CProtoClient::Notify(fw::WPARAM wParam, fw::LPARAM lParam)
+{
+    if (m_pNotifyWnd)
+        m_pNotifyWnd->Post(m_uNotifyMsg, wParam, lParam);
+}
+
+void CProtoClient::CloseSession()
+{
+    m_connMgr.Cancel(false);
+    m_socket.Close();
+    m_rx.Clear();
+    m_strServer.clear();
+    m_strServer.shrink_to_fit();
+    SetState(&CProtoClient::Idle);
+}
+
+void CProtoClient::ConnMgrCallback(std::uint32_t, int iResult)
+{
+    switch (iResult) {
+    case CConnMgrCallback::CONNECTED:
+        Run(m_events.iConnected);
+        break;
+    case CConnMgrCallback::FAILED:
+        m_iLastError = m_connMgr.m_iLastError;
+        Run(m_events.iConnectFailed);
+        break;
+    case CConnMgrCallback::CANCELLED:
+        break; // we cancelled it ourselves
+    default:
+        MT_ASSERT(iResult != CConnMgrCallback::INVALID_RESULT && "connection manager result");
+    }
+}
+
+void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const char* pBuffer)
+{
+    if (iError)
+        m_iLastError = iError;
+    switch (iEvent) {
+    case CStreamCallback::READ:
+        if (iError) {
+            // The read failed in the network: the connection is gone.
+            Run(m_events.iClosed);
+            return;
+        }
+        ReceiveAndDispatch();
+        break;
+    case CStreamCallback::CLOSE:
+        // Whatever the server sent before closing is still to be read.
+        while (!IsIdle() && m_socket.m_iState == CStreamSocket::CONNECTED) {
+            int iRoom = 0;
+            char* p = m_rx.FreeSpace(&iRoom);
+            int iCount = iRoom;
+            if (m_socket.Receive(p, iCount, 0) != 0 || iCount <= 0)
+                break;
+            m_rx.Commit(iCount);
+            if (!DispatchLines())
+                break;
+        }
+        if (!IsIdle())
+            Run(m_events.iClosed);
+        break;
+    case CStreamCallback::WRITE:
+        OnWriteDone(pBuffer, iError);
+        break;
+    default: {
+        std::string text = std::string("Unexpected socket event in ") + m_pszName +
+                           "::StreamCallback";
+        WinsockFatalError(text.c_str());
+    }
+    }
+}
+
+void CProtoClient::ReceiveAndDispatch()
+{
+    if (IsIdle())
+        return;
+    int iRoom = 0;
+    char* p = m_rx.FreeSpace(&iRoom);
+    MT_ASSERT(iRoom > 0);
+    int iCount = iRoom;
+    int iResult = m_socket.Receive(p, iCount, 0);
+    if (iResult != 0 && iResult != wsa::WSAEWOULDBLOCK) {
+        // A broken connection ends the session as closed, with the error
+        // kept for the owner; it is no reason to stop the program.
+        m_iLastError = iResult;
+        Run(m_events.iClosed);
+        return;
+    }
+    m_rx.Commit(iCount);
+    DispatchLines();
+}
+
+// Hands every complete line to the client; false when the session ended.
+bool CProtoClient::DispatchLines()
+{
+    const char* pLine = nullptr;
+    int iLen = 0;
+    while (!IsIdle() && m_rx.NextLine(&pLine, &iLen))
+        OnReplyLine(pLine, iLen);
+    if (IsIdle())
+        return false;
+    if (m_rx.Overlong()) {
+        OnOverlongLine();
+        return false;
+    }
+    return true;
+}

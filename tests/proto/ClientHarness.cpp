@@ -1,0 +1,76 @@
+#include "ClientHarness.h"
+
+#include "TestUtil.h"
+#include "net/CWinsock.h"
+#include "proto/CPOP3.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace prototest {
+
+void EnsureWinsock()
+{
+    static std::unique_ptr<CWinsock> s_pWinsock;
+    if (!s_pWinsock) {
+        s_pWinsock = std::make_unique<CWinsock>();
+        CreateWinsockEventWindow();
+    }
+}
+
+Pop3Recorder::Pop3Recorder()
+{
+    OnMessage(kMsg, [this](fw::WPARAM w, fw::LPARAM l) -> fw::LRESULT {
+        Note n;
+        n.wParam = w;
+        n.lParam = l;
+        bool bFinal = w == CPOP3::STATUS_ABORTED || w == CPOP3::STATUS_FAILED ||
+                      (w == CPOP3::NOTIFY_MESSAGE && l == 0);
+        if (w == CPOP3::NOTIFY_MESSAGE && l != 0) {
+            const auto* pRec = reinterpret_cast<const CPOP3::NotifyRecord*>(l);
+            n.iMessage = pRec->iMessage;
+            n.file = pRec->strFile;
+            n.content = testutil::ReadFile(n.file);
+            std::remove(n.file.c_str());
+        }
+        if (bFinal) {
+            bEnded = true;
+            ++iEnds;
+            end = n;
+        }
+        notes.push_back(n);
+        return 0;
+    });
+}
+
+std::vector<Note> Pop3Recorder::Messages() const
+{
+    std::vector<Note> out;
+    for (const auto& n : notes)
+        if (n.wParam == CPOP3::NOTIFY_MESSAGE && n.lParam != 0)
+            out.push_back(n);
+    return out;
+}
+
+int Pop3Recorder::LineNotes() const
+{
+    int k = 0;
+    for (const auto& n : notes)
+        k += n.wParam == CPOP3::NOTIFY_LINE;
+    return k;
+}
+
+int Pop3Recorder::CountNotes() const
+{
+    int k = 0;
+    for (const auto& n : notes)
+        k += n.wParam == CPOP3::NOTIFY_COUNT;
+    return k;
+}
+
+bool PumpUntil(const std::function<bool()>& cond, int iTimeoutMs)
+{
+    return fw::MessageLoop::PumpUntil(cond, iTimeoutMs);
+}
+
+} // namespace prototest

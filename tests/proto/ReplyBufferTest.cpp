@@ -1,0 +1,124 @@
+// The receive buffer: CR LF line splitting over any cut of the input, and
+// the overlong-line rule.
+#include "proto/ReplyBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Feeds the chunks in order, taking lines after each one.
+std::vector<std::string> Feed(CReplyBuffer& b, const std::vector<std::string>& chunks,
+                              bool* pbOverlong = nullptr)
+{
+    std::vector<std::string> lines;
+    for (const auto& c : chunks) {
+        std::size_t pos = 0;
+        while (pos < c.size()) {
+            int room = 0;
+            char* p = b.FreeSpace(&room);
+            EXPECT_GT(room, 0);
+            if (room <= 0)
+                return lines;
+            int n = static_cast<int>(std::min<std::size_t>(room, c.size() - pos));
+            std::memcpy(p, c.data() + pos, static_cast<std::size_t>(n));
+            b.Commit(n);
+            pos += static_cast<std::size_t>(n);
+            const char* l;
+            int len;
+            while (b.NextLine(&l, &len))
+                lines.emplace_back(l, static_cast<std::size_t>(len));
+            if (b.Overlong()) {
+                if (pbOverlong)
+                    *pbOverlong = true;
+                return lines;
+            }
+        }
+    }
+    return lines;
+}
+
+TEST(ReplyBuffer, EveryCutGivesTheSameLines)
+{
+    const std::string wire = "+OK hi\r\na\rb\r\nc\nd\r\n\r\n.\r\n..x\r\n";
+    const std::vector<std::string> want = {"+OK hi", "a\rb", "c\nd", "", ".", "..x"};
+    for (std::size_t i = 0; i <= wire.size(); ++i)
+        for (std::size_t j = i; j <= wire.size(); ++j) {
+            CReplyBuffer b(64);
+            auto got = Feed(b, {wire.substr(0, i), wire.substr(i, j - i), wire.substr(j)});
+            EXPECT_EQ(got, want) << "cut at " << i << " and " << j;
+            EXPECT_EQ(b.Length(), 0);
+        }
+}
+
+TEST(ReplyBuffer, ByteByByte)
+{
+    CReplyBuffer b(16);
+    std::vector<std::string> chunks;
+    for (char c : std::string("one\r\ntwo\r\r\nthree\n\r\n"))
+        chunks.emplace_back(1, c);
+    EXPECT_EQ(Feed(b, chunks), (std::vector<std::string>{"one", "two\r", "three\n"}));
+}
+
+TEST(ReplyBuffer, IncompleteLineStaysUntilItsLfArrives)
+{
+    CReplyBuffer b(16);
+    EXPECT_TRUE(Feed(b, {"abc\r"}).empty());
+    EXPECT_EQ(b.Length(), 4);
+    EXPECT_EQ(Feed(b, {"\n"}), std::vector<std::string>{"abc"});
+    EXPECT_EQ(b.Length(), 0);
+}
+
+TEST(ReplyBuffer, LongestLineFitsExactly)
+{
+    // Capacity 10: 8 characters and CR LF fit.
+    CReplyBuffer b(10);
+    bool bOverlong = false;
+    EXPECT_EQ(Feed(b, {"12345678\r\n"}, &bOverlong), std::vector<std::string>{"12345678"});
+    EXPECT_FALSE(bOverlong);
+}
+
+TEST(ReplyBuffer, OneMoreIsOverlong)
+{
+    for (const char* wire : {"123456789\r\n", "12345678\r\r\n", "1234567890"}) {
+        CReplyBuffer b(10);
+        bool bOverlong = false;
+        EXPECT_TRUE(Feed(b, {wire}, &bOverlong).empty()) << wire;
+        EXPECT_TRUE(bOverlong) << wire;
+        int room = -1;
+        b.FreeSpace(&room);
+        EXPECT_EQ(room, 0);
+    }
+}
+
+TEST(ReplyBuffer, LinesBeforeAnOverlongOneAreDelivered)
+{
+    CReplyBuffer b(10);
+    bool bOverlong = false;
+    EXPECT_EQ(Feed(b, {"ok\r\nxxxxxxxxxxxxxxx\r\n"}, &bOverlong), std::vector<std::string>{"ok"});
+    EXPECT_TRUE(bOverlong);
+}
+
+TEST(ReplyBuffer, FullButWithALineIsNotOverlong)
+{
+    CReplyBuffer b(8);
+    int room = 0;
+    char* p = b.FreeSpace(&room);
+    ASSERT_EQ(room, 8);
+    std::memcpy(p, "ab\r\ncdef", 8);
+    b.Commit(8);
+    EXPECT_FALSE(b.Overlong());
+    const char* l;
+    int len;
+    ASSERT_TRUE(b.NextLine(&l, &len));
+    EXPECT_EQ(std::string(l, len), "ab");
+    b.FreeSpace(&room);
+    EXPECT_EQ(room, 4);
+    b.Clear();
+    EXPECT_EQ(b.Length(), 0);
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+// A server on 127.0.0.1 that follows a script, for precise protocol
+// transcripts.  The test names what the server says and what the client must
+// send; the server runs the script on its own thread and records every
+// difference.
+//
+//   ScriptedServer server(ScriptedServer::Split::Bytes);
+//   server.Say("+OK ready\r\n").Expect("USER joe\r\n").Say("+OK\r\n") ... .ExpectClose();
+//   server.Start();                          // port in server.Port()
+//   ... run the client, pump the event loop ...
+//   EXPECT_TRUE(server.Finish()) << server.Report();
+//
+// How the server's text reaches the wire is chosen per server:
+//   Whole  each run of Say() text in one send
+//   Bytes  every byte in its own send (TCP_NODELAY, and each byte waits
+//          until the client has acknowledged the previous one), so the
+//          client sees its replies split at every byte
+//   Pairs  two lines per send, so two replies arrive in one read
+// A run of Say() steps with no Expect() between them is one stream of lines.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ScriptedServer {
+public:
+    enum class Split { Whole, Bytes, Pairs };
+
+    explicit ScriptedServer(Split split = Split::Whole);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // Script steps, in order.
+    ScriptedServer& Say(const std::string& text);
+    // The client must send exactly this next.
+    ScriptedServer& Expect(const std::string& text);
+    // The server closes the connection.
+    ScriptedServer& Close();
+    // The client must close the connection without sending anything more.
+    ScriptedServer& ExpectClose();
+    // The server waits, saying nothing, until the client closes (for
+    // aborts); anything the client sends meanwhile is a difference.
+    ScriptedServer& Hold();
+
+    // Listens (on an ephemeral port) and runs the script for one client.
+    bool Start();
+    unsigned short Port() const { return m_port; }
+
+    // A client has connected.
+    bool Connected() const { return m_bAccepted.load(); }
+    // Steps finished so far (the server thread counts them).
+    int StepsDone() const { return m_stepsDone.load(); }
+    // Waits (bounded) for the script to end; true when every step went as
+    // written and nothing else happened.
+    bool Finish(int iTimeoutMs = 10000);
+    // What went wrong, for the test's failure message.
+    std::string Report() const;
+    // Everything the client sent, in order.
+    std::string Received() const;
+
+    // Milliseconds each blocking step of the server may wait.
+    void SetStepTimeout(int iMs) { m_stepTimeoutMs = iMs; }
+
+private:
+    struct Step {
+        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD } kind;
+        std::string text;
+    };
+    void Main();
+    bool SendText(int fd, const std::string& text);
+    bool SendChunk(int fd, const char* p, std::size_t n);
+    bool ReadExactly(int fd, std::size_t n, std::string& out);
+    bool WaitForClose(int fd, const char* pszWhat);
+    void Fail(const std::string& text);
+
+    Split m_split;
+    std::vector<Step> m_steps;
+    int m_listenFd = -1;
+    unsigned short m_port = 0;
+    int m_stepTimeoutMs = 10000;
+    std::thread m_thread;
+    std::atomic<int> m_stepsDone{0};
+    std::atomic<bool> m_bDone{false};
+    std::atomic<bool> m_bAccepted{false};
+    std::atomic<bool> m_bStop{false};
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_failures;
+    std::string m_received;
+};

@@ -1,0 +1,172 @@
+// CPOP3 against a real POP3 server (dovecot, started privately on loopback
+// by tests/peers): the seeded mailbox byte for byte, deletion with and
+// without the age limit, refused logins.
+#include "ClientHarness.h"
+#include "PeerState.h"
+#include "TestUtil.h"
+
+#include "framework/Files.h"
+#include "proto/CPOP3.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+using prototest::Pop3Recorder;
+using prototest::PumpUntil;
+using testpeers::PeerState;
+
+namespace {
+
+class Pop3Live : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prototest::EnsureWinsock();
+        ASSERT_TRUE(peers.Ok()) << peers.Error();
+        port = static_cast<std::uint16_t>(peers.GetInt("POP3_PORT"));
+        ASSERT_NE(port, 0);
+    }
+
+    // One session; returns its recorder.
+    std::unique_ptr<Pop3Recorder> Session(const std::string& user, const std::string& pass,
+                                          bool bDelete = false, std::int64_t tCutOff = 0)
+    {
+        auto rec = std::make_unique<Pop3Recorder>();
+        CPOP3 c(rec.get(), Pop3Recorder::kMsg, 0, dir.Path().c_str());
+        EXPECT_TRUE(c.RetrieveMail(peers.Get("PEERS_HOST").c_str(), port, user.c_str(),
+                                   pass.c_str(), "", bDelete, tCutOff));
+        EXPECT_TRUE(PumpUntil([&] { return rec->bEnded; }, 60000));
+        lastError = c.m_iLastError;
+        reply = c.ReplyLine();
+        return rec;
+    }
+
+    // A scratch mailbox of this test's own, emptied.
+    std::string Scratch(int i)
+    {
+        auto users = peers.GetList("POP3_SCRATCH_USERS");
+        EXPECT_GT(static_cast<int>(users.size()), i);
+        std::string u = users.at(static_cast<std::size_t>(i));
+        EXPECT_TRUE(testpeers::EmptyMaildir(peers, u));
+        return u;
+    }
+
+    PeerState peers;
+    std::uint16_t port = 0;
+    testutil::TempDir dir;
+    int lastError = -1;
+    std::string reply;
+};
+
+std::string Sha256(const std::string& data)
+{
+    return QCryptographicHash::hash(QByteArray(data.data(), static_cast<qsizetype>(data.size())),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+TEST_F(Pop3Live, RetrievesTheSeededMailboxByteForByte)
+{
+    std::ifstream manifest(peers.Get("POP3_MANIFEST"));
+    std::vector<QJsonObject> items;
+    for (std::string line; std::getline(manifest, line);)
+        items.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    ASSERT_EQ(static_cast<int>(items.size()), peers.GetInt("POP3_MESSAGES"));
+    ASSERT_GT(items.size(), 5u);
+
+    auto rec = Session(peers.Get("POP3_USER"), peers.Get("POP3_PASS"));
+    EXPECT_EQ(rec->end.wParam, 1u);
+    EXPECT_EQ(rec->end.lParam, 0);
+    EXPECT_EQ(lastError, 0);
+    ASSERT_GE(rec->notes.size(), 1u);
+    EXPECT_EQ(rec->notes[0].wParam, 5u);
+    EXPECT_EQ(rec->notes[0].lParam, static_cast<fw::LPARAM>(items.size()));
+    auto msgs = rec->Messages();
+    ASSERT_EQ(msgs.size(), items.size());
+    for (std::size_t i = 0; i < msgs.size(); ++i) {
+        SCOPED_TRACE("message " + std::to_string(i + 1));
+        EXPECT_EQ(msgs[i].iMessage, static_cast<int>(i + 1));
+        EXPECT_EQ(static_cast<int>(msgs[i].content.size()), items[i]["crlf_size"].toInt());
+        EXPECT_EQ(Sha256(msgs[i].content), items[i]["crlf_sha256"].toString().toStdString());
+    }
+    // The plain kind has the dot lines: they arrive unstuffed.
+    EXPECT_NE(msgs[0].content.find("\r\n..two leading dots\r\n.\r\n. a dot and a blank\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty());
+    // Nothing was deleted.
+    EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")), static_cast<int>(items.size()));
+}
+
+TEST_F(Pop3Live, DeletesEveryRetrievedMessageWithoutCutOff)
+{
+    std::string user = Scratch(0);
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, i,
+                                                "Subject: m" + std::to_string(i) + "\n\n.body\n"));
+    auto rec = Session(user, peers.Get("POP3_SCRATCH_PASS"), true, 0);
+    EXPECT_EQ(rec->end.wParam, 1u);
+    ASSERT_EQ(rec->Messages().size(), 3u);
+    EXPECT_EQ(rec->Messages()[2].content, "Subject: m3\r\n\r\n.body\r\n");
+
+    auto again = Session(user, peers.Get("POP3_SCRATCH_PASS"), true, 0);
+    EXPECT_EQ(again->end.wParam, 1u);
+    ASSERT_FALSE(again->notes.empty());
+    EXPECT_EQ(again->notes[0].wParam, 5u);
+    EXPECT_EQ(again->notes[0].lParam, 0);
+    EXPECT_EQ(testpeers::CountMaildir(peers, user), 0);
+}
+
+TEST_F(Pop3Live, DeletesOnlyOlderMessagesWithACutOff)
+{
+    std::string user = Scratch(1);
+    const char* bodies[] = {
+        "Date: Mon, 01 Jan 2024 10:00:00 +0000\nSubject: old\n\nold\n",
+        "Date: Wed, 01 Jan 2025 10:00:00 -0500\nSubject: new\n\nnew\n",
+        "Subject: undated\n\nno date\n",
+        "Date: Sun, 31 Dec 2023 23:59:59 +0100\nSubject: older\n\nolder\n",
+    };
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, i + 1, bodies[i]));
+    const std::int64_t tCut = 1719792000; // 2024-07-01 00:00 UTC
+    auto rec = Session(user, peers.Get("POP3_SCRATCH_PASS"), true, tCut);
+    EXPECT_EQ(rec->end.wParam, 1u);
+    EXPECT_EQ(rec->Messages().size(), 4u);
+
+    // What stays: the newer one and the one without a date, in order.
+    auto again = Session(user, peers.Get("POP3_SCRATCH_PASS"), false, 0);
+    auto left = again->Messages();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NE(left[0].content.find("Subject: new"), std::string::npos);
+    EXPECT_NE(left[1].content.find("Subject: undated"), std::string::npos);
+}
+
+TEST_F(Pop3Live, WrongPasswordIsDetailTwo)
+{
+    auto rec = Session(peers.Get("POP3_USER"), "not-the-password");
+    EXPECT_EQ(rec->end.wParam, 2u);
+    EXPECT_EQ(rec->end.lParam, 2);
+    EXPECT_EQ(lastError, 0);
+    EXPECT_EQ(reply.rfind("-ERR", 0), 0u) << reply;
+    EXPECT_EQ(rec->CountNotes(), 0);
+    // Nothing was touched.
+    EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")), peers.GetInt("POP3_MESSAGES"));
+}
+
+TEST_F(Pop3Live, EmptyMailbox)
+{
+    auto rec = Session(peers.Get("POP3_USER2"), peers.Get("POP3_PASS2"), true, 0);
+    ASSERT_EQ(rec->notes.size(), 2u);
+    EXPECT_EQ(rec->notes[0].wParam, 5u);
+    EXPECT_EQ(rec->notes[0].lParam, 0);
+    EXPECT_EQ(rec->end.wParam, 1u);
+    EXPECT_EQ(rec->end.lParam, 0);
+}
+
+} // namespace

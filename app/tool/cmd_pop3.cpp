@@ -1,0 +1,169 @@
+// pop3: one mail-retrieval session from the command line.  Every retrieved
+// message stays as a file in the given directory; each notification of the
+// client is printed as a line.
+
+#include "app/Tool.h"
+
+#include "framework/Files.h"
+#include "framework/Window.h"
+#include "net/CWinsock.h"
+#include "net/WinsockError.h"
+#include "proto/CPOP3.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr unsigned kPop3Message = 1227;
+
+bool ParseNumber(const std::string& text, long long lMax, long long& n)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    return n <= lMax;
+}
+
+// The box text as a terminal shows it: CR LF line ends become plain ones.
+std::string ForTerminal(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
+}
+
+int Pop3(ToolContext&, const std::vector<std::string>& args)
+{
+    const char* pszUsage = "usage: pop3 --host H --port P --user U (--password-file F | "
+                           "--password-env VAR) [--delete] [--keep-days N] --dir D";
+    std::string host, user, dir, passwordFile, passwordEnv;
+    long long port = 110, keepDays = 0;
+    bool bDelete = false, bPassword = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size())
+                return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--host") {
+            if (!value(host))
+                return ToolFail(pszUsage);
+        } else if (a == "--port") {
+            if (!value(v) || !ParseNumber(v, 65535, port) || port == 0)
+                return ToolFail("the port must be a number from 1 to 65535");
+        } else if (a == "--user") {
+            if (!value(user))
+                return ToolFail(pszUsage);
+        } else if (a == "--password-file") {
+            if (!value(passwordFile) || bPassword)
+                return ToolFail(pszUsage);
+            bPassword = true;
+        } else if (a == "--password-env") {
+            if (!value(passwordEnv) || bPassword)
+                return ToolFail(pszUsage);
+            bPassword = true;
+        } else if (a == "--delete") {
+            bDelete = true;
+        } else if (a == "--keep-days") {
+            if (!value(v) || !ParseNumber(v, 36500, keepDays))
+                return ToolFail("--keep-days takes a number of days from 0 to 36500");
+        } else if (a == "--dir") {
+            if (!value(dir))
+                return ToolFail(pszUsage);
+        } else {
+            return ToolFail("unknown argument \"" + a + "\"; " + pszUsage);
+        }
+    }
+    if (host.empty() || user.empty() || dir.empty() || !bPassword)
+        return ToolFail(pszUsage);
+
+    std::string password;
+    if (!passwordFile.empty()) {
+        std::ifstream in(passwordFile);
+        if (!in)
+            return ToolFail("cannot read the password file " + passwordFile);
+        std::getline(in, password);
+        if (!password.empty() && password.back() == '\r')
+            password.pop_back();
+    } else {
+        const char* p = std::getenv(passwordEnv.c_str());
+        if (!p)
+            return ToolFail("the environment variable " + passwordEnv + " is not set");
+        password = p;
+    }
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return ToolFail("no such directory: " + dir);
+
+    CWinsock winsock;
+    CreateWinsockEventWindow();
+    if (winsock.m_iLastError != 0) {
+        std::fprintf(stderr, "%s\n",
+                     ForTerminal(WinsockErrorMessage("POP3 Winsock error", winsock.m_iLastError)).c_str());
+        return 1;
+    }
+
+    fw::Window owner;
+    bool bEnded = false;
+    int iStatus = CPOP3::STATUS_FAILED, iDetail = 0;
+    owner.OnMessage(kPop3Message, [&](fw::WPARAM w, fw::LPARAM l) -> fw::LRESULT {
+        if (w == CPOP3::NOTIFY_COUNT) {
+            std::printf("count %ld\n", static_cast<long>(l));
+        } else if (w == CPOP3::NOTIFY_MESSAGE && l != 0) {
+            const auto* pRec = reinterpret_cast<const CPOP3::NotifyRecord*>(l);
+            std::printf("message %d %s\n", pRec->iMessage, pRec->strFile.c_str());
+        } else if (w != CPOP3::NOTIFY_LINE) {
+            bEnded = true;
+            iStatus = static_cast<int>(w);
+            iDetail = static_cast<int>(l);
+        }
+        return 0;
+    });
+
+    std::int64_t tCutOff = keepDays > 0 ? static_cast<std::int64_t>(std::time(nullptr)) - keepDays * 86400 : 0;
+    CPOP3 client(&owner, kPop3Message, 0, dir.c_str());
+    client.RetrieveMail(host.c_str(), static_cast<std::uint16_t>(port), user.c_str(),
+                        password.c_str(), dir.c_str(), bDelete, tCutOff);
+    // The platform's connect time-out is the only limit, as in the program.
+    while (!bEnded)
+        fw::MessageLoop::TakeOneMessage();
+
+    static const char* const kStatus[] = {"aborted", "done", "failed"};
+    std::printf("end %d %d %s\n", iStatus, iDetail,
+                iStatus >= 0 && iStatus <= 2 ? kStatus[iStatus] : "?");
+    std::fflush(stdout);
+    if (iStatus == CPOP3::STATUS_DONE)
+        return 0;
+    if (client.m_iLastError != 0)
+        std::fprintf(stderr, "%s\n",
+                     ForTerminal(WinsockErrorMessage("POP3 Winsock error", client.m_iLastError)).c_str());
+    else if (iDetail == CPOP3::DETAIL_USER)
+        return ToolFail("POP3 Connect Error: Unknown user.");
+    else if (iDetail == CPOP3::DETAIL_PASSWORD)
+        return ToolFail("POP3 Connect Error: Bad Password.");
+    else
+        return ToolFail(std::string("POP3 Connect Error: ") + client.ReplyLine());
+    return 1;
+}
+
+} // namespace
+
+MT_TOOL_COMMAND("pop3",
+                "--host H --port P --user U (--password-file F | --password-env VAR) [--delete] "
+                "[--keep-days N] --dir D",
+                "fetch the mailbox into files in D (one POP3 session); print what happens", Pop3);

@@ -66,6 +66,16 @@ protected:
     std::unique_ptr<CPOP3> client;
 };
 
+}  // namespace
+
+// gtest looks for PrintTo beside the type it prints.
+inline void PrintTo(ScriptedServer::Split s, std::ostream* os)
+{
+    *os << (s == Split::Whole ? "Whole" : s == Split::Bytes ? "Bytes" : "Pairs");
+}
+
+namespace {
+
 class Pop3Split : public Pop3Scripted, public ::testing::WithParamInterface<Split> {};
 
 TEST_P(Pop3Split, RetrievesEveryMessageByteForByte)
@@ -431,6 +441,9 @@ struct CloseCase {
     void (*build)(ScriptedServer&);
 };
 
+// Names for ctest's list instead of raw bytes.
+void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.pszName; }
+
 class Pop3ServerCloses : public Pop3Scripted, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(Pop3ServerCloses, EndsTheSession)
@@ -483,6 +496,8 @@ struct AbortCase {
     void (*build)(ScriptedServer&);
     int iWantLines = 0;  // line notifications to wait for before the abort
 };
+
+void PrintTo(const AbortCase& c, std::ostream* os) { *os << c.pszName; }
 
 class Pop3Abort : public Pop3Scripted,
                   public ::testing::WithParamInterface<std::tuple<AbortCase, bool>> {};

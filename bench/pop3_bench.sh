@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# POP3 retrieval throughput: mailtolvan-tool pop3 against fetchmail writing a
+# BSMTP file, on the same mailbox of a private dovecot on loopback.
+#
+#   bench/pop3_bench.sh [--tool PATH] [--runs N] [--messages N] [--size BYTES]
+#                       [--workdir DIR]
+#
+# Seeds N messages of about SIZE bytes (default 1000 of 5000), runs both
+# clients RUNS times each (alternating, nothing deleted), checks that our
+# client stored every message with the right size, and prints the medians
+# and their ratio.  Output goes below --workdir (default /dev/shm, a tmpfs,
+# so the figures are the clients' and not the file system's: on ext4 the
+# creation of a thousand files right after a thousand were deleted costs
+# more than the whole POP3 session).  Run as root (the servers change users); installs
+# dovecot and fetchmail when they are missing.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+tool=$root/build/app/mailtolvan-tool
+runs=5
+messages=1000
+size=5000
+workdir=/dev/shm
+[ -d "$workdir" ] && [ -w "$workdir" ] || workdir=/tmp
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --tool) tool=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
+        --messages) messages=$2; shift 2 ;;
+        --size) size=$2; shift 2 ;;
+        --workdir) workdir=$2; shift 2 ;;
+        -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+        *) echo "pop3_bench: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+[ -x "$tool" ] || { echo "pop3_bench: no $tool (build first, or pass --tool)" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "pop3_bench: run as root" >&2; exit 1; }
+bash "$root/tests/peers/install.sh" --bench
+
+dir=/tmp/mtbench-pop3
+work=$(mktemp -d "$workdir/mtbench-work.XXXXXX")
+cleanup() {
+    /usr/bin/python3 "$root/tests/peers/peers.py" stop --dir "$dir" --wipe >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+/usr/bin/python3 "$root/tests/peers/peers.py" start --dir "$dir" --only pop3 \
+    --messages "$messages" --pad "$size" >/dev/null
+# shellcheck disable=SC1091
+. "$dir/state.env"
+total_bytes=$(/usr/bin/python3 -c '
+import json, sys
+print(sum(json.loads(l)["crlf_size"] for l in open(sys.argv[1])))' "$POP3_MANIFEST")
+echo "mailbox: $messages messages, $total_bytes bytes (CR LF), dovecot on $PEERS_HOST:$POP3_PORT; output in $workdir"
+
+now() { date +%s.%N; }
+secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+run_ours() {
+    local out=$work/ours
+    rm -rf "$out" && mkdir "$out"
+    local t0 t1
+    t0=$(now)
+    POP3_BENCH_PW=$POP3_PASS "$tool" pop3 --host "$PEERS_HOST" --port "$POP3_PORT" \
+        --user "$POP3_USER" --password-env POP3_BENCH_PW --dir "$out" > "$work/ours.log"
+    t1=$(now)
+    local n bytes
+    n=$(find "$out" -type f | wc -l)
+    bytes=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    if [ "$n" -ne "$messages" ] || [ "$bytes" -ne "$total_bytes" ]; then
+        echo "pop3_bench: mailtolvan-tool stored $n files, $bytes bytes" >&2
+        exit 1
+    fi
+    secs "$t0" "$t1"
+}
+
+run_fetchmail() {
+    local f=$work/fetchmail
+    rm -rf "$f" && mkdir "$f"
+    printf 'poll %s service %s protocol POP3 auth password timeout 60\n  user "%s" there with password "%s" is "root" here\n  keep fetchall sslproto %s\n' \
+        "$PEERS_HOST" "$POP3_PORT" "$POP3_USER" "$POP3_PASS" "''" > "$f/fetchmailrc"
+    chmod 600 "$f/fetchmailrc"
+    local t0 t1
+    t0=$(now)
+    FETCHMAILHOME=$f fetchmail -f "$f/fetchmailrc" --pidfile "$f/pid" --nodetach -s \
+        --bsmtp "$f/all.bsmtp" > "$f/log" 2>&1 || {
+        echo "pop3_bench: fetchmail failed:" >&2; cat "$f/log" >&2; exit 1; }
+    t1=$(now)
+    local n
+    n=$(grep -c '^MAIL FROM:' "$f/all.bsmtp" || true)
+    [ "$n" -eq "$messages" ] || { echo "pop3_bench: fetchmail wrote $n messages" >&2; exit 1; }
+    secs "$t0" "$t1"
+}
+
+: > "$work/ours.times"; : > "$work/fm.times"
+for i in $(seq 1 "$runs"); do
+    if [ $((i % 2)) -eq 1 ]; then
+        a=$(run_ours); b=$(run_fetchmail)
+    else
+        b=$(run_fetchmail); a=$(run_ours)
+    fi
+    echo "$a" >> "$work/ours.times"; echo "$b" >> "$work/fm.times"
+    echo "run $i: mailtolvan-tool $a s, fetchmail $b s"
+done
+mo=$(median < "$work/ours.times")
+mf=$(median < "$work/fm.times")
+echo "median over $runs runs: mailtolvan-tool $mo s, fetchmail $mf s"
+awk -v a="$mo" -v b="$mf" 'BEGIN { printf "ratio mailtolvan-tool / fetchmail: %.2f (below 1: faster)\n", a / b }'

@@ -88,6 +88,8 @@ bool ScriptedServer::Start()
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;
     socklen_t len = sizeof a;
+    if (m_iReceiveBuffer > 0)
+        ::setsockopt(m_listenFd, SOL_SOCKET, SO_RCVBUF, &m_iReceiveBuffer, sizeof m_iReceiveBuffer);
     if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(m_listenFd, 1) != 0 ||
         ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&a), &len) != 0)

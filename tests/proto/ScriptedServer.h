@@ -62,6 +62,8 @@ public:
     // Everything the client sent, in order.
     std::string Received() const;
 
+    // A small receive buffer makes a fast sender wait (set before Start).
+    void SetReceiveBuffer(int iBytes) { m_iReceiveBuffer = iBytes; }
     // Milliseconds each blocking step of the server may wait.
     void SetStepTimeout(int iMs) { m_stepTimeoutMs = iMs; }
 
@@ -82,6 +84,7 @@ private:
     int m_listenFd = -1;
     unsigned short m_port = 0;
     int m_stepTimeoutMs = 10000;
+    int m_iReceiveBuffer = 0;
     std::thread m_thread;
     std::atomic<int> m_stepsDone{0};
     std::atomic<bool> m_bDone{false};

@@ -1,13 +1,19 @@
 #include "app/MainRoutine.h"
 
+#include "core/MainView.h"
 #include "core/Services.h"
 #include "core/TnIni.h"
-#include "session/Newsgroups.h"
+#include "core/WMain.h"
 #include "framework/Files.h"
 #include "framework/MessageBox.h"
 #include "framework/Registry.h"
 #include "framework/Sound.h"
 #include "framework/WaitCursor.h"
+#include "net/CWinsock.h"
+#include "packet/Rfcmsg.h"
+#include "session/Newsgroups.h"
+
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,13 +33,19 @@ void StatusLine(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_s
 
 } // namespace
 
-int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir)
+int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock& winsock,
+                   IMainView* pView)
 {
     int iExit = 0;
+    g_pRfcmsg = nullptr;
 
-    // The socket-event window and the socket service check come here once
-    // the network layer exists: "Could not create the Mail Tolvan callback
-    // window.\nPlease restart Mail Tolvan." and the Winsock start-up text.
+    if (!CreateWinsockEventWindow() && !GetWinsockEventWindow())
+        return StartupFailure("Could not create the Mail Tolvan callback window.\nPlease restart "
+                              "Mail Tolvan.");
+    if (winsock.m_iLastError != 0)
+        return StartupFailure("There was a problem starting up your Winsock.\nPlease check your "
+                              "paths and make sure you have\nthe correct WSOCK32.DLL for your "
+                              "system.");
 
     if (homeDir.empty())
         return StartupFailure("Mail Tolvan cannot find its directory: set MAILTOLVAN_HOME or HOME.");
@@ -47,12 +59,25 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir)
     fw::RegKey::SetStorePath(fw::JoinPath(homeDir, "registry.ini"));
     fw::Sound::SetResourceDir(fw::JoinPath(homeDir, "sounds"));
 
+    ConsoleMainView consoleView;
+    IMainView& view = pView ? *pView : consoleView;
+    bool bHeadless = pView == nullptr;
+    if (bHeadless) {
+        // Autorun keeps warnings and errors out of boxes; a cron user must
+        // still read them.
+        SetSuppressedMessageSink([](const std::string& caption, const std::string& text) {
+            std::string flat = text;
+            for (char& c : flat)
+                if (c == '\n')
+                    c = ' ';
+            std::fprintf(stderr, "%s %s\n", caption.c_str(), flat.c_str());
+        });
+    }
+
     auto pWait = std::make_unique<fw::WaitCursor>();
     auto pStartup = std::make_unique<Startup>(cmd, homeDir);
     g_pStartup = pStartup.get();
     if (!pStartup->WorkDirsReady()) {
-        // Later file operations in them fail and say so; a headless user
-        // learns why here.
         StatusLine("Mail Tolvan cannot create its work directories in " + homeDir + ": " +
                    std::strerror(errno));
         iExit = 1;
@@ -64,25 +89,48 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir)
               pIni->LastWriteError() + ".\nChanged settings will not be kept.");
         iExit = 1;
     }
-    pWait.reset();
 
     auto pNewsgroups = std::make_unique<Newsgroups>(pStartup->m_szNwsFile);
     g_pNewsgroups = pNewsgroups.get();
 
-    // The main window comes here; the main
-    // window's construction finishes the start-up (splash, Autorun, the
-    // server setup on the first start) and the message loop runs until it
-    // closes.
-    Placement mainPlacement = ParsePlacement(pIni->GetString("Windows", "Main", "0,0,0,0"));
-    (void)mainPlacement;
-    if (pStartup->m_bAutorun) {
-        StatusLine("Autorun: nothing to run: this build has no mail or news sessions yet.");
-        iExit = 1;
+    // The main window finishes the start-up: splash, Autorun, the server
+    // setup on the first start (a headless run has no dialogs for it).
+    auto pMain = std::make_unique<WMain>(view, pStartup->m_bAutorun,
+                                         pStartup->m_bFirstStart && !bHeadless);
+    g_pMain = pMain.get();
+    pWait.reset();
+    pMain->FinishStartup();
+
+    if (!bHeadless || pStartup->m_bAutorun) {
+        // A headless run has nobody to close the window: it ends when the
+        // Autorun sequence exits, or when the sequence can go no further
+        // (nothing queued, no session busy) twice in a row.
+        QTimer watchdog;
+        int iIdleTicks = 0;
+        if (bHeadless) {
+            watchdog.setInterval(100);
+            QObject::connect(&watchdog, &QTimer::timeout, [&] {
+                if (pMain->Exited())
+                    return;
+                if (!pMain->AutorunStalled()) {
+                    iIdleTicks = 0;
+                    return;
+                }
+                if (++iIdleTicks < 2)
+                    return;
+                iIdleTicks = 0;
+                pMain->FinishStalledAutorun();
+            });
+            watchdog.start();
+        }
+        fw::MessageLoop::Run();
     }
+    if (FailureCount() > 0)
+        iExit = 1;
 
     // Shutdown, in order: newsgroup list (writes its file), start-up object
     // (empties and removes the work directories), main window, settings.
-    StatusLine("Saving newsgroups file . . .");
+    view.SetStatus("Saving newsgroups file . . .");
     bool bNwsSaved = pNewsgroups->Save();
     std::string nwsError = pNewsgroups->LastError();
     g_pNewsgroups = nullptr;
@@ -93,9 +141,17 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir)
               nwsError + ".");
         iExit = 1;
     }
+    delete g_pRfcmsg; // unsaved messages were asked about by the exit checks
+    g_pRfcmsg = nullptr;
     g_pStartup = nullptr;
     pStartup.reset();
+    g_pMain = nullptr;
+    pMain.reset();
     g_pIni = nullptr;
     pIni.reset();
+    SetSuppressedMessageSink(nullptr);
+    if (bHeadless && FailureCount() > 0)
+        StatusLine("Mail Tolvan: " + std::to_string(FailureCount()) +
+                   " step(s) failed; the last: " + LastFailure());
     return iExit;
 }

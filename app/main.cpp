@@ -4,6 +4,7 @@
 #include "app/MainRoutine.h"
 
 #include "core/TimeZone.h"
+#include "net/CWinsock.h"
 
 #include <QCoreApplication>
 
@@ -64,5 +65,6 @@ int main(int argc, char** argv)
         return 2;
     }
     QCoreApplication app(argc, argv);
-    return RunMainRoutine(cmd, home);
+    CWinsock winsock;
+    return RunMainRoutine(cmd, home, winsock, nullptr);
 }

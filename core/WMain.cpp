@@ -1,0 +1,432 @@
+#include "core/WMain.h"
+
+#include "core/Services.h"
+#include "core/Startup.h"
+#include "core/Strings.h"
+#include "core/TnIni.h"
+#include "framework/MessageBox.h"
+#include "packet/PacketSave.h"
+#include "packet/Rfcmsg.h"
+#include "session/WEmail.h"
+
+#include <algorithm>
+
+WMain* g_pMain = nullptr;
+
+namespace {
+void RegisterMainStrings()
+{
+    static bool s_bDone = false;
+    if (s_bDone)
+        return;
+    s_bDone = true;
+    const std::pair<int, const char*> strings[] = {
+        {603, "Open a REP file for transmission"},
+        {604, "Save the current QWK file"},
+        {605, "Save the QWK file under another name"},
+        {606, "Run an external QWK reader"},
+        {607, "Exit Mail Tolvan"},
+        {609, "Connect to the Internet"},
+        {610, "Disconnect from the Internet"},
+        {611, "Stop current process"},
+        {613, "Retrieve your Email"},
+        {614, "Get new articles from selected groups"},
+        {615, "Get all articles in selected groups"},
+        {616, "Retrieve new Usenet groups"},
+        {617, "Retrieve all Usenet groups"},
+        {618, "Post email and Usenet articles"},
+        {819, "News retrieval has been aborted!"},
+        {821, "The connection to news server has been aborted!"},
+        {834, "Your connection is still active!\nExit anyways?"},
+        {835, "You have unsaved messages!\nExit without saving?"},
+        {836, "You have unsaved Email messages!\nExit without saving?"},
+        {837, "Save the current article pointers?"},
+        {858, "A password is required for retrieving news."},
+        {861, "Retrieving the complete list of groups from the server\nmay take a while.  Proceed "
+              "with the retrieval?"},
+    };
+    for (const auto& [id, text] : strings)
+        RegisterString(id, text);
+}
+
+// Commands that only make sense online.
+const int kOnlineCommands[] = {CMD_DISCONNECT, CMD_STOP,      CMD_GETMAIL,   CMD_GETNEW,
+                               CMD_GETALL,     CMD_NEWGROUPS, CMD_ALLGROUPS, CMD_POST};
+} // namespace
+
+WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
+    : m_view(view), m_bStartedWithAutorun(bStartedWithAutorun), m_bFirstStart(bFirstStart)
+{
+    RegisterMainStrings();
+    PacketSaveHooks hooks;
+    hooks.askPath = [this](const std::string& proposed, std::string& chosen) {
+        if (m_bAutorunRunning) {
+            chosen = proposed;
+            return true;
+        }
+        return m_view.AskSavePath(proposed, chosen);
+    };
+    hooks.status = [this](const std::string& text) { m_view.SetStatus(text); };
+    hooks.progress = [this](int p) { m_view.SetProgress(p); };
+    hooks.pProgressWindow = this;
+    m_pSaver = std::make_unique<CPacketSaver>(hooks);
+
+    OnMessage(WM_COMMAND_MSG, [this](fw::WPARAM wp, fw::LPARAM) {
+        OnCommand(static_cast<int>(wp));
+        return 0;
+    });
+    OnMessage(WM_QWK_PROGRESS, [this](fw::WPARAM wp, fw::LPARAM lp) {
+        OnProgress(wp, lp);
+        return 0;
+    });
+    OnMessage(WM_CLOSE_REQUEST, [this](fw::WPARAM, fw::LPARAM) {
+        Exit();
+        return 0;
+    });
+    SetAutorunQuery([this] { return m_bAutorunRunning; });
+
+    int iSort = g_pIni ? g_pIni->GetInt("Articles", "Sort", 0) : 0;
+    for (int c = CMD_SORTNUMBER; c <= CMD_SORTSUBJECT; ++c)
+        m_view.CheckCommand(c, c == CMD_SORTNUMBER + iSort);
+    SetOfflineState();
+    for (int c : {CMD_FINDGROUP, CMD_FINDARTICLE, CMD_SORTNUMBER, CMD_SORTDATE, CMD_SORTFROM,
+                  CMD_SORTSUBJECT, CMD_GETSELECTED, CMD_GROUPSETTINGS})
+        m_view.EnableCommand(c, false);
+}
+
+WMain::~WMain()
+{
+    SetAutorunQuery(nullptr);
+    std::unique_ptr<WEmail> pEmail = std::move(m_pEmail);
+    pEmail.reset();
+}
+
+void WMain::SetOfflineState()
+{
+    for (int c : {CMD_OPEN, CMD_SAVE, CMD_SAVEAS, CMD_RUNREADER, CMD_EXIT, CMD_CONNECT, CMD_AUTORUN})
+        m_view.EnableCommand(c, true);
+    for (int c : kOnlineCommands)
+        m_view.EnableCommand(c, false);
+}
+
+void WMain::FinishStartup()
+{
+    if (!g_pIni || g_pIni->GetInt("Mailtolvan", "DisableSplash", 0) != 1) {
+        m_view.ShowSplash();
+        PlayResourceSound("Splash");
+    }
+    if (m_bStartedWithAutorun)
+        StartAutorun();
+    if (m_bFirstStart)
+        PostCommand(CMD_SERVERINFO);
+}
+
+void WMain::PostCommand(int iCommand) { Post(WM_COMMAND_MSG, static_cast<fw::WPARAM>(iCommand), 0); }
+
+int WMain::EnabledWeights() const
+{
+    if (!g_pIni)
+        return 0;
+    return (g_pIni->GetInt("Autorun", "AutoEmail", 0) ? AUTORUN_EMAIL : 0) +
+           (g_pIni->GetInt("Autorun", "AutoPost", 0) ? AUTORUN_POST : 0) +
+           (g_pIni->GetInt("Autorun", "AutoNews", 0) ? AUTORUN_NEWS : 0);
+}
+
+void WMain::OnCommand(int iCommand)
+{
+    switch (iCommand) {
+    case CMD_OPEN:
+        Open();
+        break;
+    case CMD_SAVE:
+        Save();
+        break;
+    case CMD_SAVEAS:
+        SaveAs();
+        break;
+    case CMD_RUNREADER:
+        RunReader();
+        break;
+    case CMD_EXIT:
+        Exit();
+        break;
+    case CMD_CONNECT:
+        Connect();
+        break;
+    case CMD_DISCONNECT:
+        Disconnect();
+        break;
+    case CMD_STOP:
+        Stop();
+        break;
+    case CMD_AUTORUN:
+        StartAutorun();
+        break;
+    case CMD_GETMAIL:
+        GetMail();
+        break;
+    case CMD_GETNEW:
+    case CMD_GETALL:
+        Unavailable(iCommand, "News retrieval");
+        break;
+    case CMD_NEWGROUPS:
+    case CMD_ALLGROUPS:
+        Unavailable(iCommand, "Group list retrieval");
+        break;
+    case CMD_POST:
+        Unavailable(iCommand, "Posting replies");
+        if (m_bAutorunRunning)
+            AutorunStepDone(AUTORUN_POST);
+        break;
+    case CMD_SERVERINFO:
+        if (m_view.ShowDialog(CMD_SERVERINFO))
+            PostCommand(CMD_PERSONALINFO);
+        break;
+    case CMD_PERSONALINFO:
+        m_view.ShowDialog(CMD_PERSONALINFO);
+        m_bFirstStart = false;
+        break;
+    default:
+        m_view.ShowDialog(iCommand);
+        break;
+    }
+}
+
+void WMain::Unavailable(int iCommand, const std::string& what)
+{
+    Error(what + " is not available in this version of Mail Tolvan.");
+    (void)iCommand;
+}
+
+void WMain::OnProgress(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    if (wParam == 0) {
+        if (lParam != 0) {
+            m_lProgressTotal = static_cast<std::int32_t>(lParam);
+        } else {
+            m_view.SetStatus("Done!");
+            m_view.SetProgress(0);
+        }
+        m_lProgressCount = 0;
+        return;
+    }
+    if (lParam)
+        m_view.SetStatus(reinterpret_cast<const char*>(lParam));
+    ++m_lProgressCount;
+    if (m_lProgressTotal > 0)
+        m_view.SetProgress(std::clamp(m_lProgressCount * 100 / m_lProgressTotal, 0, 100));
+}
+
+void WMain::StartAutorun()
+{
+    m_bAutorunRunning = true;
+    m_lAutorunProgress = 0;
+    if (!g_pIni)
+        return;
+    if (g_pIni->GetInt("Autorun", "AutoPost", 0) == 1)
+        PostCommand(CMD_OPEN);
+    else if (g_pIni->GetInt("Autorun", "AutoEmail", 0) == 1 ||
+             g_pIni->GetInt("Autorun", "AutoNews", 0) == 1)
+        PostCommand(CMD_CONNECT);
+}
+
+void WMain::AutorunStepDone(int iWeight)
+{
+    m_lAutorunProgress += iWeight;
+    if (m_lAutorunProgress == EnabledWeights()) {
+        m_lAutorunProgress = 0;
+        PostCommand(CMD_DISCONNECT);
+        if (g_pIni && g_pIni->GetInt("Autorun", "AutoEmail", 0) == 0 &&
+            g_pIni->GetInt("Autorun", "AutoNews", 0) == 0)
+            m_bAutorunRunning = false; // posting only: ends without saving
+    }
+}
+
+void WMain::Open()
+{
+    // Reading REP packets comes with the posting session; until then an
+    // Autorun sequence counts the posting step (as it does without a REP
+    // file) and goes on to connect, and the missing feature is reported.
+    Unavailable(CMD_OPEN, "Opening REP packets");
+    if (m_bAutorunRunning) {
+        AutorunStepDone(AUTORUN_POST);
+        PostCommand(CMD_CONNECT);
+    }
+}
+
+void WMain::Connect()
+{
+    if (m_bConnected) {
+        Disconnect();
+        return;
+    }
+    std::string server = g_pIni ? g_pIni->GetString("Servers", "NNTPServer", "news") : "";
+    if (!server.empty()) {
+        // The news client comes with the news sessions.  Say so and go on
+        // without news rather than pretend to be connected.
+        Error("News is not available in this version of Mail Tolvan: going online without "
+              "news.");
+    }
+    GoOnlineWithoutNews();
+    m_view.EnableCommand(CMD_SAVE, false);
+    m_view.EnableCommand(CMD_SAVEAS, false);
+    m_view.EnableCommand(CMD_CONNECT, false);
+    m_view.EnableCommand(CMD_AUTORUN, false);
+    m_view.EnableCommand(CMD_DISCONNECT, true);
+    m_bConnected = true;
+}
+
+void WMain::GoOnlineWithoutNews()
+{
+    m_view.PressConnect(true);
+    if (!m_bAutorunRunning) {
+        m_view.EnableCommand(CMD_STOP, true);
+        m_view.EnableCommand(CMD_GETMAIL, true);
+        m_view.EnableCommand(CMD_POST, true);
+        return;
+    }
+    if (g_pIni && g_pIni->GetInt("Autorun", "AutoEmail", 0) == 1)
+        PostCommand(CMD_GETMAIL);
+    if (g_pIni && g_pIni->GetInt("Autorun", "AutoPost", 0) == 1)
+        PostCommand(CMD_POST);
+}
+
+void WMain::Disconnect()
+{
+    m_view.SetStatus("Disconnecting from server . . .");
+    m_view.PressConnect(false);
+    m_view.EnableCommand(CMD_SAVE, true);
+    m_view.EnableCommand(CMD_SAVEAS, true);
+    for (int c : kOnlineCommands)
+        m_view.EnableCommand(c, false);
+
+    std::unique_ptr<WEmail> pEmail = std::move(m_pEmail);
+    pEmail.reset();
+
+    // Without a news connection the disconnection is complete at once.
+    m_view.EnableCommand(CMD_CONNECT, true);
+    m_view.EnableCommand(CMD_AUTORUN, true);
+    m_view.EnableCommand(CMD_DISCONNECT, false);
+    std::string server = g_pIni ? g_pIni->GetString("Servers", "NNTPServer", "news") : "news";
+    m_view.SetStatus("Disconnected from " + server);
+    if (m_bAutorunRunning)
+        PostCommand(CMD_SAVE);
+    m_bConnected = false;
+}
+
+void WMain::GetMail()
+{
+    m_view.SetStatus("Retrieving Email messages");
+    if (m_pEmail) {
+        m_pEmail->RetrieveAgain();
+        return;
+    }
+    EmailOwner owner;
+    owner.autorunRunning = [this] { return m_bAutorunRunning; };
+    owner.stepDone = [this] { AutorunStepDone(AUTORUN_EMAIL); };
+    owner.gone = [this] { EmailWindowGone(); };
+    owner.mainProgress = [this](int p) { m_view.SetProgress(p); };
+    owner.askPassword = [this](const std::string& title, std::string& pw) {
+        return m_view.AskPassword(title, pw);
+    };
+    m_pEmail = std::make_unique<WEmail>(owner, m_view.CreateEmailView());
+    if (!m_pEmail->Start()) {
+        // No password: the window closes again.
+        std::unique_ptr<WEmail> pEmail = std::move(m_pEmail);
+        pEmail.reset();
+    }
+}
+
+void WMain::EmailWindowGone() { m_view.SetProgress(0); }
+
+void WMain::Stop()
+{
+    if (m_pEmail)
+        m_pEmail->Stop();
+}
+
+bool WMain::Save()
+{
+    if (m_bConnected)
+        return false;
+    bool bWasAutorun = m_bAutorunRunning;
+    bool bProduced = m_pSaver->Save(m_szQwkPath, bWasAutorun);
+    if (bWasAutorun) {
+        if (g_pIni && g_pIni->GetInt("Autorun", "AutoReader", 0) == 1) {
+            m_bSaveEndsAutorun = true;
+            PostCommand(CMD_RUNREADER);
+        } else if (m_bStartedWithAutorun) {
+            PostCommand(CMD_EXIT);
+        }
+        m_bAutorunRunning = false;
+    }
+    return bProduced;
+}
+
+void WMain::SaveAs()
+{
+    if (m_bConnected)
+        return;
+    if (m_pSaver->ChooseQwkPath(m_szQwkPath, m_bAutorunRunning))
+        Save();
+}
+
+void WMain::RunReader()
+{
+    bool bLastAutorunStep = m_bSaveEndsAutorun;
+    m_bSaveEndsAutorun = false;
+    m_pSaver->RunReader(m_szQwkPath, m_bAutorunRunning);
+    if (bLastAutorunStep && m_bStartedWithAutorun)
+        PostCommand(CMD_EXIT);
+}
+
+void WMain::Exit()
+{
+    if (m_bConnected && !Confirm(834))
+        return;
+    if (!g_pRfcmsg) {
+        if (m_bPointersMoved)
+            Confirm(837);
+    } else {
+        bool bNewMail = g_pRfcmsg->NewMessages();
+        if (!Save()) {
+            if (!Confirm(bNewMail ? 836 : 835))
+                return;
+            if (m_bPointersMoved)
+                Confirm(837);
+        }
+    }
+    m_bExited = true;
+    fw::MessageLoop::Quit(0);
+}
+
+bool WMain::IsBusy() const
+{
+    return fw::MessageLoop::PendingMessages() > 0 || (m_pEmail && m_pEmail->Busy());
+}
+
+bool WMain::AutorunStalled() const { return m_bAutorunRunning && !IsBusy(); }
+
+void WMain::FinishStalledAutorun()
+{
+    int enabled = EnabledWeights();
+    if (enabled == 0) {
+        NoteFailure("Autorun has no step to run: AutoEmail, AutoNews and AutoPost are all 0.");
+    } else {
+        std::string missing;
+        int done = m_lAutorunProgress;
+        if ((enabled & AUTORUN_EMAIL) && !(done & AUTORUN_EMAIL))
+            missing += " e-mail";
+        if ((enabled & AUTORUN_POST) && !(done & AUTORUN_POST))
+            missing += " posting";
+        if ((enabled & AUTORUN_NEWS) && !(done & AUTORUN_NEWS))
+            missing += " news";
+        NoteFailure("Autorun: these steps could not finish:" + missing +
+                    "; saving what was gathered.");
+    }
+    m_lAutorunProgress = 0;
+    if (m_bConnected)
+        PostCommand(CMD_DISCONNECT);
+    else
+        PostCommand(CMD_SAVE);
+}

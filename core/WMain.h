@@ -1,0 +1,92 @@
+// The main window's logic: the command dispatcher, the online/offline
+// states with their command enabling, the Autorun sequence, the progress
+// messages of the packet writer and the exit checks.  The screen is reached
+// only through IMainView.
+#pragma once
+
+#include "core/Commands.h"
+#include "core/MainView.h"
+#include "framework/Window.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class WEmail;
+class CPacketSaver;
+
+class WMain : public fw::Window {
+public:
+    // bStartedWithAutorun: the program was started with the autorun option.
+    WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart);
+    ~WMain() override;
+
+    // The end of start-up: splash, Autorun when asked, server setup on the
+    // first start.
+    void FinishStartup();
+
+    // Posts a command to this window (it is handled on the message loop).
+    void PostCommand(int iCommand);
+    // Handles a command now.
+    void OnCommand(int iCommand);
+
+    // Called by each Autorun step when it ends, with its weight.
+    void AutorunStepDone(int iWeight);
+    // Called by the Email window when it is destroyed.
+    void EmailWindowGone();
+
+    // For a headless run: true when an Autorun sequence waits for a step
+    // that nothing will ever finish (no message queued, no session busy).
+    bool AutorunStalled() const;
+    // Ends a stalled sequence: reports which steps never finished, then
+    // disconnects and saves what was gathered.
+    void FinishStalledAutorun();
+
+    bool Exited() const { return m_bExited; }
+    bool IsBusy() const;
+
+    IMainView& View() { return m_view; }
+
+    // State, in the order the window keeps it.
+    bool m_bConnected = false;
+    bool m_bNewsConnected = false;
+    bool m_bNewsQuitting = false;
+    bool m_bPointersMoved = false;
+    bool m_bAutorunRunning = false;
+    std::int32_t m_lAutorunProgress = 0;
+    std::int32_t m_iGroupsAdded = 0;
+    std::string m_szQwkPath; // empty: none chosen yet
+    std::string m_szRepPath;
+
+    WEmail* EmailWindow() const { return m_pEmail.get(); }
+
+private:
+    void OnProgress(std::uintptr_t wParam, std::intptr_t lParam);
+    void Connect();
+    void Disconnect();
+    void GoOnlineWithoutNews();
+    void GetMail();
+    bool Save();
+    void SaveAs();
+    void RunReader();
+    void Exit();
+    void Stop();
+    void StartAutorun();
+    void Open();
+    void Unavailable(int iCommand, const std::string& what);
+    void SetOfflineState();
+    int EnabledWeights() const;
+
+    IMainView& m_view;
+    bool m_bStartedWithAutorun;
+    bool m_bFirstStart;
+    bool m_bExited = false;
+    bool m_bSaveEndsAutorun = false;
+    std::int32_t m_lProgressTotal = 0;
+    std::int32_t m_lProgressCount = 0;
+    std::unique_ptr<WEmail> m_pEmail;
+    std::unique_ptr<CPacketSaver> m_pSaver;
+};
+
+// The process-wide main window (null outside the program's run).
+extern WMain* g_pMain;

@@ -1,0 +1,202 @@
+#include "session/WEmail.h"
+
+#include "core/Services.h"
+#include "core/Startup.h"
+#include "core/TnIni.h"
+#include "framework/MessageBox.h"
+#include "net/WinsockError.h"
+#include "packet/Rfcmsg.h"
+#include "proto/CPOP3.h"
+
+#include <cstdio>
+#include <ctime>
+
+void ConsoleEmailView::SetStatus(const std::string& text)
+{
+    std::fprintf(stderr, "Email: %s\n", text.c_str());
+}
+
+void ConsoleEmailView::AddRow(const std::string& row)
+{
+    std::string line = row;
+    for (char& c : line)
+        if (c == '\t')
+            c = ' ';
+    std::fprintf(stderr, "Email: %s\n", line.c_str());
+}
+
+WEmail::WEmail(EmailOwner owner, std::unique_ptr<IEmailView> pView)
+    : m_owner(std::move(owner)), m_pView(std::move(pView))
+{
+    std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+    m_pClient = std::make_unique<CPOP3>(this, WM_EMAIL_POP3, 0L, dir.c_str());
+    OnMessage(WM_EMAIL_POP3, [this](fw::WPARAM wp, fw::LPARAM lp) {
+        OnEvent(wp, lp);
+        return 0;
+    });
+}
+
+WEmail::~WEmail()
+{
+    m_pClient.reset();
+    if (m_owner.mainProgress)
+        m_owner.mainProgress(0);
+    if (m_owner.gone)
+        m_owner.gone();
+}
+
+void WEmail::Notice(const std::string& text)
+{
+    // Notices are kept quiet during Autorun; Warning() does that.
+    Warning(text);
+}
+
+bool WEmail::ObtainPassword(std::string& password)
+{
+    password.clear();
+    if (!g_pIni)
+        return false;
+    if (g_pIni->GetInt("Servers", "POP3SavePassword", 1) == 1) {
+        password = g_pIni->GetPop3Password();
+    } else if (m_owner.askPassword) {
+        std::string typed;
+        if (m_owner.askPassword("Email Password", typed))
+            password = typed.substr(0, 255);
+    }
+    return !password.empty();
+}
+
+namespace {
+std::string CutAtSign(const std::string& s)
+{
+    std::size_t at = s.find('@');
+    return at == std::string::npos ? s : s.substr(0, at);
+}
+} // namespace
+
+bool WEmail::Start()
+{
+    std::string password;
+    if (!ObtainPassword(password)) {
+        Notice("Aborting email retrieval.");
+        NoteFailure("Aborting email retrieval: no POP3 password (set one with "
+                    "mailtolvan-tool password pop3).");
+        if (m_owner.autorunRunning && m_owner.autorunRunning()) {
+            // A headless run cannot ask; the step will never report, and the
+            // run notices that nothing is left in flight.
+        }
+        return false;
+    }
+    std::string server = g_pIni->GetString("Servers", "POP3Server", "mail");
+    std::string host, user;
+    std::size_t at = server.find('@');
+    if (at != std::string::npos) {
+        user = server.substr(0, at);
+        host = server.substr(at + 1);
+    } else {
+        host = server;
+        user = CutAtSign(g_pIni->GetString("Servers", "POP3Name", ""));
+    }
+    std::int64_t cutoff = 0;
+    int days = g_pIni->GetInt("Email", "ClearAfterDays", 0);
+    if (days != 0)
+        cutoff = static_cast<std::int64_t>(std::time(nullptr)) - static_cast<std::int64_t>(days) * 86400;
+    std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+    m_pClient->RetrieveMail(host.c_str(), static_cast<std::uint16_t>(g_pIni->GetInt("Servers", "POP3Port", 110)),
+                            user.c_str(), password.c_str(), dir.c_str(),
+                            g_pIni->GetInt("Email", "ClearMailbox", 1) != 0, cutoff);
+    return true;
+}
+
+void WEmail::RetrieveAgain()
+{
+    std::string password;
+    if (!ObtainPassword(password) || Busy())
+        return;
+    std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+    m_pClient->RetrieveMail(g_pIni->GetString("Servers", "POP3Server", "mail").c_str(),
+                            static_cast<std::uint16_t>(g_pIni->GetInt("Servers", "POP3Port", 110)),
+                            g_pIni->GetString("Servers", "POP3Name", "").c_str(), password.c_str(),
+                            dir.c_str(), g_pIni->GetInt("Email", "ClearMailbox", 1) != 0, 0);
+}
+
+void WEmail::Stop()
+{
+    m_pClient->Abort(false);
+    m_pView->SetProgress(0);
+    m_pView->SetStatus("Email retrieval stopped!");
+}
+
+bool WEmail::Busy() const { return m_pClient && !m_pClient->IsIdle(); }
+
+void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    bool bAutorun = m_owner.autorunRunning && m_owner.autorunRunning();
+    switch (wParam) {
+    case 5:
+        m_iTotal = static_cast<std::int32_t>(lParam);
+        m_iDone = 0;
+        m_pView->SetStatus(std::to_string(m_iTotal) + " new email messages");
+        m_pView->SetProgress(1);
+        break;
+    case 4:
+        ++m_lLines;
+        if (m_lLines % 10 == 0)
+            m_pView->SetStatus("Receiving " + std::to_string(m_lLines) + " lines");
+        break;
+    case 1:
+        if (lParam != 0) {
+            const auto* pRecord = reinterpret_cast<const CPOP3::NotifyRecord*>(lParam);
+            ++m_iDone;
+            m_lLines = 0;
+            if (m_iTotal > 0)
+                m_pView->SetProgress(m_iDone * 100 / m_iTotal);
+            std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+            if (!g_pRfcmsg)
+                g_pRfcmsg = new Rfcmsg(dir);
+            SummaryInfo* pBefore = g_pRfcmsg->Current();
+            g_pRfcmsg->ConvertFile(pRecord->strFile, pRecord->iMessage, "email");
+            g_pRfcmsg->SetNewMessages(true);
+            SummaryInfo* pCurrent = g_pRfcmsg->Current();
+            if (pCurrent && pCurrent != pBefore) {
+                char row[160];
+                std::snprintf(row, sizeof row, "%6d\t%s\t%s", pRecord->iMessage,
+                              pCurrent->m_szFrom.substr(0, 24).c_str(),
+                              pCurrent->m_szSubject.substr(0, 99).c_str());
+                m_pView->AddRow(row);
+            }
+            break;
+        }
+        if (m_iTotal == 0) {
+            m_pView->SetStatus("You have no Email to retrieve");
+        } else {
+            m_pView->SetStatus("Done!");
+            PlayDoneBeep();
+        }
+        if (bAutorun && m_owner.stepDone)
+            m_owner.stepDone();
+        m_pView->SetProgress(0);
+        break;
+    case 2: {
+        std::string text;
+        if (m_pClient->m_iLastError != 0) {
+            ShowWinsockError("POP3 Winsock error", m_pClient->m_iLastError, this);
+            text = WinsockErrorMessage("POP3 Winsock error", m_pClient->m_iLastError);
+        } else {
+            text = lParam == 1 ? "Unknown user." : lParam == 2 ? "Bad Password."
+                                                               : std::string(m_pClient->ReplyLine());
+            fw::MessageBoxes().Show(text, "POP3 Connect Error", fw::MbIcon::Exclamation,
+                                    fw::MbButtons::Ok);
+        }
+        NoteFailure("POP3: " + text);
+        if (bAutorun && m_owner.stepDone)
+            m_owner.stepDone();
+        break;
+    }
+    case 0:
+        Notice("Email retrieval has been aborted!");
+        break;
+    default:
+        break;
+    }
+}

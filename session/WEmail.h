@@ -1,0 +1,85 @@
+// The Email window's logic: one POP3 retrieval at a time, each retrieved
+// message handed to the session converter as personal mail, progress and
+// failures reported to the user.
+#pragma once
+
+#include "framework/Window.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CPOP3;
+
+// What the window shows.
+class IEmailView {
+public:
+    virtual ~IEmailView() = default;
+    virtual void SetStatus(const std::string& text) = 0;
+    virtual void SetProgress(int iPercent) = 0;
+    // One row, columns separated by tabs.
+    virtual void AddRow(const std::string& row) = 0;
+};
+
+// A headless run prints the status lines on stderr, every one once.
+class ConsoleEmailView : public IEmailView {
+public:
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int) override {}
+    void AddRow(const std::string& row) override;
+};
+
+class RecordingEmailView : public IEmailView {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void AddRow(const std::string& row) override { rows.push_back(row); }
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::vector<std::string> rows;
+};
+
+// What the window needs of the main window.
+struct EmailOwner {
+    std::function<bool()> autorunRunning;
+    std::function<void()> stepDone;   // the e-mail step of Autorun ended
+    std::function<void()> gone;       // the window is being destroyed
+    std::function<void(int)> mainProgress;
+    std::function<bool(const std::string& title, std::string& password)> askPassword;
+};
+
+// Message number of the POP3 client's notifications.
+constexpr unsigned WM_EMAIL_POP3 = 1227;
+
+class WEmail : public fw::Window {
+public:
+    WEmail(EmailOwner owner, std::unique_ptr<IEmailView> pView);
+    ~WEmail() override;
+
+    // The first retrieval, as the window's construction starts it: false
+    // when there is no password ("Aborting email retrieval." was shown and
+    // the window is to be closed).
+    bool Start();
+    // Another retrieval in the open window (server and user as stored).
+    void RetrieveAgain();
+    // Aborts the client without a final notification.
+    void Stop();
+    // A retrieval is under way.
+    bool Busy() const;
+
+    IEmailView& View() { return *m_pView; }
+
+    std::int32_t m_iTotal = 0;
+    std::int32_t m_iDone = 0;
+    std::int32_t m_lLines = 0;
+
+private:
+    bool ObtainPassword(std::string& password);
+    void OnEvent(std::uintptr_t wParam, std::intptr_t lParam);
+    void Notice(const std::string& text);
+
+    EmailOwner m_owner;
+    std::unique_ptr<IEmailView> m_pView;
+    std::unique_ptr<CPOP3> m_pClient;
+};

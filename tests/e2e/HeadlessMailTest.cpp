@@ -1,0 +1,200 @@
+// mailtolvan --headless /a against a real POP3 server: a mailbox becomes a
+// QWK packet, as a cron job would run it.
+#include "PeerState.h"
+#include "TestUtil.h"
+
+#include "framework/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using testpeers::PeerState;
+using testutil::BinPath;
+using testutil::ReadFile;
+using testutil::RunProgram;
+using testutil::TempDir;
+
+namespace {
+
+// A message with a base64 attachment whose bytes are every byte value.
+std::string AttachmentBytes()
+{
+    std::string bytes;
+    for (int i = 0; i < 512; ++i)
+        bytes += static_cast<char>(i & 0xFF);
+    return bytes;
+}
+
+std::string Base64(const std::string& in)
+{
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        std::uint32_t v = (static_cast<unsigned char>(in[i]) << 16) |
+                          (static_cast<unsigned char>(in[i + 1]) << 8) | static_cast<unsigned char>(in[i + 2]);
+        out += k[v >> 18];
+        out += k[(v >> 12) & 63];
+        out += k[(v >> 6) & 63];
+        out += k[v & 63];
+        if (out.size() % 77 == 76)
+            out += "\n";
+    }
+    if (i < in.size()) {
+        std::uint32_t v = static_cast<unsigned char>(in[i]) << 16;
+        if (i + 1 < in.size())
+            v |= static_cast<unsigned char>(in[i + 1]) << 8;
+        out += k[v >> 18];
+        out += k[(v >> 12) & 63];
+        out += i + 1 < in.size() ? k[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out + "\n";
+}
+
+std::string PlainMessage(int n)
+{
+    return "From: Sender " + std::to_string(n) + " <sender" + std::to_string(n) +
+           "@example.org>\nTo: s@peers.test\nSubject: Plain message " + std::to_string(n) +
+           "\nMessage-ID: <plain." + std::to_string(n) +
+           "@example.org>\nDate: Sun, 6 Dec 2026 10:0" + std::to_string(n) +
+           ":00 +0000\n\nLine one of message " + std::to_string(n) + "\n.leading dot\n";
+}
+
+std::string AttachmentMessage()
+{
+    return "From: Ann <ann@example.org>\nTo: s@peers.test\nSubject: With a file\n"
+           "Message-ID: <file.1@example.org>\nDate: Sun, 6 Dec 2026 11:00:00 +0000\n"
+           "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n"
+           "--XX\nContent-Type: text/plain\n\nSee the file.\n"
+           "--XX\nContent-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n"
+           "Content-Disposition: attachment; filename=\"bytes.bin\"\n\n" +
+           Base64(AttachmentBytes()) + "--XX--\n";
+}
+
+class HeadlessMail : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(peers.Ok()) << peers.Error();
+        auto users = peers.GetList("POP3_SCRATCH_USERS");
+        ASSERT_GE(users.size(), 8u);
+        user = users[7];
+        ASSERT_TRUE(testpeers::EmptyMaildir(peers, user));
+        Tool({"config", "Servers", "POP3Server", peers.Get("PEERS_HOST")});
+        Tool({"config", "Servers", "POP3Port", peers.Get("POP3_PORT")});
+        Tool({"config", "Servers", "POP3Name", user});
+        Tool({"config", "Servers", "NNTPServer", ""});
+        Tool({"config", "Autorun", "AutoEmail", "1"});
+        Tool({"config", "Directories", "Qwk", home.Path()});
+        auto r = RunProgram({BinPath("mailtolvan-tool"), "password", "pop3"}, Env(),
+                            peers.Get("POP3_SCRATCH_PASS") + "\n");
+        ASSERT_EQ(r.iExit, 0) << r.err;
+    }
+    std::vector<std::string> Env() { return {"MAILTOLVAN_HOME=" + home.Path()}; }
+    void Tool(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), BinPath("mailtolvan-tool"));
+        auto r = RunProgram(args, Env());
+        ASSERT_EQ(r.iExit, 0) << r.err;
+    }
+    std::string Unzip(const std::string& member)
+    {
+        std::string out;
+        int code = -1;
+        EXPECT_TRUE(fw::RunAndCapture({"unzip", "-p", "-C", home.File("Tolvan.Qwk"), member}, out, code));
+        return out;
+    }
+    void Seed()
+    {
+        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, 1, PlainMessage(1)));
+        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, 2, AttachmentMessage()));
+        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, 3, PlainMessage(3)));
+    }
+
+    PeerState peers;
+    TempDir home;
+    std::string user;
+};
+
+} // namespace
+
+TEST_F(HeadlessMail, AMailboxBecomesAQwkPacketAndIsEmptied)
+{
+    Seed();
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    ASSERT_TRUE(testutil::Exists(home.File("Tolvan.Qwk"))) << r.err;
+    EXPECT_EQ(testpeers::CountMaildir(peers, user), 0) << "ClearMailbox is on by default";
+    EXPECT_FALSE(testutil::Exists(home.File("$WORK")));
+
+    std::string control = Unzip("CONTROL.DAT");
+    EXPECT_NE(control.find("\r\n00000,Tolvan\r\n"), std::string::npos) << control;
+    EXPECT_NE(control.find("\r\n0\r\nemail\r\n"), std::string::npos) << "conference 0 is the mail";
+    std::string messages = Unzip("MESSAGES.DAT");
+    ASSERT_GE(messages.size(), 128u * 4);
+    EXPECT_EQ(messages.size() % 128, 0u);
+    for (const char* subject : {"Plain message 1", "With a file", "Plain message 3"})
+        EXPECT_NE(messages.find(subject), std::string::npos) << subject;
+    EXPECT_NE(messages.find(".leading dot"), std::string::npos);
+    EXPECT_EQ(messages.find("..leading dot"), std::string::npos) << "dot-unstuffed";
+
+    // The attachment travels as a file of the packet with its bytes intact.
+    std::string attached = Unzip("ATTACHED.LST");
+    EXPECT_NE(attached.find("bytes.bin"), std::string::npos) << attached;
+    std::string listing;
+    int code = -1;
+    ASSERT_TRUE(fw::RunAndCapture({"unzip", "-Z1", home.File("Tolvan.Qwk")}, listing, code));
+    bool bFound = false;
+    for (std::size_t start = 0; start < listing.size();) {
+        std::size_t end = listing.find('\n', start);
+        std::string name = listing.substr(start, end - start);
+        start = end == std::string::npos ? listing.size() : end + 1;
+        if (Unzip(name) == AttachmentBytes())
+            bFound = true;
+    }
+    EXPECT_TRUE(bFound) << "no packet file holds the attachment's bytes:\n" << listing;
+}
+
+TEST_F(HeadlessMail, MailboxIsKeptWhenClearMailboxIsOff)
+{
+    Seed();
+    Tool({"config", "Email", "ClearMailbox", "0"});
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    EXPECT_TRUE(testutil::Exists(home.File("Tolvan.Qwk")));
+    EXPECT_EQ(testpeers::CountMaildir(peers, user), 3);
+}
+
+TEST_F(HeadlessMail, WrongPasswordFailsLoudlyAndEnds)
+{
+    Seed();
+    auto r = RunProgram({BinPath("mailtolvan-tool"), "password", "pop3"}, Env(), "wrong\n");
+    ASSERT_EQ(r.iExit, 0);
+    r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(r.err.find("POP3 Connect Error"), std::string::npos) << r.err;
+    EXPECT_EQ(testpeers::CountMaildir(peers, user), 3) << "nothing is lost";
+}
+
+TEST_F(HeadlessMail, MissingPasswordEndsTheRunInsteadOfWaitingForever)
+{
+    Seed();
+    Tool({"config", "Servers", "POP3SavePassword", "0"});
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(r.err.find("Aborting email retrieval."), std::string::npos) << r.err;
+    EXPECT_EQ(testpeers::CountMaildir(peers, user), 3);
+}
+
+TEST_F(HeadlessMail, NewsServerSetButUnavailableIsReportedAndMailStillArrives)
+{
+    Seed();
+    Tool({"config", "Servers", "NNTPServer", "news.example.invalid"});
+    Tool({"config", "Autorun", "AutoNews", "1"});
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+    EXPECT_NE(r.iExit, 0) << "the news step could not run";
+    EXPECT_NE(r.err.find("News is not available"), std::string::npos) << r.err;
+    EXPECT_TRUE(testutil::Exists(home.File("Tolvan.Qwk"))) << r.err;
+}

@@ -1,0 +1,86 @@
+// A program around the main window for tests: home directory, settings,
+// start-up object, newsgroup list and a recording view and message boxes.
+#pragma once
+
+#include "core/MainView.h"
+#include "core/Services.h"
+#include "core/Startup.h"
+#include "core/TnIni.h"
+#include "core/WMain.h"
+#include "framework/MessageBox.h"
+#include "framework/Registry.h"
+#include "packet/Rfcmsg.h"
+#include "session/Newsgroups.h"
+
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+class MainFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fw::RegKey::SetStorePath(home.File("registry.ini"));
+        fw::SetMessageBoxService(&boxes);
+        ResetFailures();
+        Build({});
+    }
+    void TearDown() override
+    {
+        pMain.reset();
+        g_pMain = nullptr;
+        delete g_pRfcmsg;
+        g_pRfcmsg = nullptr;
+        g_pNewsgroups = nullptr;
+        pGroups.reset();
+        g_pStartup = nullptr;
+        pStartup.reset();
+        g_pIni = nullptr;
+        pIni.reset();
+        fw::SetMessageBoxService(nullptr);
+        fw::RegKey::SetStorePath("");
+    }
+    // (Re)creates the program objects with a command line.
+    void Build(const std::vector<std::string>& args)
+    {
+        pMain.reset();
+        pGroups.reset();
+        pStartup.reset();
+        pIni.reset();
+        pStartup = std::make_unique<Startup>(ParseCommandLine(args), home.Path());
+        g_pStartup = pStartup.get();
+        pIni = std::make_unique<TnIni>(pStartup->m_szIniFile);
+        g_pIni = pIni.get();
+        pIni->WriteString("Servers", "NNTPServer", "");
+        pGroups = std::make_unique<Newsgroups>(pStartup->m_szNwsFile);
+        g_pNewsgroups = pGroups.get();
+        pMain = std::make_unique<WMain>(view, pStartup->m_bAutorun, false);
+        g_pMain = pMain.get();
+    }
+    // Dispatches queued messages until none are left (bounded).
+    void Drain()
+    {
+        fw::MessageLoop::PumpUntil([] { return fw::MessageLoop::PendingMessages() == 0; }, 5000);
+    }
+    // Gathers one e-mail as the Email window would.
+    void GatherMail(const std::string& subject, int iNumber = 1)
+    {
+        if (!g_pRfcmsg)
+            g_pRfcmsg = new Rfcmsg(pStartup->m_szWorkDir);
+        std::string file = pStartup->m_szWorkDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
+        testutil::WriteFile(file, "From: Ann <ann@example.org>\r\nTo: me@example.org\r\nSubject: " +
+                                      subject + "\r\nMessage-ID: <" + std::to_string(iNumber) +
+                                      "@example.org>\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n");
+        g_pRfcmsg->ConvertFile(file, iNumber, "email");
+        g_pRfcmsg->SetNewMessages(true);
+    }
+
+    testutil::TempDir home;
+    RecordingMainView view;
+    fw::RecordingMessageBox boxes;
+    std::unique_ptr<Startup> pStartup;
+    std::unique_ptr<TnIni> pIni;
+    std::unique_ptr<Newsgroups> pGroups;
+    std::unique_ptr<WMain> pMain;
+};

@@ -1,0 +1,233 @@
+#include "MainFixture.h"
+
+#include "core/Commands.h"
+#include "packet/PacketSave.h"
+
+#include <algorithm>
+
+using testutil::Exists;
+
+namespace {
+bool Contains(const std::vector<std::string>& v, const std::string& s)
+{
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+} // namespace
+
+TEST_F(MainFixture, StartsOfflineWithTheSortCheckFromSettings)
+{
+    pIni->WriteInt("Articles", "Sort", 2);
+    Build({});
+    EXPECT_TRUE(view.checked[CMD_SORTFROM]);
+    EXPECT_FALSE(view.checked[CMD_SORTNUMBER]);
+    EXPECT_TRUE(view.enabled[CMD_CONNECT]);
+    EXPECT_TRUE(view.enabled[CMD_SAVE]);
+    EXPECT_FALSE(view.enabled[CMD_DISCONNECT]);
+    EXPECT_FALSE(view.enabled[CMD_GETMAIL]);
+}
+
+TEST_F(MainFixture, ConnectWithoutNewsThenDisconnect)
+{
+    pMain->OnCommand(CMD_CONNECT);
+    EXPECT_TRUE(pMain->m_bConnected);
+    EXPECT_TRUE(view.bConnectPressed);
+    EXPECT_TRUE(view.enabled[CMD_GETMAIL]);
+    EXPECT_TRUE(view.enabled[CMD_STOP]);
+    EXPECT_TRUE(view.enabled[CMD_POST]);
+    EXPECT_FALSE(view.enabled[CMD_SAVE]);
+    EXPECT_FALSE(view.enabled[CMD_CONNECT]);
+    EXPECT_FALSE(view.enabled[CMD_AUTORUN]);
+    EXPECT_TRUE(view.enabled[CMD_DISCONNECT]);
+    EXPECT_EQ(FailureCount(), 0);
+
+    pMain->OnCommand(CMD_CONNECT); // while connected it disconnects
+    EXPECT_FALSE(pMain->m_bConnected);
+    EXPECT_FALSE(view.bConnectPressed);
+    EXPECT_TRUE(view.enabled[CMD_SAVE]);
+    EXPECT_TRUE(view.enabled[CMD_CONNECT]);
+    EXPECT_FALSE(view.enabled[CMD_GETMAIL]);
+    EXPECT_TRUE(Contains(view.statuses, "Disconnecting from server . . ."));
+    EXPECT_EQ(view.statuses.back(), "Disconnected from ");
+}
+
+TEST_F(MainFixture, ANewsServerIsReportedAsUnavailableAndTheProgramGoesOnWithoutNews)
+{
+    pIni->WriteString("Servers", "NNTPServer", "news.example.org");
+    pMain->OnCommand(CMD_CONNECT);
+    EXPECT_TRUE(pMain->m_bConnected);
+    EXPECT_FALSE(pMain->m_bNewsConnected);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
+    EXPECT_NE(boxes.boxes[0].text.find("News is not available"), std::string::npos);
+    EXPECT_EQ(FailureCount(), 1);
+}
+
+TEST_F(MainFixture, ProgressMessages)
+{
+    pMain->Send(WM_QWK_PROGRESS, 0, 0); // no total yet
+    EXPECT_EQ(view.statuses.back(), "Done!");
+    EXPECT_EQ(view.progress.back(), 0);
+    pMain->Send(WM_QWK_PROGRESS, 0, 4);
+    const char* text = "Saving 1 messages in conference email";
+    pMain->Send(WM_QWK_PROGRESS, 1, reinterpret_cast<fw::LPARAM>(text));
+    EXPECT_EQ(view.statuses.back(), text);
+    EXPECT_EQ(view.progress.back(), 25);
+    pMain->Send(WM_QWK_PROGRESS, 2, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(WM_QWK_PROGRESS, 3, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(WM_QWK_PROGRESS, 4, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(WM_QWK_PROGRESS, 5, reinterpret_cast<fw::LPARAM>(text));
+    EXPECT_EQ(view.progress.back(), 100) << "clamped";
+}
+
+TEST_F(MainFixture, AutorunWithOnlyPostingAndNoRepFileEndsOnline)
+{
+    pIni->WriteInt("Autorun", "AutoPost", 1);
+    pMain->OnCommand(CMD_AUTORUN);
+    Drain();
+    // Posting counted (weight 2 = the target), Disconnect posted, then the
+    // Connect that Open posted right after runs: the program ends online.
+    EXPECT_FALSE(pMain->m_bAutorunRunning);
+    EXPECT_TRUE(pMain->m_bConnected);
+    EXPECT_TRUE(Contains(view.statuses, "Disconnecting from server . . ."));
+}
+
+TEST_F(MainFixture, AutorunDisconnectsOnlyWhenEveryEnabledStepIsDone)
+{
+    pIni->WriteInt("Autorun", "AutoEmail", 1);
+    pIni->WriteInt("Autorun", "AutoNews", 1);
+    pMain->m_bAutorunRunning = true;
+    pMain->AutorunStepDone(AUTORUN_NEWS);
+    Drain();
+    EXPECT_FALSE(Contains(view.statuses, "Disconnecting from server . . ."));
+    EXPECT_EQ(pMain->m_lAutorunProgress, 4);
+    pMain->AutorunStepDone(AUTORUN_EMAIL);
+    EXPECT_EQ(pMain->m_lAutorunProgress, 0);
+    Drain();
+    EXPECT_TRUE(Contains(view.statuses, "Disconnecting from server . . ."));
+}
+
+TEST_F(MainFixture, AutorunWithNothingEnabledDoesNothing)
+{
+    pMain->OnCommand(CMD_AUTORUN);
+    EXPECT_TRUE(pMain->m_bAutorunRunning);
+    EXPECT_EQ(fw::MessageLoop::PendingMessages(), 0);
+    EXPECT_TRUE(pMain->AutorunStalled());
+    pMain->FinishStalledAutorun();
+    EXPECT_EQ(FailureCount(), 1);
+    EXPECT_NE(LastFailure().find("no step"), std::string::npos);
+}
+
+TEST_F(MainFixture, StalledStepsAreReportedAndWhatWasGatheredIsSaved)
+{
+    pIni->WriteInt("Autorun", "AutoNews", 1);
+    pIni->WriteInt("Autorun", "AutoEmail", 1);
+    Build({"/a"});
+    GatherMail("kept");
+    pMain->FinishStartup();
+    Drain();
+    // Connected without news; the e-mail step had no password and the news
+    // step cannot run: nothing will ever finish the sequence.
+    EXPECT_TRUE(pMain->m_bConnected);
+    EXPECT_TRUE(pMain->m_bAutorunRunning);
+    ASSERT_TRUE(pMain->AutorunStalled());
+    pMain->FinishStalledAutorun();
+    Drain();
+    EXPECT_NE(LastFailure().find("e-mail news"), std::string::npos) << LastFailure();
+    EXPECT_FALSE(pMain->m_bConnected);
+    EXPECT_TRUE(pMain->Exited()) << "started with the autorun option: exits after saving";
+    EXPECT_TRUE(Exists(CPacketSaver::DefaultQwkPath()));
+    EXPECT_EQ(g_pRfcmsg, nullptr);
+}
+
+TEST_F(MainFixture, ExitWhileConnectedAsksAndNoKeepsRunning)
+{
+    pMain->OnCommand(CMD_CONNECT);
+    boxes.answers = {fw::IDNO};
+    pMain->OnCommand(CMD_EXIT);
+    EXPECT_FALSE(pMain->Exited());
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes.back().text, "Your connection is still active!\nExit anyways?");
+    pIni->WriteInt("Mailtolvan", "Confirmation", 0);
+    pMain->OnCommand(CMD_EXIT);
+    EXPECT_TRUE(pMain->Exited());
+}
+
+TEST_F(MainFixture, ExitWithUnsavedMailThatCannotBeSavedAsks)
+{
+    GatherMail("unsaved");
+    // A QWK directory that cannot exist: the save fails and the mail stays.
+    testutil::WriteFile(home.File("blocker"), "");
+    pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
+    boxes.answers = {fw::IDNO};
+    pMain->OnCommand(CMD_EXIT);
+    EXPECT_FALSE(pMain->Exited());
+    ASSERT_NE(g_pRfcmsg, nullptr) << "the messages are kept";
+    EXPECT_EQ(boxes.boxes.back().text, "You have unsaved Email messages!\nExit without saving?");
+    g_pRfcmsg->SetNewMessages(false);
+    boxes.answers = {fw::IDYES};
+    pMain->OnCommand(CMD_EXIT);
+    EXPECT_EQ(boxes.boxes.back().text, "You have unsaved messages!\nExit without saving?");
+    EXPECT_TRUE(pMain->Exited());
+}
+
+TEST_F(MainFixture, ExitSavesGatheredMailFirst)
+{
+    GatherMail("saved on exit");
+    pMain->OnCommand(CMD_EXIT);
+    EXPECT_TRUE(pMain->Exited());
+    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
+    EXPECT_EQ(view.proposedPaths.size(), 1u) << "the save dialog proposed the default path";
+    EXPECT_EQ(view.proposedPaths[0], home.File("Tolvan.Qwk"));
+}
+
+TEST_F(MainFixture, ExitWithoutMessagesAsksAboutPointersOnlyWhenTheyMoved)
+{
+    pMain->OnCommand(CMD_EXIT);
+    EXPECT_TRUE(pMain->Exited());
+    EXPECT_TRUE(boxes.boxes.empty());
+    Build({});
+    pMain->m_bPointersMoved = true;
+    pMain->OnCommand(CMD_EXIT);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Save the current article pointers?");
+}
+
+TEST_F(MainFixture, SaveWithNothingGatheredReportsIt)
+{
+    pMain->OnCommand(CMD_SAVE);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "No messages have been retrieved.");
+    EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
+}
+
+TEST_F(MainFixture, AutorunSaveRunsTheReaderThenExits)
+{
+    testutil::WriteFile(home.File("reader.sh"), "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/reader-args\"\n");
+    ::chmod(home.File("reader.sh").c_str(), 0755);
+    pIni->WriteString("Directories", "QwkReader", "\"" + home.File("reader.sh") + "\" %1");
+    pIni->WriteInt("Autorun", "AutoReader", 1);
+    Build({"/a"});
+    GatherMail("for the reader");
+    pMain->m_bAutorunRunning = true;
+    pMain->OnCommand(CMD_SAVE);
+    EXPECT_FALSE(pMain->m_bAutorunRunning);
+    Drain();
+    EXPECT_TRUE(pMain->Exited());
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return Exists(home.File("reader-args")); }, 10000));
+    EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), home.File("Tolvan.Qwk") + "\n");
+}
+
+TEST_F(MainFixture, SaveAsCancelledSavesNothing)
+{
+    GatherMail("x");
+    view.bCancelSave = true;
+    pMain->OnCommand(CMD_SAVEAS);
+    EXPECT_NE(g_pRfcmsg, nullptr);
+    view.bCancelSave = false;
+    view.savePathAnswer = home.File("other name.qwk");
+    pMain->OnCommand(CMD_SAVEAS);
+    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_TRUE(Exists(home.File("other name.qwk")));
+    EXPECT_EQ(pMain->m_szQwkPath, home.File("other name.qwk"));
+}

@@ -8,11 +8,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/app"
 peers="$root/tests/peers/peers.py"
 work=$(mktemp -d /tmp/mtdemo-XXXXXX)
+chmod 755 "$work"   # the servers run as their own users and must reach their tree
 srv="$work/srv"
 home="$work/home"
 mkdir -p "$home"
 
-cleanup() { /usr/bin/python3 "$peers" stop --wipe --dir "$srv" >/dev/null 2>&1 || true; }
+cleanup() { [ -n "${KEEP:-}" ] && return; /usr/bin/python3 "$peers" stop --wipe --dir "$srv" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
 echo "== starting a private POP3 server on loopback (dovecot) with 12 messages"

@@ -10,9 +10,13 @@
 
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 void ConsoleEmailView::SetStatus(const std::string& text)
 {
+    // Line counts are progress for a watching user, noise in a cron mail.
+    if (text.rfind("Receiving ", 0) == 0 && !::isatty(STDERR_FILENO))
+        return;
     std::fprintf(stderr, "Email: %s\n", text.c_str());
 }
 

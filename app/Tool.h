@@ -33,5 +33,8 @@ bool RegisterToolCommand(const ToolCommand& command);
     static const bool MT_TOOL_CONCAT(s_bRegistered_, __LINE__) =                                   \
         RegisterToolCommand(ToolCommand{name, usage, summary, fn})
 
+// A message box text as a terminal shows it: CR LF line ends become plain ones.
+std::string ForTerminal(const std::string& text);
+
 // Prints "mailtolvan-tool: <text>" on stderr and returns 1.
 int ToolFail(const std::string& text);

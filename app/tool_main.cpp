@@ -40,6 +40,15 @@ bool RegisterToolCommand(const ToolCommand& command)
     return true;
 }
 
+std::string ForTerminal(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
+}
+
 int ToolFail(const std::string& text)
 {
     std::fprintf(stderr, "mailtolvan-tool: %s\n", text.c_str());

@@ -41,16 +41,6 @@ bool ParsePort(const std::string& text, std::uint16_t& wPort)
     return true;
 }
 
-// The box text as a terminal shows it: CR LF line ends become plain ones.
-std::string ForTerminal(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    return out;
-}
-
 int Connect(ToolContext&, const std::vector<std::string>& args)
 {
     if (args.size() != 2)

@@ -34,16 +34,6 @@ bool ParseNumber(const std::string& text, long long lMax, long long& n)
     return n <= lMax;
 }
 
-// The box text as a terminal shows it: CR LF line ends become plain ones.
-std::string ForTerminal(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    return out;
-}
-
 int Pop3(ToolContext&, const std::vector<std::string>& args)
 {
     const char* pszUsage = "usage: pop3 --host H --port P --user U (--password-file F | "

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 
 using testpeers::PeerState;
 using testutil::BinPath;
@@ -78,9 +79,18 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(peers.Ok()) << peers.Error();
+        // ctest runs tests side by side: each test has a mailbox of its own
+        // (scratch users 3..8; the POP3 client's own tests use 1 and 2).
+        static const std::map<std::string, std::size_t> kMailbox = {
+            {"AMailboxBecomesAQwkPacketAndIsEmptied", 2},
+            {"MailboxIsKeptWhenClearMailboxIsOff", 3},
+            {"WrongPasswordFailsLoudlyAndEnds", 4},
+            {"MissingPasswordEndsTheRunInsteadOfWaitingForever", 5},
+            {"NewsServerSetButUnavailableIsReportedAndMailStillArrives", 6},
+        };
         auto users = peers.GetList("POP3_SCRATCH_USERS");
         ASSERT_GE(users.size(), 8u);
-        user = users[7];
+        user = users.at(kMailbox.at(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         ASSERT_TRUE(testpeers::EmptyMaildir(peers, user));
         Tool({"config", "Servers", "POP3Server", peers.Get("PEERS_HOST")});
         Tool({"config", "Servers", "POP3Port", peers.Get("POP3_PORT")});

@@ -5,8 +5,9 @@
 //
 //   bench_msg                          run the benchmarks
 //   bench_msg --write-sample DIR       write DIR/message.eml and DIR/body.b64
-//                                      (the base64 text alone) and exit, for
-//                                      comparisons with cat and base64 -d
+//                                      (the base64 text alone, LF line ends)
+//                                      and exit, for comparisons with cat and
+//                                      base64 -d
 
 #include "msg/Base64.h"
 #include "msg/CMime.h"
@@ -92,10 +93,15 @@ bool WriteSample(const std::string& dir, Sample& s)
     for (auto& b : bin)
         b = static_cast<unsigned char>(gen());
     std::string b64 = Base64Text(bin);
+    // The base64 text alone with LF line ends, as base64 -d wants it.
+    std::string lf;
+    for (char ch : b64)
+        if (ch != '\r')
+            lf += ch;
     std::FILE* f = std::fopen(s.base64.c_str(), "wb");
     if (!f)
         return false;
-    Append(f, b64);
+    Append(f, lf);
     std::fclose(f);
 
     f = std::fopen(s.message.c_str(), "wb");
@@ -169,9 +175,13 @@ std::int64_t ForEachLine(CMIMEBodyPart* p, Fn fn)
     p->Open();
     p->Rewind();
     int n;
+    bool bBody = false; // the part's header block is skipped, as the converter does
     while ((n = p->ReadLine(line, sizeof line)) >= 0) {
         bytes += n;
-        fn(line, n);
+        if (bBody)
+            fn(line, n);
+        else if (n == 2 && line[0] == '\r' && line[1] == '\n')
+            bBody = true;
     }
     p->Close();
     return bytes;

@@ -19,7 +19,7 @@ best() { # command... -> best wall time of five runs, seconds
   for _ in 1 2 3 4 5; do
     local s e
     s=$(date +%s.%N)
-    "$@" >/dev/null
+    "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
     e=$(date +%s.%N)
     t=$(awk -v a="$s" -v b="$e" 'BEGIN { print b - a }')
     best=$(awk -v a="$best" -v b="$t" 'BEGIN { print (b < a ? b : a) }')

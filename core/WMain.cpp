@@ -167,14 +167,14 @@ void WMain::OnCommand(int iCommand)
         break;
     case CMD_GETNEW:
     case CMD_GETALL:
-        Unavailable(iCommand, "News retrieval");
+        Unavailable("News retrieval");
         break;
     case CMD_NEWGROUPS:
     case CMD_ALLGROUPS:
-        Unavailable(iCommand, "Group list retrieval");
+        Unavailable("Group list retrieval");
         break;
     case CMD_POST:
-        Unavailable(iCommand, "Posting replies");
+        Unavailable("Posting replies");
         if (m_bAutorunRunning)
             AutorunStepDone(AUTORUN_POST);
         break;
@@ -192,10 +192,9 @@ void WMain::OnCommand(int iCommand)
     }
 }
 
-void WMain::Unavailable(int iCommand, const std::string& what)
+void WMain::Unavailable(const std::string& what)
 {
     Error(what + " is not available in this version of Mail Tolvan.");
-    (void)iCommand;
 }
 
 void WMain::OnProgress(std::uintptr_t wParam, std::intptr_t lParam)
@@ -247,7 +246,7 @@ void WMain::Open()
     // Reading REP packets comes with the posting session; until then an
     // Autorun sequence counts the posting step (as it does without a REP
     // file) and goes on to connect, and the missing feature is reported.
-    Unavailable(CMD_OPEN, "Opening REP packets");
+    Unavailable("Opening REP packets");
     if (m_bAutorunRunning) {
         AutorunStepDone(AUTORUN_POST);
         PostCommand(CMD_CONNECT);

@@ -73,7 +73,7 @@ private:
     void Stop();
     void StartAutorun();
     void Open();
-    void Unavailable(int iCommand, const std::string& what);
+    void Unavailable(const std::string& what);
     void SetOfflineState();
     int EnabledWeights() const;
 

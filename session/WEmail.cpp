@@ -85,10 +85,8 @@ bool WEmail::Start()
         Notice("Aborting email retrieval.");
         NoteFailure("Aborting email retrieval: no POP3 password (set one with "
                     "mailtolvan-tool password pop3).");
-        if (m_owner.autorunRunning && m_owner.autorunRunning()) {
-            // A headless run cannot ask; the step will never report, and the
-            // run notices that nothing is left in flight.
-        }
+        // During Autorun the step never reports; a headless run notices that
+        // nothing is left in flight and ends.
         return false;
     }
     std::string server = g_pIni->GetString("Servers", "POP3Server", "mail");

@@ -99,6 +99,19 @@ bool CMIMEBodyPart::ParseMimeVersion(const char* pszHeader)
 bool CMIMEBodyPart::ParseContentType(const char* pszHeader, std::string& type, std::string& subtype,
                                      CMIMEParamList& params)
 {
+    return ParseContentTypeFields(pszHeader, type, subtype, params, false);
+}
+
+bool CMIMEBodyPart::ParseContentTypeLenient(const char* pszHeader, std::string& type,
+                                            std::string& subtype, CMIMEParamList& params)
+{
+    return ParseContentTypeFields(pszHeader, type, subtype, params, true);
+}
+
+bool CMIMEBodyPart::ParseContentTypeFields(const char* pszHeader, std::string& type,
+                                           std::string& subtype, CMIMEParamList& params,
+                                           bool bLenient)
+{
     MT_ASSERT(pszHeader != NULL);
     const char* value = ValueOf(pszHeader);
     if (!value)
@@ -113,26 +126,37 @@ bool CMIMEBodyPart::ParseContentType(const char* pszHeader, std::string& type, s
         return false;
     std::string newSubtype = t.Text();
     CMIMEParamList newParams;
+    bool bBad = false;
     for (;;) {
         TokenKind k = t.Next();
         if (k == TokenKind::End)
             break;
-        if (!t.Is(k, TokenKind::TSpecial, ';'))
-            return false;
+        if (!t.Is(k, TokenKind::TSpecial, ';')) {
+            bBad = true;
+            break;
+        }
         k = t.Next();
         // A ";" after the last parameter is common enough to allow.
         if (k == TokenKind::End)
             break;
-        if (k != TokenKind::Token)
-            return false;
+        if (k != TokenKind::Token) {
+            bBad = true;
+            break;
+        }
         std::string name = t.Text();
-        if (!t.Is(t.Next(), TokenKind::TSpecial, '='))
-            return false;
+        if (!t.Is(t.Next(), TokenKind::TSpecial, '=')) {
+            bBad = true;
+            break;
+        }
         k = t.Next();
-        if (k != TokenKind::Token && k != TokenKind::QuotedString)
-            return false;
+        if (k != TokenKind::Token && k != TokenKind::QuotedString) {
+            bBad = true;
+            break;
+        }
         newParams.Add(std::move(name), t.Text());
     }
+    if (bBad && !bLenient)
+        return false;
     type = std::move(newType);
     subtype = std::move(newSubtype);
     params = std::move(newParams);
@@ -330,8 +354,23 @@ void CMIMEBodyPart::ParseHeaderBlock()
         if (HeaderNameIs(line, "MIME-Version")) {
             m_bMimeVersion = ParseMimeVersion(line.c_str());
         } else if (HeaderNameIs(line, "Content-Type")) {
-            if (ParseContentType(line.c_str(), m_type, m_subtype, m_params))
+            if (ParseContentType(line.c_str(), m_type, m_subtype, m_params)) {
                 bHaveType = true;
+            } else {
+                // Senders write unquoted file names with "(" or "=?", or
+                // forget a ";": the type itself still says what the part is,
+                // and taking a PDF for plain text would pour it into the
+                // message text.  A multipart needs its boundary, though.
+                std::string type, subtype;
+                CMIMEParamList params;
+                if (ParseContentTypeLenient(line.c_str(), type, subtype, params) &&
+                    (!EqualsNoCase(type, "multipart") || params.Find("boundary"))) {
+                    m_type = std::move(type);
+                    m_subtype = std::move(subtype);
+                    m_params = std::move(params);
+                    bHaveType = true;
+                }
+            }
         } else if (HeaderNameIs(line, "Content-Transfer-Encoding")) {
             if (ParseContentTransferEncoding(line.c_str(), m_encoding))
                 bHaveEncoding = true;
@@ -445,6 +484,14 @@ bool CMIMEBodyPart::ParseSelf(std::vector<CMIMEBodyPart*>& newChildren)
             return false; // no closing delimiter
         int b1 = m_map.Byte(m_iPosition), b2 = m_map.Byte(m_iPosition + 1);
         bool bClosing = b1 == '-' && b2 == '-';
+        // The boundary must end there: a line such as "--outer_alt" of a
+        // nested multipart whose boundary merely begins with ours is no
+        // delimiter of this part.  After the boundary only "--", blanks or
+        // the line end may follow.
+        if (!bClosing && b1 >= 0 && b1 != ' ' && b1 != '\t' && b1 != '\r' && b1 != '\n') {
+            m_iPosition = match + 1;
+            continue;
+        }
         std::int64_t e = FindLineEnd(m_iPosition);
         if (e < 0 && !bClosing)
             return false;

@@ -95,6 +95,11 @@ public:
     static bool ParseMimeVersion(const char* pszHeader);
     static bool ParseContentType(const char* pszHeader, std::string& type, std::string& subtype,
                                  CMIMEParamList& params);
+    // The same for a field whose parameter list goes wrong somewhere: true
+    // when type "/" subtype parse; the parameters are those before the
+    // first fault.
+    static bool ParseContentTypeLenient(const char* pszHeader, std::string& type,
+                                        std::string& subtype, CMIMEParamList& params);
     static bool ParseContentTransferEncoding(const char* pszHeader, std::string& encoding);
     // The disposition type must be there; the first parameter's value is
     // given when there is one (bHasName false otherwise).
@@ -103,6 +108,9 @@ public:
 private:
     friend class CMIMEMsg;
 
+    static bool ParseContentTypeFields(const char* pszHeader, std::string& type,
+                                       std::string& subtype, CMIMEParamList& params,
+                                       bool bLenient);
     bool ParseSelf(std::vector<CMIMEBodyPart*>& newChildren);
     void ParseHeaderBlock();
     // 1 a logical line, 0 the empty line ending the block, -1 no more lines.

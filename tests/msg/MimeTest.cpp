@@ -417,6 +417,84 @@ TEST(MimeMsg, EmptyPartsAndBoundaryPrefixes)
     EXPECT_EQ(leaves[1].content, "\r\nx");
 }
 
+TEST(MimeMsg, ABoundaryThatOnlyBeginsWithOursIsNoDelimiter)
+{
+    TempDir dir;
+    // The inner boundary is the outer one with something added, at its end
+    // and (with a "-") where a closing "--" would begin.
+    for (const char* inner : {"q_alt", "q-1", "q.x"}) {
+        std::string in = inner;
+        WriteFile(dir.File("m"),
+                  Crlf("Content-Type: multipart/mixed; boundary=\"q\"\n\n"
+                       "--q\nContent-Type: multipart/alternative; boundary=\"" + in + "\"\n\n"
+                       "--" + in + "\n\nplain\n--" + in + "\nContent-Type: text/html\n\n<p>\n"
+                       "--" + in + "--\n"
+                       "--q \t\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\nAAAA\n"
+                       "--q--\n"));
+        bool ok = false;
+        auto leaves = Walk(dir.File("m"), &ok);
+        ASSERT_TRUE(ok) << inner;
+        ASSERT_EQ(leaves.size(), 3u) << inner;
+        EXPECT_EQ(leaves[0].content, "\r\nplain");
+        EXPECT_EQ(leaves[1].subtype, "html");
+        EXPECT_EQ(leaves[1].content, "Content-Type: text/html\r\n\r\n<p>");
+        EXPECT_EQ(leaves[2].type, "image") << "blanks may follow a delimiter";
+        EXPECT_EQ(leaves[2].content,
+                  "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\nAAAA");
+    }
+    // Only the look-alike lines in the part: no closing delimiter at all.
+    WriteFile(dir.File("m"), Crlf("Content-Type: multipart/mixed; boundary=q\n\n--q\n\nx\n--qq--\n"));
+    bool ok = true;
+    Walk(dir.File("m"), &ok);
+    EXPECT_FALSE(ok);
+}
+
+TEST(MimeMsg, AContentTypeWithBadParametersKeepsItsType)
+{
+    TempDir dir;
+    WriteFile(dir.File("m"),
+              Crlf("Content-Type: multipart/mixed; boundary=b\n\n"
+                   "--b\nContent-Type: application/pdf name=\"a.pdf\"\n\nA\n"
+                   "--b\nContent-Type: application/pdf; name==?utf-8?B?YS5wZGY=?=\n\nB\n"
+                   "--b\nContent-Type: image/gif; x=1; name=odd_(1).gif\n\nC\n"
+                   "--b\nContent-Type: text/\n\nD\n"
+                   "--b\nContent-Type: multipart/mixed boundary=c\n\n--c\n\nE\n--c--\n"
+                   "--b\nContent-Type: image/png; x=1; boundary=c; =\n\nF\n"
+                   "--b--\n"));
+    bool ok = false;
+    auto leaves = Walk(dir.File("m"), &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(leaves.size(), 6u);
+    EXPECT_EQ(leaves[0].type + "/" + leaves[0].subtype, "application/pdf");
+    EXPECT_EQ(leaves[1].type + "/" + leaves[1].subtype, "application/pdf");
+    EXPECT_EQ(leaves[2].type + "/" + leaves[2].subtype, "image/gif");
+    // No subtype: no type at all.
+    EXPECT_EQ(leaves[3].type + "/" + leaves[3].subtype, "text/plain");
+    // A multipart whose boundary is lost stays one plain leaf.
+    EXPECT_EQ(leaves[4].type + "/" + leaves[4].subtype, "text/plain");
+    EXPECT_EQ(leaves[5].type + "/" + leaves[5].subtype, "image/png");
+
+    // The parameters before the fault are kept; the strict parse still
+    // refuses the field.
+    std::string type, sub;
+    CMIMEParamList params;
+    EXPECT_FALSE(CMIMEBodyPart::ParseContentType("Content-Type: image/gif; x=1; name=a(b).gif", type,
+                                                 sub, params));
+    ASSERT_TRUE(CMIMEBodyPart::ParseContentTypeLenient("Content-Type: image/gif; x=1; name=a(b).gif",
+                                                       type, sub, params));
+    EXPECT_EQ(type, "image");
+    EXPECT_EQ(sub, "gif");
+    ASSERT_EQ(params.Count(), 2u);
+    EXPECT_STREQ(params.Find("x"), "1");
+    EXPECT_STREQ(params.Find("name"), "a");
+    type = "keep";
+    for (const char* bad : {"Content-Type: text", "Content-Type: text/", "Content-Type: /plain",
+                            "Content-Type text/plain", "Content-Type:"}) {
+        EXPECT_FALSE(CMIMEBodyPart::ParseContentTypeLenient(bad, type, sub, params)) << bad;
+        EXPECT_EQ(type, "keep");
+    }
+}
+
 TEST(MimeMsg, HeadersDoNotRunIntoTheNextPart)
 {
     TempDir dir;

@@ -160,6 +160,15 @@ bool CUUDEC::ScanBeginLine(std::string_view line, bool bIgnoreCase, unsigned* pu
     return true;
 }
 
+bool CUUDEC::IsBodyLine(std::string_view line)
+{
+    line = line.substr(0, line.find('\0'));
+    unsigned char c0 = line.empty() ? 0 : static_cast<unsigned char>(line[0]);
+    std::size_t declared = static_cast<std::size_t>((c0 - 32) & 63);
+    // Four characters for every started group of three bytes.
+    return declared == 0 || 1 + (declared + 2) / 3 * 4 <= line.size();
+}
+
 int CUUDEC::DecodeLine(const char* pszLine, unsigned char* pOut, int nCapacity)
 {
     MT_ASSERT(pszLine != NULL);

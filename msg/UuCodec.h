@@ -54,6 +54,10 @@ public:
 
     // For a continuation of data whose "begin" line came in an earlier file.
     void StartInBody() { m_iState = Body; }
+    // Whether the line, met in the Body state, is a data line or the
+    // zero-length line; false when it is too short for the length its first
+    // character declares (text, not data: DecodeLine would stop on it).
+    static bool IsBodyLine(std::string_view line);
     int GetState() const { return m_iState; }
     unsigned GetMode() const { return m_uMode; }
     // The file name of the "begin" line (at most 127 characters).

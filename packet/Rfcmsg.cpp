@@ -194,6 +194,45 @@ void Append(std::FILE* f, const void* p, std::size_t n)
         std::fwrite(p, 1, n, f);
 }
 
+// Whether a uuencoded block inside text is over before this line: the
+// decoder has passed its "end" line or stopped on a broken line, or it has
+// seen the zero-length line and this line is not "end", or this line cannot
+// be data.  The line is then text.
+bool UuBlockOver(const CUUDEC& uu, std::string_view line)
+{
+    switch (uu.GetState()) {
+    case CUUDEC::Body:
+        return !CUUDEC::IsBodyLine(line);
+    case CUUDEC::End: {
+        std::size_t e = line.size();
+        while (e > 0 && (line[e - 1] == '\r' || line[e - 1] == '\n' || line[e - 1] == ' ' ||
+                         line[e - 1] == '\t'))
+            --e;
+        return line.substr(0, e) != "end";
+    }
+    default:
+        return true;
+    }
+}
+
+// Decoded text of a text part: MIME text has CR LF line ends, the body file
+// LF ones, so each CR LF becomes an LF (also when the pair is split between
+// two pieces: bPendingCr carries a CR from the end of the last one).  A CR
+// standing alone is data and stays.
+void AppendText(std::FILE* f, const unsigned char* p, std::size_t n, bool& bPendingCr)
+{
+    std::string out;
+    out.reserve(n + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (bPendingCr && p[i] != '\n')
+            out += '\r';
+        bPendingCr = p[i] == '\r';
+        if (!bPendingCr)
+            out += static_cast<char>(p[i]);
+    }
+    Append(f, out.data(), out.size());
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -428,6 +467,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
     bool bAtLineStart = true; // the piece read starts a line
     bool bOpenLine = false;   // a text line was begun but not yet ended
     bool bTextMode = false;
+    bool bPendingCr = false; // decoded text ended in a CR: an LF may follow
     std::int32_t iCount = 0;
     int n;
     while ((n = source.ReadLine(line, kLineBuffer)) >= 0) {
@@ -443,11 +483,32 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
         }
         std::size_t nBytes = 0;
         bool bCountLine = false;
+        if (bUuMode && UuBlockOver(uu, std::string_view(line, static_cast<std::size_t>(n)))) {
+            // The uuencoded file inside the text has ended: what follows is
+            // text again (and may hold another file), so it goes on in the
+            // record's body file instead of being thrown away.
+            bUuMode = false;
+            finish();
+            std::FILE* pBody = nullptr;
+            if (r->m_szBodyFile.empty()) {
+                r->m_szBodyFile = NewFile("txt", &pBody);
+            } else {
+                pBody = std::fopen(r->BodyPath().c_str(), "ab");
+            }
+            out.reset(pBody);
+            if (!pBody)
+                m_bWriteFailed = true;
+            outPath = r->BodyPath();
+            bOutIsBody = true;
+        }
         if (bBase64) {
             r->m_iEncoding = ENC_BASE64;
             int k = b64.Decode(line, n, bytes, n + 3);
             nBytes = k > 0 ? static_cast<std::size_t>(k) : 0;
-            Append(out.get(), bytes, nBytes);
+            if (bTextPart)
+                AppendText(out.get(), bytes, nBytes, bPendingCr);
+            else
+                Append(out.get(), bytes, nBytes);
         } else if (bQuoted) {
             r->m_iEncoding = ENC_QUOTED;
             // The line end is taken off before decoding, so that an encoded
@@ -556,8 +617,14 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
         // The last group lacked its padding: its bytes are still data.
         const char* pad = b64.Pending() == 2 ? "==" : "=";
         int k = b64.Decode(pad, static_cast<int>(std::strlen(pad)), bytes, 4);
-        Append(out.get(), bytes, k > 0 ? static_cast<std::size_t>(k) : 0);
+        std::size_t m = k > 0 ? static_cast<std::size_t>(k) : 0;
+        if (bTextPart)
+            AppendText(out.get(), bytes, m, bPendingCr);
+        else
+            Append(out.get(), bytes, m);
     }
+    if (bPendingCr)
+        Append(out.get(), "\r", 1); // a CR at the very end is data
     finish();
     if (bUuencode && !uu.GetName().empty())
         r->m_szGivenName = uu.GetName();

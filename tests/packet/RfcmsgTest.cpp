@@ -217,13 +217,53 @@ TEST_F(RfcmsgTest, UuencodedFileInsideText)
 {
     std::string data = Bytes(1000, 9);
     SummaryInfo* r = Convert(kHead + "Subject: uu\r\nMessage-ID: <8@x>\r\n\r\nHere it is:\r\n\r\n" +
-                             Uuencode(data, "photo.jpg") + "trailing text is dropped\r\n");
+                             Uuencode(data, "photo.jpg") + "trailing text is kept\r\n");
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(Records().size(), 1u);
-    EXPECT_EQ(ReadFile(r->BodyPath()), "Here it is:\n\n");
+    EXPECT_EQ(ReadFile(r->BodyPath()), "Here it is:\n\ntrailing text is kept\n");
     EXPECT_EQ(ReadFile(r->AttachPath()), data);
     EXPECT_EQ(r->m_szGivenName.value_or(""), "photo.jpg");
     EXPECT_EQ(r->m_iEncoding, ENC_UUENCODE);
+}
+
+TEST_F(RfcmsgTest, EveryUuencodedFileInsideTextAndTheTextBetweenAreKept)
+{
+    std::string one = Bytes(100, 1), two = Bytes(3000, 2), three = Bytes(45, 3);
+    // The third block lacks its grave-accent and "end" lines: the text line
+    // after its data is still text.
+    std::string cut = Uuencode(three, "c.bin");
+    cut.erase(cut.find("`\r\nend\r\n"));
+    Convert("Message-ID: <8b@x>\r\nSubject: files\r\n\r\nfirst:\r\n" + Uuencode(one, "a.gif") +
+            "between\r\n\r\n" + Uuencode(two, "b.gif") + "after two\r\n" + cut + "-- \r\nsig\r\n");
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(ReadFile(v[0]->BodyPath()), "first:\nbetween\n\n");
+    EXPECT_EQ(ReadFile(v[0]->AttachPath()), one);
+    EXPECT_EQ(v[0]->m_szGivenName.value_or(""), "a.gif");
+    EXPECT_EQ(ReadFile(v[1]->BodyPath()), "after two\n");
+    EXPECT_EQ(ReadFile(v[1]->AttachPath()), two);
+    EXPECT_EQ(v[1]->m_szGivenName.value_or(""), "b.gif");
+    EXPECT_EQ(ReadFile(v[2]->BodyPath()), "-- \nsig\n");
+    EXPECT_EQ(ReadFile(v[2]->AttachPath()), three);
+    EXPECT_EQ(v[2]->m_szGivenName.value_or(""), "c.bin");
+    for (SummaryInfo* p : v)
+        EXPECT_EQ(p->m_szSubject, "files");
+    ExpectOnlyGeneratedNames();
+}
+
+TEST_F(RfcmsgTest, AnEndLineAfterTheUuencodedDataIsNotText)
+{
+    // Data ending in "end" directly after the zero-length line leaves
+    // nothing; a line other than "end" after it is text.
+    std::string uu = Uuencode("xyz", "x");
+    Convert("Message-ID: <8c@x>\r\n\r\n" + uu + "\r\n" + uu.substr(0, uu.find("end\r\n")) +
+            "the end\r\n");
+    std::vector<SummaryInfo*> v = Records();
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(ReadFile(v[0]->BodyPath()), "\n");
+    EXPECT_EQ(ReadFile(v[0]->AttachPath()), "xyz");
+    EXPECT_EQ(ReadFile(v[1]->BodyPath()), "the end\n");
+    EXPECT_EQ(ReadFile(v[1]->AttachPath()), "xyz");
 }
 
 TEST_F(RfcmsgTest, HostileNamesAreOnlyText)
@@ -401,6 +441,30 @@ TEST_F(RfcmsgTest, Base64WithoutFinalPaddingKeepsItsLastBytes)
                 b64 + "\r\n");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(ReadFile(r->AttachPath()), data);
+}
+
+TEST_F(RfcmsgTest, Base64TextGetsLfLinesAndBinaryKeepsItsCrLf)
+{
+    // Groups of three bytes cut "\r\n" between two encoded lines; a lone CR
+    // is data, and so is a CR at the very end.
+    std::string text = "ab\r\ncd\re\r\n\r\nlast\r";
+    std::string bin = "\x01\r\n\x02\r\r\n";
+    std::string msg = "Message-ID: <g2@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                      "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64(text, 4) + "--b\r\nContent-Type: application/octet-stream\r\n"
+                                        "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64(bin, 4) + "--b--\r\n";
+    SummaryInfo* r = Convert(msg);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "ab\ncd\re\n\nlast\r");
+    EXPECT_EQ(ReadFile(r->AttachPath()), bin);
+    // Without padding the last group (here the LF of a CR LF) still counts.
+    std::string b64 = Base64("line\r\nxy\r\n");
+    b64.erase(b64.find('='));
+    r = Convert("Message-ID: <g3@x>\r\nContent-Transfer-Encoding: base64\r\n\r\n" + b64 + "\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadFile(r->BodyPath()), "line\nxy\n");
 }
 
 TEST_F(RfcmsgTest, EightBitTextKeepsLfLinesAndBinaryAttachmentsKeepTheirBytes)

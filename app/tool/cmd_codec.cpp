@@ -93,9 +93,18 @@ int Decode(ToolContext&, const std::vector<std::string>& args)
                 return ToolFail("internal error: decoder output overflow");
             std::fwrite(bytes.data(), 1, static_cast<std::size_t>(k), out.get());
         }
-        if (dec.Pending() != 0)
-            std::fprintf(stderr, "mailtolvan-tool: warning: %d base64 characters left over at the end\n",
+        // A last group without its padding still holds data, as the
+        // converter keeps it; a single character left over makes no byte.
+        if (dec.Pending() >= 2) {
+            const char* pad = dec.Pending() == 2 ? "==" : "=";
+            int k = dec.Decode(pad, static_cast<int>(std::strlen(pad)), bytes.data(),
+                               static_cast<int>(bytes.size()));
+            if (k > 0)
+                std::fwrite(bytes.data(), 1, static_cast<std::size_t>(k), out.get());
+        } else if (dec.Pending() != 0) {
+            std::fprintf(stderr, "mailtolvan-tool: warning: %d base64 character left over at the end\n",
                          dec.Pending());
+        }
     } else {
         CUUDEC dec;
         unsigned char bytes[CUUDEC::kMaxLineBytes];

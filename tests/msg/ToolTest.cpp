@@ -112,6 +112,30 @@ TEST(ToolCodec, Base64AndUuRoundTrips)
     EXPECT_EQ(ReadFile(home.File("out3.bin")), data);
 }
 
+TEST(ToolCodec, Base64WithoutFinalPaddingKeepsItsLastBytes)
+{
+    TempDir home;
+    // Thirteen and fourteen bytes: one or two bytes in the last group.
+    for (const char* text : {"hello world!!", "hello world!!!"}) {
+        WriteFile(home.File("in.bin"), text);
+        RunResult r = Tool(home, {"encode", "--base64", home.File("in.bin"), home.File("b64.txt")});
+        ASSERT_EQ(r.iExit, 0) << r.err;
+        std::string b64 = ReadFile(home.File("b64.txt"));
+        b64.erase(b64.find('='));
+        WriteFile(home.File("b64.txt"), b64 + "\r\n");
+        r = Tool(home, {"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
+        ASSERT_EQ(r.iExit, 0) << r.err;
+        EXPECT_EQ(ReadFile(home.File("out.bin")), text);
+        EXPECT_EQ(r.err, "");
+    }
+    // One character left over makes no byte, and is reported.
+    WriteFile(home.File("b64.txt"), "aGk=\nQ\n");
+    RunResult r = Tool(home, {"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    EXPECT_EQ(ReadFile(home.File("out.bin")), "hi");
+    EXPECT_NE(r.err.find("left over"), std::string::npos) << r.err;
+}
+
 TEST(ToolCodec, CrossCheckWithCoreutilsBase64)
 {
     TempDir home;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ctime>
 #include <map>
 
 using testpeers::PeerState;
@@ -87,6 +88,7 @@ protected:
             {"WrongPasswordFailsLoudlyAndEnds", 4},
             {"MissingPasswordEndsTheRunInsteadOfWaitingForever", 5},
             {"NewsServerSetButUnavailableIsReportedAndMailStillArrives", 6},
+            {"UserAtHostAndTheAgeLimit", 7},
         };
         auto users = peers.GetList("POP3_SCRATCH_USERS");
         ASSERT_GE(users.size(), 8u);
@@ -207,4 +209,31 @@ TEST_F(HeadlessMail, NewsServerSetButUnavailableIsReportedAndMailStillArrives)
     EXPECT_NE(r.iExit, 0) << "the news step could not run";
     EXPECT_NE(r.err.find("News is not available"), std::string::npos) << r.err;
     EXPECT_TRUE(testutil::Exists(home.File("Tolvan.Qwk"))) << r.err;
+}
+
+TEST_F(HeadlessMail, UserAtHostAndTheAgeLimit)
+{
+    // "user@host" in POP3Server wins over POP3Name; with ClearAfterDays 7
+    // only mail older than a week leaves the server.
+    Tool({"config", "Servers", "POP3Server", user + "@" + peers.Get("PEERS_HOST")});
+    Tool({"config", "Servers", "POP3Name", "nobody"});
+    Tool({"config", "Email", "ClearAfterDays", "7"});
+    std::string old = PlainMessage(1);
+    old.replace(old.find("Date: Sun, 6 Dec 2026"), 21, "Date: Mon, 6 Jan 2020");
+    ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, 1, old));
+    std::string recent = PlainMessage(2);
+    // Dated now, so it is younger than the limit whenever the test runs.
+    std::time_t now = std::time(nullptr);
+    char date[64];
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S +0000", std::gmtime(&now));
+    std::size_t at = recent.find("Date: ") + 6;
+    recent.replace(at, recent.find('\n', at) - at, date);
+    ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, 2, recent));
+
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    std::string messages = Unzip("MESSAGES.DAT");
+    EXPECT_NE(messages.find("Plain message 1"), std::string::npos);
+    EXPECT_NE(messages.find("Plain message 2"), std::string::npos);
+    EXPECT_EQ(testpeers::CountMaildir(peers, user), 1) << "only the old message was deleted";
 }

@@ -1,0 +1,143 @@
+// The Email window's reactions to each event of the POP3 client.
+#include "MainFixture.h"
+
+#include "proto/CPOP3.h"
+#include "session/WEmail.h"
+
+namespace {
+
+class EmailFixture : public MainFixture {
+protected:
+    void SetUp() override
+    {
+        MainFixture::SetUp();
+        EmailOwner owner;
+        owner.autorunRunning = [this] { return bAutorun; };
+        owner.stepDone = [this] { ++iStepsDone; };
+        owner.gone = [this] { ++iGone; };
+        owner.mainProgress = [this](int p) { mainProgress.push_back(p); };
+        owner.askPassword = [this](const std::string& title, std::string& pw) {
+            titles.push_back(title);
+            pw = typed;
+            return !typed.empty();
+        };
+        auto pView = std::make_unique<RecordingEmailView>();
+        pEmailView = pView.get();
+        pEmail = std::make_unique<WEmail>(owner, std::move(pView));
+    }
+    void TearDown() override
+    {
+        pEmail.reset();
+        MainFixture::TearDown();
+    }
+    // Hands the window a retrieved message file as the client would.
+    void Message(int iNumber, const std::string& headers)
+    {
+        record.iMessage = iNumber;
+        record.strFile = pStartup->m_szWorkDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
+        testutil::WriteFile(record.strFile, headers + "\r\nBody\r\n");
+        pEmail->Send(WM_EMAIL_POP3, 1, reinterpret_cast<fw::LPARAM>(&record));
+    }
+
+    bool bAutorun = false;
+    int iStepsDone = 0;
+    int iGone = 0;
+    std::vector<int> mainProgress;
+    std::vector<std::string> titles;
+    std::string typed;
+    RecordingEmailView* pEmailView = nullptr;
+    std::unique_ptr<WEmail> pEmail;
+    CPOP3::NotifyRecord record;
+};
+
+} // namespace
+
+TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
+{
+    pEmail->Send(WM_EMAIL_POP3, 5, 2);
+    EXPECT_EQ(pEmailView->statuses.back(), "2 new email messages");
+    EXPECT_EQ(pEmailView->progress.back(), 1);
+    for (int i = 0; i < 25; ++i)
+        pEmail->Send(WM_EMAIL_POP3, 4, 0);
+    EXPECT_EQ(std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 10 lines"), 1);
+    EXPECT_EQ(std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 20 lines"), 1);
+    EXPECT_EQ(pEmailView->statuses.size(), 3u) << "a status every 10th line only";
+
+    Message(1, "From: " + std::string(30, 'f') + "\r\nSubject: First\r\nMessage-ID: <1@x>\r\n");
+    EXPECT_EQ(pEmailView->progress.back(), 50);
+    ASSERT_EQ(pEmailView->rows.size(), 1u);
+    EXPECT_EQ(pEmailView->rows[0], "     1\t" + std::string(24, 'f') + "\tFirst");
+    EXPECT_FALSE(testutil::Exists(record.strFile)) << "the converter deletes the file";
+    ASSERT_NE(g_pRfcmsg, nullptr);
+    EXPECT_TRUE(g_pRfcmsg->NewMessages());
+    EXPECT_EQ(pEmail->m_lLines, 0);
+
+    Message(2, "From: b@x\r\nSubject: " + std::string(120, 's') + "\r\n");
+    ASSERT_EQ(pEmailView->rows.size(), 2u) << "a message without Message-ID is kept";
+    EXPECT_EQ(pEmailView->rows[1], "     2\tb@x\t" + std::string(99, 's'));
+    EXPECT_EQ(pEmailView->progress.back(), 100);
+
+    pEmail->Send(WM_EMAIL_POP3, 1, 0);
+    EXPECT_EQ(pEmailView->statuses.back(), "Done!");
+    EXPECT_EQ(pEmailView->progress.back(), 0);
+    EXPECT_EQ(iStepsDone, 0) << "no Autorun running";
+    EXPECT_EQ(FailureCount(), 0);
+}
+
+TEST_F(EmailFixture, EmptyMailboxAndAutorunStep)
+{
+    bAutorun = true;
+    pEmail->Send(WM_EMAIL_POP3, 5, 0);
+    pEmail->Send(WM_EMAIL_POP3, 1, 0);
+    EXPECT_EQ(pEmailView->statuses.back(), "You have no Email to retrieve");
+    EXPECT_EQ(iStepsDone, 1);
+}
+
+TEST_F(EmailFixture, FailuresShowTheirBoxesAndEndTheStep)
+{
+    bAutorun = pMain->m_bAutorunRunning = true;
+    pEmail->Send(WM_EMAIL_POP3, 2, 1);
+    pEmail->Send(WM_EMAIL_POP3, 2, 2);
+    ASSERT_EQ(boxes.boxes.size(), 2u) << "error boxes show during Autorun too";
+    EXPECT_EQ(boxes.boxes[0].caption, "POP3 Connect Error");
+    EXPECT_EQ(boxes.boxes[0].text, "Unknown user.");
+    EXPECT_EQ(boxes.boxes[0].icon, fw::MbIcon::Exclamation);
+    EXPECT_EQ(boxes.boxes[1].text, "Bad Password.");
+    EXPECT_EQ(iStepsDone, 2);
+    EXPECT_EQ(FailureCount(), 2);
+}
+
+TEST_F(EmailFixture, AbortAndStop)
+{
+    pEmail->Send(WM_EMAIL_POP3, 0, 0);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Email retrieval has been aborted!");
+    EXPECT_EQ(boxes.boxes[0].caption, "Warning!");
+    bAutorun = pMain->m_bAutorunRunning = true;
+    pEmail->Send(WM_EMAIL_POP3, 0, 0);
+    EXPECT_EQ(boxes.boxes.size(), 1u) << "notices are quiet during Autorun";
+    pEmail->Stop();
+    EXPECT_EQ(pEmailView->statuses.back(), "Email retrieval stopped!");
+    EXPECT_EQ(pEmailView->progress.back(), 0);
+}
+
+TEST_F(EmailFixture, PasswordFromTheDialogWhenNotSaved)
+{
+    pIni->WriteInt("Servers", "POP3SavePassword", 0);
+    EXPECT_FALSE(pEmail->Start());
+    EXPECT_EQ(titles, (std::vector<std::string>{"Email Password"}));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Aborting email retrieval.");
+    typed = "secret";
+    pIni->WriteString("Servers", "POP3Server", "127.0.0.1");
+    pIni->WriteInt("Servers", "POP3Port", 1); // nothing listens: the attempt fails at once
+    EXPECT_TRUE(pEmail->Start());
+    EXPECT_TRUE(fw::MessageLoop::PumpUntil([&] { return !pEmail->Busy(); }, 10000));
+}
+
+TEST_F(EmailFixture, DestructionTellsTheMainWindow)
+{
+    pEmail.reset();
+    EXPECT_EQ(iGone, 1);
+    EXPECT_EQ(mainProgress.back(), 0);
+}

@@ -134,6 +134,13 @@ int WMain::EnabledWeights() const
 
 void WMain::OnCommand(int iCommand)
 {
+    // A command may wait for another program (a packer) while messages are
+    // dispatched; the sequence is not stalled meanwhile.
+    struct Running {
+        int& depth;
+        explicit Running(int& d) : depth(d) { ++depth; }
+        ~Running() { --depth; }
+    } running(m_iCommandDepth);
     switch (iCommand) {
     case CMD_OPEN:
         Open();
@@ -401,7 +408,8 @@ void WMain::Exit()
 
 bool WMain::IsBusy() const
 {
-    return fw::MessageLoop::PendingMessages() > 0 || (m_pEmail && m_pEmail->Busy());
+    return m_iCommandDepth > 0 || fw::MessageLoop::PendingMessages() > 0 ||
+           (m_pEmail && m_pEmail->Busy());
 }
 
 bool WMain::AutorunStalled() const { return m_bAutorunRunning && !IsBusy(); }

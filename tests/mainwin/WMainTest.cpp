@@ -3,6 +3,10 @@
 #include "core/Commands.h"
 #include "packet/PacketSave.h"
 
+#include <QTimer>
+
+#include <sys/stat.h>
+
 #include <algorithm>
 
 using testutil::Exists;
@@ -230,4 +234,28 @@ TEST_F(MainFixture, SaveAsCancelledSavesNothing)
     EXPECT_EQ(g_pRfcmsg, nullptr);
     EXPECT_TRUE(Exists(home.File("other name.qwk")));
     EXPECT_EQ(pMain->m_szQwkPath, home.File("other name.qwk"));
+}
+
+TEST_F(MainFixture, ACommandWaitingForAPackerIsNotAStall)
+{
+    testutil::TempDir tools;
+    std::string packer = tools.File("slow-packer.sh");
+    testutil::WriteFile(packer, "#!/bin/sh\nsleep 0.3\nzip -q -j \"$1\" -@ < \"$2\"\n");
+    ::chmod(packer.c_str(), 0755);
+    // While the packer runs, the loop keeps dispatching; a stall check made
+    // then must see the command still running.
+    pIni->WriteString("Directories", "Packer", packer + " %1 %2");
+    pIni->WriteInt("Autorun", "AutoEmail", 1);
+    Build({"/a"});
+    GatherMail("packed slowly");
+    pMain->m_bAutorunRunning = true;
+    bool bStalledSeen = false;
+    QTimer probe;
+    probe.setInterval(20);
+    QObject::connect(&probe, &QTimer::timeout, [&] { bStalledSeen |= pMain->AutorunStalled(); });
+    probe.start();
+    pMain->OnCommand(CMD_SAVE);
+    probe.stop();
+    EXPECT_FALSE(bStalledSeen);
+    EXPECT_EQ(g_pRfcmsg, nullptr) << LastFailure();
 }

@@ -13,10 +13,12 @@
 #include "packet/Rfcmsg.h"
 #include "session/Newsgroups.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -107,11 +109,28 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
         // (nothing queued, no session busy) twice in a row.
         QTimer watchdog;
         int iIdleTicks = 0;
+        // A session whose server stops answering is stopped after this long
+        // without any socket or window message (MAILTOLVAN_IDLE_TIMEOUT, in
+        // seconds, 600 by default).
+        int iSilentLimit = 600;
+        if (const char* p = std::getenv("MAILTOLVAN_IDLE_TIMEOUT"); p && std::atoi(p) > 0)
+            iSilentLimit = std::atoi(p);
+        unsigned long ulLastDispatched = fw::MessageLoop::DispatchedMessages();
+        QElapsedTimer silence;
+        silence.start();
         if (bHeadless) {
             watchdog.setInterval(100);
             QObject::connect(&watchdog, &QTimer::timeout, [&] {
                 if (pMain->Exited())
                     return;
+                if (fw::MessageLoop::DispatchedMessages() != ulLastDispatched) {
+                    ulLastDispatched = fw::MessageLoop::DispatchedMessages();
+                    silence.restart();
+                } else if (pMain->IsBusy() && silence.elapsed() > iSilentLimit * 1000LL) {
+                    silence.restart();
+                    pMain->StopSilentSession(iSilentLimit);
+                    StatusLine(LastFailure());
+                }
                 if (!pMain->AutorunStalled()) {
                     iIdleTicks = 0;
                     return;
@@ -120,6 +139,7 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
                     return;
                 iIdleTicks = 0;
                 pMain->FinishStalledAutorun();
+                StatusLine(LastFailure());
             });
             watchdog.start();
         }

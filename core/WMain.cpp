@@ -412,6 +412,13 @@ bool WMain::IsBusy() const
            (m_pEmail && m_pEmail->Busy());
 }
 
+void WMain::StopSilentSession(int iSeconds)
+{
+    NoteFailure("No answer from the server for " + std::to_string(iSeconds) +
+                " seconds: the session was stopped.");
+    Stop();
+}
+
 bool WMain::AutorunStalled() const { return m_bAutorunRunning && !IsBusy(); }
 
 void WMain::FinishStalledAutorun()

@@ -42,6 +42,10 @@ public:
     // disconnects and saves what was gathered.
     void FinishStalledAutorun();
 
+    // Stops a session that has had no answer for too long (a headless run
+    // must end even when a server stops talking).
+    void StopSilentSession(int iSeconds);
+
     bool Exited() const { return m_bExited; }
     bool IsBusy() const;
 

@@ -16,6 +16,8 @@ const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEve
 
 // Messages posted and not yet dispatched or dropped (one thread only).
 int s_iPending = 0;
+// Messages dispatched from the queue so far.
+unsigned long s_ulDispatched = 0;
 
 class MessageEvent : public QEvent {
 public:
@@ -40,6 +42,7 @@ public:
         if (pEvent->type() != kMessageEvent)
             return QObject::event(pEvent);
         auto* pMsg = static_cast<MessageEvent*>(pEvent);
+        ++s_ulDispatched;
         m_pOwner->Send(pMsg->m_uMsg, pMsg->m_wParam, pMsg->m_lParam);
         return true;
     }
@@ -75,6 +78,8 @@ LRESULT Window::Send(unsigned uMsg, WPARAM wParam, LPARAM lParam)
 LRESULT Window::DefaultHandler(unsigned, WPARAM, LPARAM) { return 0; }
 
 int MessageLoop::PendingMessages() { return s_iPending; }
+
+unsigned long MessageLoop::DispatchedMessages() { return s_ulDispatched; }
 
 int MessageLoop::Run()
 {

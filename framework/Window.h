@@ -64,6 +64,8 @@ public:
     static bool PumpUntil(const std::function<bool()>& condition, int iTimeoutMs);
     // Window messages posted and not yet handled (or dropped).
     static int PendingMessages();
+    // Posted messages dispatched so far (a measure of activity).
+    static unsigned long DispatchedMessages();
 };
 
 } // namespace fw

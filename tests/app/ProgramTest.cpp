@@ -5,7 +5,11 @@
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using testutil::BinPath;
 using testutil::ReadFile;
@@ -193,4 +197,34 @@ TEST(Tool, HelpListsSubcommandsAndUnknownOnesFail)
     r = Tool(home.Path(), {"frobnicate"});
     EXPECT_NE(r.iExit, 0);
     EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+}
+
+TEST(Program, HeadlessRunEndsWhenTheServerStopsAnswering)
+{
+    // A server that accepts the connection and never says a word.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+    TempDir home;
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"config", "Servers", "POP3Server", "127.0.0.1"},
+          {"config", "Servers", "POP3Port", std::to_string(ntohs(addr.sin_port))},
+          {"config", "Servers", "POP3Name", "me"},
+          {"config", "Servers", "NNTPServer", ""},
+          {"config", "Autorun", "AutoEmail", "1"}})
+        ASSERT_EQ(Tool(home.Path(), args).iExit, 0);
+    ASSERT_EQ(Tool(home.Path(), {"password", "pop3"}, "pw\n").iExit, 0);
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"},
+                        {"MAILTOLVAN_HOME=" + home.Path(), "MAILTOLVAN_IDLE_TIMEOUT=1"}, "", 60000);
+    ::close(fd);
+    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(r.err.find("No answer from the server for 1 seconds"), std::string::npos) << r.err;
+    EXPECT_FALSE(testutil::Exists(home.File("$WORK")));
 }

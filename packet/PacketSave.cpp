@@ -42,27 +42,6 @@ std::string WorkDir() { return g_pStartup ? g_pStartup->m_szWorkDir : std::strin
 
 std::string ListPath() { return fw::JoinPath(WorkDir(), "qwkfiles.lst"); }
 
-// The paths listed in qwkfiles.lst, one a line (CR LF or LF).
-std::vector<std::string> ListedFiles()
-{
-    std::vector<std::string> files;
-    std::ifstream in(ListPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        // Only our own work files: a bare name or a path in the work directory.
-        std::string dir = fw::DirName(line);
-        std::string name = fw::BaseName(line);
-        if (!fw::IsSafeEntryName(name) || (!dir.empty() && dir != WorkDir()))
-            continue;
-        files.push_back(fw::JoinPath(WorkDir(), name));
-    }
-    return files;
-}
-
 bool Exists(const std::string& path)
 {
     struct stat st;
@@ -88,6 +67,61 @@ std::string SettingPath(const std::string& value)
 }
 
 } // namespace
+
+std::vector<std::string> CPacketSaver::ListedFiles(const std::string& workDir)
+{
+    std::vector<std::string> files;
+    std::ifstream in(fw::JoinPath(workDir, "qwkfiles.lst"), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        // Only our own work files: a bare name or a path in the work directory.
+        std::string dir = fw::DirName(line);
+        std::string name = fw::BaseName(line);
+        if (!fw::IsSafeEntryName(name) || (!dir.empty() && dir != workDir))
+            continue;
+        files.push_back(fw::JoinPath(workDir, name));
+    }
+    return files;
+}
+
+int CPacketSaver::ZipPacketFiles(const std::string& workDir, const std::string& archive,
+                                 std::string& error,
+                                 const std::function<void(int, const std::string&)>& onFile)
+{
+    std::string temp = archive + ".partial";
+    ET4HANDLE hZip = 0;
+    if (Et4ZipOpen(temp.c_str(), ET4_MODE_CREATE, &hZip) != ET4_OK) {
+        error = "cannot create " + archive + ": " + std::strerror(errno);
+        return -1;
+    }
+    std::vector<std::string> files = ListedFiles(workDir);
+    std::string failed;
+    int i = 0;
+    for (const std::string& file : files) {
+        if (onFile)
+            onFile(++i, file);
+        if (Et4Zip(&hZip, file.c_str(), "", "-.lr") != ET4_OK && failed.empty())
+            failed = file;
+    }
+    std::int16_t iClose = Et4ZipClose(&hZip);
+    if (failed.empty() && iClose == ET4_OK && ::rename(temp.c_str(), archive.c_str()) == 0)
+        return static_cast<int>(files.size());
+    int saved = errno;
+    ::unlink(temp.c_str());
+    if (!failed.empty())
+        error = "cannot add " + failed + " to " + archive;
+    else if (iClose == ET4_DISK_FULL)
+        error = "the disk is full: " + archive + " was not written";
+    else if (iClose != ET4_OK)
+        error = "cannot write " + archive;
+    else
+        error = "cannot write " + archive + ": " + std::strerror(saved);
+    return -1;
+}
 
 CPacketSaver::CPacketSaver(PacketSaveHooks hooks) : m_hooks(std::move(hooks))
 {
@@ -187,44 +221,21 @@ bool CPacketSaver::BuiltInZip(std::string& qwkPath, bool bAutorun)
 {
     if (!PreparePath(qwkPath, bAutorun))
         return false;
-    // The archive is built under a temporary name beside the target and
-    // renamed over it when complete.
-    std::string temp = qwkPath + ".partial";
-    ET4HANDLE hZip = 0;
-    if (Et4ZipOpen(temp.c_str(), ET4_MODE_CREATE, &hZip) != ET4_OK) {
-        Error(831);
-        return false;
-    }
     int iListed = WritePacket();
-    if (iListed < 0) {
-        Et4ZipClose(&hZip);
-        ::unlink(temp.c_str());
+    if (iListed < 0)
         return false;
-    }
-    std::vector<std::string> files = ListedFiles();
-    bool bOk = true;
-    int i = 0;
-    for (const std::string& file : files) {
-        ++i;
+    std::string error;
+    int iZipped = ZipPacketFiles(WorkDir(), qwkPath, error, [&](int i, const std::string& file) {
         if (m_hooks.progress && iListed > 0)
             m_hooks.progress(i * 100 / iListed);
         if (m_hooks.status)
             m_hooks.status("Zipping " + file);
-        if (Et4Zip(&hZip, file.c_str(), "", "-.lr") != ET4_OK)
-            bOk = false;
-    }
-    if (Et4ZipClose(&hZip) != ET4_OK)
-        bOk = false;
-    if (bOk && ::rename(temp.c_str(), qwkPath.c_str()) != 0)
-        bOk = false;
-    if (!bOk) {
+    });
+    if (iZipped < 0) {
         // Losing the messages to a half-made archive is worse than keeping them.
-        int saved = errno;
-        ::unlink(temp.c_str());
         if (m_hooks.progress)
             m_hooks.progress(0);
-        Error(LoadStringRes(831) + "\n" + qwkPath + ": " + std::strerror(saved) +
-              ". The messages are kept.");
+        Error(LoadStringRes(831) + "\n" + error + ". The messages are kept.");
         return false;
     }
     if (!CopyFiles(nullptr))
@@ -304,7 +315,7 @@ bool CPacketSaver::CopyToReader(std::string& qwkPath, bool bAutorun)
 
 bool CPacketSaver::CopyFiles(const std::string* pTarget)
 {
-    std::vector<std::string> files = ListedFiles();
+    std::vector<std::string> files = ListedFiles(WorkDir());
     if (pTarget) {
         // Copy everything first; only a complete copy lets the sources go.
         for (const std::string& file : files) {

@@ -37,6 +37,17 @@ public:
     // false when a copy failed (the source files of failed copies stay).
     static bool CopyFiles(const std::string* pTarget);
 
+    // The files named in <workDir>/qwkfiles.lst (only names inside workDir).
+    static std::vector<std::string> ListedFiles(const std::string& workDir);
+    // Zips the listed packet files into the archive at its top level.  The
+    // archive is written under a temporary name and renamed over the target
+    // only when complete.  Returns the number of files, or -1 with the
+    // reason in error (nothing is left behind then).  onFile is told about
+    // each file before it is added (1-based).
+    static int ZipPacketFiles(const std::string& workDir, const std::string& archive,
+                              std::string& error,
+                              const std::function<void(int, const std::string&)>& onFile = {});
+
     // "Home.Qwk" → "Home.Qwa", "Home.Qwb" ... while the name exists; the
     // name ending in 'y' when all exist.
     static std::string UniqueQwkName(const std::string& path);

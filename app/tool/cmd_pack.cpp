@@ -6,7 +6,7 @@
 #include "core/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
-#include "packet/Et4Zip.h"
+#include "packet/PacketSave.h"
 #include "packet/QwkFile.h"
 #include "packet/Rfcmsg.h"
 #include "session/Newsgroups.h"
@@ -198,30 +198,10 @@ int Pack(ToolContext& ctx, const std::vector<std::string>& args)
     if (!qwk.WritePacket(*pConv))
         return ToolFail("the packet could not be written: " + qwk.LastError());
 
-    ::unlink(out.c_str());
-    ET4HANDLE hZip = 0;
-    if (Et4ZipOpen(out.c_str(), ET4_MODE_CREATE, &hZip) != 0)
-        return ToolFail("cannot create " + out + ": " + std::strerror(errno));
-    std::ifstream list(fw::JoinPath(work.Path(), "qwkfiles.lst"), std::ios::binary);
-    std::string line;
-    int iFiles = 0;
-    std::string failed;
-    while (std::getline(list, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        if (Et4Zip(&hZip, line.c_str(), "", "-.lr") != 0 && failed.empty())
-            failed = line;
-        ++iFiles;
-    }
-    std::int16_t iClose = Et4ZipClose(&hZip);
-    if (!failed.empty() || iClose != 0) {
-        ::unlink(out.c_str());
-        return ToolFail(!failed.empty() ? "cannot add " + failed + " to " + out
-                        : iClose == ET4_DISK_FULL ? "the disk is full: " + out + " was not written"
-                                                  : "cannot write " + out);
-    }
+    std::string error;
+    int iFiles = CPacketSaver::ZipPacketFiles(work.Path(), out, error);
+    if (iFiles < 0)
+        return ToolFail(error);
     struct stat st {};
     ::stat(out.c_str(), &st);
     std::printf("%s: %d messages (%d e-mail, %d articles) as %d packet messages, %d attachments, "

@@ -14,6 +14,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
+# shellcheck source=bench/bench-lib.sh
+. "$here/bench-lib.sh"
 bin=$root/build/app
 runs=3
 messages=1000
@@ -52,7 +54,6 @@ import json, sys
 print(sum(json.loads(l)["crlf_size"] for l in open(sys.argv[1])))' "$POP3_MANIFEST")
 echo "mailbox: $messages messages, $total_bytes bytes; work files in $workdir"
 
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 home=$work/home
 mkdir -p "$home/packets"
@@ -80,9 +81,7 @@ run_ours() {
 run_fetchmail() {
     local f=$work/fetchmail
     rm -rf "$f" && mkdir "$f"
-    printf 'poll %s service %s protocol POP3 auth password timeout 60\n  user "%s" there with password "%s" is "root" here\n  keep fetchall sslproto %s\n' \
-        "$PEERS_HOST" "$POP3_PORT" "$POP3_USER" "$POP3_PASS" "''" > "$f/fetchmailrc"
-    chmod 600 "$f/fetchmailrc"
+    write_fetchmailrc "$f"
     FETCHMAILHOME=$f /usr/bin/time -f "%e %M" -o "$work/time" fetchmail -f "$f/fetchmailrc" \
         --pidfile "$f/pid" --nodetach -s --bsmtp "$f/all.bsmtp" > "$f/log" 2>&1 || true
     cat "$work/time"

@@ -17,6 +17,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
+# shellcheck source=bench/bench-lib.sh
+. "$here/bench-lib.sh"
 tool=$root/build/app/mailtolvan-tool
 runs=5
 messages=1000
@@ -57,7 +59,6 @@ echo "mailbox: $messages messages, $total_bytes bytes (CR LF), dovecot on $PEERS
 
 now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 run_ours() {
     local out=$work/ours
@@ -80,9 +81,7 @@ run_ours() {
 run_fetchmail() {
     local f=$work/fetchmail
     rm -rf "$f" && mkdir "$f"
-    printf 'poll %s service %s protocol POP3 auth password timeout 60\n  user "%s" there with password "%s" is "root" here\n  keep fetchall sslproto %s\n' \
-        "$PEERS_HOST" "$POP3_PORT" "$POP3_USER" "$POP3_PASS" "''" > "$f/fetchmailrc"
-    chmod 600 "$f/fetchmailrc"
+    write_fetchmailrc "$f"
     local t0 t1
     t0=$(now)
     FETCHMAILHOME=$f fetchmail -f "$f/fetchmailrc" --pidfile "$f/pid" --nodetach -s \

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 struct PacketSaveHooks {
     // The "Save QWK File As" dialog: proposes a path, false on cancel.

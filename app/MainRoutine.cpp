@@ -131,15 +131,26 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
                     pMain->StopSilentSession(iSilentLimit);
                     StatusLine(LastFailure());
                 }
-                if (!pMain->AutorunStalled()) {
+                bool bStalled = pMain->AutorunStalled();
+                if (!bStalled && !pMain->AutorunOverWithoutExit()) {
                     iIdleTicks = 0;
                     return;
                 }
                 if (++iIdleTicks < 2)
                     return;
                 iIdleTicks = 0;
-                pMain->FinishStalledAutorun();
-                StatusLine(LastFailure());
+                if (bStalled) {
+                    pMain->FinishStalledAutorun();
+                    StatusLine(LastFailure());
+                    return;
+                }
+                // The sequence is over but the exit checks kept the program
+                // running (nobody can answer them), or a posting-only
+                // sequence ended online: nothing more will happen.
+                int iFailures = FailureCount();
+                pMain->EndAutorunRun();
+                if (FailureCount() != iFailures)
+                    StatusLine(LastFailure());
             });
             watchdog.start();
         }

@@ -421,6 +421,19 @@ void WMain::StopSilentSession(int iSeconds)
 
 bool WMain::AutorunStalled() const { return m_bAutorunRunning && !IsBusy(); }
 
+bool WMain::AutorunOverWithoutExit() const
+{
+    return m_bStartedWithAutorun && !m_bAutorunRunning && !m_bExited && !IsBusy();
+}
+
+void WMain::EndAutorunRun()
+{
+    if (g_pRfcmsg)
+        NoteFailure("The gathered messages could not be saved and are dropped at exit.");
+    m_bExited = true;
+    fw::MessageLoop::Quit(0);
+}
+
 void WMain::FinishStalledAutorun()
 {
     int enabled = EnabledWeights();

@@ -41,6 +41,13 @@ public:
     // Ends a stalled sequence: reports which steps never finished, then
     // disconnects and saves what was gathered.
     void FinishStalledAutorun();
+    // For a headless run started with the autorun option: true when the
+    // sequence is over, the program has not exited and nothing is left to
+    // do (the exit checks kept it running because nobody can answer them,
+    // or a posting-only sequence ended online).
+    bool AutorunOverWithoutExit() const;
+    // Ends such a run: unsaved messages are reported as a failure.
+    void EndAutorunRun();
 
     // Stops a session that has had no answer for too long (a headless run
     // must end even when a server stops talking).

@@ -259,3 +259,48 @@ TEST_F(MainFixture, ACommandWaitingForAPackerIsNotAStall)
     EXPECT_FALSE(bStalledSeen);
     EXPECT_EQ(g_pRfcmsg, nullptr) << LastFailure();
 }
+
+TEST_F(MainFixture, AnAutorunRunWhoseExitIsRefusedCanBeEnded)
+{
+    pIni->WriteInt("Autorun", "AutoEmail", 1);
+    testutil::WriteFile(home.File("blocker"), "");
+    pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
+    Build({"/a"});
+    GatherMail("cannot be saved");
+    // The save of the sequence fails, and so does the one of the exit
+    // checks; nobody answers the question about unsaved mail.
+    boxes.iDefaultAnswer = fw::IDNO;
+    pMain->m_bAutorunRunning = true;
+    pMain->OnCommand(CMD_SAVE);
+    Drain();
+    EXPECT_FALSE(pMain->Exited());
+    EXPECT_FALSE(pMain->AutorunStalled());
+    ASSERT_TRUE(pMain->AutorunOverWithoutExit()) << "nothing else will ever happen";
+    int iFailures = FailureCount();
+    pMain->EndAutorunRun();
+    EXPECT_TRUE(pMain->Exited());
+    EXPECT_EQ(FailureCount(), iFailures + 1);
+    EXPECT_NE(LastFailure().find("could not be saved"), std::string::npos) << LastFailure();
+}
+
+TEST_F(MainFixture, APostingOnlyAutorunRunEndsOnline)
+{
+    pIni->WriteInt("Autorun", "AutoPost", 1);
+    Build({"/a"});
+    pMain->FinishStartup();
+    Drain();
+    EXPECT_TRUE(pMain->m_bConnected);
+    ASSERT_TRUE(pMain->AutorunOverWithoutExit());
+    int iFailures = FailureCount();
+    pMain->EndAutorunRun();
+    EXPECT_TRUE(pMain->Exited());
+    EXPECT_EQ(FailureCount(), iFailures) << "nothing was left unsaved";
+}
+
+TEST_F(MainFixture, AnInteractiveRunIsNeverEndedByTheAutorunCheck)
+{
+    pIni->WriteInt("Autorun", "AutoPost", 1);
+    pMain->OnCommand(CMD_AUTORUN);
+    Drain();
+    EXPECT_FALSE(pMain->AutorunOverWithoutExit()) << "not started with the autorun option";
+}

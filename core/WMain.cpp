@@ -381,7 +381,9 @@ void WMain::RunReader()
 {
     bool bLastAutorunStep = m_bSaveEndsAutorun;
     m_bSaveEndsAutorun = false;
-    m_pSaver->RunReader(m_szQwkPath, m_bAutorunRunning);
+    // Saving does nothing while online (a session may still be adding
+    // messages to the ones a packet would take away).
+    m_pSaver->RunReader(m_szQwkPath, m_bAutorunRunning, !m_bConnected);
     if (bLastAutorunStep && m_bStartedWithAutorun)
         PostCommand(CMD_EXIT);
 }

@@ -335,11 +335,11 @@ bool CPacketSaver::CopyFiles(const std::string* pTarget)
     return true;
 }
 
-bool CPacketSaver::RunReader(std::string& qwkPath, bool bAutorun)
+bool CPacketSaver::RunReader(std::string& qwkPath, bool bAutorun, bool bMaySave)
 {
     std::string argument;
     if (GetSetting("Directories", "CopyFiles", 0) == 0) {
-        if (qwkPath.empty() && g_pRfcmsg)
+        if (qwkPath.empty() && g_pRfcmsg && bMaySave)
             Save(qwkPath, bAutorun);
         argument = qwkPath;
     }

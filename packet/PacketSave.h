@@ -30,8 +30,9 @@ public:
     bool ChooseQwkPath(std::string& qwkPath, bool bAutorun);
     // Run QWK Reader: starts the offline reader on the packet.  Saves first
     // when no QWK path is chosen and messages wait.  False when it could
-    // not start.
-    bool RunReader(std::string& qwkPath, bool bAutorun);
+    // not start.  bMaySave false (online: saving does nothing then) starts
+    // the reader without saving.
+    bool RunReader(std::string& qwkPath, bool bAutorun, bool bMaySave = true);
 
     // The packet files named in qwkfiles.lst are copied into the target
     // (none: only deleted) and the gathered messages are dropped.  Returns

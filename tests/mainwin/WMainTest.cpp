@@ -304,3 +304,31 @@ TEST_F(MainFixture, AnInteractiveRunIsNeverEndedByTheAutorunCheck)
     Drain();
     EXPECT_FALSE(pMain->AutorunOverWithoutExit()) << "not started with the autorun option";
 }
+
+TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)
+{
+    testutil::WriteFile(home.File("reader.sh"),
+                        "#!/bin/sh\necho \"$#\" > \"$(dirname \"$0\")/reader-args\"\n");
+    ::chmod(home.File("reader.sh").c_str(), 0755);
+    pIni->WriteString("Directories", "QwkReader", "\"" + home.File("reader.sh") + "\" %1");
+    pMain->OnCommand(CMD_CONNECT);
+    ASSERT_TRUE(pMain->m_bConnected);
+    GatherMail("still arriving");
+    pMain->OnCommand(CMD_RUNREADER);
+    EXPECT_NE(g_pRfcmsg, nullptr) << "the gathered messages stay while online";
+    EXPECT_FALSE(Exists(home.File("Tolvan.Qwk")));
+    EXPECT_TRUE(pMain->m_szQwkPath.empty());
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
+        [&] { return !testutil::ReadFile(home.File("reader-args")).empty(); }, 10000));
+    EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), "0\n") << "no packet to name";
+
+    // Offline the same command saves first and names the packet.
+    pMain->OnCommand(CMD_DISCONNECT);
+    ::unlink(home.File("reader-args").c_str());
+    pMain->OnCommand(CMD_RUNREADER);
+    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
+        [&] { return !testutil::ReadFile(home.File("reader-args")).empty(); }, 10000));
+    EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), "1\n");
+}

@@ -138,6 +138,7 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
     case 5:
         m_iTotal = static_cast<std::int32_t>(lParam);
         m_iDone = 0;
+        m_lLines = 0; // a stopped retrieval may have left a message half counted
         m_pView->SetStatus(std::to_string(m_iTotal) + " new email messages");
         m_pView->SetProgress(1);
         break;

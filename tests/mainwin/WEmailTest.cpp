@@ -141,3 +141,20 @@ TEST_F(EmailFixture, DestructionTellsTheMainWindow)
     EXPECT_EQ(iGone, 1);
     EXPECT_EQ(mainProgress.back(), 0);
 }
+
+TEST_F(EmailFixture, ANewCountStartsTheLineCountAfresh)
+{
+    // A retrieval stopped in the middle of a message leaves its lines
+    // counted; the next retrieval's first message counts from zero.
+    pEmail->Send(WM_EMAIL_POP3, 5, 1);
+    for (int i = 0; i < 15; ++i)
+        pEmail->Send(WM_EMAIL_POP3, 4, 0);
+    pEmail->Stop();
+    pEmail->Send(WM_EMAIL_POP3, 5, 1);
+    EXPECT_EQ(pEmail->m_lLines, 0);
+    pEmailView->statuses.clear();
+    for (int i = 0; i < 10; ++i)
+        pEmail->Send(WM_EMAIL_POP3, 4, 0);
+    ASSERT_EQ(pEmailView->statuses.size(), 1u);
+    EXPECT_EQ(pEmailView->statuses[0], "Receiving 10 lines");
+}

@@ -292,6 +292,13 @@ bool CPacketSaver::CopyToReader(std::string& qwkPath, bool bAutorun)
         return false;
     }
     std::string workDir = fw::Profile::GetString(readerIni, "VDRQwk", "WorkDir", "", 260);
+    if (workDir.empty()) {
+        // "WORK" alone would be taken from whatever the current directory
+        // is, where the reader never looks.
+        Error("The reader's settings file " + readerIni +
+              " names no work directory (\"WorkDir\"). The messages are kept.");
+        return false;
+    }
     std::string target = fw::JoinPath(workDir, "WORK");
     auto orZip = [&]() { return Confirm(829) ? ZipOrPack(qwkPath, bAutorun) : false; };
 

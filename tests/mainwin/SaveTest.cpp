@@ -7,6 +7,7 @@
 #include "framework/Process.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using testutil::Exists;
 using testutil::ReadFile;
@@ -189,4 +190,25 @@ TEST_F(MainFixture, ReaderTemplateWithoutPlaceholderGetsNoArgument)
     pIni->WriteString("Directories", "QwkReader", "/no/such/reader %1");
     pMain->OnCommand(CMD_RUNREADER);
     EXPECT_EQ(boxes.boxes.back().text, "There was an error executing the external program.");
+}
+
+TEST_F(MainFixture, CopyToReaderWithoutAWorkDirectoryKeepsTheMessages)
+{
+    Reader reader(*pIni, home);
+    WriteFile(reader.vdrDir + "/VDREXIT.VDR", "");
+    WriteFile(home.File("VDRQWK.INI"), "[VDRQwk]\nVdrDir=" + reader.vdrDir + "\nWorkDir=\n");
+    // Whatever the current directory is, no packet may land there.
+    testutil::TempDir elsewhere;
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(elsewhere.Path().c_str()), 0);
+    GatherMail("nowhere to go");
+    pMain->OnCommand(CMD_SAVE);
+    bool bStray = Exists(elsewhere.File("WORK"));
+    ASSERT_EQ(::chdir(cwd), 0);
+    EXPECT_FALSE(bStray);
+    EXPECT_NE(g_pRfcmsg, nullptr) << "the messages wait for another save";
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes.back().caption, "ERROR!");
+    EXPECT_NE(boxes.boxes.back().text.find("WorkDir"), std::string::npos) << boxes.boxes.back().text;
 }

@@ -90,6 +90,9 @@ bool ReadLines(const std::string& file, std::vector<Line>& lines, bool& bExists)
 bool SectionName(const std::string& text, std::string_view& name)
 {
     std::string_view t = Trim(text);
+    // A UTF-8 byte order mark that some editors put at the start of a file.
+    if (t.substr(0, 3) == "\xEF\xBB\xBF")
+        t = Trim(t.substr(3));
     if (t.size() < 2 || t.front() != '[')
         return false;
     std::size_t close = t.find(']');

@@ -146,3 +146,16 @@ TEST(Registry, StoresDefaultValuesByKeyPath)
     fw::RegKey::SetStorePath("");
     EXPECT_FALSE(section.SetValue("Sort", "3"));
 }
+
+TEST(Profile, AByteOrderMarkBeforeTheFirstSectionIsNoPartOfItsName)
+{
+    // Some editors start a UTF-8 file with a byte order mark; the first
+    // section must not become invisible (and be written a second time).
+    TempDir dir;
+    std::string f = dir.File("bom.ini");
+    WriteFile(f, "\xEF\xBB\xBF[Mailtolvan]\r\nSound=0\r\n");
+    EXPECT_EQ(Profile::GetString(f, "Mailtolvan", "Sound", "1"), "0");
+    ASSERT_TRUE(Profile::WriteString(f, "Mailtolvan", "Beep", "1"));
+    EXPECT_EQ(ReadFile(f), "\xEF\xBB\xBF[Mailtolvan]\r\nSound=0\r\nBeep=1\r\n");
+    EXPECT_EQ(Profile::GetSections(f), std::vector<std::string>{"Mailtolvan"});
+}

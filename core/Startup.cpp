@@ -4,7 +4,9 @@
 #include "framework/Files.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <strings.h>
 
 Startup* g_pStartup = nullptr;
@@ -119,4 +121,16 @@ Startup::~Startup()
 {
     fw::EmptyAndRemoveDirectory(m_szWorkDir);
     fw::EmptyAndRemoveDirectory(m_szRepWorkDir);
+}
+
+std::string Startup::KeepWorkDirectory()
+{
+    std::time_t now = std::time(nullptr);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    std::string kept = m_szWorkDir + "-kept-" + stamp;
+    if (std::rename(m_szWorkDir.c_str(), kept.c_str()) != 0)
+        return std::string();
+    fw::MakeDirectories(m_szWorkDir); // the run goes on with an empty one
+    return kept;
 }

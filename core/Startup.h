@@ -67,6 +67,11 @@ public:
     std::string m_szHomeDir;
     std::string m_szTimeZone; // the process zone's TZ text
 
+    // Moves the packet work directory aside ("$WORK-kept-<time>"), so that
+    // what it holds survives the end of the program; returns the new path
+    // ("" when it could not be moved).
+    std::string KeepWorkDirectory();
+
     // Whether the work directories exist after construction.
     bool WorkDirsReady() const { return m_bWorkDirsReady; }
 

@@ -430,8 +430,21 @@ bool WMain::AutorunOverWithoutExit() const
 
 void WMain::EndAutorunRun()
 {
-    if (g_pRfcmsg)
-        NoteFailure("The gathered messages could not be saved and are dropped at exit.");
+    if (g_pRfcmsg) {
+        // Nobody is there to answer the exit questions, and the mail may
+        // already be gone from the server: never drop it.  First a packet
+        // in the program's directory; failing that, the work files are kept.
+        std::string rescue = CPacketSaver::RescuePath();
+        if (m_pSaver->SaveRescue(rescue)) {
+            NoteFailure("The gathered messages could not be saved as configured; they were "
+                        "saved to " + rescue + ".");
+        } else {
+            std::string kept = g_pStartup ? g_pStartup->KeepWorkDirectory() : std::string();
+            NoteFailure(kept.empty() ? "The gathered messages could not be saved and are lost."
+                                     : "The gathered messages could not be saved; their files "
+                                       "are kept in " + kept + ".");
+        }
+    }
     m_bExited = true;
     fw::MessageLoop::Quit(0);
 }

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,6 +216,26 @@ bool CPacketSaver::ZipOrPack(std::string& qwkPath, bool bAutorun)
     if (GetSetting("Directories", "Packer", "").empty())
         return BuiltInZip(qwkPath, bAutorun);
     return ExternalPacker(qwkPath, bAutorun);
+}
+
+std::string CPacketSaver::RescuePath()
+{
+    std::time_t now = std::time(nullptr);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    std::string dir = g_pStartup ? g_pStartup->m_szHomeDir : std::string(".");
+    std::string name = g_pStartup ? g_pStartup->m_szPacketName : std::string("Tolvan");
+    return fw::JoinPath(dir, name + "-unsaved-" + stamp + ".Qwk");
+}
+
+bool CPacketSaver::SaveRescue(const std::string& path)
+{
+    if (!g_pRfcmsg)
+        return false;
+    std::string qwkPath = path;
+    if (Exists(qwkPath))
+        qwkPath = UniqueQwkName(qwkPath);
+    return BuiltInZip(qwkPath, true);
 }
 
 bool CPacketSaver::BuiltInZip(std::string& qwkPath, bool bAutorun)

@@ -39,6 +39,13 @@ public:
     // false when a copy failed (the source files of failed copies stay).
     static bool CopyFiles(const std::string* pTarget);
 
+    // Saves the gathered messages with the built-in archiver to the given
+    // path, whatever the settings say (the last resort of a run that cannot
+    // save as configured).  True when a packet was made.
+    bool SaveRescue(const std::string& path);
+    // "<home>/<packet name>-unsaved-YYYYMMDD-HHMMSS.Qwk".
+    static std::string RescuePath();
+
     // The files named in <workDir>/qwkfiles.lst (only names inside workDir).
     static std::vector<std::string> ListedFiles(const std::string& workDir);
     // Zips the listed packet files into the archive at its top level.  The

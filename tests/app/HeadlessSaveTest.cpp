@@ -1,5 +1,6 @@
 // A headless Autorun whose packet cannot be written: the run must still end.
 #include "TestUtil.h"
+#include "framework/Files.h"
 
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
@@ -113,4 +114,8 @@ TEST(HeadlessSave, APacketThatCannotBeWrittenEndsTheRunWithAFailure)
     EXPECT_NE(r.err.find("There was an error creating TOLVAN.ZIP!"), std::string::npos) << r.err;
     EXPECT_NE(r.iExit, 0) << r.err;
     EXPECT_NE(r.err.find("could not be saved"), std::string::npos) << r.err;
+    bool bRescued = false;
+    for (const std::string& name : fw::ListDirectory(home.Path()))
+        bRescued |= name.rfind("Tolvan-unsaved-", 0) == 0;
+    EXPECT_TRUE(bRescued) << "the mail is saved in the program's directory instead:\n" << r.err;
 }

@@ -1,6 +1,7 @@
 #include "MainFixture.h"
 
 #include "core/Commands.h"
+#include "framework/Files.h"
 #include "packet/PacketSave.h"
 
 #include <QTimer>
@@ -281,6 +282,39 @@ TEST_F(MainFixture, AnAutorunRunWhoseExitIsRefusedCanBeEnded)
     EXPECT_TRUE(pMain->Exited());
     EXPECT_EQ(FailureCount(), iFailures + 1);
     EXPECT_NE(LastFailure().find("could not be saved"), std::string::npos) << LastFailure();
+    // Nobody was asked, so nothing is dropped: a packet in the program's directory.
+    EXPECT_EQ(g_pRfcmsg, nullptr);
+    std::string rescued;
+    for (const std::string& name : fw::ListDirectory(home.Path()))
+        if (name.rfind("Tolvan-unsaved-", 0) == 0)
+            rescued = name;
+    ASSERT_FALSE(rescued.empty()) << LastFailure();
+    EXPECT_NE(LastFailure().find(rescued), std::string::npos);
+    EXPECT_EQ(testutil::ReadFile(home.File(rescued)).substr(0, 2), "PK");
+}
+
+TEST_F(MainFixture, WhenNoPacketCanBeMadeTheWorkFilesAreKept)
+{
+    testutil::WriteFile(home.File("blocker"), "");
+    pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
+    Build({"/a"});
+    GatherMail("nowhere to go");
+    pStartup->m_szHomeDir = home.File("blocker/home"); // the rescue packet fails too
+    boxes.iDefaultAnswer = fw::IDNO;
+    pMain->m_bAutorunRunning = true;
+    pMain->OnCommand(CMD_SAVE);
+    Drain();
+    pMain->EndAutorunRun();
+    EXPECT_NE(LastFailure().find("kept in"), std::string::npos) << LastFailure();
+    std::string kept;
+    for (const std::string& name : fw::ListDirectory(home.Path()))
+        if (name.rfind("$WORK-kept-", 0) == 0)
+            kept = home.File(name);
+    ASSERT_FALSE(kept.empty());
+    EXPECT_FALSE(fw::ListDirectory(kept).empty()) << "the gathered message's files survive";
+    delete g_pRfcmsg; // as shutdown does: the records' files are elsewhere now
+    g_pRfcmsg = nullptr;
+    EXPECT_FALSE(fw::ListDirectory(kept).empty());
 }
 
 TEST_F(MainFixture, APostingOnlyAutorunRunEndsOnline)

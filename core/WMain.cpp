@@ -80,7 +80,10 @@ WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
         return 0;
     });
     OnMessage(WM_CLOSE_REQUEST, [this](fw::WPARAM, fw::LPARAM) {
-        Exit();
+        if (m_bSaving)
+            Post(WM_CLOSE_REQUEST); // after the packet is done
+        else
+            Exit();
         return 0;
     });
     SetAutorunQuery([this] { return m_bAutorunRunning; });
@@ -141,6 +144,12 @@ void WMain::OnCommand(int iCommand)
         explicit Running(int& d) : depth(d) { ++depth; }
         ~Running() { --depth; }
     } running(m_iCommandDepth);
+    // The packet writer lets the loop run to show its progress; a command
+    // arriving meanwhile waits until the packet is done.
+    if (m_bSaving && iCommand != CMD_STOP) {
+        PostCommand(iCommand);
+        return;
+    }
     switch (iCommand) {
     case CMD_OPEN:
         Open();
@@ -356,7 +365,9 @@ bool WMain::Save()
     if (m_bConnected)
         return false;
     bool bWasAutorun = m_bAutorunRunning;
+    m_bSaving = true;
     bool bProduced = m_pSaver->Save(m_szQwkPath, bWasAutorun);
+    m_bSaving = false;
     if (bWasAutorun) {
         if (g_pIni && g_pIni->GetInt("Autorun", "AutoReader", 0) == 1) {
             m_bSaveEndsAutorun = true;

@@ -93,6 +93,7 @@ private:
     bool m_bFirstStart;
     bool m_bExited = false;
     bool m_bSaveEndsAutorun = false;
+    bool m_bSaving = false;  // the packet is being written
     int m_iCommandDepth = 0; // commands being handled (nested while one waits)
     std::int32_t m_lProgressTotal = 0;
     std::int32_t m_lProgressCount = 0;

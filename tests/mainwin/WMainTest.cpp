@@ -366,3 +366,24 @@ TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)
         [&] { return !testutil::ReadFile(home.File("reader-args")).empty(); }, 10000));
     EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), "1\n");
 }
+
+TEST_F(MainFixture, CommandsArrivingWhileThePacketIsWrittenWaitForIt)
+{
+    // The writer shows its progress by letting queued messages run; an Exit
+    // queued then must not start a second save inside the first.
+    GatherMail("one", 1);
+    GatherMail("two", 2);
+    GatherMail("three", 3);
+    int iSaves = 0;
+    pMain->OnMessage(WM_QWK_PROGRESS, [&](fw::WPARAM wp, fw::LPARAM) {
+        if (wp == 1 && iSaves++ == 0)
+            pMain->PostCommand(CMD_EXIT);
+        return 0;
+    });
+    pMain->OnCommand(CMD_SAVE);
+    EXPECT_FALSE(pMain->Exited()) << "the Exit waited";
+    EXPECT_EQ(g_pRfcmsg, nullptr);
+    Drain();
+    EXPECT_TRUE(pMain->Exited());
+    EXPECT_TRUE(boxes.boxes.empty()) << "nothing unsaved when the Exit ran";
+}

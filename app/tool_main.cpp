@@ -94,6 +94,10 @@ int main(int argc, char** argv)
         PrintHelp(stderr);
         return 2;
     }
+    if (!iniValue.empty() && iniValue.back() == '/') {
+        ToolFail("the settings file " + iniValue + " names a directory");
+        return 2;
+    }
     const std::string name = args[i];
     std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
     for (const ToolCommand& c : Commands()) {

@@ -45,6 +45,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             return cmd;
         }
     }
+    if (cmd.error.empty() && !cmd.iniValue.empty() && cmd.iniValue.back() == '/')
+        cmd.error = "the settings file " + cmd.iniValue + " names a directory";
     return cmd;
 }
 

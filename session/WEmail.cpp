@@ -78,6 +78,17 @@ std::string CutAtSign(const std::string& s)
 }
 } // namespace
 
+bool WEmail::PortOk(int& iPort)
+{
+    iPort = g_pIni->GetInt("Servers", "POP3Port", 110);
+    if (iPort >= 1 && iPort <= 65535)
+        return true;
+    Error("The POP3 port " + std::to_string(iPort) + " is not a port number (1 to 65535).");
+    if (m_owner.autorunRunning && m_owner.autorunRunning() && m_owner.stepDone)
+        m_owner.stepDone();
+    return false;
+}
+
 bool WEmail::Start()
 {
     std::string password;
@@ -103,8 +114,11 @@ bool WEmail::Start()
     int days = g_pIni->GetInt("Email", "ClearAfterDays", 0);
     if (days != 0)
         cutoff = static_cast<std::int64_t>(std::time(nullptr)) - static_cast<std::int64_t>(days) * 86400;
+    int iPort = 0;
+    if (!PortOk(iPort))
+        return true; // reported; the window stays open for another try
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
-    m_pClient->RetrieveMail(host.c_str(), static_cast<std::uint16_t>(g_pIni->GetInt("Servers", "POP3Port", 110)),
+    m_pClient->RetrieveMail(host.c_str(), static_cast<std::uint16_t>(iPort),
                             user.c_str(), password.c_str(), dir.c_str(),
                             g_pIni->GetInt("Email", "ClearMailbox", 1) != 0, cutoff);
     return true;
@@ -113,11 +127,12 @@ bool WEmail::Start()
 void WEmail::RetrieveAgain()
 {
     std::string password;
-    if (!ObtainPassword(password) || Busy())
+    int iPort = 0;
+    if (!ObtainPassword(password) || Busy() || !PortOk(iPort))
         return;
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
     m_pClient->RetrieveMail(g_pIni->GetString("Servers", "POP3Server", "mail").c_str(),
-                            static_cast<std::uint16_t>(g_pIni->GetInt("Servers", "POP3Port", 110)),
+                            static_cast<std::uint16_t>(iPort),
                             g_pIni->GetString("Servers", "POP3Name", "").c_str(), password.c_str(),
                             dir.c_str(), g_pIni->GetInt("Email", "ClearMailbox", 1) != 0, 0);
 }

@@ -76,6 +76,8 @@ public:
 
 private:
     bool ObtainPassword(std::string& password);
+    // The configured port, or a reported failure when it is no port number.
+    bool PortOk(int& iPort);
     void OnEvent(std::uintptr_t wParam, std::intptr_t lParam);
     void Notice(const std::string& text);
 

@@ -158,3 +158,17 @@ TEST_F(EmailFixture, ANewCountStartsTheLineCountAfresh)
     ASSERT_EQ(pEmailView->statuses.size(), 1u);
     EXPECT_EQ(pEmailView->statuses[0], "Receiving 10 lines");
 }
+
+TEST_F(EmailFixture, APortOutsideTheRangeIsReportedNotTruncated)
+{
+    typed = "secret";
+    pIni->WriteInt("Servers", "POP3SavePassword", 0);
+    pIni->WriteString("Servers", "POP3Server", "127.0.0.1");
+    pIni->WriteInt("Servers", "POP3Port", 70000); // 70000 & 0xFFFF would be 4464
+    bAutorun = false;
+    EXPECT_TRUE(pEmail->Start());
+    EXPECT_FALSE(pEmail->Busy()) << "no connection was tried";
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].text.find("70000"), std::string::npos);
+    EXPECT_EQ(FailureCount(), 1);
+}

@@ -1,9 +1,9 @@
 #include "app/MainRoutine.h"
 
-#include "core/MainView.h"
+#include "console/ConsoleViews.h"
 #include "core/Services.h"
 #include "core/TnIni.h"
-#include "core/WMain.h"
+#include "mainwin/WMain.h"
 #include "framework/Files.h"
 #include "framework/MessageBox.h"
 #include "framework/Registry.h"
@@ -11,7 +11,7 @@
 #include "framework/WaitCursor.h"
 #include "net/CWinsock.h"
 #include "packet/Rfcmsg.h"
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -3,7 +3,7 @@
 
 #include "app/MainRoutine.h"
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 #include "net/CWinsock.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "core/Startup.h"
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 #include "framework/Files.h"
 
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "core/Strings.h"
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
 #include <map>
 

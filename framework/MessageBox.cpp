@@ -45,17 +45,4 @@ int ConsoleMessageBox::Show(const std::string& text, const std::string& caption,
     return (!answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) ? IDYES : IDNO;
 }
 
-int RecordingMessageBox::Show(const std::string& text, const std::string& caption, MbIcon icon,
-                              MbButtons buttons, bool bSystemModal)
-{
-    boxes.push_back(Box{text, caption, icon, buttons, bSystemModal});
-    if (buttons != MbButtons::YesNo)
-        return IDOK;
-    if (answers.empty())
-        return iDefaultAnswer;
-    int a = answers.front();
-    answers.pop_front();
-    return a;
-}
-
 } // namespace fw

@@ -41,23 +41,4 @@ public:
              bool bSystemModal) override;
 };
 
-// Remembers every box; Yes/No questions take their answers from a queue
-// (IDYES once it is empty, unless another default is set).
-class RecordingMessageBox : public IMessageBoxService {
-public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        MbIcon icon;
-        MbButtons buttons;
-        bool bSystemModal;
-    };
-    int Show(const std::string& text, const std::string& caption, MbIcon icon, MbButtons buttons,
-             bool bSystemModal) override;
-
-    std::vector<Box> boxes;
-    std::deque<int> answers;
-    int iDefaultAnswer = IDYES;
-};
-
 } // namespace fw

@@ -1,6 +1,6 @@
 #include "framework/Window.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #include "msg/Base64.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 // of the window instead of single bytes.
 #pragma once
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "msg/QuotedPrintable.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 namespace {
 

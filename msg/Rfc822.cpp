@@ -1,7 +1,7 @@
 #include "msg/Rfc822.h"
 
-#include "core/TimeZone.h"
-#include "framework/Assert.h"
+#include "util/TimeZone.h"
+#include "util/Assert.h"
 
 #include <atomic>
 #include <cstdio>

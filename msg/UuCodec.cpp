@@ -1,6 +1,6 @@
 #include "msg/UuCodec.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <cerrno>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "net/CAsyncDB.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 CAsyncDB::CAsyncDB() : m_pResult(std::make_unique<char[]>(RESULT_BUFFER_SIZE)) {}
 

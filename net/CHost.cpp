@@ -1,6 +1,6 @@
 #include "net/CHost.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

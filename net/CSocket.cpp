@@ -1,6 +1,6 @@
 #include "net/CSocket.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <sys/ioctl.h>
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
 #include "net/CWinsock.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 #include "framework/MessageBox.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "net/Wsa.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

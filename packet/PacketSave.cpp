@@ -11,7 +11,7 @@
 #include "packet/Et4Zip.h"
 #include "packet/QwkFile.h"
 #include "packet/Rfcmsg.h"
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
 #include "packet/QwkFile.h"
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
 #include "packet/Rfcmsg.h"
 #include "packet/WorkFiles.h"
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include <algorithm>
 #include <cerrno>

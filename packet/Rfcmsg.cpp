@@ -1,7 +1,7 @@
 #include "packet/Rfcmsg.h"
 
 #include "core/TnIni.h"
-#include "framework/Assert.h"
+#include "util/Assert.h"
 #include "framework/Files.h"
 #include "msg/Base64.h"
 #include "msg/CMime.h"

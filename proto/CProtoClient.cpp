@@ -1,6 +1,6 @@
 #include "proto/CProtoClient.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 #include "net/CWinsock.h"
 
 #include <cstdarg>

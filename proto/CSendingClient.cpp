@@ -1,6 +1,6 @@
 #include "proto/CSendingClient.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 #include "net/Wsa.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "proto/ReplyBuffer.h"
 
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <cstring>
 

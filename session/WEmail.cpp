@@ -12,23 +12,6 @@
 #include <ctime>
 #include <unistd.h>
 
-void ConsoleEmailView::SetStatus(const std::string& text)
-{
-    // Line counts are progress for a watching user, noise in a cron mail.
-    if (text.rfind("Receiving ", 0) == 0 && !::isatty(STDERR_FILENO))
-        return;
-    std::fprintf(stderr, "Email: %s\n", text.c_str());
-}
-
-void ConsoleEmailView::AddRow(const std::string& row)
-{
-    std::string line = row;
-    for (char& c : line)
-        if (c == '\t')
-            c = ' ';
-    std::fprintf(stderr, "Email: %s\n", line.c_str());
-}
-
 WEmail::WEmail(EmailOwner owner, std::unique_ptr<IEmailView> pView)
     : m_owner(std::move(owner)), m_pView(std::move(pView))
 {

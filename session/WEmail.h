@@ -22,24 +22,6 @@ public:
     virtual void AddRow(const std::string& row) = 0;
 };
 
-// A headless run prints the status lines on stderr, every one once.
-class ConsoleEmailView : public IEmailView {
-public:
-    void SetStatus(const std::string& text) override;
-    void SetProgress(int) override {}
-    void AddRow(const std::string& row) override;
-};
-
-class RecordingEmailView : public IEmailView {
-public:
-    void SetStatus(const std::string& text) override { statuses.push_back(text); }
-    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
-    void AddRow(const std::string& row) override { rows.push_back(row); }
-    std::vector<std::string> statuses;
-    std::vector<int> progress;
-    std::vector<std::string> rows;
-};
-
 // What the window needs of the main window.
 struct EmailOwner {
     std::function<bool()> autorunRunning;

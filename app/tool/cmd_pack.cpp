@@ -3,13 +3,13 @@
 
 #include "app/Tool.h"
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
 #include "packet/PacketSave.h"
 #include "packet/QwkFile.h"
 #include "packet/Rfcmsg.h"
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The program and the tool seen from outside, as cron and scripts use them.
 #include "core/TnIni.h"
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
 #include "TestUtil.h"
 

@@ -1,5 +1,5 @@
 #include "core/Startup.h"
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
 #include "TestUtil.h"
 

@@ -1,5 +1,5 @@
 #include "core/Strings.h"
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "core/Services.h"
 #include "core/TnIni.h"
 #include "framework/MessageBox.h"
+#include "RecordingMessageBox.h"
 #include "framework/Profile.h"
 #include "framework/Registry.h"
 
@@ -167,7 +168,7 @@ TEST_F(IniFixture, ConfirmIsYesWithoutAskingWhenConfirmationIsOffOrAutorunRuns)
 {
     TnIni ini(file);
     g_pIni = &ini;
-    fw::RecordingMessageBox rec;
+    RecordingMessageBox rec;
     fw::SetMessageBoxService(&rec);
     rec.answers = {fw::IDNO};
     EXPECT_FALSE(Confirm("Exit?"));

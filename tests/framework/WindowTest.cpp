@@ -1,4 +1,5 @@
 #include "framework/MessageBox.h"
+#include "RecordingMessageBox.h"
 #include "framework/Sound.h"
 #include "framework/WaitCursor.h"
 #include "framework/Window.h"

@@ -2,15 +2,16 @@
 // start-up object, newsgroup list and a recording view and message boxes.
 #pragma once
 
-#include "core/MainView.h"
+#include "RecordingViews.h"
 #include "core/Services.h"
 #include "core/Startup.h"
 #include "core/TnIni.h"
-#include "core/WMain.h"
+#include "mainwin/WMain.h"
 #include "framework/MessageBox.h"
+#include "RecordingMessageBox.h"
 #include "framework/Registry.h"
 #include "packet/Rfcmsg.h"
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include "TestUtil.h"
 
@@ -78,7 +79,7 @@ protected:
 
     testutil::TempDir home;
     RecordingMainView view;
-    fw::RecordingMessageBox boxes;
+    RecordingMessageBox boxes;
     std::unique_ptr<Startup> pStartup;
     std::unique_ptr<TnIni> pIni;
     std::unique_ptr<Newsgroups> pGroups;

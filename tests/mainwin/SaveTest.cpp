@@ -1,7 +1,7 @@
 // The three ways a packet leaves the program, and the reader hand-off.
 #include "MainFixture.h"
 
-#include "core/Commands.h"
+#include "mainwin/Commands.h"
 #include "packet/PacketSave.h"
 #include "framework/Files.h"
 #include "framework/Process.h"

@@ -1,6 +1,6 @@
 #include "MainFixture.h"
 
-#include "core/Commands.h"
+#include "mainwin/Commands.h"
 #include "framework/Files.h"
 #include "packet/PacketSave.h"
 

@@ -3,7 +3,7 @@
 #include "msg/UniqueName.h"
 #include "msg/UuCodec.h"
 
-#include "tests/common/TestUtil.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 

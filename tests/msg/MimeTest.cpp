@@ -1,7 +1,7 @@
 #include "msg/CFileMap.h"
 #include "msg/CMime.h"
 
-#include "tests/common/TestUtil.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "msg/Rfc822.h"
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
 #include <gtest/gtest.h>
 

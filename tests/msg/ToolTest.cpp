@@ -1,8 +1,8 @@
 // The date, mime, decode and encode subcommands of mailtolvan-tool.
 
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
-#include "tests/common/TestUtil.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 

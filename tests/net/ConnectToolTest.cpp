@@ -4,7 +4,7 @@
 
 #include "net/WinsockError.h"
 
-#include "tests/common/TestUtil.h"
+#include "TestUtil.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

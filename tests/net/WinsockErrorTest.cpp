@@ -5,6 +5,7 @@
 #include "core/Services.h"
 #include "core/Strings.h"
 #include "framework/MessageBox.h"
+#include "RecordingMessageBox.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ protected:
         fw::SetMessageBoxService(nullptr);
         SetAutorunQuery(nullptr);
     }
-    fw::RecordingMessageBox m_boxes;
+    RecordingMessageBox m_boxes;
 };
 
 TEST_F(WinsockErrorTest, TextsByCode)

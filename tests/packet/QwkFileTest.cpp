@@ -1,10 +1,10 @@
 #include "packet/QwkFile.h"
 
 #include "TestUtil.h"
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "packet/Rfcmsg.h"
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include <gtest/gtest.h>
 

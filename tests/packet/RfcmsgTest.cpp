@@ -3,7 +3,7 @@
 #include "MessageMaker.h"
 #include "SmallDisk.h"
 #include "TestUtil.h"
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
 

@@ -1,4 +1,4 @@
-#include "framework/Assert.h"
+#include "util/Assert.h"
 
 #include <cstdio>
 #include <cstdlib>

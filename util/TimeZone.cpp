@@ -1,4 +1,4 @@
-#include "core/TimeZone.h"
+#include "util/TimeZone.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "core/WMain.h"
+#include "mainwin/WMain.h"
 
 #include "core/Services.h"
 #include "core/Startup.h"

@@ -1,4 +1,4 @@
-#include "session/Newsgroups.h"
+#include "newsgroups/Newsgroups.h"
 
 #include "SmallDisk.h"
 #include "TestUtil.h"

@@ -4,8 +4,8 @@
 // only through IMainView.
 #pragma once
 
-#include "core/Commands.h"
-#include "core/MainView.h"
+#include "mainwin/Commands.h"
+#include "mainwin/MainView.h"
 #include "framework/Window.h"
 
 #include <cstdint>

@@ -1,0 +1,29 @@
+#include "console/ConsoleViews.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+void ConsoleEmailView::SetStatus(const std::string& text)
+{
+    // Line counts are progress for a watching user, noise in a cron mail.
+    if (text.rfind("Receiving ", 0) == 0 && !::isatty(STDERR_FILENO))
+        return;
+    std::fprintf(stderr, "Email: %s\n", text.c_str());
+}
+
+void ConsoleEmailView::AddRow(const std::string& row)
+{
+    std::string line = row;
+    for (char& c : line)
+        if (c == '\t')
+            c = ' ';
+    std::fprintf(stderr, "Email: %s\n", line.c_str());
+}
+
+void ConsoleMainView::SetStatus(const std::string& text)
+{
+    if (text == m_lastStatus)
+        return;
+    m_lastStatus = text;
+    std::fprintf(stderr, "%s\n", text.c_str());
+}

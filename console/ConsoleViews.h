@@ -1,0 +1,46 @@
+// The views of a headless run: status lines and rows on stderr, no dialogs,
+// nobody to ask.
+#pragma once
+
+#include "mainwin/MainView.h"
+#include "session/WEmail.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+// Prints each status line once, prefixed with the window's name.
+class ConsoleEmailView : public IEmailView {
+public:
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int) override {}
+    void AddRow(const std::string& row) override;
+};
+
+class ConsoleMainView : public IMainView {
+public:
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int) override {}
+    void EnableCommand(int iCommand, bool bEnable) override { enabled[iCommand] = bEnable; }
+    void CheckCommand(int iCommand, bool bCheck) override { checked[iCommand] = bCheck; }
+    void PressConnect(bool bPressed) override { bConnectPressed = bPressed; }
+    bool AskPassword(const std::string&, std::string&) override { return false; }
+    bool AskSavePath(const std::string& proposed, std::string& chosen) override
+    {
+        chosen = proposed;
+        return true;
+    }
+    void ShowSplash() override {}
+    bool ShowDialog(int) override { return false; }
+    std::unique_ptr<IEmailView> CreateEmailView() override
+    {
+        return std::make_unique<ConsoleEmailView>();
+    }
+
+    std::map<int, bool> enabled;
+    std::map<int, bool> checked;
+    bool bConnectPressed = false;
+
+private:
+    std::string m_lastStatus;
+};

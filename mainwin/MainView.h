@@ -1,0 +1,33 @@
+// What the main window's logic needs of the screen.  The window program
+// implements it with widgets; a headless run prints; tests record.
+#pragma once
+
+#include "session/WEmail.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class IMainView {
+public:
+    virtual ~IMainView() = default;
+    virtual void SetStatus(const std::string& text) = 0;
+    // 0..100; 0 clears the progress pane.
+    virtual void SetProgress(int iPercent) = 0;
+    // Enables or grays a command in the menu and on the toolbar.
+    virtual void EnableCommand(int iCommand, bool bEnable) = 0;
+    virtual void CheckCommand(int iCommand, bool bCheck) = 0;
+    // The toolbar's two-state Connect button.
+    virtual void PressConnect(bool bPressed) = 0;
+    // The password dialog; false when cancelled or when nobody can answer.
+    virtual bool AskPassword(const std::string& title, std::string& password) = 0;
+    // The "Save QWK File As" dialog, proposing a path; false on cancel.
+    virtual bool AskSavePath(const std::string& proposed, std::string& chosen) = 0;
+    virtual void ShowSplash() = 0;
+    // The settings dialogs (server setup and the others); false when the
+    // view has none (a headless run is set up with mailtolvan-tool config).
+    virtual bool ShowDialog(int iCommand) = 0;
+    // The view of a new Email window.
+    virtual std::unique_ptr<IEmailView> CreateEmailView() = 0;
+};

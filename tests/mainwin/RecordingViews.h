@@ -1,0 +1,72 @@
+// Views that remember everything shown, for tests of the window logic.
+#pragma once
+
+#include "mainwin/MainView.h"
+#include "session/WEmail.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class RecordingEmailView : public IEmailView {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void AddRow(const std::string& row) override { rows.push_back(row); }
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::vector<std::string> rows;
+};
+
+// Remembers everything, for tests.
+class RecordingMainView : public IMainView {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void EnableCommand(int iCommand, bool bEnable) override { enabled[iCommand] = bEnable; }
+    void CheckCommand(int iCommand, bool bCheck) override { checked[iCommand] = bCheck; }
+    void PressConnect(bool bPressed) override { bConnectPressed = bPressed; }
+    bool AskPassword(const std::string& title, std::string& password) override
+    {
+        passwordTitles.push_back(title);
+        password = passwordAnswer;
+        return !passwordAnswer.empty();
+    }
+    bool AskSavePath(const std::string& proposed, std::string& chosen) override
+    {
+        proposedPaths.push_back(proposed);
+        if (bCancelSave)
+            return false;
+        chosen = savePathAnswer.empty() ? proposed : savePathAnswer;
+        return true;
+    }
+    void ShowSplash() override { ++iSplashes; }
+    bool ShowDialog(int iCommand) override
+    {
+        dialogs.push_back(iCommand);
+        return bDialogOk;
+    }
+    // The Email window's view stays reachable through pEmailView.
+    std::unique_ptr<IEmailView> CreateEmailView() override
+    {
+        auto p = std::make_unique<RecordingEmailView>();
+        pEmailView = p.get();
+        return p;
+    }
+    RecordingEmailView* pEmailView = nullptr;
+
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::map<int, bool> enabled;
+    std::map<int, bool> checked;
+    bool bConnectPressed = false;
+    std::vector<std::string> passwordTitles;
+    std::string passwordAnswer;
+    std::vector<std::string> proposedPaths;
+    std::string savePathAnswer;
+    bool bCancelSave = false;
+    int iSplashes = 0;
+    std::vector<int> dialogs;
+    bool bDialogOk = true;
+};

@@ -3,15 +3,15 @@
 #include "console/ConsoleViews.h"
 #include "core/Services.h"
 #include "core/TnIni.h"
-#include "mainwin/WMain.h"
 #include "framework/Files.h"
 #include "framework/MessageBox.h"
 #include "framework/Registry.h"
 #include "framework/Sound.h"
 #include "framework/WaitCursor.h"
+#include "mainwin/WMain.h"
 #include "net/CWinsock.h"
-#include "packet/Rfcmsg.h"
 #include "newsgroups/Newsgroups.h"
+#include "packet/Rfcmsg.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -50,7 +50,8 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
                               "system.");
 
     if (homeDir.empty())
-        return StartupFailure("Mail Tolvan cannot find its directory: set MAILTOLVAN_HOME or HOME.");
+        return StartupFailure(
+            "Mail Tolvan cannot find its directory: set MAILTOLVAN_HOME or HOME.");
     if (!fw::MakeDirectories(homeDir))
         return StartupFailure("Mail Tolvan cannot create its directory " + homeDir + ": " +
                               std::strerror(errno));
@@ -97,8 +98,8 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
 
     // The main window finishes the start-up: splash, Autorun, the server
     // setup on the first start (a headless run has no dialogs for it).
-    auto pMain = std::make_unique<WMain>(view, pStartup->m_bAutorun,
-                                         pStartup->m_bFirstStart && !bHeadless);
+    auto pMain =
+        std::make_unique<WMain>(view, pStartup->m_bAutorun, pStartup->m_bFirstStart && !bHeadless);
     g_pMain = pMain.get();
     pWait.reset();
     pMain->FinishStartup();

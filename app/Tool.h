@@ -9,8 +9,8 @@
 #include <vector>
 
 struct ToolContext {
-    std::string homeDir;   // the program's directory (created on demand)
-    StartupPaths paths;    // files named by the home and the /i: option
+    std::string homeDir; // the program's directory (created on demand)
+    StartupPaths paths;  // files named by the home and the /i: option
     // Creates the home directory and points the registry copy at it; prints
     // the reason and returns false when it cannot.
     bool PrepareHome() const;

@@ -3,8 +3,8 @@
 
 #include "app/MainRoutine.h"
 
-#include "util/TimeZone.h"
 #include "net/CWinsock.h"
+#include "util/TimeZone.h"
 
 #include <QCoreApplication>
 

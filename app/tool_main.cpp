@@ -22,9 +22,10 @@ std::vector<ToolCommand>& Commands()
 
 void PrintHelp(FILE* out)
 {
-    std::fprintf(out, "usage: mailtolvan-tool [/i:FILE | --ini FILE] COMMAND [ARGS]\n\n"
-                      "The program's directory is $MAILTOLVAN_HOME, else $XDG_DATA_HOME/mailtolvan,\n"
-                      "else ~/.local/share/mailtolvan.\n\ncommands:\n");
+    std::fprintf(out,
+                 "usage: mailtolvan-tool [/i:FILE | --ini FILE] COMMAND [ARGS]\n\n"
+                 "The program's directory is $MAILTOLVAN_HOME, else $XDG_DATA_HOME/mailtolvan,\n"
+                 "else ~/.local/share/mailtolvan.\n\ncommands:\n");
     std::vector<ToolCommand> sorted = Commands();
     std::sort(sorted.begin(), sorted.end(), [](const ToolCommand& a, const ToolCommand& b) {
         return std::strcmp(a.pszName, b.pszName) < 0;

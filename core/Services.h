@@ -19,7 +19,8 @@ bool Confirm(const std::string& text);
 
 // Where Warning and Error texts go while an Autorun sequence suppresses the
 // boxes (a headless run prints them); none drops them.
-void SetSuppressedMessageSink(std::function<void(const std::string& caption, const std::string& text)> sink);
+void SetSuppressedMessageSink(
+    std::function<void(const std::string& caption, const std::string& text)> sink);
 
 // Failures of this run: every Error, and every failure a session reports in
 // a box of its own.  A headless run's exit status rests on them.

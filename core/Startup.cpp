@@ -1,7 +1,7 @@
 #include "core/Startup.h"
 
-#include "util/TimeZone.h"
 #include "framework/Files.h"
+#include "util/TimeZone.h"
 
 #include <cctype>
 #include <cstdio>

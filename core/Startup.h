@@ -9,13 +9,13 @@
 
 // The parsed command line.
 struct CommandLine {
-    bool bAutorun = false;   // "/a", "-a", "--autorun"
-    std::string iniValue;    // "/i:FILE", "-i FILE", "--ini FILE", "--ini=FILE"
-    bool bHeadless = false;  // "--headless"
-    bool bHelp = false;      // "--help", "-h"
-    bool bVersion = false;   // "--version"
-    bool bPaths = false;     // "--paths"
-    std::string error;       // set when an argument is not understood
+    bool bAutorun = false;  // "/a", "-a", "--autorun"
+    std::string iniValue;   // "/i:FILE", "-i FILE", "--ini FILE", "--ini=FILE"
+    bool bHeadless = false; // "--headless"
+    bool bHelp = false;     // "--help", "-h"
+    bool bVersion = false;  // "--version"
+    bool bPaths = false;    // "--paths"
+    std::string error;      // set when an argument is not understood
 };
 
 // Reads the program's arguments (without the program name).  "/a" counts
@@ -25,13 +25,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Where the files are, worked out without touching the disk.
 struct StartupPaths {
-    std::string homeDir;        // the program's directory
-    std::string settingsFile;   // TOLVAN.INI or the "/i:" file
-    std::string helpFile;       // TOLVAN.HLP
-    std::string newsgroupFile;  // TOLVAN.NWS or <settings base>.NWS
-    std::string repWorkDir;     // $REPWORK
-    std::string workDir;        // $WORK
-    std::string packetName;     // "Tolvan" or from the "/i:" file
+    std::string homeDir;       // the program's directory
+    std::string settingsFile;  // TOLVAN.INI or the "/i:" file
+    std::string helpFile;      // TOLVAN.HLP
+    std::string newsgroupFile; // TOLVAN.NWS or <settings base>.NWS
+    std::string repWorkDir;    // $REPWORK
+    std::string workDir;       // $WORK
+    std::string packetName;    // "Tolvan" or from the "/i:" file
 };
 
 // The program's directory: $MAILTOLVAN_HOME, else $XDG_DATA_HOME/mailtolvan,

@@ -11,8 +11,9 @@ std::map<int, std::string>& Table()
         std::map<int, std::string> t;
         for (int i = 0; i < tz::kTableSize; ++i)
             t[IDS_TIMEZONE_FIRST + i] = tz::DisplayTextForIndex(i);
-        const char* months[] = {"January", "February", "March",     "April",   "May",      "June",
-                                "July",    "August",   "September", "October", "November", "December"};
+        const char* months[] = {"January",   "February", "March",    "April",
+                                "May",       "June",     "July",     "August",
+                                "September", "October",  "November", "December"};
         for (int i = 0; i < 12; ++i)
             t[IDS_MONTH_FIRST + i] = months[i];
         return t;

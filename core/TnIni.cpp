@@ -106,7 +106,8 @@ void TnIni::Normalise()
         switch (k.type) {
         case IniType::Integer:
         case IniType::Flag:
-            WriteInt(k.pszSection, k.pszKey, GetInt(k.pszSection, k.pszKey, ParseInt(k.pszDefault)));
+            WriteInt(k.pszSection, k.pszKey,
+                     GetInt(k.pszSection, k.pszKey, ParseInt(k.pszDefault)));
             break;
         case IniType::Long:
             WriteLong(k.pszSection, k.pszKey,
@@ -152,8 +153,7 @@ std::int32_t TnIni::GetInt(const char* pszSection, const char* pszKey, std::int3
     return ParseInt(fw::Profile::GetString(m_path, pszSection, pszKey, def, 80));
 }
 
-std::int32_t TnIni::GetLong(const char* pszSection, const char* pszKey,
-                            std::int32_t lDefault) const
+std::int32_t TnIni::GetLong(const char* pszSection, const char* pszKey, std::int32_t lDefault) const
 {
     return GetInt(pszSection, pszKey, lDefault);
 }
@@ -246,8 +246,8 @@ bool TnIni::StorePop3Password(const std::string& plain)
 
 std::string FormatPlacement(const Placement& p)
 {
-    return std::to_string(p.iLeft) + "," + std::to_string(p.iTop) + "," +
-           std::to_string(p.iWidth) + "," + std::to_string(p.iHeight);
+    return std::to_string(p.iLeft) + "," + std::to_string(p.iTop) + "," + std::to_string(p.iWidth) +
+           "," + std::to_string(p.iHeight);
 }
 
 Placement ParsePlacement(const std::string& text)
@@ -256,8 +256,8 @@ Placement ParsePlacement(const std::string& text)
     std::size_t start = 0;
     for (int i = 0; i < 4 && start <= text.size(); ++i) {
         std::size_t comma = text.find(',', start);
-        std::string part = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                         : comma - start);
+        std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         values[i] = TnIni::ParseInt(part);
         if (comma == std::string::npos)
             break;

@@ -46,8 +46,7 @@ public:
 
     std::int32_t GetInt(const char* pszSection, const char* pszKey, std::int32_t iDefault) const;
     std::int32_t GetLong(const char* pszSection, const char* pszKey, std::int32_t lDefault) const;
-    std::string GetString(const char* pszSection, const char* pszKey,
-                          const char* pszDefault) const;
+    std::string GetString(const char* pszSection, const char* pszKey, const char* pszDefault) const;
 
     // Each returns false when the settings file could not be written (the
     // registry copy's failures are ignored, as it is only a copy).

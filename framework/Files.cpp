@@ -81,8 +81,8 @@ std::string GetTempFileName(const std::string& dir, const std::string& prefix, u
     if (uUnique != 0)
         return nameFor(uUnique);
 
-    unsigned u = static_cast<unsigned>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid());
+    unsigned u = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                                       ::getpid());
     for (unsigned tries = 0; tries < 0x10000u; ++tries, ++u) {
         if ((u & 0xFFFFu) == 0)
             continue; // 0 is not a valid unique number

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -115,9 +115,9 @@ bool KeyValue(const std::string& text, std::string_view& key, std::string_view& 
 }
 
 struct Found {
-    long section = -1;    // index of the section header
-    long lastKey = -1;    // last non-blank line inside the section
-    long key = -1;        // index of the key line
+    long section = -1; // index of the section header
+    long lastKey = -1; // last non-blank line inside the section
+    long key = -1;     // index of the key line
     std::string_view value;
 };
 
@@ -152,8 +152,8 @@ Found Find(const std::vector<Line>& lines, std::string_view section, std::string
 
 std::string Unquote(std::string_view v)
 {
-    if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
-                          (v.front() == '\'' && v.back() == '\'')))
+    if (v.size() >= 2 &&
+        ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
         v = v.substr(1, v.size() - 2);
     return std::string(v);
 }

@@ -19,12 +19,14 @@ void Base64(std::string_view in, std::size_t split)
     // ended the first call early.
     CBase64Dec whole;
     std::vector<unsigned char> a(in.size() + 3), b(in.size() + 6);
-    int na = whole.Decode(in.data(), static_cast<int>(in.size()), a.data(), static_cast<int>(a.size()));
+    int na =
+        whole.Decode(in.data(), static_cast<int>(in.size()), a.data(), static_cast<int>(a.size()));
     if (na < 0 || na > static_cast<int>(in.size()))
         std::abort();
     CBase64Dec parts;
     split = in.empty() ? 0 : split % (in.size() + 1);
-    int n1 = parts.Decode(in.data(), static_cast<int>(split), b.data(), static_cast<int>(split) + 3);
+    int n1 =
+        parts.Decode(in.data(), static_cast<int>(split), b.data(), static_cast<int>(split) + 3);
     if (n1 < 0)
         std::abort();
     std::string_view rest = in.substr(split);
@@ -33,8 +35,9 @@ void Base64(std::string_view in, std::size_t split)
     if (n2 < 0)
         std::abort();
     if (in.substr(0, split).find('=') == std::string_view::npos &&
-        (n1 + n2 != na || std::string_view(reinterpret_cast<char*>(a.data()), static_cast<std::size_t>(na)) !=
-                              std::string_view(reinterpret_cast<char*>(b.data()), static_cast<std::size_t>(na))))
+        (n1 + n2 != na ||
+         std::string_view(reinterpret_cast<char*>(a.data()), static_cast<std::size_t>(na)) !=
+             std::string_view(reinterpret_cast<char*>(b.data()), static_cast<std::size_t>(na))))
         std::abort();
 }
 
@@ -75,7 +78,8 @@ void Qp(std::string_view in)
     std::size_t start = 0;
     for (;;) {
         std::size_t nl = enc.find('\n', start);
-        std::string piece = enc.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        std::string piece =
+            enc.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         if (piece.size() > 78)
             std::abort();
         std::vector<char> buf(piece.size() + 1);

@@ -18,11 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<char> buf(static_cast<std::size_t>(nLen));
     for (bool bWithEnd : {true, false}) {
         const char* p = text.c_str();
-        const char* end = bWithEnd ? text.data() + text.size() : text.c_str() + std::strlen(text.c_str());
+        const char* end =
+            bWithEnd ? text.data() + text.size() : text.c_str() + std::strlen(text.c_str());
         for (;;) {
             TokenKind k;
             const char* next = NextToken(mode, p, buf.data(), nLen, &k, bWithEnd ? end : nullptr);
-            if (next < p || next > end || std::strlen(buf.data()) > static_cast<std::size_t>(nLen - 1))
+            if (next < p || next > end ||
+                std::strlen(buf.data()) > static_cast<std::size_t>(nLen - 1))
                 std::abort();
             if (k == TokenKind::End || k == TokenKind::BadToken)
                 break;

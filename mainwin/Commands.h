@@ -46,10 +46,10 @@ enum : int {
 
 // Window messages.
 enum : unsigned {
-    WM_CLOSE_REQUEST = 16,    // the close box
-    WM_COMMAND_MSG = 273,     // wParam = command number
-    WM_QWK_PROGRESS = 1124,   // from the QWK writer
-    WM_POP3_EVENT = 1227,     // from the POP3 client to the Email window
+    WM_CLOSE_REQUEST = 16,  // the close box
+    WM_COMMAND_MSG = 273,   // wParam = command number
+    WM_QWK_PROGRESS = 1124, // from the QWK writer
+    WM_POP3_EVENT = 1227,   // from the POP3 client to the Email window
     WM_NNTP_CONNECT = 1228,
     WM_NNTP_GROUPLIST = 1229,
     WM_NNTP_QUIT = 1236,

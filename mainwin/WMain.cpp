@@ -106,7 +106,8 @@ WMain::~WMain()
 
 void WMain::SetOfflineState()
 {
-    for (int c : {CMD_OPEN, CMD_SAVE, CMD_SAVEAS, CMD_RUNREADER, CMD_EXIT, CMD_CONNECT, CMD_AUTORUN})
+    for (int c :
+         {CMD_OPEN, CMD_SAVE, CMD_SAVEAS, CMD_RUNREADER, CMD_EXIT, CMD_CONNECT, CMD_AUTORUN})
         m_view.EnableCommand(c, true);
     for (int c : kOnlineCommands)
         m_view.EnableCommand(c, false);
@@ -124,7 +125,10 @@ void WMain::FinishStartup()
         PostCommand(CMD_SERVERINFO);
 }
 
-void WMain::PostCommand(int iCommand) { Post(WM_COMMAND_MSG, static_cast<fw::WPARAM>(iCommand), 0); }
+void WMain::PostCommand(int iCommand)
+{
+    Post(WM_COMMAND_MSG, static_cast<fw::WPARAM>(iCommand), 0);
+}
 
 int WMain::EnabledWeights() const
 {
@@ -448,12 +452,14 @@ void WMain::EndAutorunRun()
         std::string rescue = CPacketSaver::RescuePath();
         if (m_pSaver->SaveRescue(rescue)) {
             NoteFailure("The gathered messages could not be saved as configured; they were "
-                        "saved to " + rescue + ".");
+                        "saved to " +
+                        rescue + ".");
         } else {
             std::string kept = g_pStartup ? g_pStartup->KeepWorkDirectory() : std::string();
             NoteFailure(kept.empty() ? "The gathered messages could not be saved and are lost."
                                      : "The gathered messages could not be saved; their files "
-                                       "are kept in " + kept + ".");
+                                       "are kept in " +
+                                           kept + ".");
         }
     }
     m_bExited = true;

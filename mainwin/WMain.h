@@ -4,9 +4,9 @@
 // only through IMainView.
 #pragma once
 
+#include "framework/Window.h"
 #include "mainwin/Commands.h"
 #include "mainwin/MainView.h"
-#include "framework/Window.h"
 
 #include <cstdint>
 #include <memory>

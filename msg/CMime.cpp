@@ -414,7 +414,7 @@ std::int64_t CMIMEBodyPart::FindDelimiter(const std::string& pattern)
             // The whole candidate lies in the window: compare in place, and
             // keep shifting while the next candidate does too.
             std::int64_t limit = std::min(n, m_iEnd - pos); // bytes usable from pos
-            std::int64_t off = 0;                            // candidate start relative to p
+            std::int64_t off = 0;                           // candidate start relative to p
             while (off + m <= limit) {
                 std::int64_t j = m - 1;
                 while (j >= 0 && p[off + j] == pat[j])
@@ -570,8 +570,9 @@ int CMIMEBodyPart::ReadLine(char* pszBuffer, int nCapacity)
         bool bLineEnd = false;
         while (lf) {
             std::int64_t idx = static_cast<const unsigned char*>(lf) - p;
-            int before = idx > 0 ? p[idx - 1]
-                                 : (count > 0 ? static_cast<unsigned char>(pszBuffer[count - 1]) : -1);
+            int before = idx > 0
+                             ? p[idx - 1]
+                             : (count > 0 ? static_cast<unsigned char>(pszBuffer[count - 1]) : -1);
             if (before == '\r') {
                 take = idx + 1;
                 bLineEnd = true;

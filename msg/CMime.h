@@ -109,8 +109,7 @@ private:
     friend class CMIMEMsg;
 
     static bool ParseContentTypeFields(const char* pszHeader, std::string& type,
-                                       std::string& subtype, CMIMEParamList& params,
-                                       bool bLenient);
+                                       std::string& subtype, CMIMEParamList& params, bool bLenient);
     bool ParseSelf(std::vector<CMIMEBodyPart*>& newChildren);
     void ParseHeaderBlock();
     // 1 a logical line, 0 the empty line ending the block, -1 no more lines.

@@ -1,7 +1,7 @@
 #include "msg/Rfc822.h"
 
-#include "util/TimeZone.h"
 #include "util/Assert.h"
+#include "util/TimeZone.h"
 
 #include <atomic>
 #include <cstdio>
@@ -17,9 +17,9 @@ const char* const kLongDays[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                   "Thursday", "Friday", "Saturday"};
 const char* const kShortMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kLongMonths[12] = {"January", "February", "March",     "April",
-                                     "May",     "June",     "July",      "August",
-                                     "September", "October", "November", "December"};
+const char* const kLongMonths[12] = {"January",   "February", "March",    "April",
+                                     "May",       "June",     "July",     "August",
+                                     "September", "October",  "November", "December"};
 // February always counts 29 days: the parser does not know the year when it
 // checks the day.
 const int kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -29,12 +29,11 @@ struct ZoneName {
     int iMinutes;
 };
 const ZoneName kZones[] = {
-    {"UT", 0},       {"UCT", 0},      {"GMT", 0},      {"EST", -300},   {"EDT", -240},
-    {"CST", -360},   {"CDT", -300},   {"MST", -420},   {"MDT", -360},   {"PST", -480},
-    {"PDT", -420},   {"HST", -600},   {"Z", 0},        {"WET", 0},      {"MET", 60},
-    {"EET", 120},    {"BST", 60},     {"AST", -240},   {"ADT", -180},   {"NST", -210},
-    {"NDT", -150},   {"YST", -540},   {"YDT", -480},   {"JST", 540},    {"SST", 480},
-    {"NZST", 720},   {"NZDT", 780},   {"WST", 480},    {"WDT", 540},
+    {"UT", 0},     {"UCT", 0},    {"GMT", 0},    {"EST", -300}, {"EDT", -240}, {"CST", -360},
+    {"CDT", -300}, {"MST", -420}, {"MDT", -360}, {"PST", -480}, {"PDT", -420}, {"HST", -600},
+    {"Z", 0},      {"WET", 0},    {"MET", 60},   {"EET", 120},  {"BST", 60},   {"AST", -240},
+    {"ADT", -180}, {"NST", -210}, {"NDT", -150}, {"YST", -540}, {"YDT", -480}, {"JST", 540},
+    {"SST", 480},  {"NZST", 720}, {"NZDT", 780}, {"WST", 480},  {"WDT", 540},
 };
 
 const char kSpecials822[] = "()<>@,;:\\\".[]";
@@ -155,7 +154,10 @@ std::string FormatRfc822Date(std::int64_t tNow)
     return out;
 }
 
-std::string FormatRfc822Date() { return FormatRfc822Date(static_cast<std::int64_t>(std::time(nullptr))); }
+std::string FormatRfc822Date()
+{
+    return FormatRfc822Date(static_cast<std::int64_t>(std::time(nullptr)));
+}
 
 std::string MakeMessageId(std::int64_t tNow, const std::string& host)
 {
@@ -207,8 +209,22 @@ int ParseTimeZone(std::string_view text)
 std::int64_t ParseRfc822Date(std::string_view text)
 {
     enum State {
-        Start, AfterDay, Day, DayDash, Month, MonthDash, Year, Hour, HourColon, Split, Minute,
-        MinuteColon, Second, Zone, Finish, Fail
+        Start,
+        AfterDay,
+        Day,
+        DayDash,
+        Month,
+        MonthDash,
+        Year,
+        Hour,
+        HourColon,
+        Split,
+        Minute,
+        MinuteColon,
+        Second,
+        Zone,
+        Finish,
+        Fail
     };
     DateLexer lex(text);
     std::string_view tok = lex.Next();
@@ -380,10 +396,10 @@ std::int64_t ParseRfc822Date(std::string_view text)
     }
     if (st == Fail)
         return -1;
-    std::int64_t t = tz::FromCivil(static_cast<int>(year), month + 1, static_cast<int>(day),
-                                   static_cast<int>(hour), static_cast<int>(minute),
-                                   static_cast<int>(second)) -
-                     static_cast<std::int64_t>(zone) * 60;
+    std::int64_t t =
+        tz::FromCivil(static_cast<int>(year), month + 1, static_cast<int>(day),
+                      static_cast<int>(hour), static_cast<int>(minute), static_cast<int>(second)) -
+        static_cast<std::int64_t>(zone) * 60;
     // Dates before 1970 (an incomplete value leaves the year at 1900) are of
     // no use to the callers, who then take the current time.
     return t < 0 ? -1 : t;

@@ -27,8 +27,7 @@ bool Exists(const std::string& path)
 } // namespace
 
 bool MakeUniqueFileName(const std::string& dir, const std::string& ext, std::string& name,
-                        std::string& path, const std::function<int()>& nextLetter,
-                        int iMaxDraws)
+                        std::string& path, const std::function<int()>& nextLetter, int iMaxDraws)
 {
     for (int attempt = 0; attempt < iMaxDraws; ++attempt) {
         std::string candidate(8, 'a');
@@ -36,8 +35,8 @@ bool MakeUniqueFileName(const std::string& dir, const std::string& ext, std::str
             c = static_cast<char>('a' + ((nextLetter() % 26) + 26) % 26);
         candidate += '.';
         candidate += ext;
-        std::string full = dir.empty() ? candidate
-                                       : (dir.back() == '/' ? dir + candidate : dir + "/" + candidate);
+        std::string full =
+            dir.empty() ? candidate : (dir.back() == '/' ? dir + candidate : dir + "/" + candidate);
         if (!Exists(full)) {
             name = candidate;
             path = full;

@@ -2,8 +2,8 @@
 
 #include "util/Assert.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
@@ -15,7 +15,10 @@ const char kBeginPrefix[] = "begin 600 ";
 
 char UuChar(unsigned v) { return v == 0 ? '`' : static_cast<char>(v + 32); }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 } // namespace
 
@@ -126,8 +129,7 @@ bool CUUDEC::ScanBeginLine(std::string_view line, bool bIgnoreCase, unsigned* pu
 {
     if (line.size() < 6)
         return false;
-    if (bIgnoreCase ? ::strncasecmp(line.data(), "begin ", 6) != 0
-                    : line.substr(0, 6) != "begin ")
+    if (bIgnoreCase ? ::strncasecmp(line.data(), "begin ", 6) != 0 : line.substr(0, 6) != "begin ")
         return false;
     std::size_t i = 6;
     while (i < line.size() && IsSpace(line[i]))

@@ -12,9 +12,9 @@ public:
     CSockAddr(std::uint16_t wPort = 0, std::uint32_t dwAddress = 0);
     explicit CSockAddr(const sockaddr_in& sin) : m_sin(sin) {}
 
-    std::uint16_t Port() const;           // host byte order
-    std::uint32_t Address() const;        // host byte order
-    void SetPort(std::uint16_t wPort);    // host byte order
+    std::uint16_t Port() const;               // host byte order
+    std::uint32_t Address() const;            // host byte order
+    void SetPort(std::uint16_t wPort);        // host byte order
     void SetAddress(std::uint32_t dwAddress); // host byte order
     // Address already in network byte order (as inet_addr returns it).
     void SetNetAddress(std::uint32_t dwNetAddress) { m_sin.sin_addr.s_addr = dwNetAddress; }

@@ -212,10 +212,9 @@ int CStreamSocket::Bind(const sockaddr_in& addr)
 {
     if (m_s == INVALID_SOCKET && CreateSocket() != 0)
         return m_iLastError;
-    return m_iLastError =
-               wsa::Bind(m_s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0
-                   ? 0
-                   : GetLastError();
+    return m_iLastError = wsa::Bind(m_s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0
+                              ? 0
+                              : GetLastError();
 }
 
 int CStreamSocket::Listen(const sockaddr_in& addr, int iBacklog)
@@ -230,9 +229,8 @@ int CStreamSocket::Listen(const sockaddr_in& addr, int iBacklog)
     return m_iLastError = 0;
 }
 
-std::unique_ptr<CStreamSocket> CStreamSocket::Accept(CStreamCallback* pCallback,
-                                                     std::uint32_t dwCallbackData,
-                                                     sockaddr_in* pAddr)
+std::unique_ptr<CStreamSocket>
+CStreamSocket::Accept(CStreamCallback* pCallback, std::uint32_t dwCallbackData, sockaddr_in* pAddr)
 {
     MT_ASSERT(m_s != INVALID_SOCKET && m_iState == LISTENING);
     sockaddr_in peer{};
@@ -254,9 +252,9 @@ int CStreamSocket::GetPeerName(sockaddr_in* pAddr)
     if (m_s == INVALID_SOCKET)
         return m_iLastError = WSAENOTSOCK;
     int iLen = sizeof *pAddr;
-    return m_iLastError =
-               wsa::GetPeerName(m_s, reinterpret_cast<sockaddr*>(pAddr), &iLen) == 0 ? 0
-                                                                                  : GetLastError();
+    return m_iLastError = wsa::GetPeerName(m_s, reinterpret_cast<sockaddr*>(pAddr), &iLen) == 0
+                              ? 0
+                              : GetLastError();
 }
 
 int CStreamSocket::GetSockName(sockaddr_in* pAddr)
@@ -265,9 +263,9 @@ int CStreamSocket::GetSockName(sockaddr_in* pAddr)
     if (m_s == INVALID_SOCKET)
         return m_iLastError = WSAENOTSOCK;
     int iLen = sizeof *pAddr;
-    return m_iLastError =
-               wsa::GetSockName(m_s, reinterpret_cast<sockaddr*>(pAddr), &iLen) == 0 ? 0
-                                                                                  : GetLastError();
+    return m_iLastError = wsa::GetSockName(m_s, reinterpret_cast<sockaddr*>(pAddr), &iLen) == 0
+                              ? 0
+                              : GetLastError();
 }
 
 int CStreamSocket::GetSockOpt(int iLevel, int iName, char* pVal, int* piLen)
@@ -282,8 +280,7 @@ int CStreamSocket::SetSockOpt(int iLevel, int iName, const char* pVal, int iLen)
 {
     if (m_s == INVALID_SOCKET && CreateSocket() != 0)
         return m_iLastError;
-    return m_iLastError =
-               wsa::SetSockOpt(m_s, iLevel, iName, pVal, iLen) == 0 ? 0 : GetLastError();
+    return m_iLastError = wsa::SetSockOpt(m_s, iLevel, iName, pVal, iLen) == 0 ? 0 : GetLastError();
 }
 
 int CStreamSocket::IoctlSocket(long lCmd, unsigned long* pulArg)

@@ -28,7 +28,7 @@ public:
     // change until the WRITE event for the buffer or until Close.
     struct BufferDescriptor {
         BufferDescriptor* m_pNext = nullptr;
-        const char* m_pBuffer = nullptr;  // as passed to Send
+        const char* m_pBuffer = nullptr; // as passed to Send
         const char* m_pNextByte = nullptr;
         int m_iRemaining = 0;
     };
@@ -46,7 +46,7 @@ public:
 
     // Each operation returns its error code (0 = success), also kept in
     // m_iLastError.
-    int Connect(const sockaddr_in& addr);     // 0, 10035 (under way) or an error
+    int Connect(const sockaddr_in& addr);                       // 0, 10035 (under way) or an error
     int Send(const char* pBuffer, int iLength, int iFlags = 0); // 0, 10035 (queued) or error
     int Receive(char* pBuffer, int& iLength, int iFlags = 0);   // iLength: in size, out count
     int Close();

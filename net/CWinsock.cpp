@@ -1,7 +1,7 @@
 #include "net/CWinsock.h"
 
-#include "util/Assert.h"
 #include "framework/MessageBox.h"
+#include "util/Assert.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +36,8 @@ CWinsock::~CWinsock()
         char text[80];
         std::snprintf(text, sizeof text, "Winsock reported error [%d] when shutting down.",
                       m_iLastError);
-        fw::MessageBoxes().Show(text, "Winsock Error", fw::MbIcon::Exclamation,
-                                fw::MbButtons::Ok, true);
+        fw::MessageBoxes().Show(text, "Winsock Error", fw::MbIcon::Exclamation, fw::MbButtons::Ok,
+                                true);
     }
 }
 

@@ -15,10 +15,10 @@
 #include <cstdint>
 
 // Private message numbers of the socket-event window.
-constexpr unsigned WM_ASYNC_LOOKUP_FIRST = fw::WM_USER;      // 1024..1029: lookups
-constexpr unsigned WM_ASYNC_HOST_LOOKUP = fw::WM_USER + 1;   // 1025: host by name
+constexpr unsigned WM_ASYNC_LOOKUP_FIRST = fw::WM_USER;    // 1024..1029: lookups
+constexpr unsigned WM_ASYNC_HOST_LOOKUP = fw::WM_USER + 1; // 1025: host by name
 constexpr unsigned WM_ASYNC_LOOKUP_LAST = fw::WM_USER + 5;
-constexpr unsigned WM_WINSOCK_SELECT = fw::WM_USER + 6;      // 1030: socket events
+constexpr unsigned WM_WINSOCK_SELECT = fw::WM_USER + 6; // 1030: socket events
 
 // Registry kinds.
 constexpr int WINSOCK_KIND_TASK = 0;

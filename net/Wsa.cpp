@@ -56,10 +56,10 @@ struct SockEntry {
     long lEvents = 0;
     bool bListening = false;
     bool bConnected = false;
-    bool bConnecting = false;  // a connect is under way, FD_CONNECT not yet reported
-    int iInjectedError = 0;    // the connect hook's error for this attempt
-    bool bReadArmed = true;    // FD_READ / FD_ACCEPT may be reported
-    bool bWriteArmed = false;  // a send would have blocked: report FD_WRITE
+    bool bConnecting = false; // a connect is under way, FD_CONNECT not yet reported
+    int iInjectedError = 0;   // the connect hook's error for this attempt
+    bool bReadArmed = true;   // FD_READ / FD_ACCEPT may be reported
+    bool bWriteArmed = false; // a send would have blocked: report FD_WRITE
     bool bCloseReported = false;
     std::unique_ptr<QSocketNotifier> pRead;
     std::unique_ptr<QSocketNotifier> pWrite;
@@ -230,7 +230,8 @@ int Resolve(const std::string& name, const ResolveHook& hook, std::vector<std::u
         return ErrorFromEai(iEai, errno);
     for (addrinfo* p = pList; p; p = p->ai_next)
         if (p->ai_family == AF_INET && p->ai_addrlen >= sizeof(sockaddr_in))
-            addrs.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr));
+            addrs.push_back(
+                ntohl(reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr));
     ::freeaddrinfo(pList);
     return addrs.empty() ? WSANO_DATA : 0;
 }
@@ -301,73 +302,124 @@ void SetLastError(int iError) { t_iLastError = iError; }
 int ErrorFromErrno(int iErrno)
 {
     switch (iErrno) {
-    case 0: return 0;
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAEBADF;
+    case 0:
+        return 0;
+    case EINTR:
+        return WSAEINTR;
+    case EBADF:
+        return WSAEBADF;
     case EACCES:
-    case EPERM: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
+    case EPERM:
+        return WSAEACCES;
+    case EFAULT:
+        return WSAEFAULT;
+    case EINVAL:
+        return WSAEINVAL;
     case EMFILE:
-    case ENFILE: return WSAEMFILE;
+    case ENFILE:
+        return WSAEMFILE;
     case EWOULDBLOCK:
-    case EINPROGRESS: return WSAEWOULDBLOCK;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return WSAEDESTADDRREQ;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EPROTOTYPE: return WSAEPROTOTYPE;
-    case ENOPROTOOPT: return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ENETRESET: return WSAENETRESET;
-    case ECONNABORTED: return WSAECONNABORTED;
+    case EINPROGRESS:
+        return WSAEWOULDBLOCK;
+    case EALREADY:
+        return WSAEALREADY;
+    case ENOTSOCK:
+        return WSAENOTSOCK;
+    case EDESTADDRREQ:
+        return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+        return WSAEMSGSIZE;
+    case EPROTOTYPE:
+        return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+        return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+        return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+        return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+        return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+        return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+        return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+        return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+        return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+        return WSAENETDOWN;
+    case ENETUNREACH:
+        return WSAENETUNREACH;
+    case ENETRESET:
+        return WSAENETRESET;
+    case ECONNABORTED:
+        return WSAECONNABORTED;
     case ECONNRESET:
-    case EPIPE: return WSAECONNRESET;
+    case EPIPE:
+        return WSAECONNRESET;
     case ENOBUFS:
-    case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETOOMANYREFS: return WSAETOOMANYREFS;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case ELOOP: return WSAELOOP;
-    case ENAMETOOLONG: return WSAENAMETOOLONG;
-    case EHOSTDOWN: return WSAEHOSTDOWN;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    case ENOTEMPTY: return WSAENOTEMPTY;
-    case EUSERS: return WSAEUSERS;
-    case EDQUOT: return WSAEDQUOT;
-    case ESTALE: return WSAESTALE;
-    case EREMOTE: return WSAEREMOTE;
-    default: return WSABASEERR + iErrno;
+    case ENOMEM:
+        return WSAENOBUFS;
+    case EISCONN:
+        return WSAEISCONN;
+    case ENOTCONN:
+        return WSAENOTCONN;
+    case ESHUTDOWN:
+        return WSAESHUTDOWN;
+    case ETOOMANYREFS:
+        return WSAETOOMANYREFS;
+    case ETIMEDOUT:
+        return WSAETIMEDOUT;
+    case ECONNREFUSED:
+        return WSAECONNREFUSED;
+    case ELOOP:
+        return WSAELOOP;
+    case ENAMETOOLONG:
+        return WSAENAMETOOLONG;
+    case EHOSTDOWN:
+        return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+        return WSAEHOSTUNREACH;
+    case ENOTEMPTY:
+        return WSAENOTEMPTY;
+    case EUSERS:
+        return WSAEUSERS;
+    case EDQUOT:
+        return WSAEDQUOT;
+    case ESTALE:
+        return WSAESTALE;
+    case EREMOTE:
+        return WSAEREMOTE;
+    default:
+        return WSABASEERR + iErrno;
     }
 }
 
 int ErrorFromEai(int iEai, int iErrno)
 {
     switch (iEai) {
-    case 0: return 0;
-    case EAI_NONAME: return WSAHOST_NOT_FOUND;
-    case EAI_AGAIN: return WSATRY_AGAIN;
+    case 0:
+        return 0;
+    case EAI_NONAME:
+        return WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+        return WSATRY_AGAIN;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return WSANO_DATA;
+    case EAI_NODATA:
+        return WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return WSANO_DATA;
+    case EAI_ADDRFAMILY:
+        return WSANO_DATA;
 #endif
-    case EAI_MEMORY: return WSAENOBUFS;
-    case EAI_SYSTEM: return iErrno ? ErrorFromErrno(iErrno) : WSANO_RECOVERY;
+    case EAI_MEMORY:
+        return WSAENOBUFS;
+    case EAI_SYSTEM:
+        return iErrno ? ErrorFromErrno(iErrno) : WSANO_RECOVERY;
     case EAI_FAIL:
-    default: return WSANO_RECOVERY;
+    default:
+        return WSANO_RECOVERY;
     }
 }
 
@@ -516,7 +568,8 @@ SOCKET Accept(SOCKET s, sockaddr* pAddr, int* piLen)
         return Fail(WSAEINVAL), INVALID_SOCKET;
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    int fd = ::accept4(e->fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd =
+        ::accept4(e->fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     int iErrno = errno;
     e->bReadArmed = true; // the next waiting connection is reported again
     Update(s, *e);
@@ -565,7 +618,8 @@ int Recv(SOCKET s, char* pBuf, int iLen, int iFlags)
         return Fail(WSAENOTSOCK);
     if (iLen < 0 || (iLen > 0 && !pBuf))
         return Fail(WSAEFAULT);
-    ssize_t n = ::recv(e->fd, pBuf, static_cast<std::size_t>(iLen), ToNative(iFlags) | MSG_DONTWAIT);
+    ssize_t n =
+        ::recv(e->fd, pBuf, static_cast<std::size_t>(iLen), ToNative(iFlags) | MSG_DONTWAIT);
     int iErrno = errno;
     if (!e->bCloseReported) {
         e->bReadArmed = true; // more data is reported again
@@ -578,8 +632,7 @@ int Recv(SOCKET s, char* pBuf, int iLen, int iFlags)
 }
 
 namespace {
-int AddressCall(SOCKET s, sockaddr* pAddr, int* piLen,
-                int (*call)(int, sockaddr*, socklen_t*))
+int AddressCall(SOCKET s, sockaddr* pAddr, int* piLen, int (*call)(int, sockaddr*, socklen_t*))
 {
     SockEntry* e = Find(s);
     if (!e)
@@ -597,16 +650,14 @@ int AddressCall(SOCKET s, sockaddr* pAddr, int* piLen,
 
 int GetPeerName(SOCKET s, sockaddr* pAddr, int* piLen)
 {
-    return AddressCall(s, pAddr, piLen, [](int fd, sockaddr* a, socklen_t* l) {
-        return ::getpeername(fd, a, l);
-    });
+    return AddressCall(s, pAddr, piLen,
+                       [](int fd, sockaddr* a, socklen_t* l) { return ::getpeername(fd, a, l); });
 }
 
 int GetSockName(SOCKET s, sockaddr* pAddr, int* piLen)
 {
-    return AddressCall(s, pAddr, piLen, [](int fd, sockaddr* a, socklen_t* l) {
-        return ::getsockname(fd, a, l);
-    });
+    return AddressCall(s, pAddr, piLen,
+                       [](int fd, sockaddr* a, socklen_t* l) { return ::getsockname(fd, a, l); });
 }
 
 int GetSockOpt(SOCKET s, int iLevel, int iName, char* pVal, int* piLen)

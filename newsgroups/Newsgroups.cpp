@@ -34,9 +34,9 @@ int CompareNames(const newsgr* a, const newsgr* b)
     int c = n ? std::memcmp(a->m_szName.data(), b->m_szName.data(), n) : 0;
     if (c != 0)
         return c;
-    return a->m_szName.size() < b->m_szName.size() ? -1
+    return a->m_szName.size() < b->m_szName.size()   ? -1
            : a->m_szName.size() > b->m_szName.size() ? 1
-                                                       : 0;
+                                                     : 0;
 }
 
 // The list's quicksort.  Its exact partitioning decides which of two equal
@@ -47,7 +47,8 @@ void QuickSort(std::vector<newsgr*>& a, long lo, long hi)
 {
     while (lo < hi) {
         if (hi - lo > 2)
-            std::swap(a[static_cast<std::size_t>(lo + (hi - lo) / 2)], a[static_cast<std::size_t>(hi)]);
+            std::swap(a[static_cast<std::size_t>(lo + (hi - lo) / 2)],
+                      a[static_cast<std::size_t>(hi)]);
         const newsgr* pPivot = a[static_cast<std::size_t>(hi)];
         long i = lo, j = hi;
         for (;;) {
@@ -154,9 +155,9 @@ void Newsgroups::Load()
             field[k] = line.substr(start, comma - start);
             start = comma + 1;
         }
-        auto p = std::make_unique<newsgr>(field[0], static_cast<std::uint32_t>(ParseNumber(field[1])),
-                                          ParseNumber(field[2]), ParseNumber(field[3]), field[4],
-                                          field[5]);
+        auto p = std::make_unique<newsgr>(
+            field[0], static_cast<std::uint32_t>(ParseNumber(field[1])), ParseNumber(field[2]),
+            ParseNumber(field[3]), field[4], field[5]);
         p->m_uFlags &= ~NG_INPACKET;
         p->m_iConference = static_cast<std::int32_t>(m_records.size());
         m_records.push_back(std::move(p));
@@ -227,8 +228,9 @@ bool Newsgroups::Save()
         return false;
     }
     if (!refused.empty()) {
-        m_lastError = "the group " + refused.substr(0, 100) +
-                      " was not saved: its name, user name or password holds a comma or a line break";
+        m_lastError =
+            "the group " + refused.substr(0, 100) +
+            " was not saved: its name, user name or password holds a comma or a line break";
         return false;
     }
     return true;
@@ -285,9 +287,17 @@ bool Newsgroups::StepTo(std::size_t iIndex, bool bSelectedOnly)
 }
 
 bool Newsgroups::First() { return StepTo(0, false); }
-bool Newsgroups::Next() { return m_iPosition < 0 ? StepTo(m_records.size(), false) : StepTo(static_cast<std::size_t>(m_iPosition) + 1, false); }
+bool Newsgroups::Next()
+{
+    return m_iPosition < 0 ? StepTo(m_records.size(), false)
+                           : StepTo(static_cast<std::size_t>(m_iPosition) + 1, false);
+}
 bool Newsgroups::FirstSelected() { return StepTo(0, true); }
-bool Newsgroups::NextSelected() { return m_iPosition < 0 ? StepTo(m_records.size(), true) : StepTo(static_cast<std::size_t>(m_iPosition) + 1, true); }
+bool Newsgroups::NextSelected()
+{
+    return m_iPosition < 0 ? StepTo(m_records.size(), true)
+                           : StepTo(static_cast<std::size_t>(m_iPosition) + 1, true);
+}
 
 void Newsgroups::Renumber()
 {

@@ -16,8 +16,8 @@ constexpr std::uint32_t NG_INPACKET = 8;  // set by the QWK writer; never stored
 
 // One group.
 struct newsgr {
-    newsgr(const std::string& name, std::uint32_t uFlags, std::int32_t lPointer,
-           std::int32_t lDate, const std::string& user, const std::string& password);
+    newsgr(const std::string& name, std::uint32_t uFlags, std::int32_t lPointer, std::int32_t lDate,
+           const std::string& user, const std::string& password);
 
     std::string m_szName;
     std::int32_t m_iConference = -1;
@@ -76,9 +76,17 @@ public:
     std::int32_t Position() const { return m_iPosition; }
     bool Result() const { return m_bResult; }
     const std::string& Path() const { return m_path; }
-    void SetPath(const std::string& path) { m_path = path; m_bSaved = false; }
+    void SetPath(const std::string& path)
+    {
+        m_path = path;
+        m_bSaved = false;
+    }
     bool SaveCurrent() const { return m_bSaveCurrent; }
-    void SetSaveCurrent(bool bSaveCurrent) { m_bSaveCurrent = bSaveCurrent; m_bSaved = false; }
+    void SetSaveCurrent(bool bSaveCurrent)
+    {
+        m_bSaveCurrent = bSaveCurrent;
+        m_bSaved = false;
+    }
 
     // Whether a text may be stored in the file (no comma, no line break).
     static bool IsStorableText(const std::string& text);

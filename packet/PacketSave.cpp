@@ -8,10 +8,10 @@
 #include "framework/Process.h"
 #include "framework/Profile.h"
 #include "framework/WaitCursor.h"
+#include "newsgroups/Newsgroups.h"
 #include "packet/Et4Zip.h"
 #include "packet/QwkFile.h"
 #include "packet/Rfcmsg.h"
-#include "newsgroups/Newsgroups.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
 #include "packet/QwkFile.h"
 
-#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
+#include "newsgroups/Newsgroups.h"
 #include "packet/Rfcmsg.h"
 #include "packet/WorkFiles.h"
-#include "newsgroups/Newsgroups.h"
+#include "util/TimeZone.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +33,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File Open(const std::string& path, const char* pszMode) { return File(std::fopen(path.c_str(), pszMode)); }
+File Open(const std::string& path, const char* pszMode)
+{
+    return File(std::fopen(path.c_str(), pszMode));
+}
 
 // Closes and reports whether everything written reached the file.
 bool Close(File& f)
@@ -194,7 +197,8 @@ std::string QwkFile::HeaderBlock(const SummaryInfo& record, const std::string& t
     block[0] = bPrivate ? '*' : ' ';
     Put(block, 1, 7, std::to_string(iNumber));
     LocalTime t = tz::ToProcessLocal(record.m_tDate);
-    Put(block, 8, 8, TwoDigits(t.iMonth) + "-" + TwoDigits(t.iDay) + "-" + TwoDigits(t.iYear % 100));
+    Put(block, 8, 8,
+        TwoDigits(t.iMonth) + "-" + TwoDigits(t.iDay) + "-" + TwoDigits(t.iYear % 100));
     Put(block, 16, 5, TwoDigits(t.iHour) + ":" + TwoDigits(t.iMinute));
     Put(block, 21, 25, to);
     Put(block, 46, 25, from);
@@ -356,7 +360,8 @@ bool QwkFile::WriteControl(std::int32_t iTotal, const std::vector<std::string>& 
     std::FILE* out = f.get();
     LocalTime now = tz::ToProcessLocal(static_cast<std::int64_t>(std::time(nullptr)));
     std::int32_t L = static_cast<std::int32_t>(mailingLists.size());
-    std::int32_t iGroups = m_pGroups ? (m_bListAllGroups ? m_pGroups->Count() : iGroupsInPacket) : 0;
+    std::int32_t iGroups =
+        m_pGroups ? (m_bListAllGroups ? m_pGroups->Count() : iGroupsInPacket) : 0;
     std::fprintf(out, "Mail Tolvan - An Internet mail gathering utility\r\n");
     std::fprintf(out, "Internet\r\n");
     std::fprintf(out, "000-000-0000\r\n");
@@ -371,8 +376,9 @@ bool QwkFile::WriteControl(std::int32_t iTotal, const std::vector<std::string>& 
     std::fprintf(out, "%d\r\n", L + iGroups);
     std::fprintf(out, "0\r\nemail\r\n");
     for (std::int32_t i = 0; i < L; ++i)
-        std::fprintf(out, "%d\r\n%s\r\n", i + 1,
-                     ConferenceName(mailingLists[static_cast<std::size_t>(i)], m_bLongNames).c_str());
+        std::fprintf(
+            out, "%d\r\n%s\r\n", i + 1,
+            ConferenceName(mailingLists[static_cast<std::size_t>(i)], m_bLongNames).c_str());
     if (g_pIni)
         g_pIni->WriteInt("Groups", "MailingLists", L);
     if (m_pGroups) {
@@ -430,10 +436,10 @@ bool QwkFile::WriteConference(std::FILE* pList, const std::string& conference,
         }
         if (ndx) {
             std::uint32_t v = ToMsbin(static_cast<std::int32_t>(iBlocks + 1));
-            unsigned char record[5] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                       static_cast<unsigned char>(v >> 16),
-                                       static_cast<unsigned char>(v >> 24),
-                                       static_cast<unsigned char>(iConference & 0xFF)};
+            unsigned char record[5] = {
+                static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24),
+                static_cast<unsigned char>(iConference & 0xFF)};
             std::fwrite(record, 1, sizeof record, ndx.get());
         }
         if (!p->m_szAttachFile.empty()) {
@@ -500,8 +506,8 @@ void QwkFile::BuildMessageFile(SummaryInfo& record, bool bUseReplyTo, std::int32
         return;
     }
 
-    std::string text = "From: " + sender + kSep + "Subject: " +
-                       FoldHeaderList(record.m_szSubject, ' ') + kSep;
+    std::string text =
+        "From: " + sender + kSep + "Subject: " + FoldHeaderList(record.m_szSubject, ' ') + kSep;
     if (!bEmail) {
         if (record.m_szConference.find('@') != std::string::npos)
             text += "Mailing-List: " + record.m_szConference + kSep;
@@ -527,8 +533,9 @@ void QwkFile::BuildMessageFile(SummaryInfo& record, bool bUseReplyTo, std::int32
                                        ? *record.m_szGivenName
                                        : record.m_szAttachFile;
         if (record.m_iPartNumber == record.m_iPartsTotal)
-            note = std::string(1, kSep) + ("File " + shown + " has been attached to this message as") +
-                   kSep + "*Enclosed file: " + record.m_szAttachFile + kSep;
+            note = std::string(1, kSep) +
+                   ("File " + shown + " has been attached to this message as") + kSep +
+                   "*Enclosed file: " + record.m_szAttachFile + kSep;
         else
             note = std::string(1, kSep) + std::string("* * INCOMPLETE FILE ATTACHMENT * *") + kSep +
                    "File " + shown + " has been attached to this message" + kSep +

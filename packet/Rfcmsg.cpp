@@ -1,7 +1,6 @@
 #include "packet/Rfcmsg.h"
 
 #include "core/TnIni.h"
-#include "util/Assert.h"
 #include "framework/Files.h"
 #include "msg/Base64.h"
 #include "msg/CMime.h"
@@ -9,6 +8,7 @@
 #include "msg/Rfc822.h"
 #include "msg/UuCodec.h"
 #include "packet/WorkFiles.h"
+#include "util/Assert.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -275,8 +275,8 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
     m_szGroup = group;
     m_bWriteFailed = false;
     auto pRecord = std::make_unique<SummaryInfo>(m_szDir);
-    auto values = ReadHeaders(path, {"Message-ID:", "From:", "Reply-To:", "Subject:",
-                                     "Newsgroups:", "Date:", "Sender:"});
+    auto values = ReadHeaders(
+        path, {"Message-ID:", "From:", "Reply-To:", "Subject:", "Newsgroups:", "Date:", "Sender:"});
     pRecord->m_szMessageId = values[0].value_or("");
     pRecord->m_szFrom = values[1].value_or("");
     pRecord->m_szReplyTo = values[2] ? *values[2] : pRecord->m_szFrom;
@@ -419,11 +419,20 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
             const char* pszAs = nullptr;
             if (pFound && !pFound->m_szAttachFile.empty()) {
                 switch (pFound->m_iEncoding) {
-                case ENC_BASE64: pszAs = "base64"; break;
-                case ENC_UUENCODE: pszAs = "uuencode"; break;
-                case ENC_QUOTED: pszAs = "quoted-printable"; break;
-                case ENC_BINARY: pszAs = "binary"; break;
-                default: break;
+                case ENC_BASE64:
+                    pszAs = "base64";
+                    break;
+                case ENC_UUENCODE:
+                    pszAs = "uuencode";
+                    break;
+                case ENC_QUOTED:
+                    pszAs = "quoted-printable";
+                    break;
+                case ENC_BINARY:
+                    pszAs = "binary";
+                    break;
+                default:
+                    break;
                 }
             }
             if (pszAs) {

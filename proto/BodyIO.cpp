@@ -92,7 +92,7 @@ CBodyLineSource::Result CBodyLineSource::Next(std::string& out)
     std::string line;
     while (c != EOF && c != '\n') {
         if (line.size() > static_cast<std::size_t>(kMaxLine))
-            return TOO_LONG;  // stop reading: the line cannot be sent anyway
+            return TOO_LONG; // stop reading: the line cannot be sent anyway
         line += static_cast<char>(c & 0x7F);
         c = std::getc(m_pStream);
     }

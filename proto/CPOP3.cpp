@@ -66,8 +66,8 @@ void CPOP3::OnReplyLine(const char* pLine, int iLen)
 void CPOP3::OnOverlongLine()
 {
     // The line cannot be held; the rest of the session cannot be trusted.
-    m_strFailure = "The server sent a line longer than " + std::to_string(MAX_REPLY_SIZE - 2) +
-                   " characters.";
+    m_strFailure =
+        "The server sent a line longer than " + std::to_string(MAX_REPLY_SIZE - 2) + " characters.";
     m_iStatus = STATUS_FAILED;
     m_iDetail = DETAIL_NONE;
     SetState(&CPOP3::End);

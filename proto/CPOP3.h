@@ -36,8 +36,14 @@ public:
     enum Status { STATUS_ABORTED = 0, STATUS_DONE = 1, STATUS_FAILED = 2 };
     enum Detail { DETAIL_NONE = 0, DETAIL_USER = 1, DETAIL_PASSWORD = 2 };
     enum Notification { NOTIFY_MESSAGE = 1, NOTIFY_LINE = 4, NOTIFY_COUNT = 5 };
-    enum Event { EV_ENTER = 0, EV_CONNECTED = 1, EV_CLOSED = 2, EV_LINE = 3,
-                 EV_CONNECT_FAILED = 4, EV_ABORT = 5 };
+    enum Event {
+        EV_ENTER = 0,
+        EV_CONNECTED = 1,
+        EV_CLOSED = 2,
+        EV_LINE = 3,
+        EV_CONNECT_FAILED = 4,
+        EV_ABORT = 5
+    };
 
     // One stored message: its 1-based number and its file.
     struct NotifyRecord {

@@ -1,7 +1,7 @@
 #include "proto/CProtoClient.h"
 
-#include "util/Assert.h"
 #include "net/CWinsock.h"
+#include "util/Assert.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -10,13 +10,8 @@
 
 CProtoClient::CProtoClient(const char* pszName, int iMaxReply, int iCommandSize,
                            const EventCodes& events, fw::Window* pNotifyWnd, unsigned uNotifyMsg)
-    : m_pszName(pszName),
-      m_events(events),
-      m_pNotifyWnd(pNotifyWnd),
-      m_uNotifyMsg(uNotifyMsg),
-      m_connMgr(this, 0),
-      m_rx(iMaxReply),
-      m_command(static_cast<std::size_t>(iCommandSize)),
+    : m_pszName(pszName), m_events(events), m_pNotifyWnd(pNotifyWnd), m_uNotifyMsg(uNotifyMsg),
+      m_connMgr(this, 0), m_rx(iMaxReply), m_command(static_cast<std::size_t>(iCommandSize)),
       m_pState(&CProtoClient::Idle)
 {
 }
@@ -33,10 +28,7 @@ void CProtoClient::Run(int iEvent)
         iEvent = 0;
 }
 
-bool CProtoClient::Idle(int)
-{
-    return false;
-}
+bool CProtoClient::Idle(int) { return false; }
 
 void CProtoClient::BeginSession(const char* pszServer, std::uint16_t wPort)
 {
@@ -54,10 +46,7 @@ void CProtoClient::StartConnect()
     m_connMgr.Connect(m_strServer.c_str(), m_wPort, &m_socket, this, 0);
 }
 
-void CProtoClient::CancelConnect()
-{
-    m_connMgr.Cancel(false);
-}
+void CProtoClient::CancelConnect() { m_connMgr.Cancel(false); }
 
 bool CProtoClient::SendCommand(const char* pszFormat, ...)
 {
@@ -155,8 +144,8 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
         OnWriteDone(pBuffer, iError);
         break;
     default: {
-        std::string text = std::string("Unexpected socket event in ") + m_pszName +
-                           "::StreamCallback";
+        std::string text =
+            std::string("Unexpected socket event in ") + m_pszName + "::StreamCallback";
         WinsockFatalError(text.c_str());
     }
     }

@@ -105,7 +105,7 @@ protected:
     EventCodes m_events;
     fw::Window* m_pNotifyWnd;
     unsigned m_uNotifyMsg;
-    CStreamSocket m_socket;  // before the manager: it must outlive it
+    CStreamSocket m_socket; // before the manager: it must outlive it
     CConnMgr m_connMgr;
     CReplyBuffer m_rx;
     std::vector<char> m_command;

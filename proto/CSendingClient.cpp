@@ -1,7 +1,7 @@
 #include "proto/CSendingClient.h"
 
-#include "util/Assert.h"
 #include "net/Wsa.h"
+#include "util/Assert.h"
 
 #include <cstring>
 

@@ -24,9 +24,19 @@ class CSendingClient : public CProtoClient {
 public:
     static constexpr int MAX_REPLY_SIZE = 512;
     static constexpr int COMMAND_SIZE = 1001;
-    enum Event { EV_ENTER = 0, EV_CONNECTED = 1, EV_CLOSED = 2, EV_CLASS1 = 3, EV_CLASS2 = 4,
-                 EV_CLASS3 = 5, EV_CLASS4 = 6, EV_CLASS5 = 7, EV_BUFFER_SENT = 8,
-                 EV_CONNECT_FAILED = 9, EV_ABORT = 10 };
+    enum Event {
+        EV_ENTER = 0,
+        EV_CONNECTED = 1,
+        EV_CLOSED = 2,
+        EV_CLASS1 = 3,
+        EV_CLASS2 = 4,
+        EV_CLASS3 = 5,
+        EV_CLASS4 = 6,
+        EV_CLASS5 = 7,
+        EV_BUFFER_SENT = 8,
+        EV_CONNECT_FAILED = 9,
+        EV_ABORT = 10
+    };
 
     CSendingClient(const char* pszName, fw::Window* pNotifyWnd, unsigned uNotifyMsg);
 
@@ -46,7 +56,13 @@ protected:
 
     // The body: the stream stays the caller's.
     void BeginBody(std::FILE* pStream);
-    enum BodyStep { BODY_LINE_SENT, BODY_END_SENT, BODY_TOO_LONG, BODY_READ_ERROR, BODY_SEND_FAILED };
+    enum BodyStep {
+        BODY_LINE_SENT,
+        BODY_END_SENT,
+        BODY_TOO_LONG,
+        BODY_READ_ERROR,
+        BODY_SEND_FAILED
+    };
     // Sends the next body line, or the final "." line after the last one.
     BodyStep SendNextBodyLine();
     int BodyLines() const { return m_pBody ? m_pBody->Lines() : 0; }

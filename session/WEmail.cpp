@@ -96,13 +96,14 @@ bool WEmail::Start()
     std::int64_t cutoff = 0;
     int days = g_pIni->GetInt("Email", "ClearAfterDays", 0);
     if (days != 0)
-        cutoff = static_cast<std::int64_t>(std::time(nullptr)) - static_cast<std::int64_t>(days) * 86400;
+        cutoff =
+            static_cast<std::int64_t>(std::time(nullptr)) - static_cast<std::int64_t>(days) * 86400;
     int iPort = 0;
     if (!PortOk(iPort))
         return true; // reported; the window stays open for another try
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
-    m_pClient->RetrieveMail(host.c_str(), static_cast<std::uint16_t>(iPort),
-                            user.c_str(), password.c_str(), dir.c_str(),
+    m_pClient->RetrieveMail(host.c_str(), static_cast<std::uint16_t>(iPort), user.c_str(),
+                            password.c_str(), dir.c_str(),
                             g_pIni->GetInt("Email", "ClearMailbox", 1) != 0, cutoff);
     return true;
 }
@@ -184,8 +185,9 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
             ShowWinsockError("POP3 Winsock error", m_pClient->m_iLastError, this);
             text = WinsockErrorMessage("POP3 Winsock error", m_pClient->m_iLastError);
         } else {
-            text = lParam == 1 ? "Unknown user." : lParam == 2 ? "Bad Password."
-                                                               : std::string(m_pClient->ReplyLine());
+            text = lParam == 1   ? "Unknown user."
+                   : lParam == 2 ? "Bad Password."
+                                 : std::string(m_pClient->ReplyLine());
             fw::MessageBoxes().Show(text, "POP3 Connect Error", fw::MbIcon::Exclamation,
                                     fw::MbButtons::Ok);
         }

@@ -25,8 +25,8 @@ public:
 // What the window needs of the main window.
 struct EmailOwner {
     std::function<bool()> autorunRunning;
-    std::function<void()> stepDone;   // the e-mail step of Autorun ended
-    std::function<void()> gone;       // the window is being destroyed
+    std::function<void()> stepDone; // the e-mail step of Autorun ended
+    std::function<void()> gone;     // the window is being destroyed
     std::function<void(int)> mainProgress;
     std::function<bool(const std::string& title, std::string& password)> askPassword;
 };

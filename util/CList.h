@@ -45,6 +45,6 @@ private:
     Node* m_pHead = nullptr;
     Node* m_pTail = nullptr;
     Node* m_pCursor = nullptr;
-    bool m_bBeforeHead = false;   // cursor's node was removed at the head
+    bool m_bBeforeHead = false; // cursor's node was removed at the head
     std::size_t m_nCount = 0;
 };

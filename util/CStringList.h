@@ -12,7 +12,10 @@ public:
 
     // Appends (or, with bOrdered, inserts in order) a copy of the string.
     const char* Add(const char* pszText, bool bOrdered = false);
-    const char* Add(const std::string& s, bool bOrdered = false) { return Add(s.c_str(), bOrdered); }
+    const char* Add(const std::string& s, bool bOrdered = false)
+    {
+        return Add(s.c_str(), bOrdered);
+    }
     // Removes and frees the first entry equal to the text.
     bool RemoveString(const char* pszText);
     bool Contains(const char* pszText) const;

@@ -273,8 +273,7 @@ bool ProcessZoneFromSystem() { return State().bFromSystem; }
 
 LocalTime ToProcessLocal(std::int64_t tUtc) { return ToLocal(tUtc, ProcessZone()); }
 
-std::int64_t FromProcessLocal(int iYear, int iMonth, int iDay, int iHour, int iMinute,
-                              int iSecond)
+std::int64_t FromProcessLocal(int iYear, int iMonth, int iDay, int iHour, int iMinute, int iSecond)
 {
     return FromLocal(iYear, iMonth, iDay, iHour, iMinute, iSecond, ProcessZone());
 }

@@ -12,9 +12,9 @@
 #include <string>
 
 struct TzInfo {
-    std::string stdName;   // e.g. "GMT", "PST"
+    std::string stdName;    // e.g. "GMT", "PST"
     int iOffsetMinutes = 0; // local = UTC + offset
-    std::string dstName;   // empty when the text names no daylight zone
+    std::string dstName;    // empty when the text names no daylight zone
     // Daylight-saving time applies when the text names a daylight zone that
     // differs from the standard one.  The rule is the North American one
     // (second Sunday of March 02:00 to first Sunday of November 02:00): the
@@ -23,12 +23,12 @@ struct TzInfo {
 };
 
 struct LocalTime {
-    int iYear = 1970;  // full year
-    int iMonth = 1;    // 1..12
-    int iDay = 1;      // 1..31
+    int iYear = 1970; // full year
+    int iMonth = 1;   // 1..12
+    int iDay = 1;     // 1..31
     int iHour = 0, iMinute = 0, iSecond = 0;
-    int iWeekday = 4;  // 0 = Sunday
-    int iYearDay = 0;  // 0..365
+    int iWeekday = 4; // 0 = Sunday
+    int iYearDay = 0; // 0..365
     int iOffsetMinutes = 0;
     bool bDaylight = false;
     std::string zoneName;
@@ -72,7 +72,6 @@ bool ProcessZoneFromSystem();
 
 // Local time in the process zone.
 LocalTime ToProcessLocal(std::int64_t tUtc);
-std::int64_t FromProcessLocal(int iYear, int iMonth, int iDay, int iHour, int iMinute,
-                              int iSecond);
+std::int64_t FromProcessLocal(int iYear, int iMonth, int iDay, int iHour, int iMinute, int iSecond);
 
 } // namespace tz

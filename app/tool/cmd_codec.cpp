@@ -102,7 +102,8 @@ int Decode(ToolContext&, const std::vector<std::string>& args)
             if (k > 0)
                 std::fwrite(bytes.data(), 1, static_cast<std::size_t>(k), out.get());
         } else if (dec.Pending() != 0) {
-            std::fprintf(stderr, "mailtolvan-tool: warning: %d base64 character left over at the end\n",
+            std::fprintf(stderr,
+                         "mailtolvan-tool: warning: %d base64 character left over at the end\n",
                          dec.Pending());
         }
     } else {

@@ -73,8 +73,7 @@ int Config(ToolContext& ctx, const std::vector<std::string>& args)
             std::printf("%s %s %s\n", g_aIniKeys[i].pszSection, g_aIniKeys[i].pszKey,
                         ValueOf(ini, g_aIniKeys[i]).c_str());
         if (ini.WriteFailed())
-            return ToolFail("cannot write " + ctx.paths.settingsFile + ": " +
-                            ini.LastWriteError());
+            return ToolFail("cannot write " + ctx.paths.settingsFile + ": " + ini.LastWriteError());
         return 0;
     }
     if (args.size() != 2 && args.size() != 3)
@@ -100,7 +99,8 @@ int Config(ToolContext& ctx, const std::vector<std::string>& args)
     case IniType::Flag:
     case IniType::Long:
         if (!IsInteger(value))
-            return ToolFail(std::string(k->pszKey) + " takes a whole number, not \"" + value + "\"");
+            return ToolFail(std::string(k->pszKey) + " takes a whole number, not \"" + value +
+                            "\"");
         ok = ini.WriteInt(k->pszSection, k->pszKey, TnIni::ParseInt(value));
         break;
     case IniType::Placement:

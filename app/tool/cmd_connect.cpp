@@ -56,8 +56,9 @@ int Connect(ToolContext&, const std::vector<std::string>& args)
     CreateWinsockEventWindow();
     std::string caption = "Cannot connect to " + host + " port " + std::to_string(wPort);
     if (winsock.m_iLastError != 0) {
-        std::fprintf(stderr, "%s\n",
-                     ForTerminal(WinsockErrorMessage(caption.c_str(), winsock.m_iLastError)).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            ForTerminal(WinsockErrorMessage(caption.c_str(), winsock.m_iLastError)).c_str());
         return 1;
     }
     ConnectWaiter waiter;

@@ -3,13 +3,13 @@
 
 #include "app/Tool.h"
 
-#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
+#include "newsgroups/Newsgroups.h"
 #include "packet/PacketSave.h"
 #include "packet/QwkFile.h"
 #include "packet/Rfcmsg.h"
-#include "newsgroups/Newsgroups.h"
+#include "util/TimeZone.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -125,7 +125,8 @@ int Pack(ToolContext& ctx, const std::vector<std::string>& args)
             return ToolFail("unknown option " + a + " (see --help)");
         } else {
             if (current.empty())
-                return ToolFail("the message file " + a + " needs --email or --group GROUP before it");
+                return ToolFail("the message file " + a +
+                                " needs --email or --group GROUP before it");
             inputs.push_back({current, a});
         }
     }
@@ -178,8 +179,8 @@ int Pack(ToolContext& ctx, const std::vector<std::string>& args)
     for (const Input& in : inputs) {
         std::string temp = fw::GetTempFileName(work.Path(), in.group == "email" ? "PWZ" : "NWZ");
         if (temp.empty() || !CopyInto(in.path, temp))
-            return ToolFail("cannot copy " + in.path + " into the work directory: " +
-                            std::strerror(errno));
+            return ToolFail("cannot copy " + in.path +
+                            " into the work directory: " + std::strerror(errno));
         pConv->ConvertFile(temp, ++iNumber, in.group);
         if (pConv->WriteFailed())
             return ToolFail("cannot write the converted files of " + in.path + " in " +
@@ -213,8 +214,8 @@ int Pack(ToolContext& ctx, const std::vector<std::string>& args)
 
 } // namespace
 
-MT_TOOL_COMMAND("pack",
-                "--out FILE.qwk [--user NAME] [--packet NAME] [--nws FILE] [--email MSGFILE...] "
-                "[--group GROUP MSGFILE...]",
-                "convert retrieved-message files (CR LF, as fetched) and zip them into a QWK packet",
-                Pack);
+MT_TOOL_COMMAND(
+    "pack",
+    "--out FILE.qwk [--user NAME] [--packet NAME] [--nws FILE] [--email MSGFILE...] "
+    "[--group GROUP MSGFILE...]",
+    "convert retrieved-message files (CR LF, as fetched) and zip them into a QWK packet", Pack);

@@ -103,8 +103,9 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
     CWinsock winsock;
     CreateWinsockEventWindow();
     if (winsock.m_iLastError != 0) {
-        std::fprintf(stderr, "%s\n",
-                     ForTerminal(WinsockErrorMessage("POP3 Winsock error", winsock.m_iLastError)).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            ForTerminal(WinsockErrorMessage("POP3 Winsock error", winsock.m_iLastError)).c_str());
         return 1;
     }
 
@@ -125,7 +126,8 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
         return 0;
     });
 
-    std::int64_t tCutOff = keepDays > 0 ? static_cast<std::int64_t>(std::time(nullptr)) - keepDays * 86400 : 0;
+    std::int64_t tCutOff =
+        keepDays > 0 ? static_cast<std::int64_t>(std::time(nullptr)) - keepDays * 86400 : 0;
     CPOP3 client(&owner, kPop3Message, 0, dir.c_str());
     client.RetrieveMail(host.c_str(), static_cast<std::uint16_t>(port), user.c_str(),
                         password.c_str(), dir.c_str(), bDelete, tCutOff);
@@ -140,8 +142,9 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
     if (iStatus == CPOP3::STATUS_DONE)
         return 0;
     if (client.m_iLastError != 0)
-        std::fprintf(stderr, "%s\n",
-                     ForTerminal(WinsockErrorMessage("POP3 Winsock error", client.m_iLastError)).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            ForTerminal(WinsockErrorMessage("POP3 Winsock error", client.m_iLastError)).c_str());
     else if (iDetail == CPOP3::DETAIL_USER)
         return ToolFail("POP3 Connect Error: Unknown user.");
     else if (iDetail == CPOP3::DETAIL_PASSWORD)

@@ -119,7 +119,8 @@ bool WriteSample(const std::string& dir, Sample& s)
         int len = 20 + static_cast<int>(gen() % 120);
         for (int i = 0; i < len; ++i) {
             unsigned v = gen() % 64;
-            line += v < 8 ? static_cast<char>(0xE0 + v) : (v < 14 ? ' ' : static_cast<char>('a' + v % 26));
+            line += v < 8 ? static_cast<char>(0xE0 + v)
+                          : (v < 14 ? ' ' : static_cast<char>('a' + v % 26));
         }
         text += QPEncodeLine(line);
         text += "\n";
@@ -235,9 +236,8 @@ void BM_Base64DecodeLines(benchmark::State& state)
         CBase64Dec dec;
         unsigned char out[1003];
         std::int64_t produced = 0;
-        bytes = ForEachLine(part, [&](const char* l, int n) {
-            produced += dec.Decode(l, n, out, n + 3);
-        });
+        bytes = ForEachLine(
+            part, [&](const char* l, int n) { produced += dec.Decode(l, n, out, n + 3); });
         if (produced != static_cast<std::int64_t>(kPartBytes))
             state.SkipWithError("wrong decoded size");
     }
@@ -255,7 +255,8 @@ void BM_QuotedPrintableDecodeLines(benchmark::State& state)
         char out[1000];
         std::int64_t produced = 0;
         bytes = ForEachLine(part, [&](const char* l, int n) {
-            produced += QPDecodeLine(std::string_view(l, static_cast<std::size_t>(n)), out, sizeof out);
+            produced +=
+                QPDecodeLine(std::string_view(l, static_cast<std::size_t>(n)), out, sizeof out);
         });
         benchmark::DoNotOptimize(produced);
     }

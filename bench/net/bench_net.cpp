@@ -103,7 +103,11 @@ void BM_StreamThroughput(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(nTotal));
 }
-BENCHMARK(BM_StreamThroughput)->Arg(1024)->Arg(64 * 1024)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StreamThroughput)
+    ->Arg(1024)
+    ->Arg(64 * 1024)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_ConnectNumeric(benchmark::State& state)
 {

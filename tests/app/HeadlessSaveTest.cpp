@@ -2,8 +2,8 @@
 #include "TestUtil.h"
 #include "framework/Files.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,7 +44,10 @@ public:
     int Port() const { return m_iPort; }
 
 private:
-    static void Say(int fd, const std::string& text) { (void)!::write(fd, text.data(), text.size()); }
+    static void Say(int fd, const std::string& text)
+    {
+        (void)!::write(fd, text.data(), text.size());
+    }
     void Serve()
     {
         int fd = ::accept(m_fd, nullptr, nullptr);

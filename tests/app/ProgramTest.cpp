@@ -4,8 +4,8 @@
 
 #include "TestUtil.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -35,7 +35,8 @@ TEST(Program, HeadlessStartLeavesAFullSettingsFileAndNoWorkDirectories)
     ASSERT_EQ(r.iExit, 0) << r.err;
     std::string ini = ReadFile(home + "/TOLVAN.INI");
     for (std::size_t i = 0; i < g_nIniKeys; ++i)
-        EXPECT_NE(ini.find(std::string("\n") + g_aIniKeys[i].pszKey + "=" + g_aIniKeys[i].pszDefault + "\n"),
+        EXPECT_NE(ini.find(std::string("\n") + g_aIniKeys[i].pszKey + "=" +
+                           g_aIniKeys[i].pszDefault + "\n"),
                   std::string::npos)
             << g_aIniKeys[i].pszKey;
     EXPECT_EQ(ini.rfind("[Mailtolvan]\nVersion=256\n", 0), 0u);
@@ -58,7 +59,8 @@ TEST(Program, PathsPrintsEveryNameAndTouchesNothing)
     std::string tzText = tz::TextFromBias(tz::SystemBias());
     EXPECT_EQ(r.out, "settings: " + home + "/other.ini\n" + "newsgroups: " + home + "/other.NWS\n" +
                          "help: " + home + "/TOLVAN.HLP\n" + "work: " + home + "/$WORK\n" +
-                         "repwork: " + home + "/$REPWORK\n" + "packet: Other\n" + "tz: " + tzText + "\n");
+                         "repwork: " + home + "/$REPWORK\n" + "packet: Other\n" + "tz: " + tzText +
+                         "\n");
     EXPECT_FALSE(testutil::Exists(home));
 
     r = RunProgram({BinPath("mailtolvan"), "--paths", "-i", "/mail/Home.ini", "/A"}, HomeEnv(home));
@@ -71,11 +73,12 @@ TEST(Program, TimeZoneLineFollowsTheSystemZone)
 {
     TempDir home;
     auto r = RunProgram({BinPath("mailtolvan"), "--paths"},
-                 {"MAILTOLVAN_HOME=" + home.Path(), "TZ=Asia/Kolkata"});
+                        {"MAILTOLVAN_HOME=" + home.Path(), "TZ=Asia/Kolkata"});
     if (r.out.find("tz: GMT+0000") != std::string::npos)
         GTEST_SKIP() << "no zone database on this machine";
     EXPECT_NE(r.out.find("tz: GMT+0530\n"), std::string::npos) << r.out;
-    r = RunProgram({BinPath("mailtolvan"), "--paths"}, {"MAILTOLVAN_HOME=" + home.Path(), "TZ=UTC"});
+    r = RunProgram({BinPath("mailtolvan"), "--paths"},
+                   {"MAILTOLVAN_HOME=" + home.Path(), "TZ=UTC"});
     EXPECT_NE(r.out.find("tz: GMT+0000\n"), std::string::npos) << r.out;
 }
 
@@ -87,7 +90,7 @@ TEST(Program, BadCommandLinesAndMissingDirectoriesFailClearly)
     EXPECT_NE(r.err.find("unknown argument: --bogus"), std::string::npos);
 
     r = RunProgram({BinPath("mailtolvan"), "--headless", "/i:" + home.File("no/such/dir.ini")},
-            HomeEnv(home.Path()));
+                   HomeEnv(home.Path()));
     EXPECT_NE(r.iExit, 0);
     EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
     EXPECT_FALSE(testutil::Exists(home.File("no")));
@@ -135,7 +138,8 @@ TEST(Tool, ConfigReadsWritesAndLists)
     EXPECT_EQ(Tool(home.Path(), {"config", "Servers", "NNTPPort", "1119"}).iExit, 0);
     EXPECT_EQ(Tool(home.Path(), {"config", "Servers", "NNTPPort"}).out, "1119\n");
     std::string reg = ReadFile(home.File("registry.ini"));
-    EXPECT_NE(reg.find("[HKEY_CLASSES_ROOT\\tolvan\\Servers\\NNTPPort]\n@=1119\n"), std::string::npos);
+    EXPECT_NE(reg.find("[HKEY_CLASSES_ROOT\\tolvan\\Servers\\NNTPPort]\n@=1119\n"),
+              std::string::npos);
 
     auto bad = Tool(home.Path(), {"config", "Servers", "NNTPPort", "abc"});
     EXPECT_NE(bad.iExit, 0);
@@ -155,8 +159,9 @@ TEST(Tool, ConfigReadsWritesAndLists)
 TEST(Tool, ConfigHonoursTheSettingsFileOption)
 {
     TempDir home;
-    auto r = RunProgram({BinPath("mailtolvan-tool"), "/i:second.ini", "config", "User", "Name", "Second"},
-                 HomeEnv(home.Path()));
+    auto r = RunProgram(
+        {BinPath("mailtolvan-tool"), "/i:second.ini", "config", "User", "Name", "Second"},
+        HomeEnv(home.Path()));
     ASSERT_EQ(r.iExit, 0) << r.err;
     EXPECT_NE(ReadFile(home.File("second.ini")).find("Name=Second\n"), std::string::npos);
     EXPECT_FALSE(testutil::Exists(home.File("TOLVAN.INI")));

@@ -58,7 +58,7 @@ bool Exists(const std::string& path)
 std::string BinPath(const std::string& name) { return std::string(MT_BIN_DIR) + "/" + name; }
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-              const std::string& input, int iTimeoutMs)
+                     const std::string& input, int iTimeoutMs)
 {
     RunResult r;
     QProcess p;

@@ -36,6 +36,6 @@ struct RunResult {
 // Runs a program with extra environment settings ("NAME=value"; "NAME=" with
 // nothing after it removes the variable) and optional standard input.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-              const std::string& input = std::string(), int iTimeoutMs = 60000);
+                     const std::string& input = std::string(), int iTimeoutMs = 60000);
 
 } // namespace testutil

@@ -25,7 +25,8 @@ TEST(CommandLine, OptionsAsArgumentsOfTheirOwn)
     EXPECT_FALSE(ParseCommandLine({"/i:"}).error.empty());
     EXPECT_FALSE(ParseCommandLine({"/ab"}).error.empty());
     EXPECT_TRUE(ParseCommandLine({"--paths"}).bPaths);
-    EXPECT_FALSE(ParseCommandLine({"/i:/mail/"}).error.empty()) << "a directory is no settings file";
+    EXPECT_FALSE(ParseCommandLine({"/i:/mail/"}).error.empty())
+        << "a directory is no settings file";
     EXPECT_FALSE(ParseCommandLine({"--ini", "sub/"}).error.empty());
 }
 

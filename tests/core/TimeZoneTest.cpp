@@ -1,5 +1,5 @@
-#include "core/Strings.h"
 #include "util/TimeZone.h"
+#include "core/Strings.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,8 @@ TEST(TimeZone, ParsesNamesOffsetsAndDaylightNames)
     EXPECT_TRUE(z.HasDaylightSaving());
     ASSERT_TRUE(tz::Parse("GMT+0100GMT", z));
     EXPECT_FALSE(z.HasDaylightSaving());
-    for (const char* bad : {"", "GM+0100", "GMT+01000", "GMT+2500", "GMT+0160", "GMT+0100ED", "GMTX"})
+    for (const char* bad :
+         {"", "GM+0100", "GMT+01000", "GMT+2500", "GMT+0160", "GMT+0100ED", "GMTX"})
         EXPECT_FALSE(tz::Parse(bad, z)) << bad;
 }
 

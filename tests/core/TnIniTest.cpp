@@ -1,7 +1,7 @@
-#include "core/Services.h"
 #include "core/TnIni.h"
-#include "framework/MessageBox.h"
 #include "RecordingMessageBox.h"
+#include "core/Services.h"
+#include "framework/MessageBox.h"
 #include "framework/Profile.h"
 #include "framework/Registry.h"
 
@@ -52,7 +52,8 @@ TEST_F(IniFixture, CreationWritesEveryKeyWithItsDefaultInTableOrder)
 TEST_F(IniFixture, NormalisationKeepsUserValuesAndRepairsBadOnes)
 {
     WriteFile(file, "[servers]\nnntpport=abc\nPOP3Server = pop.example.org \n"
-                    "[User]\nName=" + std::string(120, 'n') + "\n");
+                    "[User]\nName=" +
+                        std::string(120, 'n') + "\n");
     TnIni ini(file);
     EXPECT_EQ(ini.GetInt("Servers", "NNTPPort", 119), 0);
     EXPECT_EQ(fw::Profile::GetString(file, "Servers", "NNTPPort", ""), "0");
@@ -77,11 +78,13 @@ TEST_F(IniFixture, EveryWriteGoesToTheRegistryCopy)
     TnIni ini(file);
     ASSERT_TRUE(ini.WriteInt("Articles", "Sort", 2));
     std::string v;
-    ASSERT_TRUE(fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("Articles").QueryValue("Sort", v));
+    ASSERT_TRUE(
+        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("Articles").QueryValue("Sort", v));
     EXPECT_EQ(v, "2");
     EXPECT_EQ(ini.GetInt("Articles", "Sort", 0), 2);
     ASSERT_TRUE(ini.WriteString("User", "Name", "Ann Other"));
-    ASSERT_TRUE(fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("User").QueryValue("Name", v));
+    ASSERT_TRUE(
+        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("User").QueryValue("Name", v));
     EXPECT_EQ(v, "Ann Other");
 }
 

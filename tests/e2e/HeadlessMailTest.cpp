@@ -35,7 +35,8 @@ std::string Base64(const std::string& in)
     std::size_t i = 0;
     for (; i + 2 < in.size(); i += 3) {
         std::uint32_t v = (static_cast<unsigned char>(in[i]) << 16) |
-                          (static_cast<unsigned char>(in[i + 1]) << 8) | static_cast<unsigned char>(in[i + 2]);
+                          (static_cast<unsigned char>(in[i + 1]) << 8) |
+                          static_cast<unsigned char>(in[i + 2]);
         out += k[v >> 18];
         out += k[(v >> 12) & 63];
         out += k[(v >> 6) & 63];
@@ -92,7 +93,8 @@ protected:
         };
         auto users = peers.GetList("POP3_SCRATCH_USERS");
         ASSERT_GE(users.size(), 8u);
-        user = users.at(kMailbox.at(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        user =
+            users.at(kMailbox.at(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         ASSERT_TRUE(testpeers::EmptyMaildir(peers, user));
         Tool({"config", "Servers", "POP3Server", peers.Get("PEERS_HOST")});
         Tool({"config", "Servers", "POP3Port", peers.Get("POP3_PORT")});
@@ -115,7 +117,8 @@ protected:
     {
         std::string out;
         int code = -1;
-        EXPECT_TRUE(fw::RunAndCapture({"unzip", "-p", "-C", home.File("Tolvan.Qwk"), member}, out, code));
+        EXPECT_TRUE(
+            fw::RunAndCapture({"unzip", "-p", "-C", home.File("Tolvan.Qwk"), member}, out, code));
         return out;
     }
     void Seed()

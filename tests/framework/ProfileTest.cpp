@@ -139,7 +139,8 @@ TEST(Registry, StoresDefaultValuesByKeyPath)
     fw::RegKey section = app.CreateKey("Articles");
     EXPECT_TRUE(section.SetValue("Sort", "2"));
     std::string v;
-    EXPECT_TRUE(fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("Articles").QueryValue("Sort", v));
+    EXPECT_TRUE(
+        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("Articles").QueryValue("Sort", v));
     EXPECT_EQ(v, "2");
     EXPECT_FALSE(section.QueryValue("Other", v));
     EXPECT_FALSE(app.CreateKey("a\\b").IsOpen());

@@ -1,8 +1,8 @@
-#include "framework/MessageBox.h"
+#include "framework/Window.h"
 #include "RecordingMessageBox.h"
+#include "framework/MessageBox.h"
 #include "framework/Sound.h"
 #include "framework/WaitCursor.h"
-#include "framework/Window.h"
 
 #include "TestUtil.h"
 
@@ -25,7 +25,8 @@ TEST(Window, PostedMessagesArriveInOrderOnTheLoop)
     EXPECT_TRUE(got.empty()) << "posting never dispatches at once";
     ASSERT_TRUE(MessageLoop::PumpUntil([&] { return got.size() == 50; }, 5000));
     for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(got[static_cast<std::size_t>(i)], std::make_pair(static_cast<WPARAM>(i), static_cast<LPARAM>(-i)));
+        EXPECT_EQ(got[static_cast<std::size_t>(i)],
+                  std::make_pair(static_cast<WPARAM>(i), static_cast<LPARAM>(-i)));
 }
 
 TEST(Window, SendDispatchesAtOnceAndUnknownMessagesGoToTheDefault)

@@ -2,16 +2,16 @@
 // start-up object, newsgroup list and a recording view and message boxes.
 #pragma once
 
+#include "RecordingMessageBox.h"
 #include "RecordingViews.h"
 #include "core/Services.h"
 #include "core/Startup.h"
 #include "core/TnIni.h"
-#include "mainwin/WMain.h"
 #include "framework/MessageBox.h"
-#include "RecordingMessageBox.h"
 #include "framework/Registry.h"
-#include "packet/Rfcmsg.h"
+#include "mainwin/WMain.h"
 #include "newsgroups/Newsgroups.h"
+#include "packet/Rfcmsg.h"
 
 #include "TestUtil.h"
 
@@ -70,9 +70,10 @@ protected:
         if (!g_pRfcmsg)
             g_pRfcmsg = new Rfcmsg(pStartup->m_szWorkDir);
         std::string file = pStartup->m_szWorkDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
-        testutil::WriteFile(file, "From: Ann <ann@example.org>\r\nTo: me@example.org\r\nSubject: " +
-                                      subject + "\r\nMessage-ID: <" + std::to_string(iNumber) +
-                                      "@example.org>\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n");
+        testutil::WriteFile(
+            file, "From: Ann <ann@example.org>\r\nTo: me@example.org\r\nSubject: " + subject +
+                      "\r\nMessage-ID: <" + std::to_string(iNumber) +
+                      "@example.org>\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n");
         g_pRfcmsg->ConvertFile(file, iNumber, "email");
         g_pRfcmsg->SetNewMessages(true);
     }

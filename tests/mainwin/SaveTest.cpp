@@ -1,10 +1,10 @@
 // The three ways a packet leaves the program, and the reader hand-off.
 #include "MainFixture.h"
 
-#include "mainwin/Commands.h"
-#include "packet/PacketSave.h"
 #include "framework/Files.h"
 #include "framework/Process.h"
+#include "mainwin/Commands.h"
+#include "packet/PacketSave.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,7 +118,8 @@ struct Reader {
         ::mkdir(vdrDir.c_str(), 0700);
         ini.WriteString("Directories", "VdrqwkIni", home.File("VDRQWK.INI"));
         ini.WriteInt("Directories", "CopyFiles", 1);
-        WriteFile(home.File("VDRQWK.INI"), "[VDRQwk]\nVdrDir=" + vdrDir + "\nWorkDir=" + workDir + "\n");
+        WriteFile(home.File("VDRQWK.INI"),
+                  "[VDRQwk]\nVdrDir=" + vdrDir + "\nWorkDir=" + workDir + "\n");
     }
     std::string vdrDir, workDir;
 };
@@ -163,7 +164,8 @@ TEST_F(MainFixture, CopyToReaderAsksBeforeOverwritingAPacket)
     boxes.answers = {fw::IDYES};
     pMain->OnCommand(CMD_SAVE);
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "The VDRQWK work directory is not empty!\nOverwrite existing files?");
+    EXPECT_EQ(boxes.boxes[0].text,
+              "The VDRQWK work directory is not empty!\nOverwrite existing files?");
     EXPECT_NE(ReadFile(reader.workDir + "/WORK/control.dat"), "old packet");
 }
 
@@ -174,7 +176,8 @@ TEST_F(MainFixture, CopyToReaderWithoutReaderSettingsKeepsTheMessages)
     GatherMail("waiting");
     pMain->OnCommand(CMD_SAVE);
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "Mail Tolvan could not find the VDRQWK.INI file\nSearch for the file?");
+    EXPECT_EQ(boxes.boxes[0].text,
+              "Mail Tolvan could not find the VDRQWK.INI file\nSearch for the file?");
     EXPECT_NE(g_pRfcmsg, nullptr);
 }
 
@@ -210,5 +213,6 @@ TEST_F(MainFixture, CopyToReaderWithoutAWorkDirectoryKeepsTheMessages)
     EXPECT_NE(g_pRfcmsg, nullptr) << "the messages wait for another save";
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes.back().caption, "ERROR!");
-    EXPECT_NE(boxes.boxes.back().text.find("WorkDir"), std::string::npos) << boxes.boxes.back().text;
+    EXPECT_NE(boxes.boxes.back().text.find("WorkDir"), std::string::npos)
+        << boxes.boxes.back().text;
 }

@@ -59,8 +59,12 @@ TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
     EXPECT_EQ(pEmailView->progress.back(), 1);
     for (int i = 0; i < 25; ++i)
         pEmail->Send(WM_EMAIL_POP3, 4, 0);
-    EXPECT_EQ(std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 10 lines"), 1);
-    EXPECT_EQ(std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 20 lines"), 1);
+    EXPECT_EQ(
+        std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 10 lines"),
+        1);
+    EXPECT_EQ(
+        std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 20 lines"),
+        1);
     EXPECT_EQ(pEmailView->statuses.size(), 3u) << "a status every 10th line only";
 
     Message(1, "From: " + std::string(30, 'f') + "\r\nSubject: First\r\nMessage-ID: <1@x>\r\n");

@@ -1,7 +1,7 @@
 #include "MainFixture.h"
 
-#include "mainwin/Commands.h"
 #include "framework/Files.h"
+#include "mainwin/Commands.h"
 #include "packet/PacketSave.h"
 
 #include <QTimer>
@@ -208,7 +208,8 @@ TEST_F(MainFixture, SaveWithNothingGatheredReportsIt)
 
 TEST_F(MainFixture, AutorunSaveRunsTheReaderThenExits)
 {
-    testutil::WriteFile(home.File("reader.sh"), "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/reader-args\"\n");
+    testutil::WriteFile(home.File("reader.sh"),
+                        "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/reader-args\"\n");
     ::chmod(home.File("reader.sh").c_str(), 0755);
     pIni->WriteString("Directories", "QwkReader", "\"" + home.File("reader.sh") + "\" %1");
     pIni->WriteInt("Autorun", "AutoReader", 1);
@@ -219,7 +220,8 @@ TEST_F(MainFixture, AutorunSaveRunsTheReaderThenExits)
     EXPECT_FALSE(pMain->m_bAutorunRunning);
     Drain();
     EXPECT_TRUE(pMain->Exited());
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return Exists(home.File("reader-args")); }, 10000));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return Exists(home.File("reader-args")); }, 10000));
     EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), home.File("Tolvan.Qwk") + "\n");
 }
 

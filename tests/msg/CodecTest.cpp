@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <unistd.h>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using testutil::TempDir;
@@ -51,7 +51,8 @@ std::string DecodeBase64(const std::string& text)
     int n = dec.Decode(text.data(), static_cast<int>(text.size()), out.data(),
                        static_cast<int>(out.size()));
     EXPECT_GE(n, 0);
-    return std::string(reinterpret_cast<char*>(out.data()), n > 0 ? static_cast<std::size_t>(n) : 0);
+    return std::string(reinterpret_cast<char*>(out.data()),
+                       n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 struct UuResult {
@@ -101,7 +102,8 @@ TEST(Base64Enc, LineLengthsAndPadding)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "eA==");
 
-    WriteFile(dir.File("c"), "Man" "Ma");
+    WriteFile(dir.File("c"), "Man"
+                             "Ma");
     lines = EncodeBase64File(dir.File("c"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "TWFuTWE=");
@@ -366,7 +368,13 @@ TEST(UuDec, StatesAndShortLines)
         // Every character maps into 0..63: no failure on foreign bytes.
         CUUDEC dec;
         dec.StartInBody();
-        EXPECT_EQ(dec.DecodeLine("\xff\xfe\x01\x02\x7f\x80\xe0\xa0\x10\x11\x12\x13\x14\x15\x16\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x20\x21\x22\x23\x24\x25\x26\x27\x28\x29\x2a\x2b\x2c\x2d\x2e\x2f\x30\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3a\x3b\x3c\x3d\x3e\x3f\x40\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4a\x4b\x4c\x4d\x4e\x4f\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5a\x5b\x5c", out),
+        EXPECT_EQ(dec.DecodeLine(
+                      "\xff\xfe\x01\x02\x7f\x80\xe0\xa0\x10\x11\x12\x13\x14\x15\x16\x16\x17\x18\x19"
+                      "\x1a\x1b\x1c\x1d\x1e\x1f\x20\x21\x22\x23\x24\x25\x26\x27\x28\x29\x2a\x2b\x2c"
+                      "\x2d\x2e\x2f\x30\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3a\x3b\x3c\x3d\x3e\x3f"
+                      "\x40\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4a\x4b\x4c\x4d\x4e\x4f\x50\x51\x52"
+                      "\x53\x54\x55\x56\x57\x58\x59\x5a\x5b\x5c",
+                      out),
                   31);
     }
 }
@@ -402,8 +410,8 @@ TEST(QPEncode, EveryByteValue)
 TEST(QPEncode, SoftBreaks)
 {
     std::string out = QPEncodeLine(std::string(200, 'a'));
-    EXPECT_EQ(out, std::string(75, 'a') + "=\n" + std::string(75, 'a') + "=\n" +
-                       std::string(50, 'a'));
+    EXPECT_EQ(out,
+              std::string(75, 'a') + "=\n" + std::string(75, 'a') + "=\n" + std::string(50, 'a'));
     // Exactly 75 characters need no break.
     EXPECT_EQ(QPEncodeLine(std::string(75, 'a')), std::string(75, 'a'));
     EXPECT_EQ(QPEncodeLine(std::string(76, 'a')), std::string(75, 'a') + "=\na");
@@ -421,7 +429,8 @@ TEST(QPEncode, LongEightBitLineLosesNothing)
     std::size_t start = 0;
     while (start <= out.size()) {
         std::size_t nl = out.find('\n', start);
-        std::string piece = out.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        std::string piece =
+            out.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         EXPECT_LE(piece.size(), 78u);
         char buf[200];
         int n = QPDecodeLine(piece, buf, sizeof buf);

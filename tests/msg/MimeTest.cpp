@@ -122,7 +122,8 @@ TEST(MimeFields, ContentType)
     std::string type, sub;
     CMIMEParamList params;
     ASSERT_TRUE(CMIMEBodyPart::ParseContentType(
-        "Content-Type: Multipart/Mixed; boundary=\"a b\"; (c) Charset=us-ascii", type, sub, params));
+        "Content-Type: Multipart/Mixed; boundary=\"a b\"; (c) Charset=us-ascii", type, sub,
+        params));
     EXPECT_EQ(type, "Multipart");
     EXPECT_EQ(sub, "Mixed");
     ASSERT_EQ(params.Count(), 2u);
@@ -131,7 +132,8 @@ TEST(MimeFields, ContentType)
     EXPECT_EQ(params.Find("name"), nullptr);
     // A ";" after the last parameter is allowed.
     EXPECT_TRUE(CMIMEBodyPart::ParseContentType("Content-Type: text/plain;", type, sub, params));
-    EXPECT_TRUE(CMIMEBodyPart::ParseContentType("Content-Type: text/plain; a=b;", type, sub, params));
+    EXPECT_TRUE(
+        CMIMEBodyPart::ParseContentType("Content-Type: text/plain; a=b;", type, sub, params));
     // Malformed fields leave the results alone.
     type = "keep";
     for (const char* bad : {"Content-Type: text", "Content-Type: text/", "Content-Type: /plain",
@@ -139,7 +141,9 @@ TEST(MimeFields, ContentType)
                             "Content-Type: text/plain; a=", "Content-Type: text/plain; a=\"b",
                             "Content-Type: text/plain; =b", "Content-Type: text/plain;; a=b",
                             "Content-Type text/plain", "Content-Type: text/plain; a=b c",
-                            "Content-Type: text/pl\x01" "ain", "Content-Type:"}) {
+                            "Content-Type: text/pl\x01"
+                            "ain",
+                            "Content-Type:"}) {
         EXPECT_FALSE(CMIMEBodyPart::ParseContentType(bad, type, sub, params)) << bad;
         EXPECT_EQ(type, "keep");
     }
@@ -148,9 +152,11 @@ TEST(MimeFields, ContentType)
 TEST(MimeFields, EncodingDispositionVersionAndNames)
 {
     std::string enc = "x";
-    EXPECT_TRUE(CMIMEBodyPart::ParseContentTransferEncoding("Content-Transfer-Encoding:  BASE64 (c)", enc));
+    EXPECT_TRUE(
+        CMIMEBodyPart::ParseContentTransferEncoding("Content-Transfer-Encoding:  BASE64 (c)", enc));
     EXPECT_EQ(enc, "BASE64");
-    EXPECT_FALSE(CMIMEBodyPart::ParseContentTransferEncoding("Content-Transfer-Encoding: base 64", enc));
+    EXPECT_FALSE(
+        CMIMEBodyPart::ParseContentTransferEncoding("Content-Transfer-Encoding: base 64", enc));
     EXPECT_FALSE(CMIMEBodyPart::ParseContentTransferEncoding("Content-Transfer-Encoding:", enc));
     EXPECT_EQ(enc, "BASE64");
 
@@ -162,7 +168,8 @@ TEST(MimeFields, EncodingDispositionVersionAndNames)
     EXPECT_EQ(name, "my file.txt");
     EXPECT_TRUE(CMIMEBodyPart::ParseContentDisposition("Content-Disposition: inline", bHas, name));
     EXPECT_FALSE(bHas);
-    EXPECT_TRUE(CMIMEBodyPart::ParseContentDisposition("Content-Disposition: inline; x", bHas, name));
+    EXPECT_TRUE(
+        CMIMEBodyPart::ParseContentDisposition("Content-Disposition: inline; x", bHas, name));
     EXPECT_FALSE(bHas);
     EXPECT_FALSE(CMIMEBodyPart::ParseContentDisposition("Content-Disposition: ; a=b", bHas, name));
 
@@ -268,10 +275,11 @@ TEST(MimeMsg, FoldedContentTypeParsesTheSame)
 TEST(MimeMsg, QuotedBoundaryFoldedAcrossLines)
 {
     TempDir dir;
-    WriteFile(dir.File("m"), Crlf("Content-type: multipart/mixed; boundary=\"simple\n boundary\"\n\n"
-                                  "preamble\n--simple boundary\n\none\n"
-                                  "--simple boundary\nContent-type: text/x-two\n\ntwo\n"
-                                  "--simple boundary--\n"));
+    WriteFile(dir.File("m"),
+              Crlf("Content-type: multipart/mixed; boundary=\"simple\n boundary\"\n\n"
+                   "preamble\n--simple boundary\n\none\n"
+                   "--simple boundary\nContent-type: text/x-two\n\ntwo\n"
+                   "--simple boundary--\n"));
     auto leaves = Walk(dir.File("m"));
     ASSERT_EQ(leaves.size(), 2u);
     EXPECT_EQ(leaves[0].content, "\r\none");
@@ -281,10 +289,12 @@ TEST(MimeMsg, QuotedBoundaryFoldedAcrossLines)
 TEST(MimeMsg, CaseKeptAsWrittenAndDefaults)
 {
     TempDir dir;
-    WriteFile(dir.File("m"), Crlf("Content-Type: MultiPart/ALTERNATIVE; BOUNDARY=q\n\n"
-                                  "--q\nContent-Type: Text/HTML\nContent-Transfer-Encoding: quoted printable\n\nx\n"
-                                  "--q\nContent-Type: text/\nContent-Disposition: inline\n\ny\n"
-                                  "--q--"));
+    WriteFile(
+        dir.File("m"),
+        Crlf("Content-Type: MultiPart/ALTERNATIVE; BOUNDARY=q\n\n"
+             "--q\nContent-Type: Text/HTML\nContent-Transfer-Encoding: quoted printable\n\nx\n"
+             "--q\nContent-Type: text/\nContent-Disposition: inline\n\ny\n"
+             "--q--"));
     CMIMEMsg msg;
     ASSERT_TRUE(msg.Open(dir.File("m").c_str()));
     EXPECT_EQ(msg.Root()->Type(), "MultiPart");
@@ -409,7 +419,8 @@ TEST(MimeMsg, EmptyPartsAndBoundaryPrefixes)
 {
     TempDir dir;
     // Two delimiter lines in a row give an empty part.
-    WriteFile(dir.File("m"), Crlf("Content-Type: multipart/mixed; boundary=b\n\n--b\n--b\n\nx\n--b--\n"));
+    WriteFile(dir.File("m"),
+              Crlf("Content-Type: multipart/mixed; boundary=b\n\n--b\n--b\n\nx\n--b--\n"));
     auto leaves = Walk(dir.File("m"));
     ASSERT_EQ(leaves.size(), 2u);
     EXPECT_EQ(leaves[0].content, "");
@@ -424,13 +435,20 @@ TEST(MimeMsg, ABoundaryThatOnlyBeginsWithOursIsNoDelimiter)
     // and (with a "-") where a closing "--" would begin.
     for (const char* inner : {"q_alt", "q-1", "q.x"}) {
         std::string in = inner;
-        WriteFile(dir.File("m"),
-                  Crlf("Content-Type: multipart/mixed; boundary=\"q\"\n\n"
-                       "--q\nContent-Type: multipart/alternative; boundary=\"" + in + "\"\n\n"
-                       "--" + in + "\n\nplain\n--" + in + "\nContent-Type: text/html\n\n<p>\n"
-                       "--" + in + "--\n"
-                       "--q \t\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\nAAAA\n"
-                       "--q--\n"));
+        WriteFile(
+            dir.File("m"),
+            Crlf("Content-Type: multipart/mixed; boundary=\"q\"\n\n"
+                 "--q\nContent-Type: multipart/alternative; boundary=\"" +
+                 in +
+                 "\"\n\n"
+                 "--" +
+                 in + "\n\nplain\n--" + in +
+                 "\nContent-Type: text/html\n\n<p>\n"
+                 "--" +
+                 in +
+                 "--\n"
+                 "--q \t\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\nAAAA\n"
+                 "--q--\n"));
         bool ok = false;
         auto leaves = Walk(dir.File("m"), &ok);
         ASSERT_TRUE(ok) << inner;
@@ -443,7 +461,8 @@ TEST(MimeMsg, ABoundaryThatOnlyBeginsWithOursIsNoDelimiter)
                   "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\nAAAA");
     }
     // Only the look-alike lines in the part: no closing delimiter at all.
-    WriteFile(dir.File("m"), Crlf("Content-Type: multipart/mixed; boundary=q\n\n--q\n\nx\n--qq--\n"));
+    WriteFile(dir.File("m"),
+              Crlf("Content-Type: multipart/mixed; boundary=q\n\n--q\n\nx\n--qq--\n"));
     bool ok = true;
     Walk(dir.File("m"), &ok);
     EXPECT_FALSE(ok);
@@ -478,10 +497,10 @@ TEST(MimeMsg, AContentTypeWithBadParametersKeepsItsType)
     // refuses the field.
     std::string type, sub;
     CMIMEParamList params;
-    EXPECT_FALSE(CMIMEBodyPart::ParseContentType("Content-Type: image/gif; x=1; name=a(b).gif", type,
-                                                 sub, params));
-    ASSERT_TRUE(CMIMEBodyPart::ParseContentTypeLenient("Content-Type: image/gif; x=1; name=a(b).gif",
-                                                       type, sub, params));
+    EXPECT_FALSE(CMIMEBodyPart::ParseContentType("Content-Type: image/gif; x=1; name=a(b).gif",
+                                                 type, sub, params));
+    ASSERT_TRUE(CMIMEBodyPart::ParseContentTypeLenient(
+        "Content-Type: image/gif; x=1; name=a(b).gif", type, sub, params));
     EXPECT_EQ(type, "image");
     EXPECT_EQ(sub, "gif");
     ASSERT_EQ(params.Count(), 2u);
@@ -514,11 +533,12 @@ TEST(MimeMsg, DelimitersAndHeadersAcrossWindowBoundaries)
     TempDir dir;
     for (int pad = 960; pad < 1100; ++pad) {
         std::string filler(static_cast<std::size_t>(pad), 'f');
-        std::string text = Crlf("X-Pad: ") + filler +
-                           Crlf("\nContent-Type: multipart/mixed;\n boundary=\"=_Part_0123456789\"\n\n"
-                                "--=_Part_0123456789\n\n") +
-                           filler + Crlf("\n--=_Part_0123456789\nContent-Type: image/png;\n name=a\n\n") +
-                           filler + Crlf("\n--=_Part_0123456789--\n");
+        std::string text =
+            Crlf("X-Pad: ") + filler +
+            Crlf("\nContent-Type: multipart/mixed;\n boundary=\"=_Part_0123456789\"\n\n"
+                 "--=_Part_0123456789\n\n") +
+            filler + Crlf("\n--=_Part_0123456789\nContent-Type: image/png;\n name=a\n\n") + filler +
+            Crlf("\n--=_Part_0123456789--\n");
         WriteFile(dir.File("m"), text);
         auto leaves = Walk(dir.File("m"));
         ASSERT_EQ(leaves.size(), 2u) << pad;

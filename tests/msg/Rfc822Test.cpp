@@ -79,8 +79,7 @@ TEST(ParseRfc822Date, Years)
 TEST(ParseRfc822Date, DashesAndLongNames)
 {
     EXPECT_EQ(ParseRfc822Date("7-Nov-1995 08:30:00 GMT"), Utc(1995, 11, 7, 8, 30, 0));
-    EXPECT_EQ(ParseRfc822Date("Tuesday, 7 November 1995 08:30 +0000"),
-              Utc(1995, 11, 7, 8, 30, 0));
+    EXPECT_EQ(ParseRfc822Date("Tuesday, 7 November 1995 08:30 +0000"), Utc(1995, 11, 7, 8, 30, 0));
     EXPECT_EQ(ParseRfc822Date("tUe, 7 nOV 1995 08:30:00 gmt"), Utc(1995, 11, 7, 8, 30, 0));
     EXPECT_EQ(ParseRfc822Date("\t Tue,\t7 Nov 1995\t08:30:00\tGMT  "), Utc(1995, 11, 7, 8, 30, 0));
 }
@@ -155,12 +154,12 @@ TEST(ParseTimeZone, WholeTable)
     struct Z {
         const char* name;
         int minutes;
-    } table[] = {{"UT", 0},      {"UCT", 0},     {"GMT", 0},     {"EST", -300},  {"EDT", -240},
-                 {"CST", -360},  {"CDT", -300},  {"MST", -420},  {"MDT", -360},  {"PST", -480},
-                 {"PDT", -420},  {"HST", -600},  {"Z", 0},       {"WET", 0},     {"MET", 60},
-                 {"EET", 120},   {"BST", 60},    {"AST", -240},  {"ADT", -180},  {"NST", -210},
-                 {"NDT", -150},  {"YST", -540},  {"YDT", -480},  {"JST", 540},   {"SST", 480},
-                 {"NZST", 720},  {"NZDT", 780},  {"WST", 480},   {"WDT", 540}};
+    } table[] = {{"UT", 0},     {"UCT", 0},    {"GMT", 0},    {"EST", -300}, {"EDT", -240},
+                 {"CST", -360}, {"CDT", -300}, {"MST", -420}, {"MDT", -360}, {"PST", -480},
+                 {"PDT", -420}, {"HST", -600}, {"Z", 0},      {"WET", 0},    {"MET", 60},
+                 {"EET", 120},  {"BST", 60},   {"AST", -240}, {"ADT", -180}, {"NST", -210},
+                 {"NDT", -150}, {"YST", -540}, {"YDT", -480}, {"JST", 540},  {"SST", 480},
+                 {"NZST", 720}, {"NZDT", 780}, {"WST", 480},  {"WDT", 540}};
     for (const Z& z : table)
         EXPECT_EQ(ParseTimeZone(z.name), z.minutes) << z.name;
 }
@@ -274,10 +273,14 @@ std::vector<Tok> Tokens(int iMode, const std::string& text, int nLen = 256)
 
 TEST(NextToken, ContentTypeInMimeMode)
 {
-    std::vector<Tok> want = {{TokenKind::Token, "text"},         {TokenKind::TSpecial, "/"},
-                             {TokenKind::Token, "plain"},        {TokenKind::TSpecial, ";"},
-                             {TokenKind::Token, "charset"},      {TokenKind::TSpecial, "="},
-                             {TokenKind::QuotedString, "us-ascii"}, {TokenKind::End, ""}};
+    std::vector<Tok> want = {{TokenKind::Token, "text"},
+                             {TokenKind::TSpecial, "/"},
+                             {TokenKind::Token, "plain"},
+                             {TokenKind::TSpecial, ";"},
+                             {TokenKind::Token, "charset"},
+                             {TokenKind::TSpecial, "="},
+                             {TokenKind::QuotedString, "us-ascii"},
+                             {TokenKind::End, ""}};
     EXPECT_EQ(Tokens(kTokenMime, " text/plain; charset=\"us-ascii\"  "), want);
 }
 
@@ -336,18 +339,20 @@ TEST(NextToken, UnterminatedIsBad)
 
 TEST(NextToken, ControlsAndEightBit)
 {
-    std::string text = "a\rb\x7f" "c\xe4\xff" "d";
+    std::string text = "a\rb\x7f"
+                       "c\xe4\xff"
+                       "d";
     text += '\0';
     text += "e";
-    EXPECT_EQ(Tokens(kTokenRfc822, text),
-              (std::vector<Tok>{{TokenKind::Atom, "a"},
-                                {TokenKind::Control, "\r"},
-                                {TokenKind::Atom, "b"},
-                                {TokenKind::Control, "\x7f"},
-                                {TokenKind::Atom, "c\xe4\xff" "d"},
-                                {TokenKind::Control, ""},
-                                {TokenKind::Atom, "e"},
-                                {TokenKind::End, ""}}));
+    EXPECT_EQ(Tokens(kTokenRfc822, text), (std::vector<Tok>{{TokenKind::Atom, "a"},
+                                                            {TokenKind::Control, "\r"},
+                                                            {TokenKind::Atom, "b"},
+                                                            {TokenKind::Control, "\x7f"},
+                                                            {TokenKind::Atom, "c\xe4\xff"
+                                                                              "d"},
+                                                            {TokenKind::Control, ""},
+                                                            {TokenKind::Atom, "e"},
+                                                            {TokenKind::End, ""}}));
     // Without an end pointer the text ends at its NUL.
     char buf[8];
     TokenKind k;

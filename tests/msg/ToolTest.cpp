@@ -43,12 +43,13 @@ TEST(ToolDate, PrintsSecondsOrMinusOne)
 TEST(ToolMime, ListsLeavesOrFails)
 {
     TempDir home;
-    std::string text = "Subject: x\r\n"
-                       "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-                       "--b\r\n\r\nhello\r\n"
-                       "--b\r\nContent-Type: image/png; name=a.png\r\nContent-Transfer-Encoding: base64\r\n"
-                       "Content-Disposition: attachment; filename=\"a b.png\"\r\n\r\nAAAA\r\n"
-                       "--b--\r\n";
+    std::string text =
+        "Subject: x\r\n"
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\n\r\nhello\r\n"
+        "--b\r\nContent-Type: image/png; name=a.png\r\nContent-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment; filename=\"a b.png\"\r\n\r\nAAAA\r\n"
+        "--b--\r\n";
     WriteFile(home.File("m.eml"), text);
     RunResult r = Tool(home, {"mime", home.File("m.eml")});
     EXPECT_EQ(r.iExit, 0) << r.err;
@@ -60,7 +61,8 @@ TEST(ToolMime, ListsLeavesOrFails)
                          "\nimage/png\tbase64\ta b.png\t" + std::to_string(s2) + "\t" +
                          std::to_string(e2) + "\n");
 
-    WriteFile(home.File("bad.eml"), "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n");
+    WriteFile(home.File("bad.eml"),
+              "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n");
     r = Tool(home, {"mime", home.File("bad.eml")});
     EXPECT_EQ(r.iExit, 1);
     EXPECT_NE(r.err.find("does not parse"), std::string::npos);
@@ -163,7 +165,8 @@ TEST(ToolCodec, QuotedPrintableLines)
     // 600 characters: a piece of 499 and one of 101, as the composer cuts.
     std::string p1;
     for (int i = 0; i < 499; i += 75)
-        p1 += std::string(static_cast<std::size_t>(std::min(75, 499 - i)), 'y') + (i + 75 < 499 ? "=\n" : "\n");
+        p1 += std::string(static_cast<std::size_t>(std::min(75, 499 - i)), 'y') +
+              (i + 75 < 499 ? "=\n" : "\n");
     want += p1 + std::string(75, 'y') + "=\n" + std::string(26, 'y') + "\nlast\n";
     EXPECT_EQ(ReadFile(home.File("q.txt")), want);
 }
@@ -183,7 +186,8 @@ TEST(ToolCodec, BadArgumentsAndInputs)
     EXPECT_NE(r.iExit, 0);
     r = Tool(home, {"encode", "--uu", "n", home.File("missing"), home.File("o")});
     EXPECT_NE(r.iExit, 0);
-    r = Tool(home, {"encode", "--uu", std::string(80, 'n'), home.File("plain.txt"), home.File("o")});
+    r = Tool(home,
+             {"encode", "--uu", std::string(80, 'n'), home.File("plain.txt"), home.File("o")});
     EXPECT_NE(r.iExit, 0) << "the begin line would not fit 82 characters";
     r = Tool(home, {"encode", "--qp", home.File("plain.txt"), home.Path() + "/no/such/dir/o"});
     EXPECT_NE(r.iExit, 0);

@@ -77,8 +77,8 @@ TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookup)
     // The socket now reports to its final owner with the final data.
     EXPECT_EQ(&m_final, m_socket.m_pCallback);
     EXPECT_EQ(31u, m_socket.m_dwCallbackData);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; }, kTimeoutMs));
     ASSERT_EQ(0, listener.accepted[0]->Send("200 ready\r\n", 11));
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
         [&] { return m_final.Count(CStreamCallback::READ) >= 1; }, kTimeoutMs));
@@ -127,8 +127,8 @@ TEST_F(ConnMgrTest, LookedUpNameMovesOnAfterTimeOutAndUnreachableNetwork)
     EXPECT_EQ(Loopback(4), m_tried[2].Address());
     for (const auto& a : m_tried)
         EXPECT_EQ(listener.Port(), a.Port());
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; }, kTimeoutMs));
     sockaddr_in peer{};
     ASSERT_EQ(0, m_socket.GetPeerName(&peer));
     EXPECT_EQ(Loopback(4), CSockAddr(peer).Address());
@@ -207,8 +207,8 @@ TEST_F(ConnMgrTest, CancelWithoutNoticeDuringLookup)
     EXPECT_EQ(iPending - 1, wsa::PendingLookups());
     EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
     EXPECT_EQ(&m_final, m_socket.m_pCallback);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
     Settle();
     EXPECT_TRUE(m_owner.results.empty());
     EXPECT_TRUE(m_tried.empty());
@@ -220,8 +220,8 @@ TEST_F(ConnMgrTest, CancelWithNoticeDuringLookup)
     ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
     m_connMgr->Cancel(true);
     EXPECT_EQ(std::vector<int>{CConnMgrCallback::CANCELLED}, m_owner.results);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
     Settle();
     EXPECT_EQ(1u, m_owner.results.size());
     EXPECT_TRUE(m_tried.empty());
@@ -262,8 +262,8 @@ TEST_F(ConnMgrTest, ConnectDropsAnEarlierConnection)
     ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
     ASSERT_TRUE(WaitResult());
     wsa::SOCKET first = m_socket.m_s;
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; }, kTimeoutMs));
     m_owner.results.clear();
     ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
     EXPECT_NE(first, m_socket.m_s);
@@ -284,8 +284,8 @@ TEST_F(ConnMgrTest, OwnerMayReconnectFromItsCallback)
         }
     };
     ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", wClosed, &m_socket, &m_final, 0));
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return m_owner.results.size() == 2; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return m_owner.results.size() == 2; }, kTimeoutMs));
     EXPECT_EQ(CConnMgrCallback::FAILED, m_owner.results[0]);
     EXPECT_EQ(CConnMgrCallback::CONNECTED, m_owner.results[1]);
 }
@@ -306,8 +306,8 @@ TEST_F(ConnMgrTest, DestroyingARunningManagerCancelsQuietly)
     m_connMgr.reset();
     EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
     EXPECT_EQ(&m_final, m_socket.m_pCallback);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
-                                           kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
     Settle();
     EXPECT_TRUE(m_owner.results.empty());
 }

@@ -70,7 +70,8 @@ TEST(ConnectTool, ClosedPortReportsTheRefusedText)
     testutil::TempDir home;
     CreateWinsockEventWindow();
     std::uint16_t wPort = ClosedPort();
-    auto r = testutil::RunProgram({Tool(), "connect", "127.0.0.1", std::to_string(wPort)}, Env(home));
+    auto r =
+        testutil::RunProgram({Tool(), "connect", "127.0.0.1", std::to_string(wPort)}, Env(home));
     EXPECT_EQ(1, r.iExit);
     EXPECT_TRUE(r.out.empty());
     EXPECT_NE(std::string::npos, r.err.find(Terminal(WinsockErrorString(10061)) + ".")) << r.err;

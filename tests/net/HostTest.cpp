@@ -173,7 +173,8 @@ TEST_F(HostTest, CancelStopsTheCallbackAndLeavesNoEntry)
     EXPECT_EQ(iPending - 1, wsa::PendingLookups());
     EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
     // The worker finishes and its result is thrown away.
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
     Settle();
     EXPECT_TRUE(rec.calls.empty());
     EXPECT_EQ(2, host.Cancel());
@@ -200,7 +201,8 @@ TEST_F(HostTest, DestroyingAPendingLookupCancelsIt)
         ASSERT_EQ(0, host.Start(&rec, 0));
     }
     EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
+    ASSERT_TRUE(
+        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
     Settle();
     EXPECT_TRUE(rec.calls.empty());
 }

@@ -21,7 +21,10 @@ namespace nettest {
 
 constexpr int kTimeoutMs = 10000;
 
-inline std::uint32_t Loopback(int iLast) { return (127u << 24) | static_cast<std::uint32_t>(iLast); }
+inline std::uint32_t Loopback(int iLast)
+{
+    return (127u << 24) | static_cast<std::uint32_t>(iLast);
+}
 
 // Lets everything that is queued now (and what it queues in turn, a few
 // rounds deep) run, by waiting for marker messages posted behind it.

@@ -21,8 +21,10 @@ protected:
         ASSERT_EQ(wsa::WSAEWOULDBLOCK, iErr);
         EXPECT_EQ(CStreamSocket::CONNECTING, m_client.m_iState);
         ASSERT_TRUE(fw::MessageLoop::PumpUntil(
-            [&] { return m_clientRec.Count(CStreamCallback::CONNECT) == 1 &&
-                         m_listener.accepted.size() == 1; },
+            [&] {
+                return m_clientRec.Count(CStreamCallback::CONNECT) == 1 &&
+                       m_listener.accepted.size() == 1;
+            },
             kTimeoutMs));
         EXPECT_EQ(0, m_clientRec.events[0].iError);
         EXPECT_EQ(77u, m_clientRec.m_dwLastData);
@@ -38,9 +40,9 @@ protected:
         int iSend = 16384, iReceive = 65536;
         ASSERT_EQ(0, m_client.SetSockOpt(SOL_SOCKET, SO_SNDBUF,
                                          reinterpret_cast<const char*>(&iSend), sizeof iSend));
-        ASSERT_EQ(0, m_server->SetSockOpt(SOL_SOCKET, SO_RCVBUF,
-                                          reinterpret_cast<const char*>(&iReceive),
-                                          sizeof iReceive));
+        ASSERT_EQ(0,
+                  m_server->SetSockOpt(SOL_SOCKET, SO_RCVBUF,
+                                       reinterpret_cast<const char*>(&iReceive), sizeof iReceive));
     }
 
     Listener m_listener;
@@ -113,8 +115,10 @@ TEST_F(StreamSocketTest, QueuedSendsGoOutInOrderWithOneWriteEventEach)
     };
     ReadAll(*m_server, atServer);
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
-        [&] { return m_clientRec.Count(CStreamCallback::WRITE) == 2 &&
-                     atServer.size() == first.size() + second.size(); },
+        [&] {
+            return m_clientRec.Count(CStreamCallback::WRITE) == 2 &&
+                   atServer.size() == first.size() + second.size();
+        },
         kTimeoutMs));
     std::vector<StreamEvent> writes;
     for (const auto& e : m_clientRec.events)

@@ -2,10 +2,10 @@
 
 #include "net/WinsockError.h"
 
+#include "RecordingMessageBox.h"
 #include "core/Services.h"
 #include "core/Strings.h"
 #include "framework/MessageBox.h"
-#include "RecordingMessageBox.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,8 @@ TEST_F(WinsockErrorTest, TextsByCode)
     EXPECT_EQ(kUnknownText, WinsockErrorString(10000));
     EXPECT_EQ(kRefusedText, WinsockErrorString(10061));
     EXPECT_EQ("(10051) Network is unreachable", WinsockErrorString(10051));
-    EXPECT_EQ("(11003) Non-Recoverable errors: FORMERR, REFUSED, NOTIMP", WinsockErrorString(11003));
+    EXPECT_EQ("(11003) Non-Recoverable errors: FORMERR, REFUSED, NOTIMP",
+              WinsockErrorString(11003));
     EXPECT_EQ(0u, WinsockErrorString(11001).find("The server name was not listed"));
     EXPECT_EQ("The server has reset your connection.\nYou need to reconnect to continue.",
               WinsockErrorString(10054));
@@ -63,7 +64,8 @@ TEST_F(WinsockErrorTest, CodesWithoutTextAreUnknownErrors)
     ASSERT_TRUE(HasStringRes(IDS_MONTH_FIRST));
     EXPECT_EQ("[" + std::to_string(IDS_MONTH_FIRST) + "] Unknown Error",
               WinsockErrorString(IDS_MONTH_FIRST));
-    EXPECT_EQ("POP3 Winsock error\r\n[99] Unknown Error.", WinsockErrorMessage("POP3 Winsock error", 99));
+    EXPECT_EQ("POP3 Winsock error\r\n[99] Unknown Error.",
+              WinsockErrorMessage("POP3 Winsock error", 99));
 }
 
 TEST_F(WinsockErrorTest, ShortMessageIsKeptWhole)

@@ -51,8 +51,8 @@ TEST(NewsgroupsFile, LoadsWellFormedLinesAndDropsOthers)
                     "last.no.newline,2,5,6,u,p");
     Newsgroups list(path);
     ASSERT_EQ(list.Count(), 4);
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"comp.lang.c", "alt.test", "de.test",
-                                                      "last.no.newline"}));
+    EXPECT_EQ(Names(list),
+              (std::vector<std::string>{"comp.lang.c", "alt.test", "de.test", "last.no.newline"}));
     ASSERT_TRUE(list.Find("comp.lang.c"));
     const newsgr* g = list.Current();
     EXPECT_EQ(g->m_uFlags, NG_SELECTED);
@@ -318,9 +318,9 @@ TEST(NewsgroupsSort, OrdersByUnsignedBytesCaseSensitively)
                           "Zed", "1digit"})
         list->Add(n, 0, 1, 1, "", "");
     list->Sort();
-    EXPECT_EQ(Names(*list), (std::vector<std::string>{"1digit", "Alt.caps", "Zed", "alt",
-                                                       "alt.test", "alt.test.x", "comp.lang",
-                                                       "\xE4t.umlaut"}));
+    EXPECT_EQ(Names(*list),
+              (std::vector<std::string>{"1digit", "Alt.caps", "Zed", "alt", "alt.test",
+                                        "alt.test.x", "comp.lang", "\xE4t.umlaut"}));
 }
 
 TEST(NewsgroupsSort, OfTwoEqualNamesTheOneFirstInTheArraySurvives)

@@ -7,9 +7,9 @@
 #include <zip.h>
 
 #include <set>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string>
 #include <vector>
 
 using testutil::ReadFile;
@@ -67,8 +67,10 @@ TEST(Et4Zip, CreatesArchiveWithFilesAtTopLevelAndExtractsThemIntact)
     ASSERT_EQ(::mkdir(work.c_str(), 0755), 0);
     ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
     std::vector<std::pair<std::string, std::string>> files = {
-        {"messages.dat", Bytes(300000, 1)}, {"control.dat", "Mail Tolvan\r\n"},
-        {"000.ndx", std::string("\0\0\0\x82\0", 5)}, {"empty.lst", ""}};
+        {"messages.dat", Bytes(300000, 1)},
+        {"control.dat", "Mail Tolvan\r\n"},
+        {"000.ndx", std::string("\0\0\0\x82\0", 5)},
+        {"empty.lst", ""}};
     std::string qwk = dir.File("Home.Qwk");
     ET4HANDLE h = 0;
     ASSERT_EQ(Et4ZipOpen(qwk.c_str(), ET4_MODE_CREATE, &h), 0);
@@ -119,9 +121,9 @@ TEST(Et4Zip, RefusesEntryNamesThatLeaveTheTargetDirectory)
     ASSERT_EQ(::mkdir(dir.File("a").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
     std::string rep = dir.File("evil.rep");
-    std::vector<std::string> hostile = {"../escape.txt", "/tmp/absolute.txt", "sub\\x.txt",
-                                        "sub/inner.txt", "..", "a..b", "C:boot.ini",
-                                        std::string("ctl\x01name")};
+    std::vector<std::string> hostile = {
+        "../escape.txt", "/tmp/absolute.txt",       "sub\\x.txt", "sub/inner.txt", "..", "a..b",
+        "C:boot.ini",    std::string("ctl\x01name")};
     std::vector<std::pair<std::string, std::string>> entries;
     for (const auto& n : hostile)
         entries.emplace_back(n, "payload");

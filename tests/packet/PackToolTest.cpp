@@ -57,9 +57,9 @@ std::uint32_t Msbin(const std::string& s, std::size_t at)
 TEST(PackTool, OneMailGivesTheSmallestPacketByteForByte)
 {
     TempDir home, files;
-    WriteFile(files.File("m.eml"), Crlf({"From: alice@example.org", "Subject: Hi",
-                                         "Message-ID: <1@x>",
-                                         "Date: Thu, 07 Mar 2024 14:05:09 +0000", "", "Hello"}));
+    WriteFile(files.File("m.eml"),
+              Crlf({"From: alice@example.org", "Subject: Hi", "Message-ID: <1@x>",
+                    "Date: Thu, 07 Mar 2024 14:05:09 +0000", "", "Hello"}));
     std::string qwk = files.File("Home.qwk");
     auto r = Pack(home, {"--out", qwk, "--user", "Joe User", "--packet", "Home", "--email",
                          files.File("m.eml")});
@@ -87,16 +87,19 @@ TEST(PackTool, EveryAttachmentDecodesToTheOriginalBytes)
 {
     TempDir home, files;
     std::map<std::string, std::string> originals = {
-        {"photo.jpg", Bytes(70000, 1)}, {"notes.bin", Bytes(3001, 2)},
-        {"archive.tar.gz", Bytes(10000, 3)}, {"qp.dat", std::string("a=b\r\n\xE3\xFF\x00z", 10)}};
+        {"photo.jpg", Bytes(70000, 1)},
+        {"notes.bin", Bytes(3001, 2)},
+        {"archive.tar.gz", Bytes(10000, 3)},
+        {"qp.dat", std::string("a=b\r\n\xE3\xFF\x00z", 10)}};
     std::vector<std::string> args = {"--out", files.File("P.qwk"), "--packet", "P"};
     args.push_back("--email");
-    WriteFile(files.File("1.eml"),
-              "Message-ID: <m1@x>\r\nSubject: photo\r\nContent-Type: multipart/mixed; boundary=B\r\n"
-              "\r\n--B\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n--B\r\n"
-              "Content-Type: image/jpeg\r\nContent-Transfer-Encoding: base64\r\n"
-              "Content-Disposition: attachment; filename=photo.jpg\r\n\r\n" +
-                  Base64(originals["photo.jpg"]) + "--B--\r\n");
+    WriteFile(
+        files.File("1.eml"),
+        "Message-ID: <m1@x>\r\nSubject: photo\r\nContent-Type: multipart/mixed; boundary=B\r\n"
+        "\r\n--B\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n--B\r\n"
+        "Content-Type: image/jpeg\r\nContent-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment; filename=photo.jpg\r\n\r\n" +
+            Base64(originals["photo.jpg"]) + "--B--\r\n");
     WriteFile(files.File("2.eml"), "Message-ID: <m2@x>\r\nSubject: uu\r\n\r\ntext first\r\n" +
                                        Uuencode(originals["notes.bin"], "notes.bin"));
     std::string qp;

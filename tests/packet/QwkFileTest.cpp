@@ -1,10 +1,10 @@
 #include "packet/QwkFile.h"
 
 #include "TestUtil.h"
-#include "util/TimeZone.h"
 #include "core/TnIni.h"
-#include "packet/Rfcmsg.h"
 #include "newsgroups/Newsgroups.h"
+#include "packet/Rfcmsg.h"
+#include "util/TimeZone.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,10 @@ const std::string kBanner =
     "Produced by Qmail...Copyright (c) 1987 by Sparkware.  All Rights Reserved       Above for "
     "Compatibility with Qmail              ";
 
-std::string Pad(const std::string& s, std::size_t n) { return (s + std::string(n, ' ')).substr(0, n); }
+std::string Pad(const std::string& s, std::size_t n)
+{
+    return (s + std::string(n, ' ')).substr(0, n);
+}
 
 // A header block written out field by field.
 std::string Header(char status, const std::string& number, const std::string& date,
@@ -178,7 +181,8 @@ TEST(QwkFormat, FoldingJoinsPiecesAndBreaksLinesAtSeventy)
               run(0, 4) + E3 + " " + run(4, 8) + E3 + " " + last);
     // Pieces are cut to 79 characters; a long first piece starts no empty line.
     std::string longWord(100, 'x');
-    EXPECT_EQ(QwkFile::FoldHeaderList(longWord + " end", ' '), std::string(79, 'x') + " " + E3 + " end");
+    EXPECT_EQ(QwkFile::FoldHeaderList(longWord + " end", ' '),
+              std::string(79, 'x') + " " + E3 + " end");
 }
 
 TEST(QwkFormat, ShortNamesForAttachedList)
@@ -217,12 +221,12 @@ TEST_F(QwkFileTest, OneMailMakesTheSmallestPacketByteForByte)
 {
     Add("email", "alice@example.org", "Hi", "Hello\nWorld\n");
     ASSERT_TRUE(Write()) << m_error;
-    std::string text = "From: alice@example.org" + E3 + "Subject: Hi" + E3 + E3 + "Hello" + E3 +
-                       "World" + E3;
-    std::string expected = kBanner +
-                           Header('*', "1", "03-07-24", "14:05", "Joe User", "alice@example.org",
-                                  "Hi", "2", 0) +
-                           PadBlocks(text);
+    std::string text =
+        "From: alice@example.org" + E3 + "Subject: Hi" + E3 + E3 + "Hello" + E3 + "World" + E3;
+    std::string expected =
+        kBanner +
+        Header('*', "1", "03-07-24", "14:05", "Joe User", "alice@example.org", "Hi", "2", 0) +
+        PadBlocks(text);
     EXPECT_EQ(Packet("messages.dat").size(), 384u);
     EXPECT_EQ(Packet("messages.dat"), expected);
     EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0}));
@@ -278,9 +282,12 @@ TEST_F(QwkFileTest, ConferencesAreNumberedMailListsThenGroupsByListPosition)
     std::string m = Packet("messages.dat");
     ASSERT_EQ(m.size(), 128u * 7);
     // E-mail first in list order, then the group.
-    EXPECT_EQ(m.substr(128, 128), Header('*', "1", "03-07-24", "14:05", "Joe User", "a@x", "one", "2", 0));
-    EXPECT_EQ(m.substr(384, 128), Header('*', "2", "03-07-24", "14:05", "Joe User", "c@x", "two", "2", 0));
-    EXPECT_EQ(m.substr(640, 128), Header(' ', "1", "03-07-24", "14:05", "ALL", "b@x", "art", "2", 5));
+    EXPECT_EQ(m.substr(128, 128),
+              Header('*', "1", "03-07-24", "14:05", "Joe User", "a@x", "one", "2", 0));
+    EXPECT_EQ(m.substr(384, 128),
+              Header('*', "2", "03-07-24", "14:05", "Joe User", "c@x", "two", "2", 0));
+    EXPECT_EQ(m.substr(640, 128),
+              Header(' ', "1", "03-07-24", "14:05", "ALL", "b@x", "art", "2", 5));
     EXPECT_EQ(m.substr(768), PadBlocks("From: b@x" + E3 + "Subject: art" + E3 +
                                        "Newsgroups: g.five,g.one" + E3 + E3 + "line" + E3));
     EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0, 0, 0, 0, 0x83, 0}));
@@ -326,14 +333,17 @@ TEST_F(QwkFileTest, MailingListsGetNumbersAfterMailAndTheirOwnHeaderLine)
     std::string m = Packet("messages.dat");
     EXPECT_EQ(m.substr(128, 128),
               Header(' ', "1", "03-07-24", "14:05", "ALL", "d@x", "list mail", "2", 1));
-    EXPECT_EQ(m.substr(256, 128), PadBlocks("From: d@x" + E3 + "Subject: list mail" + E3 +
-                                            "Mailing-List: list@lists.example.org" + E3 + E3 +
-                                            "l" + E3));
-    EXPECT_EQ(m.substr(384, 128), Header(' ', "2", "03-07-24", "14:05", "ALL", "g@x", "more", "2", 1));
-    EXPECT_EQ(m.substr(640, 128), Header(' ', "1", "03-07-24", "14:05", "ALL", "e@x", "odd", "2", 2));
+    EXPECT_EQ(m.substr(256, 128),
+              PadBlocks("From: d@x" + E3 + "Subject: list mail" + E3 +
+                        "Mailing-List: list@lists.example.org" + E3 + E3 + "l" + E3));
+    EXPECT_EQ(m.substr(384, 128),
+              Header(' ', "2", "03-07-24", "14:05", "ALL", "g@x", "more", "2", 1));
+    EXPECT_EQ(m.substr(640, 128),
+              Header(' ', "1", "03-07-24", "14:05", "ALL", "e@x", "odd", "2", 2));
     EXPECT_EQ(m.substr(768, 128), PadBlocks("From: e@x" + E3 + "Subject: odd" + E3 +
                                             "Newsgroups: not-a-group" + E3 + E3 + "o" + E3));
-    EXPECT_EQ(m.substr(896, 128), Header(' ', "1", "03-07-24", "14:05", "ALL", "f@x", "news", "2", 3));
+    EXPECT_EQ(m.substr(896, 128),
+              Header(' ', "1", "03-07-24", "14:05", "ALL", "f@x", "news", "2", 3));
     EXPECT_EQ(Packet("001.ndx"), Bytes({0, 0, 0, 0x82, 1, 0, 0, 0, 0x83, 1}));
     EXPECT_EQ(Packet("002.ndx"), Bytes({0, 0, 0x40, 0x83, 2}));
     EXPECT_EQ(Packet("003.ndx"), Bytes({0, 0, 0, 0x84, 3}));
@@ -357,10 +367,9 @@ TEST_F(QwkFileTest, LongSubjectIsCutInTheHeaderAndFoldedInTheText)
     ASSERT_TRUE(Write());
     std::string m = Packet("messages.dat");
     EXPECT_EQ(m.substr(128 + 71, 25), subject.substr(0, 25));
-    std::string folded = "This subject is a good deal longer than twenty-five characters and " + E3 +
-                         " goes on past seventy as well";
-    EXPECT_EQ(m.substr(256, 128),
-              PadBlocks("From: a@b" + E3 + "Subject: " + folded + E3 + E3));
+    std::string folded = "This subject is a good deal longer than twenty-five characters and " +
+                         E3 + " goes on past seventy as well";
+    EXPECT_EQ(m.substr(256, 128), PadBlocks("From: a@b" + E3 + "Subject: " + folded + E3 + E3));
 }
 
 TEST_F(QwkFileTest, SenderIsReplyToOrFromAsConfigured)
@@ -391,12 +400,12 @@ TEST_F(QwkFileTest, AttachmentsAreListedNamedInUpperCaseAndNoted)
     EXPECT_EQ(ReadFile(P(aUpper)), "PNGDATA");
     EXPECT_FALSE(testutil::Exists(P(aName)));
     EXPECT_EQ(ReadFile(P(bUpper)), "half");
-    EXPECT_EQ(Packet("attached.lst"), "0,1," + aUpper + ",longname.htm\r\n1,1," + bUpper + "," +
-                                          bUpper + "\r\n");
-    EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
-              (std::vector<std::string>{P("attached.lst"), P("messages.dat"), P("control.dat"),
-                                        P(aUpper), P("000.ndx"), P("personal.ndx"), P(bUpper),
-                                        P("001.ndx")}));
+    EXPECT_EQ(Packet("attached.lst"),
+              "0,1," + aUpper + ",longname.htm\r\n1,1," + bUpper + "," + bUpper + "\r\n");
+    EXPECT_EQ(
+        Lines(Packet("qwkfiles.lst")),
+        (std::vector<std::string>{P("attached.lst"), P("messages.dat"), P("control.dat"), P(aUpper),
+                                  P("000.ndx"), P("personal.ndx"), P(bUpper), P("001.ndx")}));
     std::string m = Packet("messages.dat");
     EXPECT_EQ(m.substr(256, 128),
               PadBlocks("From: a@x" + E3 + "Subject: pic" + E3 + E3 + "see" + E3 + E3 +
@@ -404,7 +413,8 @@ TEST_F(QwkFileTest, AttachmentsAreListedNamedInUpperCaseAndNoted)
                         "*Enclosed file: " + aUpper + E3));
     std::string bText = "From: b@x" + E3 + "Subject: part" + E3 + "Newsgroups: alt.binaries" + E3 +
                         E3 + E3 + "* * INCOMPLETE FILE ATTACHMENT * *" + E3 + "File " + bUpper +
-                        " has been attached to this message" + E3 + "*Enclosed file: " + bUpper + E3;
+                        " has been attached to this message" + E3 + "*Enclosed file: " + bUpper +
+                        E3;
     EXPECT_EQ(m.substr(512), PadBlocks(bText));
     // Destroying the records deletes their files, upper-case names included.
     m_pConv.reset();

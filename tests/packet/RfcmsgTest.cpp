@@ -3,17 +3,17 @@
 #include "MessageMaker.h"
 #include "SmallDisk.h"
 #include "TestUtil.h"
-#include "util/TimeZone.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
+#include "util/TimeZone.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <regex>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using testutil::ReadFile;
@@ -144,12 +144,13 @@ TEST_F(RfcmsgTest, MissingMessageIdGetsAGeneratedOne)
 TEST_F(RfcmsgTest, TextWithBase64AttachmentMakesOneRecord)
 {
     std::string data = Bytes(5000, 3);
-    std::string msg = kHead + "Subject: pic\r\nMessage-ID: <4@x>\r\nMIME-Version: 1.0\r\n"
-                              "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
-                              "preamble\r\n--XX\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n"
-                              "--XX\r\nContent-Type: application/octet-stream; name=\"other.bin\"\r\n"
-                              "Content-Transfer-Encoding: base64\r\n"
-                              "Content-Disposition: attachment; filename=\"my file.bin\"\r\n\r\n" +
+    std::string msg = kHead +
+                      "Subject: pic\r\nMessage-ID: <4@x>\r\nMIME-Version: 1.0\r\n"
+                      "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
+                      "preamble\r\n--XX\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n"
+                      "--XX\r\nContent-Type: application/octet-stream; name=\"other.bin\"\r\n"
+                      "Content-Transfer-Encoding: base64\r\n"
+                      "Content-Disposition: attachment; filename=\"my file.bin\"\r\n\r\n" +
                       Base64(data) + "--XX--\r\n";
     SummaryInfo* r = Convert(msg);
     ASSERT_NE(r, nullptr);
@@ -176,13 +177,15 @@ TEST_F(RfcmsgTest, AttachmentNameFallsBackToTheContentTypeParameterThenTheSavedN
 
 TEST_F(RfcmsgTest, ThreeLeavesMakeTwoRecordsWithTheSameHeaders)
 {
-    std::string msg = kHead + "Subject: three\r\nMessage-ID: <6@x>\r\n"
-                              "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-                              "--b\r\n\r\nbody text\r\n"
-                              "--b\r\nContent-Type: application/octet-stream\r\n"
-                              "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("first") + "--b\r\nContent-Type: application/zip\r\n"
-                                        "Content-Transfer-Encoding: base64\r\n\r\n" +
+    std::string msg = kHead +
+                      "Subject: three\r\nMessage-ID: <6@x>\r\n"
+                      "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\n\r\nbody text\r\n"
+                      "--b\r\nContent-Type: application/octet-stream\r\n"
+                      "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64("first") +
+                      "--b\r\nContent-Type: application/zip\r\n"
+                      "Content-Transfer-Encoding: base64\r\n\r\n" +
                       Base64("second") + "--b--\r\n";
     SummaryInfo* last = Convert(msg);
     std::vector<SummaryInfo*> v = Records();
@@ -271,7 +274,8 @@ TEST_F(RfcmsgTest, HostileNamesAreOnlyText)
     TempDir outside;
     std::string evil = outside.Path() + "/evil";
     std::string msg = "Message-ID: <9@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-                      "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " + evil + "\r\n" +
+                      "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " +
+                      evil + "\r\n" +
                       Uuencode("UU", "x").substr(std::string("begin 644 x\r\n").size()) +
                       "--b\r\nContent-Type: application/octet-stream; name=\"../../n\"\r\n"
                       "Content-Disposition: attachment; filename=\"../../../etc/passwd\"\r\n"
@@ -297,15 +301,13 @@ TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedAcrossMessages)
     std::size_t cut = 0;
     for (int i = 0; i < 21; ++i)
         cut = uu.find("\r\n", cut) + 2;
-    SummaryInfo* first = Convert("Message-ID: <a1@x>\r\nSubject: big.zip [1/2]\r\n\r\n" +
-                                     uu.substr(0, cut),
-                                 "alt.bin", 10);
+    SummaryInfo* first = Convert(
+        "Message-ID: <a1@x>\r\nSubject: big.zip [1/2]\r\n\r\n" + uu.substr(0, cut), "alt.bin", 10);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->m_iPartNumber, 1);
     EXPECT_EQ(first->m_iPartsTotal, 2);
-    SummaryInfo* second = Convert("Message-ID: <a2@x>\r\nSubject: big.zip [2/2]\r\n\r\n" +
-                                      uu.substr(cut),
-                                  "alt.bin", 11);
+    SummaryInfo* second = Convert(
+        "Message-ID: <a2@x>\r\nSubject: big.zip [2/2]\r\n\r\n" + uu.substr(cut), "alt.bin", 11);
     EXPECT_EQ(second, nullptr);
     std::vector<SummaryInfo*> v = Records();
     ASSERT_EQ(v.size(), 1u);
@@ -344,8 +346,8 @@ TEST_F(RfcmsgTest, SplitBase64PostIsJoinedAcrossMessages)
 
 TEST_F(RfcmsgTest, ContinuationWithoutItsFirstPartBecomesText)
 {
-    SummaryInfo* r = Convert("Message-ID: <c2@x>\r\nSubject: lonely [2/2]\r\n\r\nsome text\r\n",
-                             "alt.test");
+    SummaryInfo* r =
+        Convert("Message-ID: <c2@x>\r\nSubject: lonely [2/2]\r\n\r\nsome text\r\n", "alt.test");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->m_iPartNumber, -1);
     EXPECT_EQ(ReadFile(r->BodyPath()), "some text\n");
@@ -353,8 +355,8 @@ TEST_F(RfcmsgTest, ContinuationWithoutItsFirstPartBecomesText)
 
 TEST_F(RfcmsgTest, ContinuationStartingWithItsMarkerIsDropped)
 {
-    SummaryInfo* r = Convert("Message-ID: <d2@x>\r\nSubject: [2/2] title\r\n\r\ndata\r\n",
-                             "alt.test");
+    SummaryInfo* r =
+        Convert("Message-ID: <d2@x>\r\nSubject: [2/2] title\r\n\r\ndata\r\n", "alt.test");
     EXPECT_EQ(r, nullptr);
     EXPECT_TRUE(Records().empty());
     EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
@@ -367,8 +369,9 @@ TEST_F(RfcmsgTest, PartMarkersInTheirThreeForms)
         {"a/b", {0, 0}},        {"no marker", {0, 0}},       {"x [1/2] and/or", {0, 0}}};
     int i = 0;
     for (const auto& [subject, want] : cases) {
-        SummaryInfo* r = Convert("Message-ID: <p" + std::to_string(++i) + "@x>\r\nSubject: " +
-                                 subject + "\r\n\r\nx\r\n", "g");
+        SummaryInfo* r = Convert("Message-ID: <p" + std::to_string(++i) +
+                                     "@x>\r\nSubject: " + subject + "\r\n\r\nx\r\n",
+                                 "g");
         ASSERT_NE(r, nullptr) << subject;
         EXPECT_EQ(r->m_iPartNumber, want.first) << subject;
         EXPECT_EQ(r->m_iPartsTotal, want.second) << subject;
@@ -419,7 +422,9 @@ TEST_F(RfcmsgTest, QuotedPrintableSoftBreaksJoinAndHardBreaksDependOnThePart)
     SummaryInfo* r = Convert(msg);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(ReadFile(r->BodyPath()), "caf\xC3\xA9 and a long line joined\nsecond = line\n");
-    EXPECT_EQ(ReadFile(r->AttachPath()), std::string("bin\0\xE3""arydata\r\nmore", 18));
+    EXPECT_EQ(ReadFile(r->AttachPath()), std::string("bin\0\xE3"
+                                                     "arydata\r\nmore",
+                                                     18));
     EXPECT_EQ(r->m_iEncoding, ENC_QUOTED);
 }
 
@@ -452,8 +457,9 @@ TEST_F(RfcmsgTest, Base64TextGetsLfLinesAndBinaryKeepsItsCrLf)
     std::string msg = "Message-ID: <g2@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
                       "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
                       "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64(text, 4) + "--b\r\nContent-Type: application/octet-stream\r\n"
-                                        "Content-Transfer-Encoding: base64\r\n\r\n" +
+                      Base64(text, 4) +
+                      "--b\r\nContent-Type: application/octet-stream\r\n"
+                      "Content-Transfer-Encoding: base64\r\n\r\n" +
                       Base64(bin, 4) + "--b--\r\n";
     SummaryInfo* r = Convert(msg);
     ASSERT_NE(r, nullptr);
@@ -469,11 +475,12 @@ TEST_F(RfcmsgTest, Base64TextGetsLfLinesAndBinaryKeepsItsCrLf)
 
 TEST_F(RfcmsgTest, EightBitTextKeepsLfLinesAndBinaryAttachmentsKeepTheirBytes)
 {
-    std::string msg = "Message-ID: <j@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-                      "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                      "Content-Transfer-Encoding: 8bit\r\n\r\nr\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\r\nok\r\n"
-                      "--b\r\nContent-Type: application/octet-stream\r\n"
-                      "Content-Transfer-Encoding: binary\r\n\r\n\x01\x02\r\n\xFF\r\n--b--\r\n";
+    std::string msg =
+        "Message-ID: <j@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
+        "Content-Transfer-Encoding: 8bit\r\n\r\nr\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\r\nok\r\n"
+        "--b\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Transfer-Encoding: binary\r\n\r\n\x01\x02\r\n\xFF\r\n--b--\r\n";
     SummaryInfo* r = Convert(msg);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(ReadFile(r->BodyPath()), "r\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\nok\n");
@@ -492,8 +499,9 @@ TEST_F(RfcmsgTest, LongLinesAreNotBrokenUp)
 
 TEST_F(RfcmsgTest, BrokenMimeStructureKeepsTheBodyAsText)
 {
-    SummaryInfo* r = Convert("Message-ID: <l@x>\r\nContent-Type: multipart/mixed; boundary=zz\r\n\r\n"
-                             "--zz\r\n\r\nimportant words\r\n(no closing delimiter)\r\n");
+    SummaryInfo* r =
+        Convert("Message-ID: <l@x>\r\nContent-Type: multipart/mixed; boundary=zz\r\n\r\n"
+                "--zz\r\n\r\nimportant words\r\n(no closing delimiter)\r\n");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(ReadFile(r->BodyPath()), "--zz\n\nimportant words\n(no closing delimiter)\n");
 }

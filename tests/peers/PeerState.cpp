@@ -16,8 +16,10 @@ PeerState::PeerState()
     std::string dir = (pszDir && *pszDir) ? pszDir : MT_PEERS_DIR;
     std::ifstream in(dir + "/state.env");
     if (!in) {
-        m_error = "no " + dir + "/state.env: the test servers are not running (start them with "
-                  "'" MT_PEERS_SCRIPT " start --dir " + dir + "' as root)";
+        m_error = "no " + dir +
+                  "/state.env: the test servers are not running (start them with "
+                  "'" MT_PEERS_SCRIPT " start --dir " +
+                  dir + "' as root)";
         return;
     }
     std::string line;
@@ -40,10 +42,7 @@ std::string PeerState::Get(const std::string& key) const
     return it == m_values.end() ? std::string() : it->second;
 }
 
-int PeerState::GetInt(const std::string& key) const
-{
-    return std::atoi(Get(key).c_str());
-}
+int PeerState::GetInt(const std::string& key) const { return std::atoi(Get(key).c_str()); }
 
 std::vector<std::string> PeerState::GetList(const std::string& key) const
 {
@@ -80,7 +79,8 @@ bool DeliverToMaildir(const PeerState& state, const std::string& user, int order
 {
     std::string md = MaildirOf(state, user);
     char name[96];
-    std::snprintf(name, sizeof name, "1700000000.M%07dP%d.test", order, static_cast<int>(::getpid()));
+    std::snprintf(name, sizeof name, "1700000000.M%07dP%d.test", order,
+                  static_cast<int>(::getpid()));
     std::string tmp = md + "/tmp/" + name;
     {
         std::ofstream out(tmp, std::ios::binary);
@@ -88,9 +88,8 @@ bool DeliverToMaildir(const PeerState& state, const std::string& user, int order
         if (!out.flush())
             return false;
     }
-    if (::geteuid() == 0 &&
-        ::chown(tmp.c_str(), static_cast<uid_t>(state.GetInt("POP3_MAIL_UID")),
-                static_cast<gid_t>(state.GetInt("POP3_MAIL_GID"))) != 0)
+    if (::geteuid() == 0 && ::chown(tmp.c_str(), static_cast<uid_t>(state.GetInt("POP3_MAIL_UID")),
+                                    static_cast<gid_t>(state.GetInt("POP3_MAIL_GID"))) != 0)
         return false;
     return std::rename(tmp.c_str(), (md + "/new/" + name).c_str()) == 0;
 }

@@ -23,13 +23,14 @@ TEST(BodyFile, WritesUnstuffedLinesWithCrLf)
     EXPECT_TRUE(f.IsOpen());
     for (const char* l : {"plain", "..", ". ", "...x", ".y", ""})
         ASSERT_TRUE(f.WriteLine(l, static_cast<int>(std::strlen(l))));
-    ASSERT_TRUE(f.WriteLine("a\0b", 3));  // bytes, not C strings
+    ASSERT_TRUE(f.WriteLine("a\0b", 3)); // bytes, not C strings
     std::string name = f.Name();
     ASSERT_TRUE(f.Close());
     EXPECT_FALSE(f.IsOpen());
-    EXPECT_EQ(testutil::ReadFile(name), std::string("plain\r\n.\r\n \r\n..x\r\ny\r\n\r\na\0b\r\n", 28));
+    EXPECT_EQ(testutil::ReadFile(name),
+              std::string("plain\r\n.\r\n \r\n..x\r\ny\r\n\r\na\0b\r\n", 28));
     f.Release();
-    f.Discard();  // released: the file stays
+    f.Discard(); // released: the file stays
     EXPECT_TRUE(testutil::Exists(name));
 }
 

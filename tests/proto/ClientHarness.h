@@ -29,9 +29,9 @@ public:
     Pop3Recorder();
 
     std::vector<Note> notes;
-    bool bEnded = false;       // the final notification has come
-    int iEnds = 0;             // how many final notifications came
-    Note end;                  // the final notification
+    bool bEnded = false; // the final notification has come
+    int iEnds = 0;       // how many final notifications came
+    Note end;            // the final notification
     std::vector<Note> Messages() const;
     int LineNotes() const;
     int CountNotes() const;

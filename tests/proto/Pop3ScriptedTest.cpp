@@ -13,8 +13,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <memory>
+#include <thread>
 
 using prototest::Note;
 using prototest::Pop3Recorder;
@@ -66,7 +66,7 @@ protected:
     std::unique_ptr<CPOP3> client;
 };
 
-}  // namespace
+} // namespace
 
 // gtest looks for PrintTo beside the type it prints.
 inline void PrintTo(ScriptedServer::Split s, std::ostream* os)
@@ -146,7 +146,8 @@ TEST_P(Pop3Split, DotLinesAreUnstuffed)
     EXPECT_EQ(rec.LineNotes(), 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Wire, Pop3Split, ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs),
+INSTANTIATE_TEST_SUITE_P(Wire, Pop3Split,
+                         ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs),
                          [](const auto& info) {
                              return info.param == Split::Whole   ? std::string("Whole")
                                     : info.param == Split::Bytes ? std::string("Bytes")
@@ -199,7 +200,7 @@ TEST_F(Pop3Scripted, PositiveReplyIgnoresCaseAndNeedsOk)
 {
     ScriptedServer server;
     server.Say(kGreeting).Expect("USER joe\r\n").Say("+ok\r\n").Expect("PASS pw\r\n");
-    server.Say("+O\r\n");  // too short to be positive
+    server.Say("+O\r\n"); // too short to be positive
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
@@ -297,7 +298,8 @@ TEST_F(Pop3Scripted, AgeCutOffDeletesOnlyOlderMessagesWithADate)
     // 4: a date that cannot be read -> kept
     Retr(server, 4, "Date: sometime last week\r\n\r\nbad\r\n");
     // 5: the last "date: " line counts, even in the body
-    Retr(server, 5, "Date: Mon, 01 Jan 2024 13:00:00 +0000\r\n\r\ndate: Sun, 31 Dec 2023 10:00:00 +0000\r\n");
+    Retr(server, 5,
+         "Date: Mon, 01 Jan 2024 13:00:00 +0000\r\n\r\ndate: Sun, 31 Dec 2023 10:00:00 +0000\r\n");
     server.Expect("DELE 5\r\n").Say("+OK\r\n");
     // 6: exactly at the cut-off -> kept (the cut-off must be later)
     Retr(server, 6, "Date: Mon, 01 Jan 2024 12:00:00 +0000\r\n\r\nedge\r\n");
@@ -433,7 +435,7 @@ TEST_F(Pop3Scripted, SecondStartWhileRunningIsRefused)
 
 struct CloseCase {
     const char* pszName;
-    int iMessages;        // in the mailbox
+    int iMessages; // in the mailbox
     bool bDelete;
     int iWantStatus;
     int iWantStored;
@@ -463,24 +465,47 @@ TEST_P(Pop3ServerCloses, EndsTheSession)
 
 const CloseCase kCloseCases[] = {
     {"BeforeGreeting", 0, false, 2, 0, [](ScriptedServer&) {}},
-    {"AfterUser", 0, false, 2, 0, [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n"); }},
+    {"AfterUser", 0, false, 2, 0,
+     [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n"); }},
     {"AfterPass", 0, false, 2, 0,
-     [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n"); }},
+     [](ScriptedServer& s) {
+         s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n");
+     }},
     {"AfterStat", 0, false, 2, 0,
      [](ScriptedServer& s) {
-         s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n").Say("+OK\r\n");
+         s.Say(kGreeting)
+             .Expect("USER joe\r\n")
+             .Say("+OK\r\n")
+             .Expect("PASS pw\r\n")
+             .Say("+OK\r\n");
          s.Expect("STAT\r\n");
      }},
     {"AfterRetr", 1, false, 2, 0,
-     [](ScriptedServer& s) { Login(s, 1); s.Expect("RETR 1\r\n"); }},
+     [](ScriptedServer& s) {
+         Login(s, 1);
+         s.Expect("RETR 1\r\n");
+     }},
     {"InsideTheBody", 1, false, 2, 0,
-     [](ScriptedServer& s) { Login(s, 1); s.Expect("RETR 1\r\n").Say("+OK\r\nline one\r\nline two\r\n"); }},
+     [](ScriptedServer& s) {
+         Login(s, 1);
+         s.Expect("RETR 1\r\n").Say("+OK\r\nline one\r\nline two\r\n");
+     }},
     {"AfterDele", 2, true, 2, 1,
-     [](ScriptedServer& s) { Login(s, 2); Retr(s, 1, "x\r\n"); s.Expect("DELE 1\r\n"); }},
+     [](ScriptedServer& s) {
+         Login(s, 2);
+         Retr(s, 1, "x\r\n");
+         s.Expect("DELE 1\r\n");
+     }},
     {"AtQuitAfterSuccess", 1, false, 1, 1,
-     [](ScriptedServer& s) { Login(s, 1); Retr(s, 1, "x\r\n"); s.Expect("QUIT\r\n"); }},
+     [](ScriptedServer& s) {
+         Login(s, 1);
+         Retr(s, 1, "x\r\n");
+         s.Expect("QUIT\r\n");
+     }},
     {"AtQuitAfterRefusal", 0, false, 2, 0,
-     [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n").Say("-ERR\r\n").Expect("QUIT\r\n"); }},
+     [](ScriptedServer& s) {
+         s.Say(kGreeting).Expect("USER joe\r\n").Say("-ERR\r\n").Expect("QUIT\r\n");
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(States, Pop3ServerCloses, ::testing::ValuesIn(kCloseCases),
@@ -491,10 +516,10 @@ INSTANTIATE_TEST_SUITE_P(States, Pop3ServerCloses, ::testing::ValuesIn(kCloseCas
 struct AbortCase {
     const char* pszName;
     bool bDelete;
-    int iStepsBeforeAbort;  // server steps done when the client is aborted
+    int iStepsBeforeAbort; // server steps done when the client is aborted
     int iWantStored;
     void (*build)(ScriptedServer&);
-    int iWantLines = 0;  // line notifications to wait for before the abort
+    int iWantLines = 0; // line notifications to wait for before the abort
 };
 
 void PrintTo(const AbortCase& c, std::ostream* os) { *os << c.pszName; }
@@ -545,19 +570,41 @@ const AbortCase kAbortCases[] = {
     {"AwaitGreeting", false, 0, 0, [](ScriptedServer&) {}},
     {"AwaitUser", false, 2, 0, [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n"); }},
     {"AwaitPass", false, 4, 0,
-     [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n"); }},
+     [](ScriptedServer& s) {
+         s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n");
+     }},
     {"AwaitStat", false, 6, 0,
      [](ScriptedServer& s) {
-         s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n").Say("+OK\r\n");
+         s.Say(kGreeting)
+             .Expect("USER joe\r\n")
+             .Say("+OK\r\n")
+             .Expect("PASS pw\r\n")
+             .Say("+OK\r\n");
          s.Expect("STAT\r\n");
      }},
-    {"AwaitRetr", false, 8, 0, [](ScriptedServer& s) { Login(s, 1); s.Expect("RETR 1\r\n"); }},
+    {"AwaitRetr", false, 8, 0,
+     [](ScriptedServer& s) {
+         Login(s, 1);
+         s.Expect("RETR 1\r\n");
+     }},
     {"ReceiveMessage", false, 9, 0,
-     [](ScriptedServer& s) { Login(s, 1); s.Expect("RETR 1\r\n").Say("+OK\r\nfirst line\r\n"); }, 1},
+     [](ScriptedServer& s) {
+         Login(s, 1);
+         s.Expect("RETR 1\r\n").Say("+OK\r\nfirst line\r\n");
+     },
+     1},
     {"AwaitDele", true, 10, 1,
-     [](ScriptedServer& s) { Login(s, 2); Retr(s, 1, "x\r\n"); s.Expect("DELE 1\r\n"); }},
+     [](ScriptedServer& s) {
+         Login(s, 2);
+         Retr(s, 1, "x\r\n");
+         s.Expect("DELE 1\r\n");
+     }},
     {"AwaitQuit", false, 10, 1,
-     [](ScriptedServer& s) { Login(s, 1); Retr(s, 1, "x\r\n"); s.Expect("QUIT\r\n"); }},
+     [](ScriptedServer& s) {
+         Login(s, 1);
+         Retr(s, 1, "x\r\n");
+         s.Expect("QUIT\r\n");
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(States, Pop3Abort,

@@ -37,8 +37,8 @@ public:
         Run(EV_ABORT);
     }
     int m_iStatus = ABORTED;
-    int m_iEvents = 0;  // reply events seen
-    int m_iWaits = 0;   // times the body waited for the command buffer
+    int m_iEvents = 0; // reply events seen
+    int m_iWaits = 0;  // times the body waited for the command buffer
     int m_iSendBuffer = 0;
 
 protected:
@@ -73,7 +73,8 @@ private:
     bool AwaitGreeting(int e)
     {
         if (e == EV_CONNECTED && m_iSendBuffer > 0)
-            m_socket.SetSockOpt(SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&m_iSendBuffer),
+            m_socket.SetSockOpt(SOL_SOCKET, SO_SNDBUF,
+                                reinterpret_cast<const char*>(&m_iSendBuffer),
                                 sizeof m_iSendBuffer);
         if (Common(e))
             return true;
@@ -114,7 +115,7 @@ private:
             }
         }
         ++m_iWaits;
-        return false;  // event 8 brings us back
+        return false; // event 8 brings us back
     }
     bool AwaitDone(int e)
     {
@@ -185,7 +186,7 @@ TEST_F(SendingClient, MultiLineReplyIsOneEventAndTheBodyIsStuffed)
     std::fclose(f);
     EXPECT_TRUE(server.Finish()) << server.Report();
     EXPECT_EQ(owner.iStatus, CTestSender::DONE);
-    EXPECT_EQ(c.m_iEvents, 4);  // greeting, 354, 250, 221
+    EXPECT_EQ(c.m_iEvents, 4); // greeting, 354, 250, 221
     EXPECT_STREQ(c.LastReply(), "221 bye");
 }
 
@@ -194,7 +195,8 @@ TEST_F(SendingClient, LargeBodyWaitsForTheCommandBuffer)
     // Enough that the socket has to queue lines and report them sent later.
     std::string body, wire;
     for (int i = 0; i < 40000; ++i) {
-        std::string line = (i % 7 == 0 ? "." : "") + std::string(90, static_cast<char>('a' + i % 26));
+        std::string line =
+            (i % 7 == 0 ? "." : "") + std::string(90, static_cast<char>('a' + i % 26));
         body += line + "\n";
         wire += (line[0] == '.' ? "." : "") + line + "\r\n";
     }

@@ -22,9 +22,18 @@ std::vector<std::string> Lines(const std::string& text)
 std::vector<std::string> Args(unsigned short port, const std::string& dir,
                               std::vector<std::string> extra = {})
 {
-    std::vector<std::string> a = {testutil::BinPath("mailtolvan-tool"), "pop3", "--host",
-                                  "127.0.0.1", "--port", std::to_string(port), "--user", "joe",
-                                  "--password-env", "MT_TEST_POP3_PW", "--dir", dir};
+    std::vector<std::string> a = {testutil::BinPath("mailtolvan-tool"),
+                                  "pop3",
+                                  "--host",
+                                  "127.0.0.1",
+                                  "--port",
+                                  std::to_string(port),
+                                  "--user",
+                                  "joe",
+                                  "--password-env",
+                                  "MT_TEST_POP3_PW",
+                                  "--dir",
+                                  dir};
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
 }
@@ -37,11 +46,14 @@ TEST(ToolPop3, StoresMessagesAndPrintsEachNotification)
     server.Say("+OK\r\n").Expect("STAT\r\n").Say("+OK 2 40\r\n");
     server.Expect("RETR 1\r\n").Say("+OK\r\nSubject: a\r\n\r\n..x\r\n.\r\n").Expect("DELE 1\r\n");
     server.Say("+OK\r\n");
-    server.Expect("RETR 2\r\n").Say("+OK\r\nSubject: b\r\n.\r\n").Expect("DELE 2\r\n").Say("+OK\r\n");
+    server.Expect("RETR 2\r\n")
+        .Say("+OK\r\nSubject: b\r\n.\r\n")
+        .Expect("DELE 2\r\n")
+        .Say("+OK\r\n");
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     ASSERT_TRUE(server.Start());
     auto r = testutil::RunProgram(Args(server.Port(), out.Path(), {"--delete"}),
-                           {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret"});
+                                  {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret"});
     EXPECT_TRUE(server.Finish()) << server.Report();
     EXPECT_EQ(r.iExit, 0) << r.err;
     auto lines = Lines(r.out);
@@ -97,7 +109,8 @@ TEST(ToolPop3, BadArgumentsAreRefusedWithAReason)
     auto r = testutil::RunProgram(Args(1, out.Path() + "/missing"), env);
     EXPECT_NE(r.iExit, 0);
     EXPECT_NE(r.err.find("no such directory"), std::string::npos) << r.err;
-    r = testutil::RunProgram(Args(1, out.Path()), {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW="});
+    r = testutil::RunProgram(Args(1, out.Path()),
+                             {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW="});
     EXPECT_NE(r.iExit, 0);
     EXPECT_NE(r.err.find("not set"), std::string::npos) << r.err;
 }

@@ -101,7 +101,8 @@ TEST_F(Pop3Live, RetrievesTheSeededMailboxByteForByte)
               std::string::npos);
     EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty());
     // Nothing was deleted.
-    EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")), static_cast<int>(items.size()));
+    EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")),
+              static_cast<int>(items.size()));
 }
 
 TEST_F(Pop3Live, DeletesEveryRetrievedMessageWithoutCutOff)
@@ -156,7 +157,8 @@ TEST_F(Pop3Live, WrongPasswordIsDetailTwo)
     EXPECT_EQ(reply.rfind("-ERR", 0), 0u) << reply;
     EXPECT_EQ(rec->CountNotes(), 0);
     // Nothing was touched.
-    EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")), peers.GetInt("POP3_MESSAGES"));
+    EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")),
+              peers.GetInt("POP3_MESSAGES"));
 }
 
 TEST_F(Pop3Live, EmptyMailbox)

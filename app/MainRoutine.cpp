@@ -39,7 +39,6 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
                    IMainView* pView)
 {
     int iExit = 0;
-    g_pRfcmsg = nullptr;
 
     if (!CreateWinsockEventWindow() && !GetWinsockEventWindow())
         return StartupFailure("Could not create the Mail Tolvan callback window.\nPlease restart "
@@ -173,8 +172,6 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
               nwsError + ".");
         iExit = 1;
     }
-    delete g_pRfcmsg; // unsaved messages were asked about by the exit checks
-    g_pRfcmsg = nullptr;
     g_pStartup = nullptr;
     pStartup.reset();
     g_pMain = nullptr;

@@ -1,6 +1,8 @@
-// Command numbers of the main window's menu and toolbar, and the window
-// messages the main window handles.
+// Command numbers of the main window's menu and toolbar (sent with
+// fw::WM_COMMAND_MSG), and the weights of the Autorun steps.
 #pragma once
+
+#include "framework/Messages.h"
 
 enum : int {
     CMD_OPEN = 603,
@@ -42,17 +44,6 @@ enum : int {
     CMD_ARRANGE = 753,
     CMD_SAVEPOSITIONS = 754,
     CMD_RESTOREPOSITIONS = 755,
-};
-
-// Window messages.
-enum : unsigned {
-    WM_CLOSE_REQUEST = 16,  // the close box
-    WM_COMMAND_MSG = 273,   // wParam = command number
-    WM_QWK_PROGRESS = 1124, // from the QWK writer
-    WM_POP3_EVENT = 1227,   // from the POP3 client to the Email window
-    WM_NNTP_CONNECT = 1228,
-    WM_NNTP_GROUPLIST = 1229,
-    WM_NNTP_QUIT = 1236,
 };
 
 // Weights of the Autorun steps.

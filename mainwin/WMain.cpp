@@ -69,19 +69,21 @@ WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
     hooks.status = [this](const std::string& text) { m_view.SetStatus(text); };
     hooks.progress = [this](int p) { m_view.SetProgress(p); };
     hooks.pProgressWindow = this;
+    hooks.messages = [this] { return Messages(); };
+    hooks.dropMessages = [this] { DropMessages(); };
     m_pSaver = std::make_unique<CPacketSaver>(hooks);
 
-    OnMessage(WM_COMMAND_MSG, [this](fw::WPARAM wp, fw::LPARAM) {
+    OnMessage(fw::WM_COMMAND_MSG, [this](fw::WPARAM wp, fw::LPARAM) {
         OnCommand(static_cast<int>(wp));
         return 0;
     });
-    OnMessage(WM_QWK_PROGRESS, [this](fw::WPARAM wp, fw::LPARAM lp) {
+    OnMessage(fw::WM_QWK_PROGRESS, [this](fw::WPARAM wp, fw::LPARAM lp) {
         OnProgress(wp, lp);
         return 0;
     });
-    OnMessage(WM_CLOSE_REQUEST, [this](fw::WPARAM, fw::LPARAM) {
+    OnMessage(fw::WM_CLOSE_REQUEST, [this](fw::WPARAM, fw::LPARAM) {
         if (m_bSaving)
-            Post(WM_CLOSE_REQUEST); // after the packet is done
+            Post(fw::WM_CLOSE_REQUEST); // after the packet is done
         else
             Exit();
         return 0;
@@ -127,7 +129,7 @@ void WMain::FinishStartup()
 
 void WMain::PostCommand(int iCommand)
 {
-    Post(WM_COMMAND_MSG, static_cast<fw::WPARAM>(iCommand), 0);
+    Post(fw::WM_COMMAND_MSG, static_cast<fw::WPARAM>(iCommand), 0);
 }
 
 int WMain::EnabledWeights() const
@@ -345,6 +347,7 @@ void WMain::GetMail()
     owner.stepDone = [this] { AutorunStepDone(AUTORUN_EMAIL); };
     owner.gone = [this] { EmailWindowGone(); };
     owner.mainProgress = [this](int p) { m_view.SetProgress(p); };
+    owner.messages = [this]() -> Rfcmsg& { return GatherMessages(); };
     owner.askPassword = [this](const std::string& title, std::string& pw) {
         return m_view.AskPassword(title, pw);
     };
@@ -407,11 +410,11 @@ void WMain::Exit()
 {
     if (m_bConnected && !Confirm(834))
         return;
-    if (!g_pRfcmsg) {
+    if (!Messages()) {
         if (m_bPointersMoved)
             Confirm(837);
     } else {
-        bool bNewMail = g_pRfcmsg->NewMessages();
+        bool bNewMail = Messages()->NewMessages();
         if (!Save()) {
             if (!Confirm(bNewMail ? 836 : 835))
                 return;
@@ -422,6 +425,16 @@ void WMain::Exit()
     m_bExited = true;
     fw::MessageLoop::Quit(0);
 }
+
+Rfcmsg& WMain::GatherMessages()
+{
+    if (!m_pMessages)
+        m_pMessages =
+            std::make_unique<Rfcmsg>(g_pStartup ? g_pStartup->m_szWorkDir : std::string("."));
+    return *m_pMessages;
+}
+
+void WMain::DropMessages() { m_pMessages.reset(); }
 
 bool WMain::IsBusy() const
 {
@@ -445,7 +458,7 @@ bool WMain::AutorunOverWithoutExit() const
 
 void WMain::EndAutorunRun()
 {
-    if (g_pRfcmsg) {
+    if (Messages()) {
         // Nobody is there to answer the exit questions, and the mail may
         // already be gone from the server: never drop it.  First a packet
         // in the program's directory; failing that, the work files are kept.

@@ -14,6 +14,7 @@
 
 class WEmail;
 class CPacketSaver;
+class Rfcmsg;
 
 class WMain : public fw::Window {
 public:
@@ -71,6 +72,13 @@ public:
 
     WEmail* EmailWindow() const { return m_pEmail.get(); }
 
+    // The gathered messages waiting for a packet (nullptr when none).  The
+    // main window owns them from the first retrieved message until the
+    // packet holding them is saved or the user lets them go at exit.
+    Rfcmsg* Messages() const { return m_pMessages.get(); }
+    Rfcmsg& GatherMessages();
+    void DropMessages();
+
 private:
     void OnProgress(std::uintptr_t wParam, std::intptr_t lParam);
     void Connect();
@@ -97,6 +105,7 @@ private:
     int m_iCommandDepth = 0; // commands being handled (nested while one waits)
     std::int32_t m_lProgressTotal = 0;
     std::int32_t m_lProgressCount = 0;
+    std::unique_ptr<Rfcmsg> m_pMessages;
     std::unique_ptr<WEmail> m_pEmail;
     std::unique_ptr<CPacketSaver> m_pSaver;
 };

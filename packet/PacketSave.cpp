@@ -184,7 +184,7 @@ bool CPacketSaver::PreparePath(std::string& qwkPath, bool bAutorun)
 
 int CPacketSaver::WritePacket()
 {
-    if (!g_pRfcmsg)
+    if (!Messages())
         return -1;
     fw::WaitCursor wait;
     QwkFile writer(m_hooks.pProgressWindow, WorkDir(), GetSetting("User", "Name", "Your Name Here"),
@@ -192,7 +192,7 @@ int CPacketSaver::WritePacket()
                    GetSetting("Email", "ReplyTo", 1) != 0,
                    GetSetting("Articles", "LongNames", 1) != 0,
                    GetSetting("Articles", "ListAllGroups", 1) != 0);
-    if (!writer.WritePacket(*g_pRfcmsg)) {
+    if (!writer.WritePacket(*Messages())) {
         Error("The packet could not be written: " + writer.LastError() +
               ". The messages are kept.");
         return -1;
@@ -202,7 +202,7 @@ int CPacketSaver::WritePacket()
 
 bool CPacketSaver::Save(std::string& qwkPath, bool bAutorun)
 {
-    if (!g_pRfcmsg) {
+    if (!Messages()) {
         Error(823);
         return false;
     }
@@ -230,7 +230,7 @@ std::string CPacketSaver::RescuePath()
 
 bool CPacketSaver::SaveRescue(const std::string& path)
 {
-    if (!g_pRfcmsg)
+    if (!Messages())
         return false;
     std::string qwkPath = path;
     if (Exists(qwkPath))
@@ -358,8 +358,8 @@ bool CPacketSaver::CopyFiles(const std::string* pTarget)
     for (const std::string& file : files)
         ::unlink(file.c_str());
     ::unlink(ListPath().c_str());
-    delete g_pRfcmsg;
-    g_pRfcmsg = nullptr;
+    if (m_hooks.dropMessages)
+        m_hooks.dropMessages();
     return true;
 }
 
@@ -367,7 +367,7 @@ bool CPacketSaver::RunReader(std::string& qwkPath, bool bAutorun, bool bMaySave)
 {
     std::string argument;
     if (GetSetting("Directories", "CopyFiles", 0) == 0) {
-        if (qwkPath.empty() && g_pRfcmsg && bMaySave)
+        if (qwkPath.empty() && Messages() && bMaySave)
             Save(qwkPath, bAutorun);
         argument = qwkPath;
     }

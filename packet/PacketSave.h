@@ -5,6 +5,8 @@
 
 #include "framework/Window.h"
 
+class Rfcmsg;
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,8 +16,12 @@ struct PacketSaveHooks {
     std::function<bool(const std::string& proposed, std::string& chosen)> askPath;
     std::function<void(const std::string&)> status;
     std::function<void(int)> progress;
-    // Receives the packet writer's progress messages (1124).
+    // Receives the packet writer's progress messages.
     fw::Window* pProgressWindow = nullptr;
+    // The gathered messages (their owner keeps them); nullptr when none.
+    std::function<Rfcmsg*()> messages;
+    // The packet holding the gathered messages is saved: the owner drops them.
+    std::function<void()> dropMessages;
 };
 
 class CPacketSaver {
@@ -37,7 +43,7 @@ public:
     // The packet files named in qwkfiles.lst are copied into the target
     // (none: only deleted) and the gathered messages are dropped.  Returns
     // false when a copy failed (the source files of failed copies stay).
-    static bool CopyFiles(const std::string* pTarget);
+    bool CopyFiles(const std::string* pTarget);
 
     // Saves the gathered messages with the built-in archiver to the given
     // path, whatever the settings say (the last resort of a run that cannot
@@ -69,6 +75,7 @@ public:
                                                   const std::string& arg2);
 
 private:
+    Rfcmsg* Messages() const { return m_hooks.messages ? m_hooks.messages() : nullptr; }
     bool BuiltInZip(std::string& qwkPath, bool bAutorun);
     bool ExternalPacker(std::string& qwkPath, bool bAutorun);
     bool CopyToReader(std::string& qwkPath, bool bAutorun);

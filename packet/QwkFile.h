@@ -4,6 +4,7 @@
 // packet work directory.
 #pragma once
 
+#include "framework/Messages.h"
 #include "framework/Window.h"
 #include "packet/Summary.h"
 
@@ -24,7 +25,7 @@ public:
     //               until the next progress message (pending messages are
     //               dispatched right after each post, so the window sees it);
     //   (0, 0)      once at the end.
-    static constexpr unsigned WM_QWKPROGRESS = fw::WM_USER + 100;
+    static constexpr unsigned WM_QWKPROGRESS = fw::WM_QWK_PROGRESS;
 
     static constexpr std::size_t kBlock = 128;
     static constexpr unsigned char kLineSep = 0xE3;

@@ -18,7 +18,6 @@
 #include <unistd.h>
 #include <vector>
 
-Rfcmsg* g_pRfcmsg = nullptr;
 
 // Where the message text comes from: a MIME leaf, or (when the message's
 // MIME structure is broken) the whole file read as one plain part.

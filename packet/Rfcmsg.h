@@ -81,4 +81,3 @@ private:
 };
 
 // The process-wide converter (null while no messages wait for a packet).
-extern Rfcmsg* g_pRfcmsg;

@@ -4,6 +4,7 @@
 #include "core/Startup.h"
 #include "core/TnIni.h"
 #include "framework/MessageBox.h"
+#include "framework/Messages.h"
 #include "net/WinsockError.h"
 #include "packet/Rfcmsg.h"
 #include "proto/CPOP3.h"
@@ -16,8 +17,8 @@ WEmail::WEmail(EmailOwner owner, std::unique_ptr<IEmailView> pView)
     : m_owner(std::move(owner)), m_pView(std::move(pView))
 {
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
-    m_pClient = std::make_unique<CPOP3>(this, WM_EMAIL_POP3, 0L, dir.c_str());
-    OnMessage(WM_EMAIL_POP3, [this](fw::WPARAM wp, fw::LPARAM lp) {
+    m_pClient = std::make_unique<CPOP3>(this, fw::WM_POP3_EVENT, 0L, dir.c_str());
+    OnMessage(fw::WM_POP3_EVENT, [this](fw::WPARAM wp, fw::LPARAM lp) {
         OnEvent(wp, lp);
         return 0;
     });
@@ -134,32 +135,30 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
 {
     bool bAutorun = m_owner.autorunRunning && m_owner.autorunRunning();
     switch (wParam) {
-    case 5:
+    case CPOP3::NOTIFY_COUNT:
         m_iTotal = static_cast<std::int32_t>(lParam);
         m_iDone = 0;
         m_lLines = 0; // a stopped retrieval may have left a message half counted
         m_pView->SetStatus(std::to_string(m_iTotal) + " new email messages");
         m_pView->SetProgress(1);
         break;
-    case 4:
+    case CPOP3::NOTIFY_LINE:
         ++m_lLines;
         if (m_lLines % 10 == 0)
             m_pView->SetStatus("Receiving " + std::to_string(m_lLines) + " lines");
         break;
-    case 1:
+    case CPOP3::NOTIFY_MESSAGE: // with lParam 0: STATUS_DONE, the end
         if (lParam != 0) {
             const auto* pRecord = reinterpret_cast<const CPOP3::NotifyRecord*>(lParam);
             ++m_iDone;
             m_lLines = 0;
             if (m_iTotal > 0)
                 m_pView->SetProgress(m_iDone * 100 / m_iTotal);
-            std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
-            if (!g_pRfcmsg)
-                g_pRfcmsg = new Rfcmsg(dir);
-            SummaryInfo* pBefore = g_pRfcmsg->Current();
-            g_pRfcmsg->ConvertFile(pRecord->strFile, pRecord->iMessage, "email");
-            g_pRfcmsg->SetNewMessages(true);
-            SummaryInfo* pCurrent = g_pRfcmsg->Current();
+            Rfcmsg& messages = m_owner.messages();
+            SummaryInfo* pBefore = messages.Current();
+            messages.ConvertFile(pRecord->strFile, pRecord->iMessage, "email");
+            messages.SetNewMessages(true);
+            SummaryInfo* pCurrent = messages.Current();
             if (pCurrent && pCurrent != pBefore) {
                 char row[160];
                 std::snprintf(row, sizeof row, "%6d\t%s\t%s", pRecord->iMessage,
@@ -179,15 +178,15 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
             m_owner.stepDone();
         m_pView->SetProgress(0);
         break;
-    case 2: {
+    case CPOP3::STATUS_FAILED: {
         std::string text;
         if (m_pClient->m_iLastError != 0) {
             ShowWinsockError("POP3 Winsock error", m_pClient->m_iLastError, this);
             text = WinsockErrorMessage("POP3 Winsock error", m_pClient->m_iLastError);
         } else {
-            text = lParam == 1   ? "Unknown user."
-                   : lParam == 2 ? "Bad Password."
-                                 : std::string(m_pClient->ReplyLine());
+            text = lParam == CPOP3::DETAIL_USER       ? "Unknown user."
+                   : lParam == CPOP3::DETAIL_PASSWORD ? "Bad Password."
+                                                      : std::string(m_pClient->ReplyLine());
             fw::MessageBoxes().Show(text, "POP3 Connect Error", fw::MbIcon::Exclamation,
                                     fw::MbButtons::Ok);
         }
@@ -196,7 +195,7 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
             m_owner.stepDone();
         break;
     }
-    case 0:
+    case CPOP3::STATUS_ABORTED:
         Notice("Email retrieval has been aborted!");
         break;
     default:

@@ -11,6 +11,7 @@
 #include <string>
 
 class CPOP3;
+class Rfcmsg;
 
 // What the window shows.
 class IEmailView {
@@ -28,11 +29,10 @@ struct EmailOwner {
     std::function<void()> stepDone; // the e-mail step of Autorun ended
     std::function<void()> gone;     // the window is being destroyed
     std::function<void(int)> mainProgress;
+    // Where retrieved messages are converted (created on first use).
+    std::function<Rfcmsg&()> messages;
     std::function<bool(const std::string& title, std::string& password)> askPassword;
 };
-
-// Message number of the POP3 client's notifications.
-constexpr unsigned WM_EMAIL_POP3 = 1227;
 
 class WEmail : public fw::Window {
 public:

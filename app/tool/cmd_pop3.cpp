@@ -5,6 +5,7 @@
 #include "app/Tool.h"
 
 #include "framework/Files.h"
+#include "framework/Messages.h"
 #include "framework/Window.h"
 #include "net/CWinsock.h"
 #include "net/WinsockError.h"
@@ -18,8 +19,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-constexpr unsigned kPop3Message = 1227;
 
 bool ParseNumber(const std::string& text, long long lMax, long long& n)
 {
@@ -112,7 +111,7 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
     fw::Window owner;
     bool bEnded = false;
     int iStatus = CPOP3::STATUS_FAILED, iDetail = 0;
-    owner.OnMessage(kPop3Message, [&](fw::WPARAM w, fw::LPARAM l) -> fw::LRESULT {
+    owner.OnMessage(fw::WM_POP3_EVENT, [&](fw::WPARAM w, fw::LPARAM l) -> fw::LRESULT {
         if (w == CPOP3::NOTIFY_COUNT) {
             std::printf("count %ld\n", static_cast<long>(l));
         } else if (w == CPOP3::NOTIFY_MESSAGE && l != 0) {
@@ -128,7 +127,7 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
 
     std::int64_t tCutOff =
         keepDays > 0 ? static_cast<std::int64_t>(std::time(nullptr)) - keepDays * 86400 : 0;
-    CPOP3 client(&owner, kPop3Message, 0, dir.c_str());
+    CPOP3 client(&owner, fw::WM_POP3_EVENT, 0, dir.c_str());
     client.RetrieveMail(host.c_str(), static_cast<std::uint16_t>(port), user.c_str(),
                         password.c_str(), dir.c_str(), bDelete, tCutOff);
     // The platform's connect time-out is the only limit, as in the program.

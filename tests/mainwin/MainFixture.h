@@ -31,8 +31,6 @@ protected:
     {
         pMain.reset();
         g_pMain = nullptr;
-        delete g_pRfcmsg;
-        g_pRfcmsg = nullptr;
         g_pNewsgroups = nullptr;
         pGroups.reset();
         g_pStartup = nullptr;
@@ -67,15 +65,14 @@ protected:
     // Gathers one e-mail as the Email window would.
     void GatherMail(const std::string& subject, int iNumber = 1)
     {
-        if (!g_pRfcmsg)
-            g_pRfcmsg = new Rfcmsg(pStartup->m_szWorkDir);
+        Rfcmsg& messages = pMain->GatherMessages();
         std::string file = pStartup->m_szWorkDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
         testutil::WriteFile(
             file, "From: Ann <ann@example.org>\r\nTo: me@example.org\r\nSubject: " + subject +
                       "\r\nMessage-ID: <" + std::to_string(iNumber) +
                       "@example.org>\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n");
-        g_pRfcmsg->ConvertFile(file, iNumber, "email");
-        g_pRfcmsg->SetNewMessages(true);
+        messages.ConvertFile(file, iNumber, "email");
+        messages.SetNewMessages(true);
     }
 
     testutil::TempDir home;

@@ -91,7 +91,7 @@ TEST_F(MainFixture, ExternalPackerGetsTheListFirstWhenTheTemplateSaysSo)
     EXPECT_EQ(ReadFile(tools.File("args")),
               pStartup->m_szWorkDir + "/qwkfiles.lst\n" + qwkDir + "/Tolvan.Qwk\n");
     EXPECT_TRUE(Exists(qwkDir + "/Tolvan.Qwk"));
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
 }
 
 TEST_F(MainFixture, AFailingPackerKeepsTheMessages)
@@ -100,12 +100,12 @@ TEST_F(MainFixture, AFailingPackerKeepsTheMessages)
     pIni->WriteString("Directories", "Packer", Script(tools, "bad.sh", "exit 4\n") + " %1 %2");
     GatherMail("kept");
     pMain->OnCommand(CMD_SAVE);
-    EXPECT_NE(g_pRfcmsg, nullptr);
+    EXPECT_NE(pMain->Messages(), nullptr);
     EXPECT_EQ(boxes.boxes.back().caption, "ERROR!");
     pIni->WriteString("Directories", "Packer", "/no/such/packer %1 %2");
     pMain->OnCommand(CMD_SAVE);
     EXPECT_EQ(boxes.boxes.back().text, "There was an error executing the external program.");
-    EXPECT_NE(g_pRfcmsg, nullptr);
+    EXPECT_NE(pMain->Messages(), nullptr);
 }
 
 namespace {
@@ -133,7 +133,7 @@ TEST_F(MainFixture, CopyToReaderCreatesTheWorkDirectoryWhenTheReaderEndedNormall
     pMain->OnCommand(CMD_SAVE);
     EXPECT_TRUE(Exists(reader.workDir + "/WORK/messages.dat"));
     EXPECT_TRUE(Exists(reader.workDir + "/WORK/control.dat"));
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -147,10 +147,10 @@ TEST_F(MainFixture, CopyToReaderAsksWhenTheReaderMayStillRun)
     EXPECT_EQ(boxes.boxes[0].text, "VDRQWK has either crashed or is still running.\nOverwrite "
                                    "existing files in the work directory?");
     EXPECT_EQ(boxes.boxes[1].text, "Save to a QWK file instead?");
-    EXPECT_NE(g_pRfcmsg, nullptr);
+    EXPECT_NE(pMain->Messages(), nullptr);
     boxes.answers = {fw::IDNO, fw::IDYES}; // zip instead
     pMain->OnCommand(CMD_SAVE);
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
 }
 
@@ -178,7 +178,7 @@ TEST_F(MainFixture, CopyToReaderWithoutReaderSettingsKeepsTheMessages)
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text,
               "Mail Tolvan could not find the VDRQWK.INI file\nSearch for the file?");
-    EXPECT_NE(g_pRfcmsg, nullptr);
+    EXPECT_NE(pMain->Messages(), nullptr);
 }
 
 TEST_F(MainFixture, ReaderTemplateWithoutPlaceholderGetsNoArgument)
@@ -210,7 +210,7 @@ TEST_F(MainFixture, CopyToReaderWithoutAWorkDirectoryKeepsTheMessages)
     bool bStray = Exists(elsewhere.File("WORK"));
     ASSERT_EQ(::chdir(cwd), 0);
     EXPECT_FALSE(bStray);
-    EXPECT_NE(g_pRfcmsg, nullptr) << "the messages wait for another save";
+    EXPECT_NE(pMain->Messages(), nullptr) << "the messages wait for another save";
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes.back().caption, "ERROR!");
     EXPECT_NE(boxes.boxes.back().text.find("WorkDir"), std::string::npos)

@@ -16,6 +16,7 @@ protected:
         owner.stepDone = [this] { ++iStepsDone; };
         owner.gone = [this] { ++iGone; };
         owner.mainProgress = [this](int p) { mainProgress.push_back(p); };
+        owner.messages = [this]() -> Rfcmsg& { return pMain->GatherMessages(); };
         owner.askPassword = [this](const std::string& title, std::string& pw) {
             titles.push_back(title);
             pw = typed;
@@ -36,7 +37,8 @@ protected:
         record.iMessage = iNumber;
         record.strFile = pStartup->m_szWorkDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
         testutil::WriteFile(record.strFile, headers + "\r\nBody\r\n");
-        pEmail->Send(WM_EMAIL_POP3, 1, reinterpret_cast<fw::LPARAM>(&record));
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE,
+                     reinterpret_cast<fw::LPARAM>(&record));
     }
 
     bool bAutorun = false;
@@ -54,11 +56,11 @@ protected:
 
 TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
 {
-    pEmail->Send(WM_EMAIL_POP3, 5, 2);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 2);
     EXPECT_EQ(pEmailView->statuses.back(), "2 new email messages");
     EXPECT_EQ(pEmailView->progress.back(), 1);
     for (int i = 0; i < 25; ++i)
-        pEmail->Send(WM_EMAIL_POP3, 4, 0);
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
     EXPECT_EQ(
         std::count(pEmailView->statuses.begin(), pEmailView->statuses.end(), "Receiving 10 lines"),
         1);
@@ -72,8 +74,8 @@ TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
     ASSERT_EQ(pEmailView->rows.size(), 1u);
     EXPECT_EQ(pEmailView->rows[0], "     1\t" + std::string(24, 'f') + "\tFirst");
     EXPECT_FALSE(testutil::Exists(record.strFile)) << "the converter deletes the file";
-    ASSERT_NE(g_pRfcmsg, nullptr);
-    EXPECT_TRUE(g_pRfcmsg->NewMessages());
+    ASSERT_NE(pMain->Messages(), nullptr);
+    EXPECT_TRUE(pMain->Messages()->NewMessages());
     EXPECT_EQ(pEmail->m_lLines, 0);
 
     Message(2, "From: b@x\r\nSubject: " + std::string(120, 's') + "\r\n");
@@ -81,7 +83,7 @@ TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
     EXPECT_EQ(pEmailView->rows[1], "     2\tb@x\t" + std::string(99, 's'));
     EXPECT_EQ(pEmailView->progress.back(), 100);
 
-    pEmail->Send(WM_EMAIL_POP3, 1, 0);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE, 0);
     EXPECT_EQ(pEmailView->statuses.back(), "Done!");
     EXPECT_EQ(pEmailView->progress.back(), 0);
     EXPECT_EQ(iStepsDone, 0) << "no Autorun running";
@@ -91,8 +93,8 @@ TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
 TEST_F(EmailFixture, EmptyMailboxAndAutorunStep)
 {
     bAutorun = true;
-    pEmail->Send(WM_EMAIL_POP3, 5, 0);
-    pEmail->Send(WM_EMAIL_POP3, 1, 0);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 0);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE, 0);
     EXPECT_EQ(pEmailView->statuses.back(), "You have no Email to retrieve");
     EXPECT_EQ(iStepsDone, 1);
 }
@@ -100,8 +102,8 @@ TEST_F(EmailFixture, EmptyMailboxAndAutorunStep)
 TEST_F(EmailFixture, FailuresShowTheirBoxesAndEndTheStep)
 {
     bAutorun = pMain->m_bAutorunRunning = true;
-    pEmail->Send(WM_EMAIL_POP3, 2, 1);
-    pEmail->Send(WM_EMAIL_POP3, 2, 2);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_FAILED, 1);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_FAILED, 2);
     ASSERT_EQ(boxes.boxes.size(), 2u) << "error boxes show during Autorun too";
     EXPECT_EQ(boxes.boxes[0].caption, "POP3 Connect Error");
     EXPECT_EQ(boxes.boxes[0].text, "Unknown user.");
@@ -113,12 +115,12 @@ TEST_F(EmailFixture, FailuresShowTheirBoxesAndEndTheStep)
 
 TEST_F(EmailFixture, AbortAndStop)
 {
-    pEmail->Send(WM_EMAIL_POP3, 0, 0);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_ABORTED, 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "Email retrieval has been aborted!");
     EXPECT_EQ(boxes.boxes[0].caption, "Warning!");
     bAutorun = pMain->m_bAutorunRunning = true;
-    pEmail->Send(WM_EMAIL_POP3, 0, 0);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_ABORTED, 0);
     EXPECT_EQ(boxes.boxes.size(), 1u) << "notices are quiet during Autorun";
     pEmail->Stop();
     EXPECT_EQ(pEmailView->statuses.back(), "Email retrieval stopped!");
@@ -150,15 +152,15 @@ TEST_F(EmailFixture, ANewCountStartsTheLineCountAfresh)
 {
     // A retrieval stopped in the middle of a message leaves its lines
     // counted; the next retrieval's first message counts from zero.
-    pEmail->Send(WM_EMAIL_POP3, 5, 1);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 1);
     for (int i = 0; i < 15; ++i)
-        pEmail->Send(WM_EMAIL_POP3, 4, 0);
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
     pEmail->Stop();
-    pEmail->Send(WM_EMAIL_POP3, 5, 1);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 1);
     EXPECT_EQ(pEmail->m_lLines, 0);
     pEmailView->statuses.clear();
     for (int i = 0; i < 10; ++i)
-        pEmail->Send(WM_EMAIL_POP3, 4, 0);
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
     ASSERT_EQ(pEmailView->statuses.size(), 1u);
     EXPECT_EQ(pEmailView->statuses[0], "Receiving 10 lines");
 }

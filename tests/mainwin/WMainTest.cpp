@@ -69,18 +69,18 @@ TEST_F(MainFixture, ANewsServerIsReportedAsUnavailableAndTheProgramGoesOnWithout
 
 TEST_F(MainFixture, ProgressMessages)
 {
-    pMain->Send(WM_QWK_PROGRESS, 0, 0); // no total yet
+    pMain->Send(fw::WM_QWK_PROGRESS, 0, 0); // no total yet
     EXPECT_EQ(view.statuses.back(), "Done!");
     EXPECT_EQ(view.progress.back(), 0);
-    pMain->Send(WM_QWK_PROGRESS, 0, 4);
+    pMain->Send(fw::WM_QWK_PROGRESS, 0, 4);
     const char* text = "Saving 1 messages in conference email";
-    pMain->Send(WM_QWK_PROGRESS, 1, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(fw::WM_QWK_PROGRESS, 1, reinterpret_cast<fw::LPARAM>(text));
     EXPECT_EQ(view.statuses.back(), text);
     EXPECT_EQ(view.progress.back(), 25);
-    pMain->Send(WM_QWK_PROGRESS, 2, reinterpret_cast<fw::LPARAM>(text));
-    pMain->Send(WM_QWK_PROGRESS, 3, reinterpret_cast<fw::LPARAM>(text));
-    pMain->Send(WM_QWK_PROGRESS, 4, reinterpret_cast<fw::LPARAM>(text));
-    pMain->Send(WM_QWK_PROGRESS, 5, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(fw::WM_QWK_PROGRESS, 2, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(fw::WM_QWK_PROGRESS, 3, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(fw::WM_QWK_PROGRESS, 4, reinterpret_cast<fw::LPARAM>(text));
+    pMain->Send(fw::WM_QWK_PROGRESS, 5, reinterpret_cast<fw::LPARAM>(text));
     EXPECT_EQ(view.progress.back(), 100) << "clamped";
 }
 
@@ -141,7 +141,7 @@ TEST_F(MainFixture, StalledStepsAreReportedAndWhatWasGatheredIsSaved)
     EXPECT_FALSE(pMain->m_bConnected);
     EXPECT_TRUE(pMain->Exited()) << "started with the autorun option: exits after saving";
     EXPECT_TRUE(Exists(CPacketSaver::DefaultQwkPath()));
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
 }
 
 TEST_F(MainFixture, ExitWhileConnectedAsksAndNoKeepsRunning)
@@ -166,9 +166,9 @@ TEST_F(MainFixture, ExitWithUnsavedMailThatCannotBeSavedAsks)
     boxes.answers = {fw::IDNO};
     pMain->OnCommand(CMD_EXIT);
     EXPECT_FALSE(pMain->Exited());
-    ASSERT_NE(g_pRfcmsg, nullptr) << "the messages are kept";
+    ASSERT_NE(pMain->Messages(), nullptr) << "the messages are kept";
     EXPECT_EQ(boxes.boxes.back().text, "You have unsaved Email messages!\nExit without saving?");
-    g_pRfcmsg->SetNewMessages(false);
+    pMain->Messages()->SetNewMessages(false);
     boxes.answers = {fw::IDYES};
     pMain->OnCommand(CMD_EXIT);
     EXPECT_EQ(boxes.boxes.back().text, "You have unsaved messages!\nExit without saving?");
@@ -180,7 +180,7 @@ TEST_F(MainFixture, ExitSavesGatheredMailFirst)
     GatherMail("saved on exit");
     pMain->OnCommand(CMD_EXIT);
     EXPECT_TRUE(pMain->Exited());
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
     EXPECT_EQ(view.proposedPaths.size(), 1u) << "the save dialog proposed the default path";
     EXPECT_EQ(view.proposedPaths[0], home.File("Tolvan.Qwk"));
@@ -230,11 +230,11 @@ TEST_F(MainFixture, SaveAsCancelledSavesNothing)
     GatherMail("x");
     view.bCancelSave = true;
     pMain->OnCommand(CMD_SAVEAS);
-    EXPECT_NE(g_pRfcmsg, nullptr);
+    EXPECT_NE(pMain->Messages(), nullptr);
     view.bCancelSave = false;
     view.savePathAnswer = home.File("other name.qwk");
     pMain->OnCommand(CMD_SAVEAS);
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     EXPECT_TRUE(Exists(home.File("other name.qwk")));
     EXPECT_EQ(pMain->m_szQwkPath, home.File("other name.qwk"));
 }
@@ -260,7 +260,7 @@ TEST_F(MainFixture, ACommandWaitingForAPackerIsNotAStall)
     pMain->OnCommand(CMD_SAVE);
     probe.stop();
     EXPECT_FALSE(bStalledSeen);
-    EXPECT_EQ(g_pRfcmsg, nullptr) << LastFailure();
+    EXPECT_EQ(pMain->Messages(), nullptr) << LastFailure();
 }
 
 TEST_F(MainFixture, AnAutorunRunWhoseExitIsRefusedCanBeEnded)
@@ -285,7 +285,7 @@ TEST_F(MainFixture, AnAutorunRunWhoseExitIsRefusedCanBeEnded)
     EXPECT_EQ(FailureCount(), iFailures + 1);
     EXPECT_NE(LastFailure().find("could not be saved"), std::string::npos) << LastFailure();
     // Nobody was asked, so nothing is dropped: a packet in the program's directory.
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     std::string rescued;
     for (const std::string& name : fw::ListDirectory(home.Path()))
         if (name.rfind("Tolvan-unsaved-", 0) == 0)
@@ -314,8 +314,7 @@ TEST_F(MainFixture, WhenNoPacketCanBeMadeTheWorkFilesAreKept)
             kept = home.File(name);
     ASSERT_FALSE(kept.empty());
     EXPECT_FALSE(fw::ListDirectory(kept).empty()) << "the gathered message's files survive";
-    delete g_pRfcmsg; // as shutdown does: the records' files are elsewhere now
-    g_pRfcmsg = nullptr;
+    pMain->DropMessages(); // as shutdown does: the records' files are elsewhere now
     EXPECT_FALSE(fw::ListDirectory(kept).empty());
 }
 
@@ -351,7 +350,7 @@ TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)
     ASSERT_TRUE(pMain->m_bConnected);
     GatherMail("still arriving");
     pMain->OnCommand(CMD_RUNREADER);
-    EXPECT_NE(g_pRfcmsg, nullptr) << "the gathered messages stay while online";
+    EXPECT_NE(pMain->Messages(), nullptr) << "the gathered messages stay while online";
     EXPECT_FALSE(Exists(home.File("Tolvan.Qwk")));
     EXPECT_TRUE(pMain->m_szQwkPath.empty());
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
@@ -362,7 +361,7 @@ TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)
     pMain->OnCommand(CMD_DISCONNECT);
     ::unlink(home.File("reader-args").c_str());
     pMain->OnCommand(CMD_RUNREADER);
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
         [&] { return !testutil::ReadFile(home.File("reader-args")).empty(); }, 10000));
@@ -377,14 +376,14 @@ TEST_F(MainFixture, CommandsArrivingWhileThePacketIsWrittenWaitForIt)
     GatherMail("two", 2);
     GatherMail("three", 3);
     int iSaves = 0;
-    pMain->OnMessage(WM_QWK_PROGRESS, [&](fw::WPARAM wp, fw::LPARAM) {
+    pMain->OnMessage(fw::WM_QWK_PROGRESS, [&](fw::WPARAM wp, fw::LPARAM) {
         if (wp == 1 && iSaves++ == 0)
             pMain->PostCommand(CMD_EXIT);
         return 0;
     });
     pMain->OnCommand(CMD_SAVE);
     EXPECT_FALSE(pMain->Exited()) << "the Exit waited";
-    EXPECT_EQ(g_pRfcmsg, nullptr);
+    EXPECT_EQ(pMain->Messages(), nullptr);
     Drain();
     EXPECT_TRUE(pMain->Exited());
     EXPECT_TRUE(boxes.boxes.empty()) << "nothing unsaved when the Exit ran";

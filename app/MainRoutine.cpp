@@ -4,6 +4,7 @@
 #include "core/Services.h"
 #include "core/TnIni.h"
 #include "framework/Files.h"
+#include "framework/InstanceLock.h"
 #include "framework/MessageBox.h"
 #include "framework/Registry.h"
 #include "framework/Sound.h"
@@ -14,13 +15,17 @@
 #include "packet/Rfcmsg.h"
 
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +37,58 @@ int StartupFailure(const std::string& text)
 }
 
 void StatusLine(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+// SIGTERM, SIGINT and SIGHUP reach the message loop through a pipe, so the
+// run ends in order: sessions stopped, gathered mail kept, exit status 1.
+int sg_iSignalPipe[2] = {-1, -1};
+
+void OnSignal(int iSignal)
+{
+    int saved = errno;
+    unsigned char b = static_cast<unsigned char>(iSignal);
+    (void)!::write(sg_iSignalPipe[1], &b, 1);
+    errno = saved;
+}
+
+class SignalWatch {
+public:
+    explicit SignalWatch(std::function<void(int)> onSignal)
+    {
+        if (sg_iSignalPipe[0] < 0 && ::pipe2(sg_iSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_pNotifier = std::make_unique<QSocketNotifier>(sg_iSignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [onSignal] {
+            unsigned char b = 0;
+            while (::read(sg_iSignalPipe[0], &b, 1) == 1)
+                onSignal(b);
+        });
+        struct sigaction sa {};
+        sa.sa_handler = OnSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (int s : {SIGTERM, SIGINT, SIGHUP})
+            ::sigaction(s, &sa, &m_old[s]);
+    }
+    ~SignalWatch()
+    {
+        if (!m_pNotifier)
+            return;
+        for (int s : {SIGTERM, SIGINT, SIGHUP})
+            ::sigaction(s, &m_old[s], nullptr);
+        m_pNotifier.reset();
+    }
+
+private:
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+    struct sigaction m_old[NSIG] {};
+};
+
+// A setting in minutes (0: none), else the default.
+long long MinutesSetting(const char* pszSection, const char* pszKey, int iDefault)
+{
+    int v = g_pIni ? g_pIni->GetInt(pszSection, pszKey, iDefault) : iDefault;
+    return v > 0 ? static_cast<long long>(v) * 60 : 0;
+}
 
 } // namespace
 
@@ -54,6 +111,10 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
     if (!fw::MakeDirectories(homeDir))
         return StartupFailure("Mail Tolvan cannot create its directory " + homeDir + ": " +
                               std::strerror(errno));
+    // One run per home directory, before anything there is touched.
+    fw::InstanceLock lock;
+    if (std::string why; !lock.Acquire(fw::InstanceLock::PathFor(homeDir), why))
+        return StartupFailure(why + ".");
     StartupPaths paths = ResolvePaths(homeDir, cmd.iniValue);
     std::string iniDir = fw::DirName(paths.settingsFile);
     if (!iniDir.empty() && !fw::FileExists(iniDir) && iniDir != "/")
@@ -80,9 +141,10 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
     auto pStartup = std::make_unique<Startup>(cmd, homeDir);
     g_pStartup = pStartup.get();
     if (!pStartup->WorkDirsReady()) {
-        StatusLine("Mail Tolvan cannot create its work directories in " + homeDir + ": " +
-                   std::strerror(errno));
-        iExit = 1;
+        std::string why = pStartup->WorkDirsError();
+        g_pStartup = nullptr;
+        pStartup.reset();
+        return StartupFailure("Mail Tolvan cannot use its work directories: " + why);
     }
     auto pIni = std::make_unique<TnIni>(pStartup->m_szIniFile);
     g_pIni = pIni.get();
@@ -118,11 +180,28 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
         unsigned long ulLastDispatched = fw::MessageLoop::DispatchedMessages();
         QElapsedTimer silence;
         silence.start();
+        // However much the servers send, an unattended run ends by itself
+        // ("Autorun" "RunDeadline", minutes; 0 for none).
+        long long llDeadline = bHeadless ? MinutesSetting("Autorun", "RunDeadline", 240) : 0;
+        QElapsedTimer runClock;
+        runClock.start();
+        SignalWatch signalWatch([&](int iSignal) {
+            pMain->Interrupt(std::string("Mail Tolvan was stopped by ") + ::sigabbrev_np(iSignal) +
+                             ".");
+            if (bHeadless)
+                StatusLine(LastFailure());
+        });
         if (bHeadless) {
             watchdog.setInterval(100);
             QObject::connect(&watchdog, &QTimer::timeout, [&] {
                 if (pMain->Exited())
                     return;
+                if (llDeadline > 0 && runClock.elapsed() > llDeadline * 1000) {
+                    pMain->Interrupt("The run took longer than " + std::to_string(llDeadline / 60) +
+                                     " minutes (\"Autorun\" \"RunDeadline\") and was stopped.");
+                    StatusLine(LastFailure());
+                    return;
+                }
                 if (fw::MessageLoop::DispatchedMessages() != ulLastDispatched) {
                     ulLastDispatched = fw::MessageLoop::DispatchedMessages();
                     silence.restart();

@@ -4,10 +4,13 @@
 #include "util/TimeZone.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <strings.h>
+#include <sys/stat.h>
 
 Startup* g_pStartup = nullptr;
 
@@ -80,6 +83,7 @@ StartupPaths ResolvePaths(const std::string& homeDir, const std::string& iniValu
     p.helpFile = fw::JoinPath(homeDir, "TOLVAN.HLP");
     p.workDir = fw::JoinPath(homeDir, "$WORK");
     p.repWorkDir = fw::JoinPath(homeDir, "$REPWORK");
+    p.spoolDir = fw::JoinPath(homeDir, "$SPOOL");
     p.newsgroupFile = fw::JoinPath(homeDir, "TOLVAN.NWS");
     p.settingsFile = fw::JoinPath(homeDir, "TOLVAN.INI");
     p.packetName = "Tolvan";
@@ -106,6 +110,7 @@ Startup::Startup(const CommandLine& cmd, const std::string& homeDir)
     m_szNwsFile = p.newsgroupFile;
     m_szRepWorkDir = p.repWorkDir;
     m_szWorkDir = p.workDir;
+    m_szSpoolDir = p.spoolDir;
     m_szPacketName = p.packetName;
     m_bAutorun = cmd.bAutorun;
     // First start: no settings file yet (the settings object creates it).
@@ -114,13 +119,33 @@ Startup::Startup(const CommandLine& cmd, const std::string& homeDir)
     m_szTimeZone = tz::TextFromBias(tz::SystemBias());
     tz::SetProcessZone(m_szTimeZone, true);
 
-    bool bWork = fw::MakeDirectories(m_szWorkDir);
-    bool bRep = fw::MakeDirectories(m_szRepWorkDir);
+    bool bWork = PrepareWorkDir(m_szWorkDir);
+    bool bRep = bWork && PrepareWorkDir(m_szRepWorkDir);
     m_bWorkDirsReady = bWork && bRep;
+}
+
+bool Startup::PrepareWorkDir(const std::string& dir)
+{
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        m_szWorkDirsError = dir + " is " +
+                            (S_ISLNK(st.st_mode) ? "a symbolic link" : "not a directory") +
+                            "; Mail Tolvan does not use it. Remove it and start again.";
+        return false;
+    }
+    if (!fw::MakeDirectories(dir)) {
+        m_szWorkDirsError = "cannot create " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 Startup::~Startup()
 {
+    if (!m_bWorkDirsReady)
+        return; // never empty what is not ours
     fw::EmptyAndRemoveDirectory(m_szWorkDir);
     fw::EmptyAndRemoveDirectory(m_szRepWorkDir);
 }

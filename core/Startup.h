@@ -31,6 +31,7 @@ struct StartupPaths {
     std::string newsgroupFile; // TOLVAN.NWS or <settings base>.NWS
     std::string repWorkDir;    // $REPWORK
     std::string workDir;       // $WORK
+    std::string spoolDir;      // $SPOOL: retrieved mail until it is in a saved packet
     std::string packetName;    // "Tolvan" or from the "/i:" file
 };
 
@@ -63,6 +64,7 @@ public:
     std::string m_szNwsFile;
     std::string m_szRepWorkDir;
     std::string m_szWorkDir;
+    std::string m_szSpoolDir;
     std::string m_szPacketName;
     std::string m_szHomeDir;
     std::string m_szTimeZone; // the process zone's TZ text
@@ -72,11 +74,17 @@ public:
     // ("" when it could not be moved).
     std::string KeepWorkDirectory();
 
-    // Whether the work directories exist after construction.
+    // Whether the work directories exist after construction; when not,
+    // WorkDirsError() says why.  A work directory that is a symbolic link
+    // or no directory is never used, emptied or removed.
     bool WorkDirsReady() const { return m_bWorkDirsReady; }
+    const std::string& WorkDirsError() const { return m_szWorkDirsError; }
 
 private:
+    bool PrepareWorkDir(const std::string& dir);
+
     bool m_bWorkDirsReady = false;
+    std::string m_szWorkDirsError;
 };
 
 // The process-wide start-up object (null outside the program's run).

@@ -219,6 +219,13 @@ bool MakeDirectories(const std::string& dir)
 
 bool EmptyAndRemoveDirectory(const std::string& dir)
 {
+    // Only a real directory: through a link we would delete someone else's
+    // files.
+    struct stat self;
+    if (::lstat(dir.c_str(), &self) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(self.st_mode))
+        return false;
     for (const std::string& name : ListDirectory(dir)) {
         std::string path = JoinPath(dir, name);
         struct stat st;

@@ -5,6 +5,7 @@
 #include "core/Strings.h"
 #include "core/TnIni.h"
 #include "framework/MessageBox.h"
+#include "packet/MailSpool.h"
 #include "packet/PacketSave.h"
 #include "packet/Rfcmsg.h"
 #include "session/WEmail.h"
@@ -72,6 +73,11 @@ WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
     hooks.messages = [this] { return Messages(); };
     hooks.dropMessages = [this] { DropMessages(); };
     m_pSaver = std::make_unique<CPacketSaver>(hooks);
+    if (g_pStartup) {
+        m_pSpool = std::make_unique<MailSpool>(g_pStartup->m_szSpoolDir);
+        if (!m_pSpool->Open(m_szSpoolError))
+            m_pSpool.reset();
+    }
 
     OnMessage(fw::WM_COMMAND_MSG, [this](fw::WPARAM wp, fw::LPARAM) {
         OnCommand(static_cast<int>(wp));
@@ -117,6 +123,7 @@ void WMain::SetOfflineState()
 
 void WMain::FinishStartup()
 {
+    RecoverLeftMail();
     if (!g_pIni || g_pIni->GetInt("Mailtolvan", "DisableSplash", 0) != 1) {
         m_view.ShowSplash();
         PlayResourceSound("Splash");
@@ -348,6 +355,7 @@ void WMain::GetMail()
     owner.gone = [this] { EmailWindowGone(); };
     owner.mainProgress = [this](int p) { m_view.SetProgress(p); };
     owner.messages = [this]() -> Rfcmsg& { return GatherMessages(); };
+    owner.spool = [this] { return Spool(); };
     owner.askPassword = [this](const std::string& title, std::string& pw) {
         return m_view.AskPassword(title, pw);
     };
@@ -360,6 +368,20 @@ void WMain::GetMail()
 }
 
 void WMain::EmailWindowGone() { m_view.SetProgress(0); }
+
+void WMain::Interrupt(const std::string& why)
+{
+    if (m_bExited)
+        return;
+    Stop();
+    std::string text = why;
+    if (m_pSpool && !m_pSpool->Messages().empty())
+        text += " The mail retrieved so far is kept in " + m_pSpool->Dir() +
+                " and becomes a packet at the next start.";
+    NoteFailure(text);
+    m_bExited = true;
+    fw::MessageLoop::Quit(1);
+}
 
 void WMain::Stop()
 {
@@ -434,7 +456,45 @@ Rfcmsg& WMain::GatherMessages()
     return *m_pMessages;
 }
 
-void WMain::DropMessages() { m_pMessages.reset(); }
+void WMain::DropMessages()
+{
+    m_pMessages.reset();
+    std::string error;
+    if (m_pSpool && !m_pSpool->PacketSaved(error))
+        Error("The saved messages could not be cleared from the mail spool (" + error +
+              "); they may come again at the next start.");
+}
+
+void WMain::RecoverLeftMail()
+{
+    if (!m_pSpool) {
+        if (!m_szSpoolError.empty())
+            Error("Mail cannot be retrieved safely: " + m_szSpoolError + ".");
+        return;
+    }
+    const auto& left = m_pSpool->Messages();
+    if (left.empty())
+        return;
+    Rfcmsg& messages = GatherMessages();
+    std::int32_t iNumber = 0;
+    for (const MailSpool::Message& m : left) {
+        messages.Convert(m.path, ++iNumber, "email");
+        if (!messages.WriteFailed())
+            m_pSpool->Converted(m.path);
+    }
+    messages.SetNewMessages(true);
+    std::string count = std::to_string(left.size()) +
+                        (left.size() == 1 ? " message" : " messages") +
+                        " retrieved by an earlier run that did not finish";
+    std::string path = CPacketSaver::RecoveryPath();
+    if (m_pSaver->SaveRescue(path)) {
+        fw::MessageBoxes().Show(count + " were saved to " + path + ".", "Mail Tolvan",
+                                fw::MbIcon::Information, fw::MbButtons::Ok);
+    } else {
+        Error(count + " could not be saved to " + path +
+              "; they stay with the messages of this run and in " + m_pSpool->Dir() + ".");
+    }
+}
 
 bool WMain::IsBusy() const
 {

@@ -15,6 +15,7 @@
 class WEmail;
 class CPacketSaver;
 class Rfcmsg;
+class MailSpool;
 
 class WMain : public fw::Window {
 public:
@@ -55,6 +56,10 @@ public:
     void StopSilentSession(int iSeconds);
 
     bool Exited() const { return m_bExited; }
+    // Ends the run at once and in order (a signal, the run's deadline):
+    // sessions stopped without committing, gathered mail kept in the spool
+    // for the next start, the reason noted as a failure.
+    void Interrupt(const std::string& why);
     bool IsBusy() const;
 
     IMainView& View() { return m_view; }
@@ -78,6 +83,9 @@ public:
     Rfcmsg* Messages() const { return m_pMessages.get(); }
     Rfcmsg& GatherMessages();
     void DropMessages();
+    // Where retrieved mail waits for its packet; nullptr when the spool
+    // cannot be used (mail is then not retrieved at all).
+    MailSpool* Spool() const { return m_pSpool.get(); }
 
 private:
     void OnProgress(std::uintptr_t wParam, std::intptr_t lParam);
@@ -93,6 +101,9 @@ private:
     void StartAutorun();
     void Open();
     void Unavailable(const std::string& what);
+    // Mail that an earlier run retrieved and never saved becomes a packet
+    // of its own, before anything else happens.
+    void RecoverLeftMail();
     void SetOfflineState();
     int EnabledWeights() const;
 
@@ -105,6 +116,8 @@ private:
     int m_iCommandDepth = 0; // commands being handled (nested while one waits)
     std::int32_t m_lProgressTotal = 0;
     std::int32_t m_lProgressCount = 0;
+    std::unique_ptr<MailSpool> m_pSpool;
+    std::string m_szSpoolError; // why there is no spool
     std::unique_ptr<Rfcmsg> m_pMessages;
     std::unique_ptr<WEmail> m_pEmail;
     std::unique_ptr<CPacketSaver> m_pSaver;

@@ -218,14 +218,25 @@ bool CPacketSaver::ZipOrPack(std::string& qwkPath, bool bAutorun)
     return ExternalPacker(qwkPath, bAutorun);
 }
 
-std::string CPacketSaver::RescuePath()
+namespace {
+std::string Stamped(const std::string& dir, const char* pszWhat)
 {
     std::time_t now = std::time(nullptr);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
-    std::string dir = g_pStartup ? g_pStartup->m_szHomeDir : std::string(".");
     std::string name = g_pStartup ? g_pStartup->m_szPacketName : std::string("Tolvan");
-    return fw::JoinPath(dir, name + "-unsaved-" + stamp + ".Qwk");
+    return fw::JoinPath(dir, name + pszWhat + stamp + ".Qwk");
+}
+} // namespace
+
+std::string CPacketSaver::RescuePath()
+{
+    return Stamped(g_pStartup ? g_pStartup->m_szHomeDir : std::string("."), "-unsaved-");
+}
+
+std::string CPacketSaver::RecoveryPath()
+{
+    return Stamped(fw::DirName(DefaultQwkPath()), "-recovered-");
 }
 
 bool CPacketSaver::SaveRescue(const std::string& path)

@@ -51,6 +51,8 @@ public:
     bool SaveRescue(const std::string& path);
     // "<home>/<packet name>-unsaved-YYYYMMDD-HHMMSS.Qwk".
     static std::string RescuePath();
+    // Beside the default packet: "<packet name>-recovered-YYYYMMDD-HHMMSS.Qwk".
+    static std::string RecoveryPath();
 
     // The files named in <workDir>/qwkfiles.lst (only names inside workDir).
     static std::vector<std::string> ListedFiles(const std::string& workDir);

@@ -6,6 +6,7 @@
 #include "framework/MessageBox.h"
 #include "framework/Messages.h"
 #include "net/WinsockError.h"
+#include "packet/MailSpool.h"
 #include "packet/Rfcmsg.h"
 #include "proto/CPOP3.h"
 
@@ -16,7 +17,8 @@
 WEmail::WEmail(EmailOwner owner, std::unique_ptr<IEmailView> pView)
     : m_owner(std::move(owner)), m_pView(std::move(pView))
 {
-    std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+    MailSpool* pSpool = Spool();
+    std::string dir = pSpool ? pSpool->Dir() : std::string();
     m_pClient = std::make_unique<CPOP3>(this, fw::WM_POP3_EVENT, 0L, dir.c_str());
     OnMessage(fw::WM_POP3_EVENT, [this](fw::WPARAM wp, fw::LPARAM lp) {
         OnEvent(wp, lp);
@@ -75,6 +77,11 @@ bool WEmail::PortOk(int& iPort)
 
 bool WEmail::Start()
 {
+    if (!Spool()) {
+        Notice("Aborting email retrieval.");
+        NoteFailure("Aborting email retrieval: there is no safe place for retrieved mail.");
+        return false;
+    }
     std::string password;
     if (!ObtainPassword(password)) {
         Notice("Aborting email retrieval.");
@@ -113,7 +120,7 @@ void WEmail::RetrieveAgain()
 {
     std::string password;
     int iPort = 0;
-    if (!ObtainPassword(password) || Busy() || !PortOk(iPort))
+    if (!Spool() || !ObtainPassword(password) || Busy() || !PortOk(iPort))
         return;
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
     m_pClient->RetrieveMail(g_pIni->GetString("Servers", "POP3Server", "mail").c_str(),
@@ -130,6 +137,51 @@ void WEmail::Stop()
 }
 
 bool WEmail::Busy() const { return m_pClient && !m_pClient->IsIdle(); }
+
+void WEmail::Stored(std::int32_t iMessage, const std::string& file)
+{
+    MailSpool* pSpool = Spool();
+    std::string error;
+    bool bDeleting = g_pIni->GetInt("Email", "ClearMailbox", 1) != 0 &&
+                     g_pIni->GetInt("Email", "ClearAfterDays", 0) == 0;
+    if (!pSpool || !pSpool->Add(file, std::string(), bDeleting, error)) {
+        ::unlink(file.c_str()); // the server keeps the message: nothing is committed
+        LocalFailure("Retrieved message " + std::to_string(iMessage) + " cannot be kept: " + error);
+        return;
+    }
+    Rfcmsg& messages = m_owner.messages();
+    SummaryInfo* pBefore = messages.Current();
+    messages.Convert(file, iMessage, "email");
+    messages.SetNewMessages(true);
+    if (messages.WriteFailed()) {
+        // The message itself stays in the spool for the next start.
+        LocalFailure("Retrieved message " + std::to_string(iMessage) +
+                     " could not be converted completely (is the disk full?); it is kept in " +
+                     pSpool->Dir() + ".");
+        return;
+    }
+    pSpool->Converted(file);
+    SummaryInfo* pCurrent = messages.Current();
+    if (pCurrent && pCurrent != pBefore) {
+        char row[160];
+        std::snprintf(row, sizeof row, "%6d\t%s\t%s", iMessage,
+                      pCurrent->m_szFrom.substr(0, 24).c_str(),
+                      pCurrent->m_szSubject.substr(0, 99).c_str());
+        m_pView->AddRow(row);
+    }
+}
+
+void WEmail::LocalFailure(const std::string& text)
+{
+    // Dropping the connection without QUIT: the server commits none of the
+    // session's deletions.
+    m_pClient->Abort(false);
+    m_pView->SetProgress(0);
+    m_pView->SetStatus("Email retrieval stopped!");
+    Error(text);
+    if (m_owner.autorunRunning && m_owner.autorunRunning() && m_owner.stepDone)
+        m_owner.stepDone();
+}
 
 void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
 {
@@ -154,18 +206,7 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
             m_lLines = 0;
             if (m_iTotal > 0)
                 m_pView->SetProgress(m_iDone * 100 / m_iTotal);
-            Rfcmsg& messages = m_owner.messages();
-            SummaryInfo* pBefore = messages.Current();
-            messages.ConvertFile(pRecord->strFile, pRecord->iMessage, "email");
-            messages.SetNewMessages(true);
-            SummaryInfo* pCurrent = messages.Current();
-            if (pCurrent && pCurrent != pBefore) {
-                char row[160];
-                std::snprintf(row, sizeof row, "%6d\t%s\t%s", pRecord->iMessage,
-                              pCurrent->m_szFrom.substr(0, 24).c_str(),
-                              pCurrent->m_szSubject.substr(0, 99).c_str());
-                m_pView->AddRow(row);
-            }
+            Stored(pRecord->iMessage, pRecord->strFile);
             break;
         }
         if (m_iTotal == 0) {

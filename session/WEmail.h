@@ -12,6 +12,7 @@
 
 class CPOP3;
 class Rfcmsg;
+class MailSpool;
 
 // What the window shows.
 class IEmailView {
@@ -31,6 +32,9 @@ struct EmailOwner {
     std::function<void(int)> mainProgress;
     // Where retrieved messages are converted (created on first use).
     std::function<Rfcmsg&()> messages;
+    // Where retrieved messages are written and kept until their packet is
+    // saved; nullptr when it cannot be used (nothing is retrieved then).
+    std::function<MailSpool*()> spool;
     std::function<bool(const std::string& title, std::string& password)> askPassword;
 };
 
@@ -62,6 +66,12 @@ private:
     bool PortOk(int& iPort);
     void OnEvent(std::uintptr_t wParam, std::intptr_t lParam);
     void Notice(const std::string& text);
+    MailSpool* Spool() const { return m_owner.spool ? m_owner.spool() : nullptr; }
+    // One retrieved message: recorded in the spool, then converted.  A
+    // message that cannot be kept safe ends the session before the server
+    // commits any deletion.
+    void Stored(std::int32_t iMessage, const std::string& file);
+    void LocalFailure(const std::string& text);
 
     EmailOwner m_owner;
     std::unique_ptr<IEmailView> m_pView;

@@ -11,6 +11,7 @@
 #include "framework/Registry.h"
 #include "mainwin/WMain.h"
 #include "newsgroups/Newsgroups.h"
+#include "packet/MailSpool.h"
 #include "packet/Rfcmsg.h"
 
 #include "TestUtil.h"

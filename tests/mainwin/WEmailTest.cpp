@@ -17,6 +17,7 @@ protected:
         owner.gone = [this] { ++iGone; };
         owner.mainProgress = [this](int p) { mainProgress.push_back(p); };
         owner.messages = [this]() -> Rfcmsg& { return pMain->GatherMessages(); };
+        owner.spool = [this] { return pMain->Spool(); };
         owner.askPassword = [this](const std::string& title, std::string& pw) {
             titles.push_back(title);
             pw = typed;
@@ -35,7 +36,7 @@ protected:
     void Message(int iNumber, const std::string& headers)
     {
         record.iMessage = iNumber;
-        record.strFile = pStartup->m_szWorkDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
+        record.strFile = pStartup->m_szSpoolDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
         testutil::WriteFile(record.strFile, headers + "\r\nBody\r\n");
         pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE,
                      reinterpret_cast<fw::LPARAM>(&record));
@@ -73,7 +74,8 @@ TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
     EXPECT_EQ(pEmailView->progress.back(), 50);
     ASSERT_EQ(pEmailView->rows.size(), 1u);
     EXPECT_EQ(pEmailView->rows[0], "     1\t" + std::string(24, 'f') + "\tFirst");
-    EXPECT_FALSE(testutil::Exists(record.strFile)) << "the converter deletes the file";
+    EXPECT_TRUE(testutil::Exists(record.strFile)) << "kept until a packet holds it";
+    ASSERT_EQ(pMain->Spool()->Messages().size(), 1u);
     ASSERT_NE(pMain->Messages(), nullptr);
     EXPECT_TRUE(pMain->Messages()->NewMessages());
     EXPECT_EQ(pEmail->m_lLines, 0);

@@ -86,8 +86,20 @@ bool LaunchProgram(const std::vector<std::string>& argv, bool bWait, int* piExit
     if (!process.waitForStarted(-1))
         return false;
     // Keep the program's windows alive while the other program runs.
-    while (process.state() != QProcess::NotRunning)
+    // A run that is ending does not wait for it: it is asked to stop.
+    while (process.state() != QProcess::NotRunning) {
+        if (MessageLoop::Quitting()) {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(-1);
+            }
+            if (piExitCode)
+                *piExitCode = -1;
+            return true;
+        }
         MessageLoop::TakeOneMessage();
+    }
     if (piExitCode)
         *piExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return true;

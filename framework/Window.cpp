@@ -81,13 +81,24 @@ int MessageLoop::PendingMessages() { return s_iPending; }
 
 unsigned long MessageLoop::DispatchedMessages() { return s_ulDispatched; }
 
+namespace {
+bool sg_bQuitting = false;
+}
+
 int MessageLoop::Run()
 {
     MT_ASSERT(QCoreApplication::instance() != nullptr);
+    sg_bQuitting = false;
     return QCoreApplication::exec();
 }
 
-void MessageLoop::Quit(int iCode) { QCoreApplication::exit(iCode); }
+void MessageLoop::Quit(int iCode)
+{
+    sg_bQuitting = true;
+    QCoreApplication::exit(iCode);
+}
+
+bool MessageLoop::Quitting() { return sg_bQuitting; }
 
 void MessageLoop::TakeOneMessage()
 {

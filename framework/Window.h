@@ -54,6 +54,9 @@ public:
     // Runs until Quit(); returns its code.  Needs a QCoreApplication.
     static int Run();
     static void Quit(int iCode = 0);
+    // Quit() was called and the loop has not run again since: nested waits
+    // (another program running) give up.
+    static bool Quitting();
     // Waits for at least one message and dispatches what is pending: the
     // "take one message, translate and dispatch it" step of a busy wait.
     static void TakeOneMessage();

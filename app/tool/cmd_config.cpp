@@ -4,6 +4,7 @@
 
 #include "core/TnIni.h"
 #include "framework/Files.h"
+#include "framework/InstanceLock.h"
 
 #include <cstdio>
 #include <iostream>
@@ -51,10 +52,19 @@ bool IsInteger(const std::string& v)
     return n >= INT32_MIN && n <= INT32_MAX;
 }
 
+// Opening the settings writes them (every key is kept in the file), so it
+// happens only while no program runs with this directory: the same lock,
+// held until this command ends.
 bool OpenIni(const ToolContext& ctx)
 {
     if (!ctx.PrepareHome())
         return false;
+    static fw::InstanceLock s_lock;
+    std::string why;
+    if (!s_lock.Held() && !s_lock.Acquire(fw::InstanceLock::PathFor(ctx.homeDir), why)) {
+        ToolFail(why + "; the settings are not changed while it runs");
+        return false;
+    }
     std::string dir = fw::DirName(ctx.paths.settingsFile);
     if (!dir.empty() && !fw::FileExists(dir) && dir != "/") {
         ToolFail("the settings file's directory does not exist: " + dir);

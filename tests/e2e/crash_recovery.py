@@ -205,6 +205,25 @@ class CrashRecovery(unittest.TestCase):
         self.check_exactly_once()
 
 
+    def test_a_second_run_on_the_same_directory_refuses_to_start(self):
+        self.box.trap = ("RETR 2", "before")
+        first = subprocess.Popen([MAILTOLVAN, "--headless", "/a"], env=self.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(self.box.trapped.wait(30))
+            second = self.run_to_end()
+            self.assertNotEqual(second.returncode, 0)
+            self.assertIn("already running", second.stderr)
+            setting = subprocess.run([TOOL, "config", "Servers", "POP3Name", "other"],
+                                     env=self.env, capture_output=True, text=True)
+            self.assertNotEqual(setting.returncode, 0)
+            self.assertIn("already running", setting.stderr)
+        finally:
+            first.kill()
+            first.wait()
+        self.check_exactly_once()
+
+
 PHASES = {
     "after_retr": dict(trap=("DELE 2", "before")),
     "after_dele": dict(trap=("RETR 2", "before")),

@@ -40,6 +40,7 @@
 #include "proto/BodyIO.h"
 #include "proto/CProtoClient.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -117,9 +118,7 @@ public:
     // 0: no cap.  Kept across sessions.
     void SetMaxMessageSize(std::int64_t iBytes)
     {
-        m_iMaxSize = iBytes <= 0                        ? 0
-                     : iBytes < (std::int64_t(1) << 60) ? iBytes
-                                                        : std::int64_t(1) << 60;
+        m_iMaxSize = std::clamp<std::int64_t>(iBytes, 0, std::int64_t(1) << 50);
     }
 
     // The line to show after a failure: the server's refusal, or our own

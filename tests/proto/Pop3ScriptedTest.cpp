@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -588,7 +589,9 @@ TEST_F(Pop3Scripted, EachMessageIsOnTheDiskBeforeItsDele)
     EXPECT_TRUE(server.Finish()) << server.Report();
     ASSERT_EQ(rec.Messages().size(), 1u);
     // The file's data, then its name in the directory.
-    EXPECT_EQ(syncedAtDele, (std::vector<std::string>{rec.Messages()[0].file, dir.Path()}));
+    std::string real = std::filesystem::canonical(dir.Path()).string();
+    EXPECT_EQ(syncedAtDele,
+              (std::vector<std::string>{real + "/" + fw::BaseName(rec.Messages()[0].file), real}));
 }
 
 // A message file that fails after an earlier message's DELE was accepted:
@@ -632,8 +635,9 @@ TEST_P(Pop3LocalFailure, CommitsNoDeletion)
 void RemoveUnsynced(const std::string& dir)
 {
     auto synced = SyncedPaths();
+    std::string real = std::filesystem::canonical(dir).string();
     for (const auto& name : fw::ListDirectory(dir))
-        if (std::find(synced.begin(), synced.end(), dir + "/" + name) == synced.end())
+        if (std::find(synced.begin(), synced.end(), real + "/" + name) == synced.end())
             ::unlink((dir + "/" + name).c_str());
 }
 

@@ -60,6 +60,8 @@ bool CPOP3::RetrieveMail(const char* pszServer, std::uint16_t wPort, const char*
     m_strFailure.clear();
     m_records.clear();
     m_listed.clear();
+    m_bQuitAnswered = false;
+    m_deletedUids.clear();
     m_iSkipped = 0;
     m_oversized.clear();
     SetState(&CPOP3::Connect);
@@ -416,13 +418,18 @@ bool CPOP3::MessageEnd()
     // Deleted when asked, and either every message goes or this one is
     // older than the cut-off.  Without a readable date it stays.
     bool bDele = m_bDelete && (m_tCutOff == 0 || (m_tDate >= 0 && m_tCutOff > m_tDate));
+    auto it = m_listed.find(m_iIndex + 1);
+    NotifyRecord record{m_iIndex + 1, m_output.Name(),
+                        it == m_listed.end() ? std::string() : it->second.strUid};
+    if (std::string why; m_fnKeep && !m_fnKeep(record, bDele, why)) {
+        m_output.Discard(); // the server keeps it: nothing was deleted
+        return LocalFailure(why);
+    }
     if (!LeaveMessage(bDele)) {
         m_output.Discard(); // still on the server, which keeps it
         return SendFailed();
     }
-    auto it = m_listed.find(m_iIndex);
-    m_records.push_back(
-        {m_iIndex, m_output.Name(), it == m_listed.end() ? std::string() : it->second.strUid});
+    m_records.push_back(std::move(record));
     m_output.Release();
     Notify(NOTIFY_MESSAGE, reinterpret_cast<fw::LPARAM>(&m_records.back()));
     return !bDele;
@@ -451,8 +458,19 @@ bool CPOP3::AwaitDele(int iEvent)
         return false;
     if (!Positive())
         return Refused(DETAIL_NONE);
+    if (auto it = m_listed.find(m_iIndex); it != m_listed.end() && !it->second.strUid.empty())
+        m_deletedUids.push_back(it->second.strUid);
     SetState(&CPOP3::NextMessage);
     return true;
+}
+
+std::vector<std::string> CPOP3::ListedUids() const
+{
+    std::vector<std::string> uids;
+    for (const auto& [n, listed] : m_listed)
+        if (!listed.strUid.empty())
+            uids.push_back(listed.strUid);
+    return uids;
 }
 
 bool CPOP3::AwaitRset(int iEvent)
@@ -476,6 +494,8 @@ bool CPOP3::Quit(int)
 
 bool CPOP3::AwaitQuit(int iEvent)
 {
+    if (iEvent == EV_LINE && Positive() && m_iStatus == STATUS_DONE)
+        m_bQuitAnswered = true;
     if (iEvent == EV_CLOSED || iEvent == EV_LINE) {
         SetState(&CPOP3::End);
         return true;

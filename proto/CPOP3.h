@@ -113,6 +113,21 @@ public:
     {
         m_fnDelivered = std::move(fn);
     }
+    // Asked for each retrieved message once its file is complete and synced,
+    // before the server may delete it (bDeleting: DELE follows).  False
+    // (with the reason) when the owner cannot keep the message safe: the
+    // session then ends without committing any deletion and the file goes.
+    // Kept across sessions.
+    void SetKeepCheck(
+        std::function<bool(const NotifyRecord& record, bool bDeleting, std::string& why)> fn)
+    {
+        m_fnKeep = std::move(fn);
+    }
+    // After a session that ended with its QUIT answered: the unique ids the
+    // server listed, and those it has now deleted for good.
+    bool QuitAnswered() const { return m_bQuitAnswered; }
+    std::vector<std::string> ListedUids() const;
+    const std::vector<std::string>& DeletedUids() const { return m_deletedUids; }
     // Messages larger than this are left on the server (NOTIFY_SKIPPED), and
     // a message whose data runs past SizeLimit() ends the session as failed.
     // 0: no cap.  Kept across sessions.
@@ -211,6 +226,9 @@ private:
     std::unordered_map<int, Listed> m_listed;
     bool m_bListingSizes = false; // the listing under way is LIST's, not UIDL's
     std::function<bool(const std::string&)> m_fnDelivered;
+    std::function<bool(const NotifyRecord&, bool, std::string&)> m_fnKeep;
+    bool m_bQuitAnswered = false;
+    std::vector<std::string> m_deletedUids; // DELE answered in this session
     std::int64_t m_iMaxSize = 0;
     int m_iSkipped = 0;
     std::vector<int> m_oversized;

@@ -52,6 +52,19 @@ bool CBodyFile::WriteLine(const char* pLine, int iLen)
     return true;
 }
 
+bool CBodyFile::Write(const char* pData, int iLen)
+{
+    if (!m_pFile)
+        return false;
+    if (iLen > 0 && std::fwrite(pData, 1, static_cast<std::size_t>(iLen), m_pFile) !=
+                        static_cast<std::size_t>(iLen)) {
+        if (!m_iErrno)
+            m_iErrno = errno ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
 bool CBodyFile::Close()
 {
     if (!m_pFile)

@@ -26,6 +26,9 @@ public:
     bool Create(const std::string& dir, const char* pszPrefix);
     // Writes one received line, dot-unstuffed, followed by CR LF.
     bool WriteLine(const char* pLine, int iLen);
+    // Writes bytes as they are (the pieces of a line too long to be held at
+    // once; the caller unstuffs the line's start and ends it).
+    bool Write(const char* pData, int iLen);
     // Closes the file; false when any write failed (the data is incomplete).
     bool Close();
     // Closes and deletes the file.

@@ -3,6 +3,9 @@
 #include "net/CWinsock.h"
 #include "util/Assert.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -73,8 +76,10 @@ bool CProtoClient::SendCommand(const char* pszFormat, ...)
 int CProtoClient::SendBytes(const char* pBuffer, int iLength)
 {
     int iResult = m_socket.Send(pBuffer, iLength, 0);
-    if (iResult == 0 || iResult == wsa::WSAEWOULDBLOCK)
+    if (iResult == 0 || iResult == wsa::WSAEWOULDBLOCK) {
+        AckQuickly();
         return 0;
+    }
     m_iLastError = iResult;
     return iResult;
 }
@@ -98,9 +103,15 @@ void CProtoClient::CloseSession()
 void CProtoClient::ConnMgrCallback(std::uint32_t, int iResult)
 {
     switch (iResult) {
-    case CConnMgrCallback::CONNECTED:
+    case CConnMgrCallback::CONNECTED: {
+        // Commands are small writes of their own; none waits for the last.
+        int iOne = 1;
+        m_socket.SetSockOpt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&iOne),
+                            sizeof iOne);
+        AckQuickly();
         Run(m_events.iConnected);
         break;
+    }
     case CConnMgrCallback::FAILED:
         m_iLastError = m_connMgr.m_iLastError;
         Run(m_events.iConnectFailed);
@@ -151,6 +162,17 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
     }
 }
 
+void CProtoClient::AckQuickly()
+{
+    if (m_socket.m_iState != CStreamSocket::CONNECTED)
+        return;
+    int iOne = 1;
+    int iKeep = m_socket.m_iLastError;
+    m_socket.SetSockOpt(IPPROTO_TCP, TCP_QUICKACK, reinterpret_cast<const char*>(&iOne),
+                        sizeof iOne);
+    m_socket.m_iLastError = iKeep;
+}
+
 void CProtoClient::ReceiveAndDispatch()
 {
     if (IsIdle())
@@ -168,6 +190,7 @@ void CProtoClient::ReceiveAndDispatch()
         return;
     }
     m_rx.Commit(iCount);
+    AckQuickly();
     DispatchLines();
 }
 
@@ -176,13 +199,18 @@ bool CProtoClient::DispatchLines()
 {
     const char* pLine = nullptr;
     int iLen = 0;
-    while (!IsIdle() && m_rx.NextLine(&pLine, &iLen))
-        OnReplyLine(pLine, iLen);
-    if (IsIdle())
-        return false;
-    if (m_rx.Overlong()) {
-        OnOverlongLine();
-        return false;
+    for (;;) {
+        while (!IsIdle() && m_rx.NextLine(&pLine, &iLen))
+            OnReplyLine(pLine, iLen);
+        if (IsIdle())
+            return false;
+        if (!m_rx.Overlong())
+            return true;
+        if (!TakesLinePieces()) {
+            OnOverlongLine();
+            return false;
+        }
+        m_rx.TakePiece(&pLine, &iLen);
+        OnLinePiece(pLine, iLen);
     }
-    return true;
 }

@@ -57,3 +57,14 @@ bool CReplyBuffer::Overlong() const
             return false;
     return true;
 }
+
+void CReplyBuffer::TakePiece(const char** ppPiece, int* piLen)
+{
+    int iEnd = m_iEnd;
+    if (iEnd > m_iStart && m_buf[static_cast<std::size_t>(iEnd - 1)] == '\r')
+        --iEnd;
+    *ppPiece = m_buf.data() + m_iStart;
+    *piLen = iEnd - m_iStart;
+    m_iStart = iEnd;
+    m_iScan = m_iStart;
+}

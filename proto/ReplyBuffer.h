@@ -25,6 +25,10 @@ public:
     bool NextLine(const char** ppLine, int* piLen);
     // Full, and no CR LF in it: the line in progress does not fit.
     bool Overlong() const;
+    // Takes the start of an overlong line: everything held except a last CR
+    // (whose LF may still come), so the rest of the line can be received.
+    // The piece is valid until the next FreeSpace.
+    void TakePiece(const char** ppPiece, int* piLen);
     void Clear() { m_iStart = m_iEnd = m_iScan = 0; }
 
 private:

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,12 @@ public:
     // The server waits, saying nothing, until the client closes (for
     // aborts); anything the client sends meanwhile is a difference.
     ScriptedServer& Hold();
+    // The client must close this connection without sending anything more
+    // and connect again; the script goes on on the new connection.
+    ScriptedServer& ExpectReconnect();
+    // The server waits (bounded by the step time-out) until the test's
+    // condition holds, e.g. until the client has reported something.
+    ScriptedServer& WaitFor(std::function<bool()> condition);
 
     // Listens (on an ephemeral port) and runs the script for one client.
     bool Start();
@@ -69,14 +76,16 @@ public:
 
 private:
     struct Step {
-        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD } kind;
+        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD, RECONNECT, WAIT } kind;
         std::string text;
+        std::function<bool()> condition;
     };
     void Main();
     bool SendText(int fd, const std::string& text);
     bool SendChunk(int fd, const char* p, std::size_t n);
     bool ReadExactly(int fd, std::size_t n, std::string& out);
     bool WaitForClose(int fd, const char* pszWhat);
+    int AcceptClient();
     void Fail(const std::string& text);
 
     Split m_split;

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <unistd.h>
 
 using prototest::NntpNote;
 using prototest::NntpRecorder;
@@ -61,6 +62,17 @@ protected:
         return Next();
     }
     void ExpectNoFilesLeft() { EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty()); }
+    // An operation that must start, and its notification.
+    NntpNote Run(bool bStarted)
+    {
+        EXPECT_TRUE(bStarted);
+        return Next();
+    }
+    static void ExpectEnd(const NntpNote& n, int status)
+    {
+        EXPECT_EQ(n.kind, NntpNote::END);
+        EXPECT_EQ(n.w, static_cast<fw::WPARAM>(status));
+    }
 
     testutil::TempDir dir;
     CNNTP client{dir.Path().c_str()};
@@ -90,8 +102,7 @@ TEST_P(NntpSplit, GroupOverviewArticleAndQuit)
     EXPECT_EQ(g.group.iLast, 22);
     EXPECT_EQ(g.group.iFirstNew, 0);
 
-    ASSERT_TRUE(client.Xover(&rec, CNNTP::MSG_XOVER, 3, 5));
-    NntpNote x = Next();
+    NntpNote x = Run(client.Xover(&rec, CNNTP::MSG_XOVER, 3, 5));
     ASSERT_EQ(x.kind, NntpNote::FILE);
     EXPECT_EQ(x.uMsg, CNNTP::MSG_XOVER);
     EXPECT_EQ(x.iArticle, 3);
@@ -102,8 +113,7 @@ TEST_P(NntpSplit, GroupOverviewArticleAndQuit)
     EXPECT_EQ(fw::DirName(x.file), dir.Path());
 
     int iLinesBefore = rec.iLines;
-    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 5));
-    NntpNote a = Next();
+    NntpNote a = Run(client.Article(&rec, CNNTP::MSG_ARTICLE, 5));
     ASSERT_EQ(a.kind, NntpNote::FILE);
     EXPECT_EQ(a.iArticle, 5);
     EXPECT_EQ(a.content, "Subject: x\r\n\r\n.\r\n..\r\n \r\ntext\r\nend.\r\n");
@@ -131,8 +141,7 @@ TEST_P(NntpSplit, LoginOnXoverTwiceSendsTheSameXoverAgain)
     s.Expect("XOVER 1-2\r\n").Say("224 follows\r\n1\tS\tF\tD\t<i@x>\t\t1\t1\r\n.\r\n");
     Quit(s);
     Connect(s);
-    ASSERT_TRUE(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 2));
-    NntpNote x = Next();
+    NntpNote x = Run(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 2));
     ASSERT_EQ(x.kind, NntpNote::FILE) << s.Report();
     EXPECT_EQ(x.content, "1\tS\tF\tD\t<i@x>\t\t1\t1\r\n");
     QuitAndFinish(s);
@@ -164,16 +173,13 @@ TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
     s.Expect("HEAD 4\r\n").Say("221 4 <x@y>\r\nSubject: s\r\n.\r\n");
     Quit(s);
     Connect(s);
-    ASSERT_TRUE(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
-    NntpNote n = Next();
+    NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
     EXPECT_EQ(n.kind, NntpNote::REFUSED) << s.Report();
     EXPECT_EQ(n.reply, "480 Authentication required");
-    ASSERT_TRUE(client.Head(&rec, CNNTP::MSG_HEADER, 4));
-    n = Next();
+    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
     EXPECT_EQ(n.kind, NntpNote::REFUSED);
     EXPECT_EQ(n.reply, "481 Authentication failed");
-    ASSERT_TRUE(client.Head(&rec, CNNTP::MSG_HEADER, 4));
-    n = Next();
+    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
     ASSERT_EQ(n.kind, NntpNote::FILE);
     EXPECT_EQ(n.content, "Subject: s\r\n");
     QuitAndFinish(s);
@@ -183,8 +189,7 @@ TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
     t.Say(kGreeting).Expect("NEXT\r\n").Say("480 Authentication required\r\n");
     Quit(t);
     Connect(t, nullptr, nullptr);
-    ASSERT_TRUE(client.NextArticle(&rec, CNNTP::MSG_ARTICLE));
-    EXPECT_EQ(Next().kind, NntpNote::REFUSED);
+    EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
     QuitAndFinish(t);
 }
 
@@ -312,13 +317,11 @@ TEST_F(NntpScripted, GroupListsSinceUtcAndAll)
     s.Expect("LIST\r\n").Say("215 list follows\r\na.b 10 1 y\r\nc.d 0 1 m\r\n.\r\n");
     Quit(s);
     Connect(s);
-    ASSERT_TRUE(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, kSince2001));
-    NntpNote n = Next();
+    NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, kSince2001));
     ASSERT_EQ(n.kind, NntpNote::FILE) << s.Report();
     EXPECT_EQ(n.uMsg, CNNTP::MSG_GROUP_LIST);
     EXPECT_EQ(n.content, "local.new 0 1 y\r\n");
-    ASSERT_TRUE(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
-    n = Next();
+    n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
     ASSERT_EQ(n.kind, NntpNote::FILE);
     EXPECT_EQ(n.content, "a.b 10 1 y\r\nc.d 0 1 m\r\n");
     QuitAndFinish(s);
@@ -335,20 +338,16 @@ TEST_F(NntpScripted, NextHeadAndNextArticle)
     s.Expect("NEXT\r\n").Say("421 No next article\r\n");
     Quit(s);
     Connect(s);
-    ASSERT_TRUE(client.Head(&rec, CNNTP::MSG_HEADER, 5));
-    EXPECT_EQ(Next().content, "Subject: five\r\n");
-    ASSERT_TRUE(client.NextHead(&rec, CNNTP::MSG_HEADER));
-    NntpNote n = Next();
+    EXPECT_EQ(Run(client.Head(&rec, CNNTP::MSG_HEADER, 5)).content, "Subject: five\r\n");
+    NntpNote n = Run(client.NextHead(&rec, CNNTP::MSG_HEADER));
     ASSERT_EQ(n.kind, NntpNote::FILE) << s.Report();
     EXPECT_EQ(n.iArticle, 7);
     EXPECT_EQ(n.content, "Subject: seven\r\n");
-    ASSERT_TRUE(client.NextArticle(&rec, CNNTP::MSG_ARTICLE));
-    n = Next();
+    n = Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE));
     ASSERT_EQ(n.kind, NntpNote::FILE) << s.Report();
     EXPECT_EQ(n.iArticle, 9);
     EXPECT_EQ(n.content, "Subject: nine\r\n\r\nbody\r\n");
-    ASSERT_TRUE(client.NextArticle(&rec, CNNTP::MSG_ARTICLE));
-    EXPECT_EQ(Next().kind, NntpNote::REFUSED);
+    EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
     QuitAndFinish(s);
 }
 
@@ -369,8 +368,7 @@ TEST_F(NntpScripted, StopDuringAnArticleReconnects)
     s.Say("200 again\r\n").Expect("GROUP g\r\n").Say("211 1 1 1 g\r\n");
     Quit(s);
     Connect(s);
-    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 5));
-    NntpNote a = Next();
+    NntpNote a = Run(client.Article(&rec, CNNTP::MSG_ARTICLE, 5));
     ASSERT_EQ(a.kind, NntpNote::FILE) << s.Report();
     EXPECT_EQ(a.iStop, 1);
     EXPECT_EQ(a.iArticle, 5);
@@ -394,11 +392,9 @@ TEST_F(NntpScripted, RepliesOutOfProtocolAndUnknownCommands)
     s.Expect("GROUP g\r\n").Say("340 send it\r\n");
     Quit(s);
     Connect(s);
-    ASSERT_TRUE(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 9));
-    EXPECT_EQ(Next().kind, NntpNote::REFUSED);
+    EXPECT_EQ(Run(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 9)).kind, NntpNote::REFUSED);
     NntpNote n = Group("g");
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_FAILED));
+    ExpectEnd(n, CNNTP::STATUS_FAILED);
     EXPECT_STREQ(client.ReplyLine(), "340 send it");
     EXPECT_TRUE(s.Finish()) << s.Report();
 }
@@ -411,10 +407,8 @@ TEST_F(NntpScripted, ClosedConnections)
     t.Expect("AUTHINFO USER joe\r\n").Say("381 More\r\n").Expect("AUTHINFO PASS pw\r\n");
     t.Close();
     Connect(t);
-    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
-    NntpNote n = Next();
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CLOSED));
+    NntpNote n = Run(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
+    ExpectEnd(n, CNNTP::STATUS_CLOSED);
     EXPECT_STREQ(reinterpret_cast<const char*>(n.l), "AUTHINFO PASS ********\r\n");
     EXPECT_TRUE(t.Finish()) << t.Report();
 
@@ -422,10 +416,8 @@ TEST_F(NntpScripted, ClosedConnections)
     ScriptedServer s(Split::Pairs);
     s.Say(kGreeting).Expect("ARTICLE 1\r\n").Say("220 1 <a@x>\r\nSubject: a\r\n").Close();
     Connect(s);
-    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
-    n = Next();
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CLOSED));
+    n = Run(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
+    ExpectEnd(n, CNNTP::STATUS_CLOSED);
     EXPECT_STREQ(reinterpret_cast<const char*>(n.l), "ARTICLE 1\r\n");
     EXPECT_TRUE(s.Finish()) << s.Report();
     ExpectNoFilesLeft();
@@ -441,8 +433,7 @@ TEST_F(NntpScripted, AbortAndConnectionFailures)
     ASSERT_TRUE(prototest::PumpUntil([&] { return rec.iLines == 1; }));
     client.Abort(&rec, CNNTP::MSG_QUIT, true);
     NntpNote n = Next();
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_ABORTED));
+    ExpectEnd(n, CNNTP::STATUS_ABORTED);
     EXPECT_EQ(n.uMsg, CNNTP::MSG_QUIT);
     EXPECT_TRUE(s.Finish()) << s.Report();
     ExpectNoFilesLeft();
@@ -452,21 +443,19 @@ TEST_F(NntpScripted, AbortAndConnectionFailures)
     ScriptedServer t;
     t.Say("502 You have no permission to talk\r\n").ExpectClose();
     ASSERT_TRUE(t.Start());
-    ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", t.Port(), nullptr, nullptr));
-    n = Next();
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CONNECT_FAILED));
+    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", t.Port(), nullptr, nullptr));
+    ExpectEnd(n, CNNTP::STATUS_CONNECT_FAILED);
     EXPECT_EQ(n.reply, "502 You have no permission to talk");
     EXPECT_TRUE(t.Finish()) << t.Report();
 
     ScriptedServer u;
     u.Say("400 Service temporarily unavailable\r\n").Close();
     ASSERT_TRUE(u.Start());
-    ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", u.Port(), nullptr, nullptr));
-    EXPECT_EQ(Next().kind, NntpNote::REFUSED);
+    EXPECT_EQ(
+        Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", u.Port(), nullptr, nullptr)).kind,
+        NntpNote::REFUSED);
     n = Next();
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CLOSED));
+    ExpectEnd(n, CNNTP::STATUS_CLOSED);
 
     // Nobody listening: status 2 with the socket error.
     unsigned short port = 0;
@@ -475,8 +464,7 @@ TEST_F(NntpScripted, AbortAndConnectionFailures)
         ASSERT_TRUE(v.Start());
         port = v.Port();
     }
-    ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", port, nullptr, nullptr));
-    n = Next();
+    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", port, nullptr, nullptr));
     EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CONNECT_FAILED));
     EXPECT_EQ(client.m_iLastError, wsa::WSAECONNREFUSED);
     // Without notify, an abort posts nothing.
@@ -521,8 +509,7 @@ TEST_F(NntpScripted, ArgumentsThatCannotBeUsedAreRefused)
     EXPECT_FALSE(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
 
     // A line end in the connection's password never goes out.
-    ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", 1, "joe", "pw\r\nQUIT"));
-    n = Next();
+    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", 1, "joe", "pw\r\nQUIT"));
     EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CONNECT_FAILED));
     EXPECT_NE(n.reply.find("line end"), std::string::npos);
     EXPECT_EQ(client.m_iLastError, 0);
@@ -531,58 +518,36 @@ TEST_F(NntpScripted, ArgumentsThatCannotBeUsedAreRefused)
     std::string name, reason;
     std::int32_t iLast = 0, iFirst = 0;
     EXPECT_TRUE(CNNTP::ParseGroupLine("comp.lang.c 1200 3 y", &name, &iLast, &iFirst, &reason));
-    EXPECT_EQ(name, "comp.lang.c");
-    EXPECT_EQ(iLast, 1200);
-    EXPECT_EQ(iFirst, 3);
-    EXPECT_FALSE(CNNTP::ParseGroupLine("a,b 10 1 y", &name, &iLast, &iFirst, &reason));
-    EXPECT_NE(reason.find("comma"), std::string::npos);
-    EXPECT_FALSE(CNNTP::ParseGroupLine("a.b", &name, &iLast, &iFirst, &reason));
-    EXPECT_FALSE(CNNTP::ParseGroupLine("a.b 99999999999 1 y", &name, &iLast, &iFirst, &reason));
+    EXPECT_EQ(name + " " + std::to_string(iLast) + " " + std::to_string(iFirst),
+              "comp.lang.c 1200 3");
+    for (const char* bad : {"a,b 10 1 y", "a.b", "a.b 99999999999 1 y"})
+        EXPECT_FALSE(CNNTP::ParseGroupLine(bad, &name, &iLast, &iFirst, &reason)) << bad;
 }
 
 TEST_F(NntpScripted, LongLinesAndFilesThatCannotBeCreated)
 {
-    // A data line longer than the receive buffer is stored whole; a status
-    // line that long cannot be followed.
+    // A data line longer than the receive buffer is stored whole.
     std::string longLine(10000, 'x');
     ScriptedServer s(Split::Pairs);
     s.Say(kGreeting).Expect("ARTICLE 1\r\n").Say("220 1 <a@x>\r\n." + longLine + "\r\n");
     s.Say(".." + longLine + "\r\nshort\r\n.\r\n");
+    s.Expect("ARTICLE 2\r\n").Say("220 2 <b@x>\r\nline\r\n.\r\n");
+    // A status line that long cannot be followed.
     s.Expect("GROUP g\r\n").Say("211 " + longLine + "\r\n").ExpectClose();
     Connect(s);
-    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
-    NntpNote n = Next();
+    NntpNote n = Run(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
     ASSERT_EQ(n.kind, NntpNote::FILE);
     EXPECT_EQ(n.content, longLine + "\r\n." + longLine + "\r\nshort\r\n");
     EXPECT_EQ(rec.iLines, 3);
-    n = Group("g");
-    EXPECT_EQ(n.kind, NntpNote::END);
-    EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_FAILED));
-    EXPECT_TRUE(s.Finish()) << s.Report();
-
     // No directory for the file: the reply is read to its end and refused
     // with the reason, and the connection goes on.
-    CNNTP other(dir.File("missing").c_str());
-    NntpRecorder orec(other);
-    std::size_t oseen = 0;
-    ScriptedServer t;
-    t.Say(kGreeting).Expect("ARTICLE 2\r\n").Say("220 2 <b@x>\r\nline\r\n.\r\n");
-    t.Expect("ARTICLE 3\r\n").Say("430 No such article\r\n");
-    Quit(t);
-    ASSERT_TRUE(t.Start());
-    ASSERT_TRUE(other.Connect(&orec, CNNTP::MSG_CONNECT, "127.0.0.1", t.Port(), nullptr, nullptr));
-    EXPECT_EQ(orec.Next(&oseen).kind, NntpNote::CONNECTED);
-    ASSERT_TRUE(other.Article(&orec, CNNTP::MSG_ARTICLE, 2));
-    n = orec.Next(&oseen);
+    ASSERT_EQ(::rmdir(dir.Path().c_str()), 0);
+    n = Run(client.Article(&rec, CNNTP::MSG_ARTICLE, 2));
+    ASSERT_TRUE(fw::MakeDirectories(dir.Path()));
     EXPECT_EQ(n.kind, NntpNote::REFUSED);
     EXPECT_NE(n.reply.find("Cannot create a temporary file"), std::string::npos) << n.reply;
-    ASSERT_TRUE(other.Article(&orec, CNNTP::MSG_ARTICLE, 3));
-    n = orec.Next(&oseen);
-    EXPECT_EQ(n.kind, NntpNote::REFUSED);
-    EXPECT_EQ(n.reply, "430 No such article");
-    ASSERT_TRUE(other.Quit(&orec, CNNTP::MSG_QUIT));
-    EXPECT_EQ(orec.Next(&oseen).w, static_cast<fw::WPARAM>(CNNTP::STATUS_QUIT));
-    EXPECT_TRUE(t.Finish()) << t.Report();
+    ExpectEnd(Group("g"), CNNTP::STATUS_FAILED);
+    EXPECT_TRUE(s.Finish()) << s.Report();
 }
 
 } // namespace

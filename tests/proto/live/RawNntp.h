@@ -74,20 +74,15 @@ public:
         }
         return out;
     }
-    // POSTs an article given with LF line ends; the server's final reply.
+    // POSTs an article given with LF line ends and no line starting with a
+    // dot; the server's final reply.
     std::string Post(const std::string& article)
     {
-        std::string r = Command("POST");
+        std::string r = Command("POST"), wire;
         if (r.rfind("340", 0) != 0)
             return r;
-        std::string wire;
-        std::size_t pos = 0;
-        while (pos < article.size()) {
-            std::size_t lf = article.find('\n', pos);
-            std::string l = article.substr(pos, lf == std::string::npos ? lf : lf - pos);
-            wire += (l.size() > 0 && l[0] == '.' ? "." : "") + l + "\r\n";
-            pos = lf == std::string::npos ? article.size() : lf + 1;
-        }
+        for (char c : article)
+            wire += c == '\n' ? std::string("\r\n") : std::string(1, c);
         wire += ".\r\n";
         ::send(m_fd, wire.data(), wire.size(), MSG_NOSIGNAL);
         return Line();

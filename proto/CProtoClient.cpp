@@ -136,8 +136,11 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
         }
         ReceiveAndDispatch();
         break;
-    case CStreamCallback::CLOSE:
-        // Whatever the server sent before closing is still to be read.
+    case CStreamCallback::CLOSE: {
+        // Whatever the server sent before closing is still to be read.  A
+        // client may drop this connection itself while reading it (and open
+        // another on the same socket object); the close then is no news.
+        wsa::SOCKET s = m_socket.m_s;
         while (!IsIdle() && m_socket.m_iState == CStreamSocket::CONNECTED) {
             int iRoom = 0;
             char* p = m_rx.FreeSpace(&iRoom);
@@ -148,9 +151,10 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
             if (!DispatchLines())
                 break;
         }
-        if (!IsIdle())
+        if (!IsIdle() && m_socket.m_s == s)
             Run(m_events.iClosed);
         break;
+    }
     case CStreamCallback::WRITE:
         OnWriteDone(pBuffer, iError);
         break;

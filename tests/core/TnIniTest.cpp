@@ -86,12 +86,6 @@ TEST_F(IniFixture, EveryWriteGoesToTheRegistryCopy)
     EXPECT_EQ(copy("User", "Name"), "Ann Other");
 }
 
-TEST_F(IniFixture, RegistryKeyIsTheLowerCaseBaseNameOfTheSettingsFile)
-{
-    TnIni ini(dir.File("Home.Ini"));
-    EXPECT_EQ(ini.RegistryKey().Path(), "HKEY_CLASSES_ROOT\\home");
-}
-
 TEST(Scramble, RoundTripsEvery7BitTextAndSetsHighBits)
 {
     std::string all;

@@ -198,35 +198,23 @@ TEST(UuEnc, LinesAndResultCodes)
               (std::vector<std::string>{"begin 600 f.bin", "M" + std::string(60, '`'), "!00``", "`",
                                         "end"}));
 
-    char buf[100];
-    {
-        CUUENC enc(dir.File("missing").c_str(), "x");
-        EXPECT_EQ(enc.NextLine(buf, sizeof buf), 1);
-        EXPECT_EQ(enc.GetState(), CUUENC::Done);
-        EXPECT_EQ(enc.NextLine(buf, sizeof buf), 2);
-    }
-    WriteFile(dir.File("f"), std::string(100, 'z'));
-    {
-        CUUENC enc(dir.File("f").c_str(), "name");
-        EXPECT_EQ(enc.NextLine(buf, 14), 4) << "begin 600 name needs 15";
-        EXPECT_EQ(enc.NextLine(buf, sizeof buf), 2);
-    }
-    {
-        CUUENC enc(dir.File("f").c_str(), "name");
-        EXPECT_EQ(enc.NextLine(buf, 15), 0);
-        EXPECT_EQ(enc.NextLine(buf, 61), 4) << "a full line needs 62";
-        EXPECT_EQ(enc.NextLine(buf, sizeof buf), 2);
-    }
-    WriteFile(dir.File("g"), "abc");
-    {
-        CUUENC enc(dir.File("g").c_str(), "g");
-        EXPECT_EQ(enc.NextLine(buf, sizeof buf), 0);
-        EXPECT_EQ(enc.NextLine(buf, 6), 0);
-        EXPECT_STREQ(buf, "#86)C");
-        EXPECT_EQ(enc.NextLine(buf, 2), 0);
-        EXPECT_STREQ(buf, "`");
-        EXPECT_EQ(enc.NextLine(buf, 3), 4) << "end does not fit";
-    }
+    // The results of NextLine with the given buffer sizes in turn: a begin
+    // line needs 10 + the name + 1, a full line 62, "end" 4; after an error
+    // the end.
+    auto results = [&dir](const char* file, std::vector<int> sizes) {
+        CUUENC enc(dir.File(file).c_str(), "name");
+        std::vector<int> got;
+        char buf[100];
+        for (int n : sizes)
+            got.push_back(enc.NextLine(buf, n));
+        return got;
+    };
+    WriteFile(dir.File("z"), std::string(100, 'z'));
+    WriteFile(dir.File("abc"), "abc");
+    EXPECT_EQ(results("missing", {100, 100}), (std::vector<int>{1, 2}));
+    EXPECT_EQ(results("z", {14, 100}), (std::vector<int>{4, 2}));
+    EXPECT_EQ(results("z", {15, 61, 100}), (std::vector<int>{0, 4, 2}));
+    EXPECT_EQ(results("abc", {15, 6, 2, 3, 100}), (std::vector<int>{0, 0, 0, 4, 2}));
 }
 
 TEST(UuCodec, RoundTripAllByteValuesAndSizes)

@@ -42,20 +42,6 @@ protected:
     LookupRecorder m_rec;
 };
 
-TEST(SockAddr, LayoutIsSockaddrIn)
-{
-    CSockAddr a(110, Loopback(7));
-    const sockaddr_in& sin = a;
-    EXPECT_EQ(AF_INET, sin.sin_family);
-    EXPECT_EQ(htons(110), sin.sin_port);
-    EXPECT_EQ(htonl(Loopback(7)), sin.sin_addr.s_addr);
-    EXPECT_EQ("127.0.0.7", a.AddressText());
-    CSockAddr b = a;
-    EXPECT_TRUE(a == b);
-    b.SetPort(119);
-    EXPECT_FALSE(a == b);
-}
-
 TEST_F(HostTest, LocalhostResolvesToLoopback)
 {
     CHost host("localhost");

@@ -3,6 +3,7 @@
 #include "core/TnIni.h"
 
 #include <QEvent>
+#include <QMdiSubWindow>
 #include <QWidget>
 
 namespace ui {
@@ -10,25 +11,36 @@ namespace ui {
 namespace {
 const char* const kNormalRect = "mtNormalRect";
 
+const Qt::WindowStates kNotNormal = Qt::WindowMinimized | Qt::WindowMaximized;
+
 // Remembers an MDI child's rectangle whenever it moves or is resized while
-// neither minimised nor maximised.
+// neither minimised nor maximised.  The state is followed through the
+// child's own signal too: while the client area resizes a maximised child,
+// the child's state briefly reads as normal.
 class NormalRectWatch : public QObject {
 public:
-    using QObject::QObject;
+    explicit NormalRectWatch(QMdiSubWindow* pChild) : QObject(pChild)
+    {
+        connect(pChild, &QMdiSubWindow::windowStateChanged, this,
+                [this](Qt::WindowStates, Qt::WindowStates now) { m_state = now; });
+    }
     bool eventFilter(QObject* pObject, QEvent* pEvent) override
     {
         if (pEvent->type() == QEvent::Move || pEvent->type() == QEvent::Resize ||
             pEvent->type() == QEvent::Show) {
             auto* w = static_cast<QWidget*>(pObject);
-            if (!(w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
+            if (!((w->windowState() | m_state) & kNotNormal))
                 w->setProperty(kNormalRect, w->geometry());
         }
         return false;
     }
+
+private:
+    Qt::WindowStates m_state;
 };
 } // namespace
 
-void WatchNormalRect(QWidget* pChild)
+void WatchNormalRect(QMdiSubWindow* pChild)
 {
     pChild->installEventFilter(new NormalRectWatch(pChild));
     pChild->setProperty(kNormalRect, pChild->geometry());

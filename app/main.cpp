@@ -9,6 +9,7 @@
 #include "framework/WaitCursor.h"
 #include "mainwin/WMain.h"
 #include "net/CWinsock.h"
+#include "ui/HelpWindow.h"
 #include "ui/Icons.h"
 #include "ui/MainFrame.h"
 #include "ui/MessageBoxes.h"
@@ -80,6 +81,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cmd, const std::string& 
             QApplication::restoreOverrideCursor();
     });
     int iExit = RunMainRoutine(cmd, home, winsock, &frame);
+    ui::HelpWindow::Destroy();
     fw::WaitCursor::SetHook(nullptr);
     fw::SetMessageBoxService(nullptr);
     return iExit;

@@ -58,13 +58,22 @@ QString HelpTopic(const QString& name)
     return it == topics.end() ? QString("index.html") : it->second;
 }
 
-HelpWindow& HelpWindow::Instance()
+namespace {
+QPointer<HelpWindow>& TheWindow()
 {
     static QPointer<HelpWindow> s_pWindow;
-    if (!s_pWindow)
-        s_pWindow = new HelpWindow();
-    return *s_pWindow;
+    return s_pWindow;
 }
+} // namespace
+
+HelpWindow& HelpWindow::Instance()
+{
+    if (!TheWindow())
+        TheWindow() = new HelpWindow();
+    return *TheWindow();
+}
+
+void HelpWindow::Destroy() { delete TheWindow().data(); }
 
 HelpWindow::HelpWindow(QWidget* pParent) : QWidget(pParent, Qt::Window)
 {

@@ -19,6 +19,8 @@ class HelpWindow : public QWidget {
 public:
     // The one help window (created on first use).
     static HelpWindow& Instance();
+    // Deletes it (it has no owner): before the application ends.
+    static void Destroy();
     // Shows a page ("index.html" is the contents) and brings the window up.
     static void ShowTopic(const QString& page);
     // Shows the search field, with the key given.

@@ -309,7 +309,7 @@ bool MainFrame::AskSavePath(const std::string& proposed, std::string& chosen)
 void MainFrame::ShowSplash()
 {
     ShowFrame();
-    SplashWindow::Open();
+    SplashWindow::Open(this);
 }
 
 template <class Model>

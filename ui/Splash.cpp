@@ -17,9 +17,9 @@ SplashWindow::SplashWindow(QWidget* pParent)
     setWindowTitle("Mail Tolvan");
 }
 
-SplashWindow* SplashWindow::Open()
+SplashWindow* SplashWindow::Open(QWidget* pOwner)
 {
-    auto* p = new SplashWindow();
+    auto* p = new SplashWindow(pOwner);
     if (QScreen* pScreen = QGuiApplication::primaryScreen())
         p->move(pScreen->availableGeometry().center() - p->rect().center());
     p->show();

@@ -11,8 +11,9 @@ public:
     static constexpr int kWidth = 510;
     static constexpr int kHeight = 316;
     static constexpr int kShowMs = 2000;
-    // Shows a new splash window centred on the screen; it deletes itself.
-    static SplashWindow* Open();
+    // Shows a new splash window centred on the screen; it deletes itself
+    // when it closes, or goes with its owner.
+    static SplashWindow* Open(QWidget* pOwner);
     explicit SplashWindow(QWidget* pParent = nullptr);
 
 protected:

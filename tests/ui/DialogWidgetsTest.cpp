@@ -268,5 +268,5 @@ TEST_F(DialogWidgets, HelpButtonAndF1OpenTheDialogsTopic)
     d.activateWindow();
     QTest::keyClick(&d, Qt::Key_F1);
     EXPECT_EQ(ui::HelpWindow::Instance().CurrentPage(), "email-options.html");
-    ui::HelpWindow::Instance().close();
+    ui::HelpWindow::Destroy();
 }

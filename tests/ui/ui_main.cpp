@@ -1,4 +1,6 @@
 // The widget tests run offscreen: a real display is never used.
+#include "ui/HelpWindow.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,5 +10,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
+    int iResult = RUN_ALL_TESTS();
+    ui::HelpWindow::Destroy();
+    return iResult;
 }

@@ -261,7 +261,7 @@ int main(int argc, char** argv)
         bOk &= Save(&ui::HelpWindow::Instance(), "window-help");
         ui::HelpWindow::ShowTopic(ui::HelpTopic("DServerInfo"));
         bOk &= Save(&ui::HelpWindow::Instance(), "window-help-server-info");
-        ui::HelpWindow::Instance().close();
+        ui::HelpWindow::Destroy();
 
         g_pNewsgroups = nullptr;
         g_pIni = nullptr;

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdint>
@@ -144,6 +145,10 @@ GroupSettingsDialog::GroupSettingsDialog(DGroupSettings& model, QWidget* pParent
         if (!m_model.CheckPassword().bAccepted) {
             LoadGroup();
             FocusField(DGroupSettings::PASSWORD);
+            // Enter in Confirm also presses OK: that press must not close
+            // the dialog over the error just shown.
+            m_bPasswordRefused = true;
+            QTimer::singleShot(0, this, [this] { m_bPasswordRefused = false; });
         }
     });
     connect(m_pList, &QListWidget::currentRowChanged, this, [this](int iRow) {
@@ -250,6 +255,8 @@ void GroupSettingsDialog::LoadGroup()
 
 bool GroupSettingsDialog::TryAccept()
 {
+    if (m_bPasswordRefused)
+        return false;
     if (m_model.Apply())
         return true;
     LoadGroup();

@@ -25,6 +25,7 @@ private:
     DGroupSettings& m_model;
     QListWidget* m_pList;
     bool m_bLoading = false;
+    bool m_bPasswordRefused = false;
 };
 
 } // namespace ui

@@ -242,8 +242,10 @@ TEST_F(DialogWidgets, GroupPasswordMustBeConfirmed)
     pList->setCurrentItem(rows[0]);
     Type(Child(d, "Password"), "new");
     Type(Child(d, "Confirm"), "wen");
-    Child(d, "User")->setFocus(); // leaving Confirm checks the pair
+    // Enter in Confirm checks the pair; the OK it also presses is refused.
+    QTest::keyClick(Child(d, "Confirm"), Qt::Key_Return);
     Settle();
+    EXPECT_TRUE(d.isVisible());
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "The Password and Confirm do not match.");
     EXPECT_EQ(Child<QLineEdit>(d, "Password")->text(), "");

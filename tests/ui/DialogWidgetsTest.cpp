@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -271,4 +272,19 @@ TEST_F(DialogWidgets, HelpButtonAndF1OpenTheDialogsTopic)
     QTest::keyClick(&d, Qt::Key_F1);
     EXPECT_EQ(ui::HelpWindow::Instance().CurrentPage(), "email-options.html");
     ui::HelpWindow::Destroy();
+}
+
+TEST(HelpBook, EveryTopicExistsAndSearchFindsPagesHoldingEveryWord)
+{
+    ASSERT_FALSE(ui::HelpDirectory().isEmpty());
+    for (const char* name :
+         {"WMain", "WEmail", "DServerInfo", "DUserInfo", "DDirectories", "DAutorun", "DGroupConfig",
+          "DArticleConfig", "DEmailConfig", "DTolvanConfig", "DGroupSettings", "DPassword", "DFind",
+          "DAddGroup", "ComputerName", "Headless", "Contents"})
+        EXPECT_TRUE(QFile::exists(ui::HelpDirectory() + "/" + ui::HelpTopic(name))) << name;
+    QStringList hits = ui::HelpWindow::Search("PORT 65535");
+    ASSERT_EQ(hits.size(), 1) << hits.join(" ").toStdString();
+    EXPECT_EQ(hits[0], "server-info.html|News and Mail Server Info");
+    EXPECT_TRUE(ui::HelpWindow::Search("port zebra").isEmpty());
+    EXPECT_TRUE(ui::HelpWindow::Search("   ").isEmpty());
 }

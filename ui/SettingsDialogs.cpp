@@ -422,6 +422,8 @@ OptionsDialogView::OptionsDialogView(OptionsDialog& model, const QString& helpNa
     if (pRight->rowCount() > 0) {
         pColumns->addSpacing(16);
         pColumns->addLayout(pRight);
+    } else {
+        delete pRight; // no spin fields: the layout has no owner
     }
     Body()->addLayout(pColumns);
     Refresh();

@@ -83,6 +83,8 @@ private:
             buffer.erase(0, eol + 2);
             if (line.rfind("STAT", 0) == 0) {
                 Say(fd, "+OK " + std::to_string(m_iCount) + " 200\r\n");
+            } else if (line.rfind("UIDL", 0) == 0 || line.rfind("LIST", 0) == 0) {
+                Say(fd, "-ERR not here\r\n"); // an old server: no listings
             } else if (line.rfind("RETR ", 0) == 0) {
                 Say(fd, "+OK\r\n" + Message(line.substr(5)) + ".\r\n");
             } else if (line.rfind("QUIT", 0) == 0) {

@@ -170,8 +170,10 @@ TEST_F(UnattendedRun, AFailedSaveWithConfirmationOffKeepsTheMail)
 {
     Mailbox mailbox(1);
     SetUpFor(mailbox);
+    // The QWK directory lies below a plain file: no archive can be made there.
     WriteFile(home.File("blocker"), "not a directory\n");
     ASSERT_EQ(Tool({"config", "Directories", "Qwk", home.File("blocker/qwk")}), 0);
+    // Questions counted as answered change nothing: the mail is rescued.
     ASSERT_EQ(Tool({"config", "Mailtolvan", "Confirmation", "0"}), 0);
     auto r = Cron();
     EXPECT_NE(r.iExit, 0) << r.err;

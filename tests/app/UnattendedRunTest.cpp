@@ -3,10 +3,7 @@
 #include "TestUtil.h"
 #include "framework/Files.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,41 +25,22 @@ class Mailbox {
 public:
     explicit Mailbox(int count) : m_iCount(count)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(m_fd, 4) != 0)
-            return;
-        socklen_t len = sizeof addr;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_iPort = ntohs(addr.sin_port);
         m_thread = std::thread([this] {
-            for (int fd; (fd = ::accept(m_fd, nullptr, nullptr)) >= 0;)
+            for (int fd; (fd = m_listener.Accept()) >= 0;)
                 Serve(fd);
         });
     }
     ~Mailbox()
     {
-        ::shutdown(m_fd, SHUT_RDWR);
-        ::close(m_fd);
-        if (m_thread.joinable())
-            m_thread.join();
+        m_listener.Close();
+        m_thread.join();
     }
-    int Port() const { return m_iPort; }
+    int Port() const { return m_listener.Port(); }
 
 private:
     static void Say(int fd, const std::string& text)
     {
         (void)!::write(fd, text.data(), text.size());
-    }
-    static std::string Message(const std::string& n)
-    {
-        return "From: Ann <ann@example.org>\r\nTo: me@example.org\r\nSubject: Night mail " + n +
-               "\r\nMessage-ID: <" + n +
-               "@example.org>\r\n"
-               "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n";
     }
     void Serve(int fd)
     {
@@ -81,24 +59,20 @@ private:
             }
             std::string line = buffer.substr(0, eol);
             buffer.erase(0, eol + 2);
-            if (line.rfind("STAT", 0) == 0) {
+            std::string n = line.substr(line.find(' ') + 1);
+            if (line.rfind("STAT", 0) == 0)
                 Say(fd, "+OK " + std::to_string(m_iCount) + " 200\r\n");
-            } else if (line.rfind("UIDL", 0) == 0 || line.rfind("LIST", 0) == 0) {
+            else if (line.rfind("UIDL", 0) == 0 || line.rfind("LIST", 0) == 0)
                 Say(fd, "-ERR not here\r\n"); // an old server: no listings
-            } else if (line.rfind("RETR ", 0) == 0) {
-                Say(fd, "+OK\r\n" + Message(line.substr(5)) + ".\r\n");
-            } else if (line.rfind("QUIT", 0) == 0) {
-                Say(fd, "+OK bye\r\n");
-                ::close(fd);
-                return;
-            } else {
-                Say(fd, "+OK\r\n");
-            }
+            else if (line.rfind("RETR ", 0) == 0)
+                Say(fd, "+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: Night mail " + n +
+                            "\r\nMessage-ID: <" + n + "@example.org>\r\n\r\nHello\r\n.\r\n");
+            else
+                Say(fd, line.rfind("QUIT", 0) == 0 ? "+OK bye\r\n" : "+OK\r\n");
         }
     }
     int m_iCount;
-    int m_fd = -1;
-    int m_iPort = 0;
+    testutil::LoopbackListener m_listener;
     std::thread m_thread;
 };
 
@@ -120,8 +94,7 @@ protected:
     }
     int Tool(std::vector<std::string> args, const std::string& input = std::string())
     {
-        args.insert(args.begin(), BinPath("mailtolvan-tool"));
-        return RunProgram(args, {"MAILTOLVAN_HOME=" + home.Path()}, input).iExit;
+        return testutil::RunTool(home.Path(), std::move(args), input).iExit;
     }
     testutil::RunResult Cron(std::vector<std::string> prefix = {})
     {

@@ -88,6 +88,35 @@ TEST_F(SafeSave, AnUnattendedSaveNeverReplacesAPacketWhateverOverwriteQwkSays)
     EXPECT_EQ(ReadFile(home.File("Tolvan-3.Qwk")).substr(0, 2), "PK");
 }
 
+TEST_F(SafeSave, AnUnattendedCopyNeverOverwritesThePacketInTheReadersDirectory)
+{
+    std::string vdrDir = home.File("reader"), workDir = home.File("reader work");
+    ASSERT_TRUE(fw::MakeDirectories(workDir + "/WORK"));
+    ASSERT_TRUE(fw::MakeDirectories(vdrDir));
+    WriteFile(home.File("VDRQWK.INI"),
+              "[VDRQwk]\nVdrDir=" + vdrDir + "\nWorkDir=" + workDir + "\n");
+    pIni->WriteString("Directories", "VdrqwkIni", home.File("VDRQWK.INI"));
+    pIni->WriteInt("Directories", "CopyFiles", 1);
+    WriteFile(workDir + "/WORK/control.dat", "unread");
+    // The reader ended normally, or it may still be running: either way its
+    // packet stays, and the new one becomes a QWK file.
+    for (bool bEnded : {true, false}) {
+        SCOPED_TRACE(bEnded);
+        if (bEnded)
+            WriteFile(vdrDir + "/VDREXIT.VDR", "");
+        else
+            ::unlink((vdrDir + "/VDREXIT.VDR").c_str());
+        pMain->m_szQwkPath.clear();
+        GatherMail("while the reader has one");
+        AutorunSave();
+        EXPECT_EQ(ReadFile(workDir + "/WORK/control.dat"), "unread");
+        EXPECT_EQ(pMain->Messages(), nullptr);
+    }
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")).substr(0, 2), "PK");
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwa")).substr(0, 2), "PK");
+    EXPECT_EQ(Questions(), 0);
+}
+
 TEST(UniqueQwkName, GoesOnWithNumbersAndCountsDanglingLinksAsTaken)
 {
     testutil::TempDir dir;

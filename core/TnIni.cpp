@@ -57,6 +57,8 @@ const IniKey g_aIniKeys[] = {
     {"Autorun", "AutoNews", IniType::Flag, "0"},
     {"Autorun", "AutoPost", IniType::Flag, "0"},
     {"Autorun", "AutoReader", IniType::Flag, "0"},
+    // Bounds of an unattended run: minutes (0: none).
+    {"Autorun", "RunDeadline", IniType::Integer, "240"},
     {"Email", "Mime", IniType::Flag, "1"},
     {"Email", "Encoding", IniType::Integer, "0"},
     {"Email", "PostSize", IniType::Integer, "0"},
@@ -65,6 +67,8 @@ const IniKey g_aIniKeys[] = {
     {"Email", "ClearMailbox", IniType::Flag, "1"},
     {"Email", "ClearAfterDays", IniType::Integer, "0"},
     {"Email", "ReplyTo", IniType::Flag, "1"},
+    // A message larger than this (KB, 0: no limit) stays on the server.
+    {"Email", "MaxMessageKB", IniType::Integer, "65536"},
     {"Articles", "Mime", IniType::Flag, "0"},
     {"Articles", "Encoding", IniType::Integer, "1"},
     {"Articles", "PostSize", IniType::Integer, "0"},

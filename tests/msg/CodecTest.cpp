@@ -358,7 +358,7 @@ TEST(QPDecode, EscapesSoftBreaksAndCapacity)
 
 // ---------------------------------------------------------------- names
 
-TEST(UniqueName, FormatAndFreshNames)
+TEST(UniqueName, FormatFreshNamesAndDrawingAgain)
 {
     TempDir dir;
     std::set<std::string> names;
@@ -373,11 +373,7 @@ TEST(UniqueName, FormatAndFreshNames)
         WriteFile(path, "x");
     }
     EXPECT_EQ(names.size(), 200u);
-}
-
-TEST(UniqueName, DrawsAgainWhileTheNameExists)
-{
-    TempDir dir;
+    // A name that exists is drawn again.
     WriteFile(dir.File("aaaaaaaa.att"), "");
     WriteFile(dir.File("bbbbbbbb.att"), "");
     int draw = 0;

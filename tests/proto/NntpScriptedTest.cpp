@@ -141,23 +141,6 @@ TEST_P(NntpSplit, GroupOverviewArticleAndQuit)
     EXPECT_EQ(client.m_iLastError, 0);
 }
 
-TEST_P(NntpSplit, LoginOnXoverTwiceSendsTheSameXoverAgain)
-{
-    ScriptedServer s(GetParam());
-    s.Say(kGreeting);
-    for (int i = 0; i < 2; ++i) {
-        s.Expect("XOVER 1-2\r\n").Say("480 Authentication required\r\n");
-        Login(s);
-    }
-    s.Expect("XOVER 1-2\r\n").Say("224 follows\r\n1\tS\tF\tD\t<i@x>\t\t1\t1\r\n.\r\n");
-    Quit(s);
-    Connect(s);
-    NntpNote x = Run(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 2));
-    ASSERT_EQ(x.kind, NntpNote::FILE) << s.Report();
-    EXPECT_EQ(x.content, "1\tS\tF\tD\t<i@x>\t\t1\t1\r\n");
-    QuitAndFinish(s);
-}
-
 INSTANTIATE_TEST_SUITE_P(Wire, NntpSplit,
                          ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs),
                          [](const auto& info) { return std::string(SplitName(info.param)); });

@@ -617,6 +617,11 @@ const StateCase kStates[] = {
 };
 
 enum class Ending { Close, AbortNotify, AbortSilent };
+const char* EndingName(Ending e)
+{
+    return e == Ending::Close ? "Closed" : e == Ending::AbortNotify ? "Notify" : "Silent";
+}
+void PrintTo(Ending e, std::ostream* os) { *os << EndingName(e); }
 
 class Pop3States : public Pop3Scripted,
                    public ::testing::WithParamInterface<std::tuple<StateCase, Ending>> {};
@@ -678,11 +683,8 @@ INSTANTIATE_TEST_SUITE_P(States, Pop3States,
                                             ::testing::Values(Ending::Close, Ending::AbortNotify,
                                                               Ending::AbortSilent)),
                          [](const auto& info) {
-                             Ending e = std::get<1>(info.param);
-                             return std::string(std::get<0>(info.param).pszName) +
-                                    (e == Ending::Close         ? "_Closed"
-                                     : e == Ending::AbortNotify ? "_Notify"
-                                                                : "_Silent");
+                             return std::string(std::get<0>(info.param).pszName) + "_" +
+                                    EndingName(std::get<1>(info.param));
                          });
 
 TEST_F(Pop3Scripted, LookupAbortedOrFailed)

@@ -2,7 +2,9 @@
 // implements it with widgets; a headless run prints; tests record.
 #pragma once
 
+#include "session/DGroupSettings.h"
 #include "session/WEmail.h"
+#include "session/WGroups.h"
 
 #include <map>
 #include <memory>
@@ -30,4 +32,11 @@ public:
     virtual bool ShowDialog(int iCommand) = 0;
     // The view of a new Email window.
     virtual std::unique_ptr<IEmailView> CreateEmailView() = 0;
+    // The view of a new "Usenet Groups" window (title string 507, placement
+    // "Windows" "Group").
+    virtual std::unique_ptr<IGroupsView> CreateGroupsView() = 0;
+    // The Group Settings dialog (modal) on a working copy of the whole list
+    // (the Groups menu's Settings); true for OK.  A view without dialogs
+    // returns false (Cancel).
+    virtual bool ShowGroupSettings(DGroupSettings& settings) = 0;
 };

@@ -3,6 +3,9 @@
 
 #include "mainwin/MainView.h"
 #include "session/WEmail.h"
+#include "session/WGroups.h"
+
+#include <functional>
 
 #include <map>
 #include <memory>
@@ -17,6 +20,33 @@ public:
     std::vector<std::string> statuses;
     std::vector<int> progress;
     std::vector<std::string> rows;
+};
+
+// The "Usenet Groups" window's view; the Group Settings dialog is played by
+// the test's onSettings (Cancel without one).
+class RecordingGroupsView : public IGroupsView {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void SetRows(const std::vector<std::string>& r) override
+    {
+        rows = r;
+        ++iFills;
+        selected = -1;
+    }
+    void SelectRow(std::int32_t iRow) override { selected = iRow; }
+    bool ShowGroupSettings(DGroupSettings& settings) override
+    {
+        ++iDialogs;
+        return onSettings ? onSettings(settings) : false;
+    }
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::vector<std::string> rows;
+    int iFills = 0;
+    std::int32_t selected = -1;
+    int iDialogs = 0;
+    std::function<bool(DGroupSettings&)> onSettings;
 };
 
 // Remembers everything, for tests.
@@ -55,6 +85,21 @@ public:
         return p;
     }
     RecordingEmailView* pEmailView = nullptr;
+    std::unique_ptr<IGroupsView> CreateGroupsView() override
+    {
+        auto p = std::make_unique<RecordingGroupsView>();
+        pGroupsView = p.get();
+        return p;
+    }
+    RecordingGroupsView* pGroupsView = nullptr;
+    // The Groups menu's Settings dialog, played by the test (Cancel without).
+    bool ShowGroupSettings(DGroupSettings& settings) override
+    {
+        ++iGroupDialogs;
+        return onGroupSettings ? onGroupSettings(settings) : false;
+    }
+    std::function<bool(DGroupSettings&)> onGroupSettings;
+    int iGroupDialogs = 0;
 
     std::vector<std::string> statuses;
     std::vector<int> progress;

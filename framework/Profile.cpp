@@ -185,6 +185,10 @@ bool ReplaceFile(const std::string& file, const std::string& data)
     char resolved[PATH_MAX];
     if (::realpath(file.c_str(), resolved))
         target = resolved; // keep a symlinked settings file a symlink
+    // A file the user made read-only stays as it is, even where the directory
+    // would let a new file take its place.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        return false;
 
     mode_t mode = 0600; // settings may hold passwords
     struct stat st;

@@ -27,7 +27,7 @@ public:
     void SetProgress(int) override {}
     void SetRows(const std::vector<std::string>&) override {}
     void SelectRow(std::int32_t) override {}
-    bool ShowGroupSettings(DGroupSettings&) override { return false; }
+    bool ShowGroupSettings(const std::string&) override { return false; }
 };
 
 class ConsoleMainView : public IMainView {
@@ -53,7 +53,6 @@ public:
     {
         return std::make_unique<ConsoleGroupsView>();
     }
-    bool ShowGroupSettings(DGroupSettings&) override { return false; }
 
     std::map<int, bool> enabled;
     std::map<int, bool> checked;

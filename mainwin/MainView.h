@@ -2,7 +2,6 @@
 // implements it with widgets; a headless run prints; tests record.
 #pragma once
 
-#include "session/DGroupSettings.h"
 #include "session/WEmail.h"
 #include "session/WGroups.h"
 
@@ -10,6 +9,16 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// A "Usenet Groups" window that shows nothing.
+class HiddenGroupsView : public IGroupsView {
+public:
+    void SetStatus(const std::string&) override {}
+    void SetProgress(int) override {}
+    void SetRows(const std::vector<std::string>&) override {}
+    void SelectRow(std::int32_t) override {}
+    bool ShowGroupSettings(const std::string&) override { return false; }
+};
 
 class IMainView {
 public:
@@ -33,10 +42,12 @@ public:
     // The view of a new Email window.
     virtual std::unique_ptr<IEmailView> CreateEmailView() = 0;
     // The view of a new "Usenet Groups" window (title string 507, placement
-    // "Windows" "Group").
-    virtual std::unique_ptr<IGroupsView> CreateGroupsView() = 0;
-    // The Group Settings dialog (modal) on a working copy of the whole list
-    // (the Groups menu's Settings); true for OK.  A view without dialogs
-    // returns false (Cancel).
-    virtual bool ShowGroupSettings(DGroupSettings& settings) = 0;
+    // "Windows" "Group").  A view that has no such window yet gets one that
+    // shows nothing.
+    virtual std::unique_ptr<IGroupsView> CreateGroupsView();
 };
+
+inline std::unique_ptr<IGroupsView> IMainView::CreateGroupsView()
+{
+    return std::make_unique<HiddenGroupsView>();
+}

@@ -10,7 +10,6 @@
 #include "net/WinsockError.h"
 #include "newsgroups/Newsgroups.h"
 #include "proto/CNNTP.h"
-#include "session/DGroupSettings.h"
 #include "session/GroupList.h"
 #include "session/WGroups.h"
 
@@ -356,16 +355,14 @@ void WMain::OpenGroupsWindow()
 
 void WMain::GroupSettings()
 {
+    // Not while a group list is being added: the dialog's copy would drop
+    // what it adds.
     if (!g_pNewsgroups || m_pGroupList || m_bEditingGroups)
         return;
-    DGroupSettings settings(*g_pNewsgroups);
     m_bEditingGroups = true;
-    bool bOk = m_view.ShowGroupSettings(settings);
+    // OK puts the edited copy in the list's place and writes its file.
+    bool bOk = m_view.ShowDialog(CMD_GROUPSETTINGS);
     m_bEditingGroups = false;
-    if (!bOk)
-        return;
-    if (!g_pNewsgroups->TakeOver(settings.Copy()))
-        Error("The newsgroups file could not be saved: " + g_pNewsgroups->LastError() + ".");
-    if (m_pGroups)
+    if (bOk && m_pGroups)
         m_pGroups->Reload();
 }

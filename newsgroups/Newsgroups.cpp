@@ -356,38 +356,3 @@ newsgr* Newsgroups::At(std::int32_t iIndex)
                ? m_records[static_cast<std::size_t>(iIndex)].get()
                : nullptr;
 }
-
-std::unique_ptr<Newsgroups> Newsgroups::WorkingCopy() const
-{
-    auto pCopy = std::make_unique<Newsgroups>("");
-    pCopy->m_records.clear(); // the defaults of a list without a file
-    for (const auto& p : m_records)
-        pCopy->Add(p->m_szName, p->m_uFlags & ~NG_INPACKET, p->m_lPointer, p->m_lDate, p->m_szUser,
-                   p->m_szPassword);
-    pCopy->Sort();
-    return pCopy;
-}
-
-std::unique_ptr<Newsgroups> Newsgroups::CopyOf(const newsgr& group)
-{
-    auto pCopy = std::make_unique<Newsgroups>("");
-    pCopy->m_records.clear();
-    pCopy->Add(group.m_szName, group.m_uFlags & ~NG_INPACKET, group.m_lPointer, group.m_lDate,
-               group.m_szUser, group.m_szPassword);
-    return pCopy;
-}
-
-bool Newsgroups::TakeOver(Newsgroups& copy)
-{
-    m_records = std::move(copy.m_records);
-    copy.m_records.clear();
-    copy.m_iPosition = -1;
-    for (auto& p : m_records) {
-        p->m_lLoadedPointer = p->m_lPointer;
-        p->m_lLoadedDate = p->m_lDate;
-    }
-    m_bSaveCurrent = true;
-    m_iPosition = -1;
-    Sort();
-    return Save();
-}

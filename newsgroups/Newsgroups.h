@@ -66,18 +66,6 @@ public:
     // Sorts by name (bytes, case-sensitive) and removes duplicate names.
     void Sort();
 
-    // A copy to edit (the group settings): no file, without the two default
-    // groups unless this list holds them, every group with its current
-    // pointers (the copy's loaded ones too), sorted.
-    std::unique_ptr<Newsgroups> WorkingCopy() const;
-    // A copy to edit that holds one group only.
-    static std::unique_ptr<Newsgroups> CopyOf(const newsgr& group);
-    // The edited copy's groups replace this list's (the copy is left
-    // empty): their pointers count as loaded, so they are what a "no" to
-    // saving the current pointers keeps.  The list is sorted and written at
-    // once; the result is Save()'s.
-    bool TakeOver(Newsgroups& copy);
-
     // The cursor record (after Find or an iteration step), or nullptr.
     newsgr* Current();
     const newsgr* Current() const;

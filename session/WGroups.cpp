@@ -3,9 +3,36 @@
 #include "core/TnIni.h"
 #include "framework/MessageBox.h"
 #include "newsgroups/Newsgroups.h"
-#include "session/DGroupSettings.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+
+namespace {
+
+std::string Lower(const std::string& s)
+{
+    std::string out = s;
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The first row at or after iFrom that holds the text, both lower-cased.
+std::int32_t FindRow(const std::vector<std::string>& rows, const std::string& text,
+                     std::int32_t iFrom)
+{
+    if (text.empty())
+        return -1;
+    std::string want = Lower(text);
+    for (std::size_t i = static_cast<std::size_t>(std::max<std::int32_t>(iFrom, 0));
+         i < rows.size(); ++i)
+        if (Lower(rows[i]).find(want) != std::string::npos)
+            return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+} // namespace
 
 WGroups::WGroups(GroupsOwner owner, std::unique_ptr<IGroupsView> pView)
     : m_owner(std::move(owner)), m_pView(std::move(pView))
@@ -102,27 +129,8 @@ bool WGroups::GroupSettings(std::int32_t iRow)
     if (!g_pNewsgroups || iRow < 0 || iRow >= static_cast<std::int32_t>(m_rows.size()))
         return false;
     std::string name = GroupOfRow(m_rows[static_cast<std::size_t>(iRow)]);
-    if (!g_pNewsgroups->Find(name))
+    if (!g_pNewsgroups->Find(name) || !m_pView->ShowGroupSettings(name))
         return false;
-    const newsgr* pBefore = g_pNewsgroups->Current();
-    const std::int32_t lPointerBefore = pBefore->m_lPointer, lDateBefore = pBefore->m_lDate;
-    DGroupSettings settings(*pBefore);
-    if (!m_pView->ShowGroupSettings(settings))
-        return false;
-    // The dialog may have let messages through: look the group up again.
-    newsgr* pEdited = settings.Copy().At(0);
-    if (!pEdited || !g_pNewsgroups->Find(name))
-        return false;
-    newsgr* p = g_pNewsgroups->Current();
-    p->m_uFlags = (p->m_uFlags & NG_INPACKET) | (pEdited->m_uFlags & ~NG_INPACKET);
-    // A pointer the user set is kept even when the pointer moves of this
-    // run's retrieval are not ("Save the current article pointers?").
-    if (pEdited->m_lPointer != lPointerBefore)
-        p->m_lPointer = p->m_lLoadedPointer = pEdited->m_lPointer;
-    if (pEdited->m_lDate != lDateBefore)
-        p->m_lDate = p->m_lLoadedDate = pEdited->m_lDate;
-    p->m_szUser = pEdited->m_szUser;
-    p->m_szPassword = pEdited->m_szPassword;
     Fill();
     Select(RowOfGroup(name));
     return true;

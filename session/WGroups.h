@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-class DGroupSettings;
 class Newsgroups;
 struct newsgr;
 
@@ -34,9 +33,10 @@ public:
     virtual void SetRows(const std::vector<std::string>& rows) = 0;
     // Highlights a row and scrolls it into sight; -1: none.
     virtual void SelectRow(std::int32_t iRow) = 0;
-    // The Group Settings dialog (modal) on the logic's copy; true for OK.
-    // A view without dialogs returns false (Cancel).
-    virtual bool ShowGroupSettings(DGroupSettings& settings) = 0;
+    // The popup's "&Settings": the Group Settings dialog (modal) for this
+    // group only.  True for OK, when the dialog has put the group's new
+    // settings in the newsgroup list; a view without dialogs returns false.
+    virtual bool ShowGroupSettings(const std::string& group) = 0;
 };
 
 // What the window needs of the main window.
@@ -64,12 +64,12 @@ public:
 
     // Find Group (the Find dialog's Find and Repeat): the first row from the
     // top, or after the current row, that holds the text, ignoring case.  It
-    // is selected; -1 and "Could not find group." when none does.
+    // is selected; -1 and "Could not find group." when none does (or the
+    // text is empty).
     std::int32_t FindGroup(const std::string& text, bool bRepeat);
 
     // The popup's Settings: the Group Settings dialog for the row's group
-    // only.  On OK the group's flags, pointers and login go to the list's
-    // record, and the row is redrawn where the table puts it.  False on
+    // only.  After OK the row is redrawn where the table puts it.  False on
     // Cancel or when the row names no group.
     bool GroupSettings(std::int32_t iRow);
 

@@ -22,8 +22,8 @@ public:
     std::vector<std::string> rows;
 };
 
-// The "Usenet Groups" window's view; the Group Settings dialog is played by
-// the test's onSettings (Cancel without one).
+// The "Usenet Groups" window's view; the one-group settings dialog is
+// played by the test's onSettings (Cancel without one).
 class RecordingGroupsView : public IGroupsView {
 public:
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
@@ -35,18 +35,18 @@ public:
         selected = -1;
     }
     void SelectRow(std::int32_t iRow) override { selected = iRow; }
-    bool ShowGroupSettings(DGroupSettings& settings) override
+    bool ShowGroupSettings(const std::string& group) override
     {
-        ++iDialogs;
-        return onSettings ? onSettings(settings) : false;
+        settingsFor.push_back(group);
+        return onSettings ? onSettings(group) : false;
     }
     std::vector<std::string> statuses;
     std::vector<int> progress;
     std::vector<std::string> rows;
     int iFills = 0;
     std::int32_t selected = -1;
-    int iDialogs = 0;
-    std::function<bool(DGroupSettings&)> onSettings;
+    std::vector<std::string> settingsFor; // the popup's dialogs, by group
+    std::function<bool(const std::string&)> onSettings;
 };
 
 // Remembers everything, for tests.
@@ -75,8 +75,10 @@ public:
     bool ShowDialog(int iCommand) override
     {
         dialogs.push_back(iCommand);
-        return bDialogOk;
+        return onDialog ? onDialog(iCommand) : bDialogOk;
     }
+    // Plays a dialog (instead of answering bDialogOk).
+    std::function<bool(int)> onDialog;
     // The Email window's view stays reachable through pEmailView.
     std::unique_ptr<IEmailView> CreateEmailView() override
     {
@@ -92,14 +94,6 @@ public:
         return p;
     }
     RecordingGroupsView* pGroupsView = nullptr;
-    // The Groups menu's Settings dialog, played by the test (Cancel without).
-    bool ShowGroupSettings(DGroupSettings& settings) override
-    {
-        ++iGroupDialogs;
-        return onGroupSettings ? onGroupSettings(settings) : false;
-    }
-    std::function<bool(DGroupSettings&)> onGroupSettings;
-    int iGroupDialogs = 0;
 
     std::vector<std::string> statuses;
     std::vector<int> progress;

@@ -292,6 +292,8 @@ TEST_F(NewsMain, StopEndsAGroupListAndTheConnectionComesBack)
     ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; }));
     pMain->OnCommand(CMD_ALLGROUPS);
     ASSERT_TRUE(Pump([this] { return Saw("Retrieving 10th group"); })) << s.Report();
+    pMain->OnCommand(CMD_GROUPSETTINGS);
+    EXPECT_TRUE(view.dialogs.empty()) << "no Group Settings while the list is added";
     pMain->OnCommand(CMD_STOP);
     bStopped = true;
     ASSERT_TRUE(Pump([this] { return view.enabled[CMD_ALLGROUPS]; })) << s.Report();
@@ -348,7 +350,7 @@ TEST_F(NewsMain, AutorunConnectsGetsTheGroupsDisconnectsWithQuitAndSaves)
     EXPECT_EQ(pMain->GroupsWindow(), nullptr) << "and closed by Disconnect";
 }
 
-TEST_F(NewsMain, GroupSettingsReplaceTheListOnOkAndTheGroupsWindowFollows)
+TEST_F(NewsMain, GroupSettingsOkRefillsTheGroupsWindow)
 {
     ScriptedServer s;
     s.Say(kGreeting);
@@ -358,22 +360,20 @@ TEST_F(NewsMain, GroupSettingsReplaceTheListOnOkAndTheGroupsWindowFollows)
     pMain->OnCommand(CMD_GETNEW); // opens the groups window
     ASSERT_TRUE(view.pGroupsView);
     EXPECT_EQ(view.pGroupsView->rows.size(), 2u);
-    // Cancel: nothing changes.
+    // Cancel: the window stays as it is.
+    view.bDialogOk = false;
     pMain->OnCommand(CMD_GROUPSETTINGS);
-    EXPECT_EQ(view.iGroupDialogs, 1);
-    EXPECT_EQ(pGroups->Count(), 2);
-    view.onGroupSettings = [](DGroupSettings& d) {
-        EXPECT_EQ(d.Add("comp.os.linux"), 0);
-        d.Delete({1}); // news.answers
+    EXPECT_EQ(view.dialogs, (std::vector<int>{CMD_GROUPSETTINGS}));
+    EXPECT_EQ(view.pGroupsView->iFills, 1);
+    // OK: the dialog has put its copy in the list's place.
+    view.onDialog = [this](int) {
+        pGroups->Add("comp.os.linux", NG_SELECTED, 1, 0, "", "");
+        pGroups->Sort();
         return true;
     };
     pMain->OnCommand(CMD_GROUPSETTINGS);
-    EXPECT_EQ(pGroups->Count(), 2);
-    EXPECT_TRUE(pGroups->Find("comp.os.linux"));
-    EXPECT_FALSE(pGroups->Find("news.answers"));
-    EXPECT_EQ(testutil::ReadFile(pStartup->m_szNwsFile).find("comp.os.linux,1,1,"), 0u)
-        << "written at once";
-    EXPECT_EQ(view.pGroupsView->statuses.back(), "Done!");
+    EXPECT_EQ(view.pGroupsView->statuses,
+              (std::vector<std::string>{"Reloading groups . . .", "Done!"}));
     EXPECT_EQ(view.pGroupsView->rows.at(0), "+\t1\tcomp.os.linux");
     Disconnect();
     EXPECT_TRUE(s.Finish()) << s.Report();

@@ -1,4 +1,4 @@
-// Adding a server's group list, and the working copy of the group settings.
+// Adding a server's group list to the newsgroup list.
 #include "newsgroups/GroupListMerge.h"
 #include "newsgroups/Newsgroups.h"
 
@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-using testutil::ReadFile;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -88,55 +87,4 @@ TEST(GroupListMerge, ManyGroupsIntoAnEmptyListComeOutSortedOnce)
         EXPECT_LT(previous, list.Current()->m_szName);
         previous = list.Current()->m_szName;
     }
-}
-
-TEST(GroupSettingsCopy, WorkingCopyHasCurrentPointersAndNoDefaultsUnlessListed)
-{
-    Newsgroups main("");
-    main.Add("b.group", NG_SELECTED | NG_INPACKET, 10, 100, "u", "p");
-    main.Find("b.group");
-    main.Current()->m_lPointer = 20; // moved since it was loaded
-    auto copy = main.WorkingCopy();
-    // The main list's own defaults are its groups: they come along.
-    EXPECT_EQ(Names(*copy),
-              (std::vector<std::string>{"b.group", "news.answers", "news.newusers.questions"}));
-    const newsgr& b = Group(*copy, "b.group");
-    EXPECT_EQ(b.m_lPointer, 20);
-    EXPECT_EQ(b.m_lLoadedPointer, 20);
-    EXPECT_EQ(b.m_uFlags, NG_SELECTED) << "the packet mark is the writer's";
-    EXPECT_EQ(copy->Path(), "");
-
-    Newsgroups other("");
-    other.Remove("news.answers");
-    other.Remove("news.newusers.questions");
-    other.Add("x.y", 0, 1, 1, "", "");
-    EXPECT_EQ(Names(*other.WorkingCopy()), (std::vector<std::string>{"x.y"}));
-    EXPECT_EQ(Names(*Newsgroups::CopyOf(b)), (std::vector<std::string>{"b.group"}));
-}
-
-TEST(GroupSettingsCopy, TakeOverCommitsTheCopyAndWritesItAtOnce)
-{
-    TempDir dir;
-    std::string path = dir.File("TOLVAN.NWS");
-    WriteFile(path, "a.group,1,5,50,,\r\nb.group,1,6,60,,\r\n");
-    Newsgroups main(path);
-    auto copy = main.WorkingCopy();
-    copy->Remove("a.group");
-    copy->Find("b.group");
-    copy->Current()->m_lPointer = 99; // the dialog's "First Article"
-    copy->Add("c.group", NG_SELECTED, 1, 70, "", "");
-    ASSERT_TRUE(main.TakeOver(*copy));
-    EXPECT_EQ(copy->Count(), 0);
-    EXPECT_EQ(ReadFile(path), "b.group,1,99,60,,\r\nc.group,1,1,70,,\r\n");
-    // A "no" to saving the current pointers keeps what the dialog set.
-    main.SetSaveCurrent(false);
-    ASSERT_TRUE(main.Save());
-    EXPECT_EQ(ReadFile(path), "b.group,1,99,60,,\r\nc.group,1,1,70,,\r\n");
-
-    // Every group deleted: the file goes, and the next start has defaults.
-    auto none = main.WorkingCopy();
-    none->Remove("b.group");
-    none->Remove("c.group");
-    ASSERT_TRUE(main.TakeOver(*none));
-    EXPECT_FALSE(testutil::Exists(path));
 }

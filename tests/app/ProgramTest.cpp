@@ -102,7 +102,7 @@ TEST(Program, UnwritableSettingsFileIsReported)
     testutil::WriteFile(home.File("TOLVAN.INI"), "[User]\nName=Me\n");
     ::chmod(home.File("TOLVAN.INI").c_str(), 0400);
     auto r = RunProgram({BinPath("mailtolvan"), "--headless"}, HomeEnv(home.Path()));
-    EXPECT_NE(r.iExit, 0);
+    EXPECT_EQ(r.iExit, 0) << "a warning, not a failure";
     EXPECT_NE(r.err.find("cannot write its settings file"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(home.File("TOLVAN.INI")), "[User]\nName=Me\n");
 }

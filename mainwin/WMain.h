@@ -81,8 +81,6 @@ public:
     WEmail* EmailWindow() const { return m_pEmail.get(); }
     // The "Usenet Groups" window, or nullptr.
     WGroups* GroupsWindow() const { return m_pGroups.get(); }
-    // The news client (connected while the program is online with news).
-    CNNTP& NewsClient() { return *m_pNews; }
 
     // The gathered messages waiting for a packet (nullptr when none).  The
     // main window owns them from the first retrieved message until the

@@ -10,10 +10,6 @@
 #include "session/WGroups.h"
 #include "util/TimeZone.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 
@@ -22,20 +18,6 @@ namespace {
 const char kGreeting[] = "200 news.example.org ready\r\n";
 
 void Quit(ScriptedServer& s) { s.Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose(); }
-
-// A loopback port with nothing listening on it.
-std::uint16_t ClosedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 class NewsMain : public MainFixture {
 protected:
@@ -180,20 +162,6 @@ TEST_F(NewsMain, ARefusedGreetingIsShownSaidGoodbyeToAndMailGoesOn)
     pMain->OnCommand(CMD_DISCONNECT);
     EXPECT_EQ(view.statuses.back(), "Disconnected from 127.0.0.1");
     EXPECT_TRUE(view.enabled[CMD_CONNECT]);
-}
-
-TEST_F(NewsMain, NoServerListeningGivesTheWinsockText)
-{
-    pIni->WriteInt("Servers", "NNTPPort", ClosedPort());
-    pMain->OnCommand(CMD_CONNECT);
-    ASSERT_TRUE(Pump([this] { return !boxes.boxes.empty(); }));
-    EXPECT_EQ(boxes.boxes[0].caption, "Winsock Error");
-    EXPECT_EQ(boxes.boxes[0].text.rfind("NNTP Winsock Connect Error\r\n", 0), 0u)
-        << boxes.boxes[0].text;
-    EXPECT_NE(boxes.boxes[0].text.find("refused"), std::string::npos) << boxes.boxes[0].text;
-    EXPECT_TRUE(pMain->m_bConnected);
-    EXPECT_TRUE(view.enabled[CMD_GETMAIL]);
-    EXPECT_FALSE(pMain->IsBusy());
 }
 
 TEST_F(NewsMain, AServerClosingBeforeOrAfterItsGreetingIsReported)

@@ -68,23 +68,3 @@ TEST(GroupListMerge, ListedGroupsNeverUndoTheUsersRecords)
     EXPECT_EQ(z.m_lDate, 1700000000);
     EXPECT_EQ(z.m_szUser, "");
 }
-
-TEST(GroupListMerge, ManyGroupsIntoAnEmptyListComeOutSortedOnce)
-{
-    Newsgroups list("");
-    list.Remove("news.answers");
-    list.Remove("news.newusers.questions");
-    CGroupListMerge merge(list, 1);
-    // A listing in reverse order with every name twice.
-    for (int round = 0; round < 2; ++round)
-        for (int i = 30000; i > 0; --i)
-            merge.Offer("g." + std::to_string(i), i);
-    merge.Finish();
-    EXPECT_EQ(merge.Added(), 30000);
-    ASSERT_EQ(list.Count(), 30000);
-    std::string previous;
-    for (bool b = list.First(); b; b = list.Next()) {
-        EXPECT_LT(previous, list.Current()->m_szName);
-        previous = list.Current()->m_szName;
-    }
-}

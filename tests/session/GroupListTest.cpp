@@ -5,7 +5,6 @@
 #include "ScriptedServer.h"
 
 #include "framework/Files.h"
-#include "util/TimeZone.h"
 
 #include <ctime>
 
@@ -102,24 +101,6 @@ TEST_P(GroupListSplit, CompleteListAddsNewGroupsKeepsKnownOnesAndLeavesOutBadNam
 
 INSTANTIATE_TEST_SUITE_P(Splits, GroupListSplit,
                          ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs));
-
-TEST_F(GroupList, NewGroupsAreAskedSinceTheTimeInGmt)
-{
-    ScriptedServer s;
-    s.Say(kGreeting).Expect("NEWGROUPS 240102 030405 GMT\r\n");
-    s.Say("231 new newsgroups follow\r\nlocal.fresh 3 1 y\r\ncomp.lang.c 1 1 y\r\n.\r\n");
-    s.Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(host.Connect(s.Port()));
-    ASSERT_EQ(host.Retrieve(tz::FromCivil(2024, 1, 2, 3, 4, 5)), GroupListRetrieval::DONE)
-        << s.Report();
-    EXPECT_EQ(host.retrieval.Added(), 1);
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"alt.quiet", "comp.lang.c", "local.fresh"}));
-    EXPECT_EQ(dir.Group("comp.lang.c")->m_uFlags, 7u);
-    EXPECT_EQ(host.statuses.back(), "Added 1 new groups");
-    EXPECT_TRUE(host.Quit());
-    EXPECT_TRUE(s.Finish()) << s.Report();
-}
 
 TEST_F(GroupList, RefusalLeavesTheListAndTheConnectionAsTheyWere)
 {

@@ -40,12 +40,6 @@ TEST_F(UsenetGroups, RowsForTheFourSettings)
         EXPECT_EQ(view.rows, c.rows);
         EXPECT_EQ(w.Rows(), c.rows);
     }
-    // A negative pointer counts back from the group's end; it shows as such.
-    dir.LoadGroups("neg.group,1,-50,0,,\r\n");
-    auto pView = std::make_unique<RecordingGroupsView>();
-    RecordingGroupsView& view = *pView;
-    WGroups w(GroupsOwner{}, std::move(pView));
-    EXPECT_EQ(view.rows, (std::vector<std::string>{"+\t-50\tneg.group"}));
 }
 
 TEST_F(UsenetGroups, FindGroupAndTheSettingsOfOneGroup)

@@ -3,11 +3,22 @@
 #pragma once
 
 #include "session/WEmail.h"
+#include "session/WGroups.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+// A "Usenet Groups" window that shows nothing.
+class HiddenGroupsView : public IGroupsView {
+public:
+    void SetStatus(const std::string&) override {}
+    void SetProgress(int) override {}
+    void SetRows(const std::vector<std::string>&) override {}
+    void SelectRow(std::int32_t) override {}
+    bool ShowGroupSettings(const std::string&) override { return false; }
+};
 
 class IMainView {
 public:
@@ -30,4 +41,13 @@ public:
     virtual bool ShowDialog(int iCommand) = 0;
     // The view of a new Email window.
     virtual std::unique_ptr<IEmailView> CreateEmailView() = 0;
+    // The view of a new "Usenet Groups" window (title string 507, placement
+    // "Windows" "Group").  A view that has no such window yet gets one that
+    // shows nothing.
+    virtual std::unique_ptr<IGroupsView> CreateGroupsView();
 };
+
+inline std::unique_ptr<IGroupsView> IMainView::CreateGroupsView()
+{
+    return std::make_unique<HiddenGroupsView>();
+}

@@ -197,7 +197,8 @@ TEST_F(MainFixture, SaveWithNothingGatheredReportsIt)
 TEST_F(MainFixture, AutorunSaveRunsTheReaderThenExits)
 {
     testutil::WriteFile(home.File("reader.sh"),
-                        "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/reader-args\"\n");
+                        "#!/bin/sh\nd=$(dirname \"$0\")\necho \"$@\" > \"$d/args.tmp\"\n"
+                        "mv \"$d/args.tmp\" \"$d/reader-args\"\n"); // whole or not at all
     ::chmod(home.File("reader.sh").c_str(), 0755);
     pIni->WriteString("Directories", "QwkReader", "\"" + home.File("reader.sh") + "\" %1");
     pIni->WriteInt("Autorun", "AutoReader", 1);

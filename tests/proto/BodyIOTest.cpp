@@ -1,5 +1,5 @@
 // Message bodies: dot-unstuffing into temporary files, and the sending
-// side's dot-stuffing, 7-bit text and 998-character rule.
+// side's dot-stuffing, bytes passed unchanged and 998-character rule.
 #include "proto/BodyIO.h"
 
 #include "TestUtil.h"
@@ -103,9 +103,9 @@ TEST(BodyLineSource, AcceptsCrLfInput)
     EXPECT_EQ(Wire("a\r\nb\r\n"), (std::vector<std::string>{"a\r\n", "b\r\n", ".\r\n"}));
 }
 
-TEST(BodyLineSource, ClearsTheHighBit)
+TEST(BodyLineSource, NeverAltersEightBitBytes)
 {
-    EXPECT_EQ(Wire("\xE4\xC1x\n"), (std::vector<std::string>{"dAx\r\n", ".\r\n"}));
+    EXPECT_EQ(Wire("\xE4\xC1x\n"), (std::vector<std::string>{"\xE4\xC1x\r\n", ".\r\n"}));
 }
 
 TEST(BodyLineSource, EmptyBodyIsJustTheEnd)

@@ -469,7 +469,7 @@ bool CMIMEBodyPart::ParseSelf(std::vector<CMIMEBodyPart*>& newChildren)
         return true;
     const char* boundary = m_params.Find("boundary");
     if (!boundary)
-        return false;
+        return BrokenMultipart();
     const std::string pattern = std::string("\r\n--") + boundary;
 
     // The CR LF of the empty line that ended the header block may begin the
@@ -478,10 +478,29 @@ bool CMIMEBodyPart::ParseSelf(std::vector<CMIMEBodyPart*>& newChildren)
     bool bFirst = true;
     std::int64_t contentStart = 0;
     CMIMEBodyPart* pLast = nullptr;
+    auto addChild = [&](std::int64_t iEnd) {
+        auto child = std::make_unique<CMIMEBodyPart>(this, m_path.c_str(), contentStart,
+                                                     std::max(contentStart, iEnd));
+        child->m_bCloseAtEnd = m_bCloseAtEnd;
+        CMIMEBodyPart* pChild = child.get();
+        if (pLast)
+            pLast->m_pNextSibling = std::move(child);
+        else
+            m_pFirstChild = std::move(child);
+        pLast = pChild;
+        newChildren.push_back(pChild);
+    };
     for (;;) {
         std::int64_t match = FindDelimiter(pattern);
-        if (match < 0)
-            return false; // no closing delimiter
+        if (match < 0) {
+            // No closing delimiter: a truncated message.  Tolerated, the
+            // end of this part closes the part that is still open.
+            if (bFirst || !m_bCloseAtEnd)
+                return BrokenMultipart();
+            if (contentStart < m_iEnd)
+                addChild(m_iEnd);
+            break;
+        }
         int b1 = m_map.Byte(m_iPosition), b2 = m_map.Byte(m_iPosition + 1);
         bool bClosing = b1 == '-' && b2 == '-';
         // The boundary must end there: a line such as "--outer_alt" of a
@@ -493,30 +512,38 @@ bool CMIMEBodyPart::ParseSelf(std::vector<CMIMEBodyPart*>& newChildren)
             continue;
         }
         std::int64_t e = FindLineEnd(m_iPosition);
-        if (e < 0 && !bClosing)
-            return false;
-        if (!bClosing && e + 2 >= m_iEnd)
-            return false;
+        if (!bClosing && (e < 0 || e + 2 >= m_iEnd)) {
+            // A delimiter line at the very end: nothing can follow it.
+            if (bFirst || !m_bCloseAtEnd)
+                return BrokenMultipart();
+            addChild(match);
+            break;
+        }
         if (bFirst) {
             if (bClosing)
-                return false;
+                return BrokenMultipart();
             contentStart = e + 2;
             bFirst = false;
             continue;
         }
-        auto child = std::make_unique<CMIMEBodyPart>(this, m_path.c_str(), contentStart,
-                                                     std::max(contentStart, match));
-        CMIMEBodyPart* pChild = child.get();
-        if (pLast)
-            pLast->m_pNextSibling = std::move(child);
-        else
-            m_pFirstChild = std::move(child);
-        pLast = pChild;
-        newChildren.push_back(pChild);
+        addChild(match);
         if (bClosing)
             break;
         contentStart = e + 2;
     }
+    return m_pFirstChild ? true : BrokenMultipart();
+}
+
+bool CMIMEBodyPart::BrokenMultipart()
+{
+    if (!m_bCloseAtEnd)
+        return false;
+    // No part can be told apart: the whole body is one text part, so that
+    // none of it is lost.
+    m_type = "text";
+    m_subtype = "plain";
+    m_params.Clear();
+    m_bRepaired = true;
     return true;
 }
 
@@ -592,11 +619,12 @@ int CMIMEBodyPart::ReadLine(char* pszBuffer, int nCapacity)
 
 // ------------------------------------------------------------------ message
 
-bool CMIMEMsg::Open(const char* pszPath)
+bool CMIMEMsg::Open(const char* pszPath, bool bCloseAtEnd)
 {
     MT_ASSERT(pszPath != NULL);
     m_pCursor = nullptr;
     m_pRoot = std::make_unique<CMIMEBodyPart>(nullptr, pszPath, 0, -1);
+    m_pRoot->m_bCloseAtEnd = bCloseAtEnd;
     if (!m_pRoot->Open()) {
         m_pRoot.reset();
         return false;

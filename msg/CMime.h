@@ -77,6 +77,9 @@ public:
         return m_bHasDispositionName ? m_dispositionName.c_str() : nullptr;
     }
     bool IsMultipart() const;
+    // Whether the part was a multipart whose parts could not be found and is
+    // read as one text/plain part instead (CMIMEMsg::Open with bCloseAtEnd).
+    bool IsRepaired() const { return m_bRepaired; }
     // Whether a well-formed "MIME-Version: 1.0" was seen (not used by the
     // parse itself).
     bool HasMimeVersion() const { return m_bMimeVersion; }
@@ -111,6 +114,9 @@ private:
     static bool ParseContentTypeFields(const char* pszHeader, std::string& type,
                                        std::string& subtype, CMIMEParamList& params, bool bLenient);
     bool ParseSelf(std::vector<CMIMEBodyPart*>& newChildren);
+    // A multipart whose structure is broken: false, or (when tolerated) the
+    // part becomes a text/plain leaf and true.
+    bool BrokenMultipart();
     void ParseHeaderBlock();
     // 1 a logical line, 0 the empty line ending the block, -1 no more lines.
     int ReadHeaderLine(std::string& line, bool& bTooLong);
@@ -130,6 +136,8 @@ private:
     std::string m_dispositionName;
     bool m_bHasDispositionName = false;
     bool m_bMimeVersion = false;
+    bool m_bCloseAtEnd = false; // tolerate a broken structure (CMIMEMsg::Open)
+    bool m_bRepaired = false;
     std::int64_t m_iStart;
     std::int64_t m_iEnd;
     std::int64_t m_iPosition;
@@ -146,8 +154,12 @@ public:
     CMIMEMsg& operator=(const CMIMEMsg&) = delete;
 
     // Parses the message file; false when it cannot be read or its
-    // multipart structure is broken (there are then no parts).
-    bool Open(const char* pszPath);
+    // multipart structure is broken (there are then no parts).  With
+    // bCloseAtEnd a broken structure is read as far as it goes instead: a
+    // multipart without its closing delimiter (truncated mail) ends its last
+    // part at its own end, and a multipart whose parts cannot be found at
+    // all becomes one text/plain part.
+    bool Open(const char* pszPath, bool bCloseAtEnd = false);
     // The leaves in order, depth first; null when there are no more.
     CMIMEBodyPart* FirstPart();
     CMIMEBodyPart* NextPart();

@@ -171,6 +171,24 @@ bool CUUDEC::IsBodyLine(std::string_view line)
     return declared == 0 || 1 + (declared + 2) / 3 * 4 <= line.size();
 }
 
+bool CUUDEC::IsDataLine(std::string_view line)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    if (line.empty())
+        return false;
+    for (char c : line) {
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 96)
+            return false;
+    }
+    std::size_t declared =
+        static_cast<std::size_t>((static_cast<unsigned char>(line[0]) - 32) & 63);
+    if (declared == 0)
+        return line.size() == 1;
+    std::size_t need = 1 + (declared + 2) / 3 * 4;
+    return line.size() >= need && line.size() <= need + 2;
+}
+
 int CUUDEC::DecodeLine(const char* pszLine, unsigned char* pOut, int nCapacity)
 {
     MT_ASSERT(pszLine != NULL);

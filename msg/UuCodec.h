@@ -58,6 +58,14 @@ public:
     // zero-length line; false when it is too short for the length its first
     // character declares (text, not data: DecodeLine would stop on it).
     static bool IsBodyLine(std::string_view line);
+    // Whether the line (its CR LF may be present) is one an encoder writes:
+    // every character from the blank to the grave accent, and the length
+    // its first character declares is what the line holds (four characters
+    // for every started group of three bytes, up to two more allowed for a
+    // check character or padding); the zero-length line is the single
+    // grave accent or blank.  Ordinary text almost never passes: lower-case
+    // letters are outside the alphabet.
+    static bool IsDataLine(std::string_view line);
     int GetState() const { return m_iState; }
     unsigned GetMode() const { return m_uMode; }
     // The file name of the "begin" line (at most 127 characters).

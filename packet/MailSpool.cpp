@@ -117,10 +117,13 @@ bool MailSpool::Add(const std::string& path, const std::string& uid, bool bDelet
     }
     std::string id = PlainUid(uid) ? uid : std::string();
     m_messages.push_back({path, id});
-    if (bDeleting && !id.empty() && !Delivered(id))
+    bool bNewUid = bDeleting && !id.empty() && !Delivered(id);
+    if (bNewUid)
         m_delivered.push_back(id);
     if (!WriteIndex(error)) {
         m_messages.pop_back();
+        if (bNewUid)
+            m_delivered.pop_back();
         return false;
     }
     return true;

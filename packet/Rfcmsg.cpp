@@ -74,6 +74,92 @@ namespace {
 // Lines are read with this buffer (999 bytes and a NUL): a longer line comes
 // in pieces.
 constexpr int kLineBuffer = 1000;
+constexpr std::size_t kMaxPiece = kLineBuffer - 1;
+
+} // namespace
+
+// Cuts the text of a part into pieces of at most kMaxPiece bytes: a whole
+// line with its CR LF, or the next bytes of a longer line.  A CR LF is never
+// cut in two (a line end read as two halves would be lost), and the next
+// piece can be looked at before it is taken.
+class PieceReader {
+public:
+    explicit PieceReader(RfcLineSource& source) : m_source(source) {}
+    // The next piece without taking it; empty at the end of the part.
+    std::string_view Peek()
+    {
+        Fill();
+        std::size_t avail = m_end - m_begin;
+        if (avail == 0)
+            return {};
+        std::size_t n = std::min(avail, kMaxPiece);
+        const char* p = m_buf + m_begin;
+        std::size_t piece = n;
+        const void* lf = std::memchr(p + 1, '\n', n - 1);
+        while (lf) {
+            std::size_t i = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+            if (p[i - 1] == '\r') {
+                piece = i + 1;
+                break;
+            }
+            lf = std::memchr(p + i + 1, '\n', n - i - 1);
+        }
+        if (piece == kMaxPiece && p[piece - 1] == '\r')
+            --piece; // the LF may be the next byte: keep the pair together
+        m_piece = piece;
+        return std::string_view(p, piece);
+    }
+    // Takes the piece that Peek answered.
+    void Take()
+    {
+        m_begin += m_piece;
+        m_piece = 0;
+    }
+    // Whether the part could not be read to its end.
+    bool Failed() const { return m_bFailed; }
+
+private:
+    void Fill()
+    {
+        if (m_bEof || m_end - m_begin > kMaxPiece)
+            return;
+        std::memmove(m_buf, m_buf + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+        while (!m_bEof && m_end <= kMaxPiece) {
+            int k = m_source.ReadLine(m_buf + m_end, static_cast<int>(sizeof m_buf - m_end));
+            if (k <= 0) {
+                // -1 is the end; anything else (a read error, a file
+                // shorter than its parts claim) leaves text unread.
+                m_bEof = true;
+                m_bFailed = k != -1;
+            } else {
+                m_end += static_cast<std::size_t>(k);
+            }
+        }
+    }
+
+    RfcLineSource& m_source;
+    char m_buf[3 * kLineBuffer];
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    std::size_t m_piece = 0;
+    bool m_bEof = false;
+    bool m_bFailed = false;
+};
+
+// What ConvertLines needs to know about a part.
+struct RfcPart {
+    std::string type;
+    std::string subtype;
+    std::string encoding;
+    std::optional<std::string> given; // the name the sender gave it
+    bool bAttachment = false;         // a text part kept as an attachment
+    SummaryInfo* pJoin = nullptr;     // the earlier part whose file it continues
+};
+
+namespace {
+
 // The longest header value kept (a hostile message cannot make us hold more).
 constexpr std::size_t kMaxHeaderValue = 64 * 1024;
 
@@ -156,8 +242,15 @@ std::vector<std::optional<std::string>> ReadHeaders(const std::string& path,
 }
 
 // The part marker n/N of a subject: from the last "/" back to the nearest
-// "[", "(" or blank, then "[n/N]", "(n/N)" or " n/N ".
-bool ParsePartMarker(const std::string& subject, std::int32_t& iPart, std::int32_t& iTotal)
+// "[", "(" or blank, then "[n/N]", "(n/N)" or " n/N ".  The base is the
+// subject without the marker, the same for every part of one series.
+struct PartMarker {
+    std::int32_t iPart = 0;
+    std::int32_t iTotal = 0;
+    std::string base;
+};
+
+bool ParsePartMarker(const std::string& subject, PartMarker& marker)
 {
     std::size_t slash = subject.rfind('/');
     if (slash == std::string::npos)
@@ -166,25 +259,72 @@ bool ParsePartMarker(const std::string& subject, std::int32_t& iPart, std::int32
     if (start == std::string::npos)
         start = 0;
     const char* p = subject.c_str() + start;
-    int a = 0, b = 0;
-    if (std::sscanf(p, "[%d/%d]", &a, &b) == 2 || std::sscanf(p, "(%d/%d)", &a, &b) == 2 ||
-        std::sscanf(p, " %d/%d ", &a, &b) == 2) {
-        iPart = a;
-        iTotal = b;
-        return true;
+    int a = 0, b = 0, len = 0;
+    char close = 0;
+    if (std::sscanf(p, "[%d/%d%n", &a, &b, &len) == 2)
+        close = ']';
+    else if (std::sscanf(p, "(%d/%d%n", &a, &b, &len) == 2)
+        close = ')';
+    else if (std::sscanf(p, " %d/%d%n", &a, &b, &len) == 2)
+        close = ' ';
+    else
+        return false;
+    // "25/12" is no n of N.
+    if (a < 0 || b < 1 || a > b)
+        return false;
+    std::size_t end = start + static_cast<std::size_t>(len);
+    while (end < subject.size() && subject[end] == close) {
+        ++end;
+        if (close != ' ')
+            break;
     }
-    return false;
+    marker.iPart = a;
+    marker.iTotal = b;
+    marker.base = subject.substr(0, start) + subject.substr(end);
+    return true;
 }
 
-// The subject text before the nearest "[", "(" or blank preceding its first
-// "/" (the whole subject when there is no "/").
-std::string ContinuationPrefix(const std::string& subject)
+// The encoding that continues an earlier part's attachment, by the way that
+// attachment was decoded; null when it cannot be continued.
+const char* ContinuationEncoding(std::int32_t iEncoding)
 {
-    std::size_t slash = subject.find('/');
-    if (slash == std::string::npos)
-        return subject;
-    std::size_t mark = subject.find_last_of("[( ", slash);
-    return mark == std::string::npos ? std::string() : subject.substr(0, mark);
+    switch (iEncoding) {
+    case ENC_BASE64:
+        return "base64";
+    case ENC_UUENCODE:
+        return "uuencode";
+    case ENC_QUOTED:
+        return "quoted-printable";
+    case ENC_BINARY:
+        return "binary";
+    default:
+        return nullptr;
+    }
+}
+
+// The name the sender gave a part: its Content-Disposition parameter, else
+// its Content-Type parameter "name" or "filename".
+std::optional<std::string> GivenName(const CMIMEBodyPart& part)
+{
+    if (const char* psz = part.DispositionName())
+        return std::string(psz);
+    for (const CMIMEParamTuple& t : part.Params()) {
+        if (IEquals(t.name, "name") || IEquals(t.name, "filename"))
+            return t.value;
+    }
+    return std::nullopt;
+}
+
+// A "begin" line of a uuencoded file: "begin", an octal mode and a name.
+bool IsBeginLine(std::string_view line, std::string* pName)
+{
+    if (line.size() < 6 || ::strncasecmp(line.data(), "begin ", 6) != 0)
+        return false;
+    std::size_t i = line.find_first_not_of(" \t", 6);
+    if (i == std::string_view::npos || line[i] < '0' || line[i] > '7')
+        return false;
+    unsigned uMode = 0;
+    return CUUDEC::ScanBeginLine(line, true, &uMode, pName);
 }
 
 void Append(std::FILE* f, const void* p, std::size_t n)
@@ -273,6 +413,7 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
 {
     m_szGroup = group;
     m_bWriteFailed = false;
+    m_altTaken.clear();
     auto pRecord = std::make_unique<SummaryInfo>(m_szDir);
     auto values = ReadHeaders(
         path, {"Message-ID:", "From:", "Reply-To:", "Subject:", "Newsgroups:", "Date:", "Sender:"});
@@ -280,8 +421,12 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
     pRecord->m_szFrom = values[1].value_or("");
     pRecord->m_szReplyTo = values[2] ? *values[2] : pRecord->m_szFrom;
     pRecord->m_szSubject = values[3].value_or("");
-    if (!m_bNoPartDetection && pRecord->m_szSubject.find('/') != std::string::npos)
-        ParsePartMarker(pRecord->m_szSubject, pRecord->m_iPartNumber, pRecord->m_iPartsTotal);
+    PartMarker marker;
+    if (!m_bNoPartDetection && pRecord->m_szSubject.find('/') != std::string::npos &&
+        ParsePartMarker(pRecord->m_szSubject, marker)) {
+        pRecord->m_iPartNumber = marker.iPart;
+        pRecord->m_iPartsTotal = marker.iTotal;
+    }
     pRecord->m_szNewsgroups = values[4].value_or("");
     std::int64_t tDate = values[5] ? ParseRfc822Date(*values[5]) : -1;
     pRecord->m_tDate = tDate < 0 ? Now() : tDate;
@@ -299,15 +444,20 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
     m_pCurrent = m_pPending.get();
     m_iLineLimit = LineLimit(group);
 
+    // A truncated message (no closing delimiter) still has its parts; one
+    // whose parts cannot be found at all is read as text.
     CMIMEMsg msg;
-    if (msg.Open(path.c_str())) {
+    bool bJoined = false;
+    if (msg.Open(path.c_str(), true)) {
         m_pMsg = &msg;
         m_pPart = msg.FirstPart();
-        if (m_pPart)
+        if (m_pPending->m_iPartNumber >= 2)
+            bJoined = JoinContinuation(msg, marker.base);
+        if (!bJoined && m_pPart)
             ConvertPart(m_pCurrent);
-        if (m_pPart && (m_pPart = msg.NextPart()) != nullptr)
+        if (!bJoined && m_pPart && (m_pPart = msg.NextPart()) != nullptr)
             ConvertPart(m_pCurrent);
-        while (m_pPart && (m_pPart = msg.NextPart()) != nullptr) {
+        while (!bJoined && m_pPart && (m_pPart = msg.NextPart()) != nullptr) {
             std::unique_ptr<SummaryInfo> pNext = m_pPending->CopyHeaders();
             m_list.Add(std::move(m_pPending));
             m_pPending = std::move(pNext);
@@ -317,40 +467,117 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
         m_pMsg = nullptr;
         m_pPart = nullptr;
     } else {
-        // A broken MIME structure: the body is still the user's mail, so it
-        // is kept as plain text rather than dropped.
+        // The file cannot be mapped: read it as plain text, so that the
+        // body is kept rather than dropped.
+        if (m_pPending->m_iPartNumber >= 2) {
+            m_pPending->m_iPartNumber = 0;
+            m_pPending->m_iPartsTotal = 0;
+        }
         FileSource source(path);
+        RfcPart part;
+        part.type = "text";
+        part.subtype = "plain";
+        part.encoding = "7bit";
         if (source.IsOpen())
-            ConvertLines(source, "text", "7bit", nullptr);
+            ConvertLines(source, part);
+        else
+            m_bWriteFailed = true;
     }
 
     std::unique_ptr<SummaryInfo> pLast = std::move(m_pPending);
-    if (pLast->m_szMessageId.empty() || pLast->m_iPartNumber >= 2) {
-        m_pCurrent = nullptr; // destroying it deletes its files
+    if (bJoined) {
+        m_pCurrent = nullptr; // its data went into the earlier part's file
     } else {
         m_pCurrent = m_list.Add(std::move(pLast));
     }
 }
 
+bool Rfcmsg::JoinContinuation(CMIMEMsg& msg, const std::string& base)
+{
+    SummaryInfo* r = m_pPending.get();
+    // A continuation of a split post is a single part that is not a
+    // multipart and carries no file name of its own; anything else is a
+    // message whose subject merely looks like a part marker.
+    CMIMEBodyPart* pRoot = msg.Root();
+    bool bShape = pRoot && !pRoot->FirstChild() && !pRoot->IsMultipart() && !pRoot->IsRepaired() &&
+                  !GivenName(*pRoot);
+    if (!bShape) {
+        r->m_iPartNumber = 0;
+        r->m_iPartsTotal = 0;
+        return false;
+    }
+    // The earlier part must really be here: the same series (same base
+    // subject, sender, place and total) with the previous part number, and
+    // an attachment that can be continued.
+    SummaryInfo* pEarlier = nullptr;
+    for (SummaryInfo* p = m_list.First(); p; p = m_list.Next()) {
+        PartMarker other;
+        if (p->m_iPartNumber == r->m_iPartNumber - 1 && p->m_iPartsTotal == r->m_iPartsTotal &&
+            p->m_szFrom == r->m_szFrom && p->m_szConference == r->m_szConference &&
+            !p->m_szAttachFile.empty() && ContinuationEncoding(p->m_iEncoding) &&
+            ParsePartMarker(p->m_szSubject, other) && other.base == base) {
+            pEarlier = p;
+            break;
+        }
+    }
+    if (!pEarlier) {
+        r->m_iPartNumber = -1; // kept as a message of its own
+        return false;
+    }
+    if (!m_pPart || !m_pPart->Open()) {
+        m_bWriteFailed = true;
+        r->m_iPartNumber = -1;
+        return false;
+    }
+    pEarlier->m_iPartNumber = r->m_iPartNumber;
+    RfcPart part;
+    part.type = m_pPart->Type();
+    part.subtype = m_pPart->SubType();
+    part.encoding = m_pPart->Encoding();
+    part.pJoin = pEarlier;
+    PartSource source(m_pPart);
+    ConvertLines(source, part);
+    m_pPart->Close();
+    return true;
+}
+
 SummaryInfo* Rfcmsg::ConvertPart(SummaryInfo* pRecord)
 {
     MT_ASSERT(pRecord != nullptr && pRecord == m_pPending.get());
-    if (!m_pPart || !m_pPart->Open())
+    if (!m_pPart)
         return pRecord;
+    if (!m_pPart->Open()) {
+        m_bWriteFailed = true; // the part's text could not be read
+        return pRecord;
+    }
     MT_ASSERT(!m_pPart->IsMultipart());
-    const char* pszGiven = m_pPart->DispositionName();
-    std::string fromParams;
-    if (!pszGiven) {
-        for (const CMIMEParamTuple& t : m_pPart->Params()) {
-            if (IEquals(t.name, "name") || IEquals(t.name, "filename")) {
-                fromParams = t.value;
-                pszGiven = fromParams.c_str();
-                break;
+    RfcPart part;
+    part.type = m_pPart->Type();
+    part.subtype = m_pPart->SubType();
+    part.encoding = m_pPart->Encoding();
+    part.given = GivenName(*m_pPart);
+    if (IEquals(part.type, "text")) {
+        // Alternatives are one message in several forms: the first text
+        // part is the message, the other forms are attachments of it.
+        bool bInAlternative = false, bTaken = false;
+        for (CMIMEBodyPart* p = m_pPart->Parent(); p; p = p->Parent()) {
+            if (p->IsMultipart() && IEquals(p->SubType(), "alternative")) {
+                bInAlternative = true;
+                bTaken = bTaken ||
+                         std::find(m_altTaken.begin(), m_altTaken.end(), p) != m_altTaken.end();
+            }
+        }
+        if (bTaken) {
+            part.bAttachment = true;
+        } else if (bInAlternative) {
+            for (CMIMEBodyPart* p = m_pPart->Parent(); p; p = p->Parent()) {
+                if (p->IsMultipart() && IEquals(p->SubType(), "alternative"))
+                    m_altTaken.push_back(p);
             }
         }
     }
     PartSource source(m_pPart);
-    ConvertLines(source, m_pPart->Type(), m_pPart->Encoding(), pszGiven);
+    ConvertLines(source, part);
     m_pPart->Close();
     return m_pCurrent;
 }
@@ -366,97 +593,62 @@ void Rfcmsg::StartNewRecord()
 std::string Rfcmsg::NewFile(const char* pszExtension, std::FILE** ppFile)
 {
     std::string name;
-    if (!NewWorkFile(m_szDir, pszExtension, name, ppFile))
+    if (!NewWorkFile(m_szDir, pszExtension, name, ppFile)) {
+        m_bWriteFailed = true;
         return std::string();
+    }
     return name;
 }
 
-void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
-                          const std::string& encodingIn, const char* pszGiven)
+void Rfcmsg::ConvertLines(RfcLineSource& source, const RfcPart& part)
 {
-    std::string encoding = encodingIn;
-    const bool bTextPart = IEquals(type, "text");
+    std::string encoding = part.encoding;
+    // A text part becomes body text (LF line ends); a joined continuation
+    // and a text kept as an attachment keep their bytes.
+    const bool bTextPart = IEquals(part.type, "text") && !part.bAttachment && !part.pJoin;
     CUUDEC uu;
     CBase64Dec b64;
     bool bUuMode = false;
-    std::string outPath;     // empty: the lines are read and dropped
+    std::string outPath;
     bool bOutIsBody = false; // the output is the current record's body file
     SummaryInfo* r = m_pCurrent;
     std::FILE* pNew = nullptr; // a file made here, already open
 
-    if (r->m_iPartNumber < 2) {
-        if (bTextPart) {
-            // A second text part never replaces the first: it gets a record
-            // of its own.
-            if (!r->m_szBodyFile.empty()) {
-                StartNewRecord();
-                r = m_pCurrent;
-            }
-            r->m_szBodyFile = NewFile("txt", &pNew);
-            outPath = r->BodyPath();
-            bOutIsBody = true;
-        } else {
-            if (!r->m_szAttachFile.empty()) {
-                StartNewRecord();
-                r = m_pCurrent;
-            }
-            r->m_szAttachFile = NewFile("att", &pNew);
-            outPath = r->AttachPath();
-            r->m_szGivenName = RemoveQuotes(pszGiven ? std::string(pszGiven) : r->m_szAttachFile);
+    if (part.pJoin) {
+        // The data and its encoding kind belong to the earlier part.
+        r = part.pJoin;
+        outPath = r->AttachPath();
+        encoding = ContinuationEncoding(r->m_iEncoding);
+        if (r->m_iEncoding == ENC_UUENCODE)
+            uu.StartInBody(); // its "begin" line came with the first part
+    } else if (bTextPart) {
+        // A second text part never replaces the first: it gets a record of
+        // its own.
+        if (!r->m_szBodyFile.empty()) {
+            StartNewRecord();
+            r = m_pCurrent;
         }
+        r->m_szBodyFile = NewFile("txt", &pNew);
+        outPath = r->BodyPath();
+        bOutIsBody = true;
     } else {
-        std::string prefix = ContinuationPrefix(r->m_szSubject);
-        if (!prefix.empty()) {
-            SummaryInfo* pFound = nullptr;
-            for (SummaryInfo* p = m_list.First(); p; p = m_list.Next()) {
-                if (p->m_iPartNumber == r->m_iPartNumber - 1 &&
-                    p->m_szSubject.compare(0, prefix.size(), prefix) == 0) {
-                    pFound = p;
-                    break;
-                }
-            }
-            const char* pszAs = nullptr;
-            if (pFound && !pFound->m_szAttachFile.empty()) {
-                switch (pFound->m_iEncoding) {
-                case ENC_BASE64:
-                    pszAs = "base64";
-                    break;
-                case ENC_UUENCODE:
-                    pszAs = "uuencode";
-                    break;
-                case ENC_QUOTED:
-                    pszAs = "quoted-printable";
-                    break;
-                case ENC_BINARY:
-                    pszAs = "binary";
-                    break;
-                default:
-                    break;
-                }
-            }
-            if (pszAs) {
-                pFound->m_iPartNumber = r->m_iPartNumber;
-                outPath = pFound->AttachPath();
-                encoding = pszAs;
-                if (pFound->m_iEncoding == ENC_UUENCODE)
-                    uu.StartInBody();
-                r = pFound; // the data and its encoding kind belong to it
-            } else {
-                m_pCurrent->m_iPartNumber = -1;
-                if (!r->m_szBodyFile.empty()) {
-                    StartNewRecord();
-                    r = m_pCurrent;
-                    r->m_iPartNumber = -1;
-                }
-                r->m_szBodyFile = NewFile("txt", &pNew);
-                outPath = r->BodyPath();
-                bOutIsBody = true;
-            }
+        if (!r->m_szAttachFile.empty()) {
+            StartNewRecord();
+            r = m_pCurrent;
         }
+        r->m_szAttachFile = NewFile("att", &pNew);
+        outPath = r->AttachPath();
+        std::string given = part.given.value_or(r->m_szAttachFile);
+        if (!part.given && part.bAttachment && !r->m_szAttachFile.empty()) {
+            // Another form of the text: named so that a reader opens it.
+            given = r->m_szAttachFile.substr(0, r->m_szAttachFile.rfind('.')) +
+                    (IEquals(part.subtype, "html") ? ".htm" : ".txt");
+        }
+        r->m_szGivenName = RemoveQuotes(given);
     }
 
     File out(pNew ? pNew : outPath.empty() ? nullptr : std::fopen(outPath.c_str(), "ab"));
-    if (!outPath.empty() && !out)
+    if (!out)
         m_bWriteFailed = true;
     auto finish = [&]() {
         if (!CloseOutput(out))
@@ -469,21 +661,28 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
         IEquals(encoding, "8bit") || IEquals(encoding, "8-bit") || IEquals(encoding, "binary");
     const std::int32_t iLimit = m_iLineLimit;
 
+    PieceReader reader(source);
     char line[kLineBuffer];
     unsigned char bytes[kLineBuffer + 4];
+    std::string qp;          // quoted-printable text of the line so far
+    std::vector<char> qpOut; // its decoded bytes
     bool bInHeader = true;
     bool bAtLineStart = true; // the piece read starts a line
     bool bOpenLine = false;   // a text line was begun but not yet ended
     bool bTextMode = false;
     bool bPendingCr = false; // decoded text ended in a CR: an LF may follow
     std::int32_t iCount = 0;
-    int n;
-    while ((n = source.ReadLine(line, kLineBuffer)) >= 0) {
-        if (n == 0)
-            continue;
+    for (;;) {
+        std::string_view piece = reader.Peek();
+        if (piece.empty())
+            break;
+        reader.Take();
+        const int n = static_cast<int>(piece.size());
+        std::memcpy(line, piece.data(), piece.size());
+        line[n] = '\0';
         const bool bWholeLine = n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n';
         const bool bStartsLine = bAtLineStart;
-        bAtLineStart = line[n - 1] == '\n';
+        bAtLineStart = bWholeLine;
         if (bInHeader) {
             if (bStartsLine && n == 2 && bWholeLine)
                 bInHeader = false;
@@ -519,32 +718,53 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                 Append(out.get(), bytes, nBytes);
         } else if (bQuoted) {
             r->m_iEncoding = ENC_QUOTED;
-            // The line end is taken off before decoding, so that an encoded
-            // CR or LF ("=0D", "=0A") stays data.
-            std::size_t e = static_cast<std::size_t>(n);
-            while (e > 0 && (line[e - 1] == '\r' || line[e - 1] == '\n'))
-                --e;
-            int k = QPDecodeLine(std::string_view(line, e), reinterpret_cast<char*>(bytes),
-                                 kLineBuffer);
-            std::size_t m = k > 0 ? static_cast<std::size_t>(k) : 0;
-            // A soft line break ("=" at the end) joins this line to the
-            // next; a hard one ends a text line, or is CR LF inside an
-            // attachment.
-            while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t'))
-                --e;
-            bool bSoft = e > 0 && line[e - 1] == '=';
-            Append(out.get(), bytes, m);
-            if (bSoft) {
-                bOpenLine = false;
-            } else if (bAtLineStart) {
-                if (bTextPart)
-                    Append(out.get(), "\n", 1);
-                else
-                    Append(out.get(), "\r\n", 2);
-                bOpenLine = false;
+            // A line longer than a piece is decoded as it comes, but an
+            // escape or a soft break cut by the end of the piece waits for
+            // the rest of it in the next one.
+            const bool bLast = !bWholeLine && reader.Peek().empty();
+            qp.append(line, static_cast<std::size_t>(n));
+            std::size_t e = qp.size();
+            std::size_t keep = e;
+            if (bWholeLine || bLast) {
+                // The line end is taken off before decoding, so that an
+                // encoded CR or LF ("=0D", "=0A") stays data.
+                while (e > 0 && (qp[e - 1] == '\r' || qp[e - 1] == '\n'))
+                    --e;
+                keep = e;
             } else {
-                // The part's last line (its CR LF belongs to the delimiter)
-                // still ends a text line; an attachment's bytes end here.
+                std::size_t eq = qp.rfind('=');
+                if (eq != std::string::npos && e - eq < 256 &&
+                    (e - eq <= 2 || qp.find_first_not_of(" \t", eq + 1) == std::string::npos))
+                    keep = eq;
+            }
+            qpOut.resize(std::max(qpOut.size(), keep + 1));
+            int k = QPDecodeLine(std::string_view(qp.data(), keep), qpOut.data(),
+                                 static_cast<int>(keep + 1));
+            Append(out.get(), qpOut.data(), k > 0 ? static_cast<std::size_t>(k) : 0);
+            if (bWholeLine || bLast) {
+                // A soft line break ("=" at the end) joins this line to the
+                // next; a hard one ends a text line, or is CR LF inside an
+                // attachment.
+                while (e > 0 && (qp[e - 1] == ' ' || qp[e - 1] == '\t'))
+                    --e;
+                bool bSoft = e > 0 && qp[e - 1] == '=';
+                if (bSoft) {
+                    bOpenLine = false;
+                } else if (bWholeLine) {
+                    if (bTextPart)
+                        Append(out.get(), "\n", 1);
+                    else
+                        Append(out.get(), "\r\n", 2);
+                    bOpenLine = false;
+                } else {
+                    // The part's last line (its CR LF belongs to the
+                    // delimiter) still ends a text line; an attachment's
+                    // bytes end here.
+                    bOpenLine = bTextPart;
+                }
+                qp.clear();
+            } else {
+                qp.erase(0, keep);
                 bOpenLine = bTextPart;
             }
         } else if (bUuencode || bUuMode) {
@@ -558,11 +778,12 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
         } else {
             if (bBinary)
                 r->m_iEncoding = ENC_BINARY;
-            unsigned uMode = 0;
             std::string beginName;
-            if (!bBinary && bStartsLine && n >= 6 && ::strncasecmp(line, "begin ", 6) == 0 &&
-                CUUDEC::ScanBeginLine(std::string_view(line, static_cast<std::size_t>(n)), true,
-                                      &uMode, &beginName)) {
+            // A "begin" line starts a uuencoded file only when uuencoded
+            // data follows it; "begin 10 minutes early" is text.
+            if (!bBinary && bStartsLine && bWholeLine &&
+                IsBeginLine(std::string_view(line, static_cast<std::size_t>(n)), &beginName) &&
+                CUUDEC::IsDataLine(reader.Peek())) {
                 // A uuencoded file inside the text: its bytes go to an
                 // attachment of their own.
                 bUuMode = true;
@@ -575,6 +796,12 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
                 if (!r->m_szAttachFile.empty() && r == m_pCurrent) {
                     StartNewRecord();
                     r = m_pCurrent;
+                }
+                // A file with a name of its own: whatever the subject says,
+                // this message is not a part of a split post.
+                if (r->m_iPartNumber < 0) {
+                    r->m_iPartNumber = 0;
+                    r->m_iPartsTotal = 0;
                 }
                 r->m_iEncoding = ENC_UUENCODE;
                 std::FILE* pAtt = nullptr;
@@ -593,7 +820,7 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
             while (m > 0 && (line[m - 1] == '\r' || line[m - 1] == '\n'))
                 --m;
             Append(out.get(), line, m);
-            if (bAtLineStart) {
+            if (bWholeLine) {
                 Append(out.get(), "\n", 1);
                 bOpenLine = false;
                 bCountLine = true;
@@ -619,6 +846,8 @@ void Rfcmsg::ConvertLines(RfcLineSource& source, const std::string& type,
             iCount = 0;
         }
     }
+    if (reader.Failed())
+        m_bWriteFailed = true;
     if (bOpenLine)
         Append(out.get(), "\n", 1);
     if (bBase64 && b64.Pending() >= 2) {

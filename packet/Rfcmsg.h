@@ -11,10 +11,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CMIMEMsg;
 class CMIMEBodyPart;
 class RfcLineSource;
+struct RfcPart;
 
 class Rfcmsg {
 public:
@@ -49,17 +51,22 @@ public:
     bool SplitHappened() const { return m_bSplit; }
     bool NewMessages() const { return m_bNewMessages; }
     // Whether a body or attachment file of the last message could not be
-    // created or written completely (a full disk); ConvertFile then keeps
-    // the retrieved message file.
+    // created or written completely (a full disk), or the message file could
+    // not be read to its end; ConvertFile then keeps the retrieved message
+    // file.
     bool WriteFailed() const { return m_bWriteFailed; }
     void SetNewMessages(bool b) { m_bNewMessages = b; }
 
 private:
     std::int32_t LineLimit(const std::string& group) const;
     // Converts the lines of one part (header block first) into the current
-    // record's files.
-    void ConvertLines(RfcLineSource& source, const std::string& type, const std::string& encoding,
-                      const char* pszGiven);
+    // record's files, or into the earlier part's file it continues.
+    void ConvertLines(RfcLineSource& source, const RfcPart& part);
+    // A message marked as part n (2 or more) of a split post: when it is a
+    // continuation whose previous part is in the list, its data is appended
+    // to that part's attachment and true is answered.  Otherwise it stays a
+    // message of its own.
+    bool JoinContinuation(CMIMEMsg& msg, const std::string& base);
     // Lists the current record and makes a copy of its headers current.
     void StartNewRecord();
     // A new, empty work file; its bare name, or empty when none was made.
@@ -78,6 +85,8 @@ private:
     std::string m_szGroup;
     std::int32_t m_iLineLimit = 0; // read once per message
     bool m_bWriteFailed = false;
+    // The multipart/alternative parts of this message whose text is taken.
+    std::vector<const CMIMEBodyPart*> m_altTaken;
 };
 
 // The process-wide converter (null while no messages wait for a packet).

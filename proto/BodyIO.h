@@ -2,8 +2,11 @@
 //
 // Reading clients (POP3, NNTP) store a multi-line reply in a temporary file:
 // each line without the dot that the server put before a line beginning
-// with a dot, and with CR LF at its end.  The terminating "." line is the
-// client's business and is never written here.
+// with a dot, and with CR LF at its end.  A line longer than the client's
+// receive buffer arrives in pieces and is written piece by piece.  The
+// terminating "." line is the client's business and is never written here.
+// A file counts as stored only when Close() succeeded: then its data and its
+// name in the directory are on the disk, so the server's copy may go.
 //
 // Sending clients (SMTP, NNTP posting) read a body stream line by line and
 // send each line with CR LF, a leading dot doubled, and a line of a single
@@ -12,6 +15,7 @@
 // cannot be sent.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -25,9 +29,16 @@ public:
     // Creates a new empty file "<dir>/<prefix><hex>.TMP" and opens it.  On
     // failure returns false and Error() holds errno.
     bool Create(const std::string& dir, const char* pszPrefix);
-    // Writes one received line, dot-unstuffed, followed by CR LF.
-    bool WriteLine(const char* pLine, int iLen);
-    // Closes the file; false when any write failed (the data is incomplete).
+    // Writes received bytes: at the start of a line without the stuffed
+    // dot, and at its end followed by CR LF.
+    bool Write(const char* pData, int iLen, bool bLineStart, bool bLineEnd);
+    // Writes one whole received line, dot-unstuffed, followed by CR LF.
+    bool WriteLine(const char* pLine, int iLen) { return Write(pLine, iLen, true, true); }
+    // Bytes written to the file so far.
+    std::int64_t Size() const { return m_iSize; }
+    // Closes the file after forcing its data and its directory entry to the
+    // disk.  False when any write or sync failed or the file is no longer
+    // there under its name (the data is then not safe).
     bool Close();
     // Closes and deletes the file.
     void Discard();
@@ -41,6 +52,8 @@ private:
     std::FILE* m_pFile = nullptr;
     std::string m_name;
     int m_iErrno = 0;
+    std::int64_t m_iSize = 0;
+    bool m_bLost = false; // the name no longer leads to our file
 };
 
 // Reads the body of an outgoing message and hands out wire lines.

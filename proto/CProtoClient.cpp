@@ -171,18 +171,24 @@ void CProtoClient::ReceiveAndDispatch()
     DispatchLines();
 }
 
-// Hands every complete line to the client; false when the session ended.
+// Hands every complete line (or piece of an overlong one) to the client;
+// false when the session ended.
 bool CProtoClient::DispatchLines()
 {
     const char* pLine = nullptr;
     int iLen = 0;
-    while (!IsIdle() && m_rx.NextLine(&pLine, &iLen))
-        OnReplyLine(pLine, iLen);
-    if (IsIdle())
-        return false;
-    if (m_rx.Overlong()) {
-        OnOverlongLine();
-        return false;
+    while (!IsIdle()) {
+        if (m_rx.NextLine(&pLine, &iLen)) {
+            OnReplyLine(pLine, iLen);
+        } else if (!m_rx.Overlong()) {
+            return true;
+        } else {
+            m_rx.TakePiece(&pLine, &iLen);
+            if (!OnLinePiece(pLine, iLen)) {
+                OnOverlongLine();
+                return false;
+            }
+        }
     }
-    return true;
+    return false;
 }

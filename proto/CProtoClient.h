@@ -95,6 +95,11 @@ protected:
 
     // One complete line (without CR LF).  pLine is valid only during the call.
     virtual void OnReplyLine(const char* pLine, int iLen) = 0;
+    // The start of a line that does not fit in the receive buffer (the rest
+    // follows as further pieces and a last OnReplyLine).  A client that is
+    // receiving message data takes it and returns true; otherwise the line
+    // is a reply line that is too long, and OnOverlongLine follows.
+    virtual bool OnLinePiece(const char* pPiece, int iLen) { return false; }
     // A reply line did not fit in the receive buffer: drop the connection
     // and end the session as failed.
     virtual void OnOverlongLine() = 0;

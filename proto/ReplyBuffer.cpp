@@ -57,3 +57,13 @@ bool CReplyBuffer::Overlong() const
             return false;
     return true;
 }
+
+void CReplyBuffer::TakePiece(const char** ppPiece, int* piLen)
+{
+    MT_ASSERT(Overlong());
+    int n = m_buf[static_cast<std::size_t>(m_iEnd - 1)] == '\r' ? m_iEnd - 1 : m_iEnd;
+    *ppPiece = m_buf.data();
+    *piLen = n;
+    m_iStart = n;
+    m_iScan = n;
+}

@@ -3,8 +3,9 @@
 //
 // The capacity is fixed (it is the client's largest reply line plus its CR
 // LF).  A lone CR or a lone LF does not end a line.  When the buffer is full
-// and holds no complete line, the line cannot fit: Overlong() says so and the
-// client drops the connection; nothing is ever written past the end.
+// and holds no complete line, the line cannot fit: Overlong() says so, and the
+// client either drops the connection or, inside message data, takes the line
+// in pieces with TakePiece(); nothing is ever written past the end.
 #pragma once
 
 #include <vector>
@@ -25,6 +26,10 @@ public:
     bool NextLine(const char** ppLine, int* piLen);
     // Full, and no CR LF in it: the line in progress does not fit.
     bool Overlong() const;
+    // Takes the start of an overlong line: everything held but a last CR,
+    // which stays so that a CR LF split by the piece still ends the line.
+    // The rest of the line follows as further pieces or as the next line.
+    void TakePiece(const char** ppPiece, int* piLen);
     void Clear() { m_iStart = m_iEnd = m_iScan = 0; }
 
 private:

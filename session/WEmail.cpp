@@ -20,6 +20,24 @@ WEmail::WEmail(EmailOwner owner, std::unique_ptr<IEmailView> pView)
     MailSpool* pSpool = Spool();
     std::string dir = pSpool ? pSpool->Dir() : std::string();
     m_pClient = std::make_unique<CPOP3>(this, fw::WM_POP3_EVENT, 0L, dir.c_str());
+    // A message is recorded in the spool before the server may delete it,
+    // and one the spool already holds is not fetched again.
+    m_pClient->SetKeepCheck(
+        [this](const CPOP3::NotifyRecord& record, bool bDeleting, std::string& why) {
+            MailSpool* p = Spool();
+            if (!p) {
+                why = "there is no mail spool";
+                return false;
+            }
+            return p->Add(record.strFile, record.strUid, bDeleting, why);
+        });
+    m_pClient->SetDeliveredCheck([this](const std::string& uid) {
+        MailSpool* p = Spool();
+        return p && p->Delivered(uid);
+    });
+    if (g_pIni)
+        m_pClient->SetMaxMessageSize(std::int64_t(g_pIni->GetInt("Email", "MaxMessageKB", 65536)) *
+                                     1024);
     OnMessage(fw::WM_POP3_EVENT, [this](fw::WPARAM wp, fw::LPARAM lp) {
         OnEvent(wp, lp);
         return 0;
@@ -140,15 +158,10 @@ bool WEmail::Busy() const { return m_pClient && !m_pClient->IsIdle(); }
 
 void WEmail::Stored(std::int32_t iMessage, const std::string& file)
 {
+    // Recorded in the spool already (the client's keep check).
     MailSpool* pSpool = Spool();
-    std::string error;
-    bool bDeleting = g_pIni->GetInt("Email", "ClearMailbox", 1) != 0 &&
-                     g_pIni->GetInt("Email", "ClearAfterDays", 0) == 0;
-    if (!pSpool || !pSpool->Add(file, std::string(), bDeleting, error)) {
-        ::unlink(file.c_str()); // the server keeps the message: nothing is committed
-        LocalFailure("Retrieved message " + std::to_string(iMessage) + " cannot be kept: " + error);
+    if (!pSpool)
         return;
-    }
     Rfcmsg& messages = m_owner.messages();
     SummaryInfo* pBefore = messages.Current();
     messages.Convert(file, iMessage, "email");
@@ -194,6 +207,11 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
         m_pView->SetStatus(std::to_string(m_iTotal) + " new email messages");
         m_pView->SetProgress(1);
         break;
+    case CPOP3::NOTIFY_SKIPPED:
+        Warning("Email message " + std::to_string(lParam) + " is larger than " +
+                std::to_string(g_pIni->GetInt("Email", "MaxMessageKB", 65536)) +
+                " KB (\"Email\" \"MaxMessageKB\") and stays on the server.");
+        break;
     case CPOP3::NOTIFY_LINE:
         ++m_lLines;
         if (m_lLines % 10 == 0)
@@ -208,6 +226,11 @@ void WEmail::OnEvent(std::uintptr_t wParam, std::intptr_t lParam)
                 m_pView->SetProgress(m_iDone * 100 / m_iTotal);
             Stored(pRecord->iMessage, pRecord->strFile);
             break;
+        }
+        if (MailSpool* pSpool = Spool(); pSpool && m_pClient->QuitAnswered()) {
+            std::string error;
+            if (!pSpool->ServerCommitted(m_pClient->ListedUids(), m_pClient->DeletedUids(), error))
+                Warning("The mail spool's index could not be updated: " + error + ".");
         }
         if (m_iTotal == 0) {
             m_pView->SetStatus("You have no Email to retrieve");

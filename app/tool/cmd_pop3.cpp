@@ -1,6 +1,7 @@
 // pop3: one mail-retrieval session from the command line.  Every retrieved
 // message stays as a file in the given directory; each notification of the
-// client is printed as a line.
+// client is printed as a line ("skipped N oversize" for a message left on
+// the server because it is over --max-size).
 
 #include "app/Tool.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 bool ParseNumber(const std::string& text, long long lMax, long long& n)
 {
-    if (text.empty() || text.size() > 10)
+    if (text.empty() || text.size() > 18)
         return false;
     n = 0;
     for (char c : text) {
@@ -35,10 +36,11 @@ bool ParseNumber(const std::string& text, long long lMax, long long& n)
 
 int Pop3(ToolContext&, const std::vector<std::string>& args)
 {
-    const char* pszUsage = "usage: pop3 --host H --port P --user U (--password-file F | "
-                           "--password-env VAR) [--delete] [--keep-days N] --dir D";
+    const char* pszUsage =
+        "usage: pop3 --host H --port P --user U (--password-file F | "
+        "--password-env VAR) [--delete] [--keep-days N] [--max-size BYTES] --dir D";
     std::string host, user, dir, passwordFile, passwordEnv;
-    long long port = 110, keepDays = 0;
+    long long port = 110, keepDays = 0, maxSize = 0;
     bool bDelete = false, bPassword = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -71,6 +73,9 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
         } else if (a == "--keep-days") {
             if (!value(v) || !ParseNumber(v, 36500, keepDays))
                 return ToolFail("--keep-days takes a number of days from 0 to 36500");
+        } else if (a == "--max-size") {
+            if (!value(v) || !ParseNumber(v, 1LL << 50, maxSize))
+                return ToolFail("--max-size takes a number of bytes (0: no limit)");
         } else if (a == "--dir") {
             if (!value(dir))
                 return ToolFail(pszUsage);
@@ -117,6 +122,8 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
         } else if (w == CPOP3::NOTIFY_MESSAGE && l != 0) {
             const auto* pRec = reinterpret_cast<const CPOP3::NotifyRecord*>(l);
             std::printf("message %d %s\n", pRec->iMessage, pRec->strFile.c_str());
+        } else if (w == CPOP3::NOTIFY_SKIPPED) {
+            std::printf("skipped %ld oversize\n", static_cast<long>(l));
         } else if (w != CPOP3::NOTIFY_LINE) {
             bEnded = true;
             iStatus = static_cast<int>(w);
@@ -128,6 +135,7 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
     std::int64_t tCutOff =
         keepDays > 0 ? static_cast<std::int64_t>(std::time(nullptr)) - keepDays * 86400 : 0;
     CPOP3 client(&owner, fw::WM_POP3_EVENT, 0, dir.c_str());
+    client.SetMaxMessageSize(maxSize);
     client.RetrieveMail(host.c_str(), static_cast<std::uint16_t>(port), user.c_str(),
                         password.c_str(), dir.c_str(), bDelete, tCutOff);
     // The platform's connect time-out is the only limit, as in the program.
@@ -157,5 +165,5 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
 
 MT_TOOL_COMMAND("pop3",
                 "--host H --port P --user U (--password-file F | --password-env VAR) [--delete] "
-                "[--keep-days N] --dir D",
+                "[--keep-days N] [--max-size BYTES] --dir D",
                 "fetch the mailbox into files in D (one POP3 session); print what happens", Pop3);

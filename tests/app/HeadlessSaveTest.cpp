@@ -73,6 +73,8 @@ private:
             buffer.erase(0, eol + 2);
             if (line.rfind("STAT", 0) == 0)
                 Say(fd, "+OK 1 " + std::to_string(message.size()) + "\r\n");
+            else if (line.rfind("UIDL", 0) == 0 || line.rfind("LIST", 0) == 0)
+                Say(fd, "-ERR no unique ids\r\n"); // a one-line "+OK" would promise a listing
             else if (line.rfind("RETR", 0) == 0)
                 Say(fd, "+OK\r\n" + message + ".\r\n");
             else if (line.rfind("QUIT", 0) == 0) {

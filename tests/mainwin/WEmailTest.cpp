@@ -38,6 +38,8 @@ protected:
         record.iMessage = iNumber;
         record.strFile = pStartup->m_szSpoolDir + "/PWZ" + std::to_string(iNumber) + ".TMP";
         testutil::WriteFile(record.strFile, headers + "\r\nBody\r\n");
+        std::string error; // as the client's keep check records it
+        ASSERT_TRUE(pMain->Spool()->Add(record.strFile, "", true, error)) << error;
         pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE,
                      reinterpret_cast<fw::LPARAM>(&record));
     }

@@ -44,11 +44,11 @@ std::string ReadAll(CMIMEBodyPart* part, int nCap = 1000)
     return out;
 }
 
-std::vector<Leaf> Walk(const std::string& path, bool* pbOk = nullptr)
+std::vector<Leaf> Walk(const std::string& path, bool* pbOk = nullptr, bool bCloseAtEnd = false)
 {
     CMIMEMsg msg;
     std::vector<Leaf> leaves;
-    bool ok = msg.Open(path.c_str());
+    bool ok = msg.Open(path.c_str(), bCloseAtEnd);
     if (pbOk)
         *pbOk = ok;
     if (!ok)
@@ -413,6 +413,45 @@ TEST(MimeMsg, BrokenStructuresFail)
     }
     CMIMEMsg msg;
     EXPECT_FALSE(msg.Open(dir.File("missing").c_str()));
+}
+
+TEST(MimeMsg, ToleratedBrokenStructuresKeepEveryByteInTheirParts)
+{
+    TempDir dir;
+    // Each broken structure, read tolerantly: the leaves and their contents.
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        // truncated: the end of the message closes the open part
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\n\ny\n",
+         {"\r\nx", "\r\ny\r\n"}},
+        // a delimiter line at the very end (with and without its line end)
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\n", {"\r\nx"}},
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b", {"\r\nx"}},
+        // an inner multipart without its closing delimiter ends at the
+        // outer delimiter; the outer one ends at the end of the file
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b\n"
+         "Content-Type: multipart/alternative; boundary=c\n\n--c\n\np\n--c\n\nh\n"
+         "--b\n\nlast",
+         {"\r\np", "\r\nh", "\r\nlast"}},
+        // no parts can be found: the whole message is one text part
+        {"Content-Type: multipart/mixed\n\n--b\n\nx\n--b--\n",
+         {"Content-Type: multipart/mixed\r\n\r\n--b\r\n\r\nx\r\n--b--\r\n"}},
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b--\n\nx\n",
+         {"Content-Type: multipart/mixed; boundary=b\r\n\r\n--b--\r\n\r\nx\r\n"}},
+    };
+    for (const auto& [text, want] : cases) {
+        WriteFile(dir.File("m"), Crlf(text));
+        bool ok = false;
+        auto leaves = Walk(dir.File("m"), &ok, true);
+        ASSERT_TRUE(ok) << text;
+        std::vector<std::string> got;
+        for (const Leaf& l : leaves) {
+            got.push_back(l.content);
+            EXPECT_EQ(l.type + "/" + l.subtype, "text/plain") << text;
+        }
+        EXPECT_EQ(got, want) << text;
+        CMIMEMsg strict;
+        EXPECT_FALSE(strict.Open(dir.File("m").c_str())) << text;
+    }
 }
 
 TEST(MimeMsg, EmptyPartsAndBoundaryPrefixes)

@@ -1,5 +1,7 @@
 #include "MessageMaker.h"
 
+#include <cctype>
+
 namespace testmsg {
 
 std::string Base64(const std::string& bytes, std::size_t nLineChars)
@@ -43,6 +45,23 @@ std::string Uuencode(const std::string& bytes, const std::string& name)
         out += line + "\r\n";
     }
     out += "`\r\nend\r\n";
+    return out;
+}
+
+std::string QuotedPrintable(const std::string& bytes)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (char c : bytes) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (std::isalnum(u)) {
+            out += c;
+        } else {
+            out += '=';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        }
+    }
     return out;
 }
 

@@ -10,6 +10,9 @@ namespace testmsg {
 std::string Base64(const std::string& bytes, std::size_t nLineChars = 76);
 // Lines of "begin 644 NAME", data lines, "`", "end".
 std::string Uuencode(const std::string& bytes, const std::string& name);
+// One quoted-printable line without soft breaks: letters and digits stay,
+// every other byte becomes "=XX".
+std::string QuotedPrintable(const std::string& bytes);
 // Joins lines with CR LF (and ends the last one).
 std::string Crlf(const std::vector<std::string>& lines);
 // Converts LF line ends of a text to CR LF.

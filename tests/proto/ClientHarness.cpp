@@ -5,7 +5,9 @@
 #include "proto/CPOP3.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <sstream>
 
 namespace prototest {
 
@@ -24,12 +26,13 @@ Pop3Recorder::Pop3Recorder()
         Note n;
         n.wParam = w;
         n.lParam = l;
-        bool bFinal = w == CPOP3::STATUS_ABORTED || w == CPOP3::STATUS_FAILED ||
-                      (w == CPOP3::NOTIFY_MESSAGE && l == 0);
+        bool bFinal = w == CPOP3::NOTIFY_ABORTED || w == CPOP3::NOTIFY_FAILED ||
+                      (w == CPOP3::NOTIFY_DONE && l == 0);
         if (w == CPOP3::NOTIFY_MESSAGE && l != 0) {
             const auto* pRec = reinterpret_cast<const CPOP3::NotifyRecord*>(l);
             n.iMessage = pRec->iMessage;
             n.file = pRec->strFile;
+            n.uid = pRec->strUid;
             n.content = testutil::ReadFile(n.file);
             std::remove(n.file.c_str());
         }
@@ -66,6 +69,21 @@ int Pop3Recorder::CountNotes() const
     for (const auto& n : notes)
         k += n.wParam == CPOP3::NOTIFY_COUNT;
     return k;
+}
+
+std::set<int> CommittedDeletions(const std::string& clientSent)
+{
+    std::set<int> marked;
+    std::istringstream in(clientSent);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("DELE ", 0) == 0)
+            marked.insert(std::atoi(line.c_str() + 5));
+        else if (line == "RSET\r")
+            marked.clear();
+        else if (line == "QUIT\r")
+            return marked;
+    }
+    return {};
 }
 
 bool PumpUntil(const std::function<bool()>& cond, int iTimeoutMs)

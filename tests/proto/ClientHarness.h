@@ -4,6 +4,7 @@
 
 #include "framework/Window.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct Note {
     fw::LPARAM lParam = 0;
     int iMessage = 0;
     std::string file;
+    std::string uid;
     std::string content;
 };
 
@@ -36,6 +38,11 @@ public:
     int LineNotes() const;
     int CountNotes() const;
 };
+
+// The messages a POP3 server that commits deletions only at QUIT deletes,
+// given everything the client sent: DELE marks, RSET unmarks, QUIT commits,
+// a connection dropped without QUIT commits nothing.
+std::set<int> CommittedDeletions(const std::string& clientSent);
 
 // Pumps the event loop until the condition holds (bounded).
 bool PumpUntil(const std::function<bool()>& cond, int iTimeoutMs = 10000);

@@ -1,6 +1,7 @@
 // CPOP3 against scripted servers: exact transcripts, every reply split at
 // every byte or joined two per send, refusals, closes and aborts in every
-// state, the age rule.
+// state, the age rule, unique ids, the size cap, long lines, and local
+// failures that must leave the mailbox as it was.
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
 #include "TestUtil.h"
@@ -12,9 +13,48 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
+
+// Every fsync of this test program passes here: the paths synced are
+// logged, and a test can make the sync of files fail.
+namespace {
+std::mutex g_syncMutex;
+std::vector<std::string> g_synced;
+std::atomic<bool> g_bFailFileSync{false};
+
+std::vector<std::string> SyncedPaths()
+{
+    std::lock_guard<std::mutex> lock(g_syncMutex);
+    return g_synced;
+}
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    char link[64], path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = ::readlink(link, path, sizeof path);
+    struct stat st {};
+    bool bFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    {
+        std::lock_guard<std::mutex> lock(g_syncMutex);
+        g_synced.emplace_back(path, n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    if (bFile && g_bFailFileSync) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 using prototest::Note;
 using prototest::Pop3Recorder;
@@ -25,16 +65,22 @@ namespace {
 
 const char kGreeting[] = "+OK POP3 server ready\r\n";
 
-// The login part every transcript starts with.
-void Login(ScriptedServer& s, int iCount, const char* pszUser = "joe", const char* pszPass = "pw")
+// The login part every transcript starts with, and the UIDL that follows a
+// STAT with messages: by default a server without UIDL.  An empty uidl
+// leaves the server's answer to the test.
+void Login(ScriptedServer& s, int iCount, const std::string& uidl = "-ERR no UIDL\r\n")
 {
     s.Say(kGreeting)
-        .Expect(std::string("USER ") + pszUser + "\r\n")
+        .Expect("USER joe\r\n")
         .Say("+OK\r\n")
-        .Expect(std::string("PASS ") + pszPass + "\r\n")
+        .Expect("PASS pw\r\n")
         .Say("+OK logged in\r\n")
         .Expect("STAT\r\n")
         .Say("+OK " + std::to_string(iCount) + " 1234\r\n");
+    if (iCount > 0)
+        s.Expect("UIDL\r\n");
+    if (iCount > 0 && !uidl.empty())
+        s.Say(uidl);
 }
 
 // A RETR exchange: the wire form is given (already dot-stuffed).
@@ -45,14 +91,22 @@ void Retr(ScriptedServer& s, int n, const std::string& wire)
 
 class Pop3Scripted : public ::testing::Test {
 protected:
-    void SetUp() override { prototest::EnsureWinsock(); }
+    void SetUp() override
+    {
+        prototest::EnsureWinsock();
+        g_bFailFileSync = false;
+        std::lock_guard<std::mutex> lock(g_syncMutex);
+        g_synced.clear();
+    }
+    void TearDown() override { g_bFailFileSync = false; }
 
     // Starts the client against the server; returns when it has ended.
     void RunClient(ScriptedServer& server, bool bDelete = false, std::int64_t tCutOff = 0,
                    const char* pszUser = "joe", const char* pszPass = "pw")
     {
         ASSERT_TRUE(server.Start());
-        client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
+        if (!client) // a test may set one up beforehand
+            client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
         ASSERT_TRUE(client->RetrieveMail("127.0.0.1", server.Port(), pszUser, pszPass, "unused",
                                          bDelete, tCutOff));
         ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; })) << server.Report();
@@ -81,7 +135,8 @@ class Pop3Split : public Pop3Scripted, public ::testing::WithParamInterface<Spli
 TEST_P(Pop3Split, RetrievesEveryMessageByteForByte)
 {
     ScriptedServer server(GetParam());
-    Login(server, 2);
+    Login(server, 2,
+          "+OK unique-id listing follows\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 Q:0~\r\n.\r\n");
     Retr(server, 1, "Subject: one\r\n\r\nHello\r\n");
     Retr(server, 2, "Subject: two\r\n\r\n..dot\r\nlast\r\n");
     server.Expect("QUIT\r\n").Say("+OK bye\r\n").ExpectClose();
@@ -97,17 +152,22 @@ TEST_P(Pop3Split, RetrievesEveryMessageByteForByte)
     EXPECT_EQ(fw::BaseName(msgs[0].file).substr(0, 3), "PWZ");
     EXPECT_EQ(fw::DirName(msgs[0].file), dir.Path());
     EXPECT_NE(msgs[0].file, msgs[1].file);
+    EXPECT_EQ(msgs[0].uid, "whqtswO00WBw418f9t5JxYwZ");
+    EXPECT_EQ(msgs[1].uid, "Q:0~");
 
     // The order of notifications: count, lines of 1, message 1, lines of 2,
     // message 2, the end.
     ASSERT_GE(rec.notes.size(), 2u);
-    EXPECT_EQ(rec.notes.front().wParam, 5u);
+    EXPECT_EQ(rec.notes.front().wParam, CPOP3::NOTIFY_COUNT);
     EXPECT_EQ(rec.notes.front().lParam, 2);
     std::vector<std::pair<fw::WPARAM, fw::LPARAM>> seq;
     for (const auto& n : rec.notes)
-        seq.push_back({n.wParam, n.wParam == 1 && n.lParam ? n.iMessage * 100 : n.lParam});
+        seq.push_back({n.wParam, n.wParam == CPOP3::NOTIFY_MESSAGE && n.lParam ? n.iMessage * 100
+                                                                               : n.lParam});
+    const fw::WPARAM C = CPOP3::NOTIFY_COUNT, L = CPOP3::NOTIFY_LINE, M = CPOP3::NOTIFY_MESSAGE,
+                     D = CPOP3::NOTIFY_DONE;
     std::vector<std::pair<fw::WPARAM, fw::LPARAM>> want = {
-        {5, 2}, {4, 0}, {4, 0}, {4, 0}, {1, 100}, {4, 1}, {4, 1}, {4, 1}, {4, 1}, {1, 200}, {1, 0}};
+        {C, 2}, {L, 0}, {L, 0}, {L, 0}, {M, 100}, {L, 1}, {L, 1}, {L, 1}, {L, 1}, {M, 200}, {D, 0}};
     EXPECT_EQ(seq, want);
     EXPECT_EQ(rec.iEnds, 1);
     EXPECT_EQ(client->m_iLastError, 0);
@@ -162,9 +222,9 @@ TEST_F(Pop3Scripted, EmptyMailbox)
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
     ASSERT_EQ(rec.notes.size(), 2u);
-    EXPECT_EQ(rec.notes[0].wParam, 5u);
+    EXPECT_EQ(rec.notes[0].wParam, CPOP3::NOTIFY_COUNT);
     EXPECT_EQ(rec.notes[0].lParam, 0);
-    EXPECT_EQ(rec.notes[1].wParam, 1u);
+    EXPECT_EQ(rec.notes[1].wParam, CPOP3::NOTIFY_DONE);
     EXPECT_EQ(rec.notes[1].lParam, 0);
     ExpectNoFilesLeft();
 }
@@ -176,10 +236,10 @@ TEST_F(Pop3Scripted, UserRefusedStillQuits)
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
-    EXPECT_EQ(rec.end.lParam, 1);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
+    EXPECT_EQ(rec.end.lParam, CPOP3::DETAIL_USER);
     EXPECT_EQ(rec.CountNotes(), 0);
-    EXPECT_EQ(client->Detail(), 1);
+    EXPECT_EQ(client->Detail(), CPOP3::DETAIL_USER);
 }
 
 TEST_F(Pop3Scripted, PasswordRefusedStillQuits)
@@ -190,8 +250,8 @@ TEST_F(Pop3Scripted, PasswordRefusedStillQuits)
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
-    EXPECT_EQ(rec.end.lParam, 2);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
+    EXPECT_EQ(rec.end.lParam, CPOP3::DETAIL_PASSWORD);
     // The refusal stays readable, not the QUIT reply that came after it.
     EXPECT_STREQ(client->ReplyLine(), "-ERR [AUTH] Authentication failed.");
 }
@@ -204,8 +264,8 @@ TEST_F(Pop3Scripted, PositiveReplyIgnoresCaseAndNeedsOk)
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
-    EXPECT_EQ(rec.end.lParam, 2);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
+    EXPECT_EQ(rec.end.lParam, CPOP3::DETAIL_PASSWORD);
 }
 
 TEST_F(Pop3Scripted, StatRefusedQuits)
@@ -216,7 +276,7 @@ TEST_F(Pop3Scripted, StatRefusedQuits)
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_EQ(rec.end.lParam, 0);
     EXPECT_STREQ(client->ReplyLine(), "-ERR mailbox locked");
 }
@@ -231,7 +291,7 @@ TEST_F(Pop3Scripted, StatWithoutCountEndsWithoutQuit)
         rec.bEnded = false;
         RunClient(server);
         EXPECT_TRUE(server.Finish()) << server.Report();
-        EXPECT_EQ(rec.end.wParam, 2u);
+        EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
         EXPECT_EQ(rec.CountNotes(), 0);
     }
 }
@@ -246,7 +306,7 @@ TEST_F(Pop3Scripted, RetrRefusedRemovesTheEmptyFile)
     RunClient(server);
     EXPECT_TRUE(server.Finish()) << server.Report();
     EXPECT_EQ(rec.Messages().size(), 1u);
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_STREQ(client->ReplyLine(), "-ERR no such message");
     ExpectNoFilesLeft();
 }
@@ -263,7 +323,7 @@ TEST_F(Pop3Scripted, DeleteWithoutCutOffDeletesEachAfterStoring)
     RunClient(server, true, 0);
     EXPECT_TRUE(server.Finish()) << server.Report();
     EXPECT_EQ(rec.Messages().size(), 2u);
-    EXPECT_EQ(rec.end.wParam, 1u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
     EXPECT_EQ(rec.end.lParam, 0);
 }
 
@@ -278,7 +338,7 @@ TEST_F(Pop3Scripted, DeleRefusedQuitsAfterTheMessageWasStored)
     EXPECT_TRUE(server.Finish()) << server.Report();
     ASSERT_EQ(rec.Messages().size(), 1u);
     EXPECT_EQ(rec.Messages()[0].content, "one\r\n");
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     ExpectNoFilesLeft();
 }
 
@@ -287,7 +347,7 @@ TEST_F(Pop3Scripted, AgeCutOffDeletesOnlyOlderMessagesWithADate)
     // Cut-off 2024-01-01 12:00 UTC.
     const std::int64_t tCut = 1704110400;
     ScriptedServer server(Split::Bytes);
-    Login(server, 6);
+    Login(server, 8);
     // 1: older (11:00 UTC, given as +0200 local 13:00) -> deleted
     Retr(server, 1, "Date: Mon, 01 Jan 2024 13:00:00 +0200\r\n\r\nold\r\n");
     server.Expect("DELE 1\r\n").Say("+OK\r\n");
@@ -297,17 +357,21 @@ TEST_F(Pop3Scripted, AgeCutOffDeletesOnlyOlderMessagesWithADate)
     Retr(server, 3, "Subject: none\r\n\r\nno date\r\n");
     // 4: a date that cannot be read -> kept
     Retr(server, 4, "Date: sometime last week\r\n\r\nbad\r\n");
-    // 5: the last "date: " line counts, even in the body
+    // 5: a date quoted in the body is not the message's -> kept
     Retr(server, 5,
          "Date: Mon, 01 Jan 2024 13:00:00 +0000\r\n\r\ndate: Sun, 31 Dec 2023 10:00:00 +0000\r\n");
-    server.Expect("DELE 5\r\n").Say("+OK\r\n");
     // 6: exactly at the cut-off -> kept (the cut-off must be later)
     Retr(server, 6, "Date: Mon, 01 Jan 2024 12:00:00 +0000\r\n\r\nedge\r\n");
+    // 7: no blank after the colon, below other fields -> older, deleted
+    Retr(server, 7, "To: x\r\nDate:Sun, 31 Dec 2023 10:00:00 +0000\r\n\r\nseven\r\n");
+    server.Expect("DELE 7\r\n").Say("+OK\r\n");
+    // 8: no header block at all, only a body that quotes a date -> kept
+    Retr(server, 8, "\r\nDate: Sun, 31 Dec 2023 10:00:00 +0000\r\n");
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server, true, tCut);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.Messages().size(), 6u);
-    EXPECT_EQ(rec.end.wParam, 1u);
+    EXPECT_EQ(rec.Messages().size(), 8u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
 }
 
 TEST_F(Pop3Scripted, NoDeleteFlagNeverDeletes)
@@ -318,36 +382,153 @@ TEST_F(Pop3Scripted, NoDeleteFlagNeverDeletes)
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(server, false, 1704110400);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 1u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
 }
 
-TEST_F(Pop3Scripted, OverlongLineDropsTheConnection)
+TEST_F(Pop3Scripted, OverlongReplyLineDropsTheConnection)
 {
-    // A line of 4098 characters still fits (with its CR LF, the buffer).
-    std::string fits(4098, 'a');
+    // A reply line of 4098 characters still fits (with its CR LF, the buffer).
     ScriptedServer ok;
     Login(ok, 1);
-    Retr(ok, 1, fits + "\r\n");
+    ok.Expect("RETR 1\r\n").Say("+OK " + std::string(4094, 'a') + "\r\nbody\r\n.\r\n");
     ok.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     RunClient(ok);
     EXPECT_TRUE(ok.Finish()) << ok.Report();
     ASSERT_EQ(rec.Messages().size(), 1u);
-    EXPECT_EQ(rec.Messages()[0].content, fits + "\r\n");
+    EXPECT_EQ(rec.Messages()[0].content, "body\r\n");
 
     Pop3Recorder rec2;
     ScriptedServer bad;
     Login(bad, 1);
-    bad.Expect("RETR 1\r\n").Say("+OK\r\n" + std::string(4099, 'b') + "\r\n.\r\n");
+    bad.Expect("RETR 1\r\n").Say("+OK " + std::string(4095, 'b') + "\r\nbody\r\n.\r\n");
     bad.ExpectClose();
     ASSERT_TRUE(bad.Start());
     CPOP3 c2(&rec2, Pop3Recorder::kMsg, 0, dir.Path().c_str());
     ASSERT_TRUE(c2.RetrieveMail("127.0.0.1", bad.Port(), "joe", "pw", "", true, 0));
     ASSERT_TRUE(PumpUntil([&] { return rec2.bEnded; }));
     EXPECT_TRUE(bad.Finish()) << bad.Report();
-    EXPECT_EQ(rec2.end.wParam, 2u);
+    EXPECT_EQ(rec2.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_EQ(rec2.end.lParam, 0);
     EXPECT_NE(std::string(c2.ReplyLine()).find("longer than 4098"), std::string::npos);
     EXPECT_TRUE(rec2.Messages().empty());
+    ExpectNoFilesLeft();
+}
+
+TEST_F(Pop3Scripted, LongDataLinesAreStoredWhole)
+{
+    // Lines longer than the reply buffer, and at its edges: a stuffed dot
+    // before a long line, a CR that fills the buffer, a rest that is a lone
+    // dot (data, not the end), a lone CR at a piece's end.
+    const std::string lines[] = {std::string(6000, 'x'),        std::string(100000, 'y'),
+                                 ".." + std::string(5000, 'd'), std::string(4099, 'c'),
+                                 std::string(4100, 'a') + ".",  std::string(4099, 'e') + "\rz"};
+    std::string wire, want;
+    for (const auto& l : lines) {
+        wire += l + "\r\n";
+        want += (l[0] == '.' ? l.substr(1) : l) + "\r\n";
+    }
+    for (Split split : {Split::Whole, Split::Pairs}) {
+        ScriptedServer server(split);
+        Login(server, 2);
+        Retr(server, 1, wire);
+        server.Expect("DELE 1\r\n").Say("+OK\r\n");
+        Retr(server, 2, "short\r\n");
+        server.Expect("DELE 2\r\n").Say("+OK\r\n");
+        server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
+        rec.notes.clear();
+        rec.bEnded = false;
+        RunClient(server, true);
+        EXPECT_TRUE(server.Finish()) << server.Report();
+        EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
+        auto msgs = rec.Messages();
+        ASSERT_EQ(msgs.size(), 2u);
+        EXPECT_TRUE(msgs[0].content == want) << "message 1 differs";
+        EXPECT_EQ(msgs[1].content, "short\r\n");
+        EXPECT_EQ(rec.LineNotes(), 7); // one per line, not per piece
+    }
+}
+
+TEST_F(Pop3Scripted, DeliveredMessagesAreNotFetchedAgain)
+{
+    // 1 and 4 were delivered by an earlier run; 2 and 3 share an id, which
+    // then identifies neither; 5's id is not one; 0 and 7 are no messages.
+    const std::string uidl = "+OK\r\n1 one\r\n2 same\r\n3 same\r\n4 four\r\n5 bad\x7Fid\r\n"
+                             "0 zero\r\n7 seven\r\nx y\r\n6 six\r\n.\r\n";
+    for (std::int64_t tCut : {std::int64_t(0), std::int64_t(1704110400)}) {
+        SCOPED_TRACE(tCut);
+        ScriptedServer server(Split::Pairs);
+        Login(server, 6, uidl);
+        for (int n = 1; n <= 6; ++n) {
+            if (n != 1 && n != 4)
+                Retr(server, n, "m" + std::to_string(n) + "\r\n");
+            // Without a cut-off every message goes, the delivered ones too;
+            // with one, none has a date, so all stay.
+            if (!tCut)
+                server.Expect("DELE " + std::to_string(n) + "\r\n").Say("+OK\r\n");
+        }
+        server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
+        std::vector<std::string> asked;
+        rec.notes.clear();
+        rec.bEnded = false;
+        client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
+        client->SetDeliveredCheck([&](const std::string& uid) {
+            asked.push_back(uid);
+            return uid == "one" || uid == "four" || uid == "same";
+        });
+        RunClient(server, true, tCut);
+        EXPECT_TRUE(server.Finish()) << server.Report();
+        EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
+        EXPECT_EQ(asked, (std::vector<std::string>{"one", "four", "six"}));
+        EXPECT_EQ(client->SkippedCount(), 2);
+        std::vector<std::pair<int, std::string>> got;
+        for (const auto& m : rec.Messages())
+            got.push_back({m.iMessage, m.uid});
+        EXPECT_EQ(
+            got, (std::vector<std::pair<int, std::string>>{{2, ""}, {3, ""}, {5, ""}, {6, "six"}}));
+    }
+}
+
+TEST_F(Pop3Scripted, MessagesOverTheSizeCapStayOnTheServer)
+{
+    ScriptedServer server(Split::Pairs);
+    Login(server, 4);
+    server.Expect("LIST\r\n")
+        .Say("+OK 4 messages\r\n1 40\r\n2 101\r\n3 100\r\n4 9999999999\r\n.\r\n");
+    Retr(server, 1, "one\r\n");
+    server.Expect("DELE 1\r\n").Say("+OK\r\n");
+    Retr(server, 3, "three\r\n");
+    server.Expect("DELE 3\r\n").Say("+OK\r\n");
+    server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
+    client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
+    client->SetMaxMessageSize(100);
+    RunClient(server, true);
+    EXPECT_TRUE(server.Finish()) << server.Report();
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
+    EXPECT_EQ(rec.Messages().size(), 2u);
+    EXPECT_EQ(client->OversizedMessages(), (std::vector<int>{2, 4}));
+    std::vector<fw::LPARAM> skipped;
+    for (const auto& n : rec.notes)
+        if (n.wParam == CPOP3::NOTIFY_SKIPPED)
+            skipped.push_back(n.lParam);
+    EXPECT_EQ(skipped, (std::vector<fw::LPARAM>{2, 4}));
+    EXPECT_EQ(prototest::CommittedDeletions(server.Received()), (std::set<int>{1, 3}));
+}
+
+TEST_F(Pop3Scripted, AServerThatNeverStopsIsCutOffPastTheCap)
+{
+    // No sizes from LIST; the message is one endless line.
+    ScriptedServer server;
+    Login(server, 1);
+    server.Expect("LIST\r\n").Say("-ERR no sizes\r\n");
+    server.Expect("RETR 1\r\n").Say("+OK\r\n").Flood(std::string(1000, 'z'));
+    client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
+    client->SetMaxMessageSize(10000);
+    RunClient(server, true);
+    EXPECT_TRUE(server.Finish()) << server.Report();
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
+    EXPECT_NE(std::string(client->ReplyLine()).find("larger than"), std::string::npos)
+        << client->ReplyLine();
+    EXPECT_TRUE(rec.Messages().empty());
     ExpectNoFilesLeft();
 }
 
@@ -357,7 +538,7 @@ TEST_F(Pop3Scripted, ArgumentsWithLineBreaksAreNotSent)
     server.Say(kGreeting).ExpectClose();
     RunClient(server, false, 0, "joe\r\nDELE 1");
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_NE(std::string(client->ReplyLine()).find("line break"), std::string::npos);
 
     Pop3Recorder rec2;
@@ -368,7 +549,7 @@ TEST_F(Pop3Scripted, ArgumentsWithLineBreaksAreNotSent)
     ASSERT_TRUE(c2.RetrieveMail("127.0.0.1", s2.Port(), "joe", "pw\nQUIT", "", false, 0));
     ASSERT_TRUE(PumpUntil([&] { return rec2.bEnded; }));
     EXPECT_TRUE(s2.Finish()) << s2.Report();
-    EXPECT_EQ(rec2.end.wParam, 2u);
+    EXPECT_EQ(rec2.end.wParam, CPOP3::NOTIFY_FAILED);
 }
 
 TEST_F(Pop3Scripted, TooLongUserNameIsNotSent)
@@ -378,23 +559,97 @@ TEST_F(Pop3Scripted, TooLongUserNameIsNotSent)
     std::string user(2000, 'u');
     RunClient(server, false, 0, user.c_str());
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
 }
 
-TEST_F(Pop3Scripted, UnwritableDirectoryFailsAndQuits)
+TEST_F(Pop3Scripted, MissingDirectoryFailsWithoutCommittingDeletions)
 {
     ScriptedServer server;
     Login(server, 1);
-    server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
+    server.Expect("RSET\r\n").Say("+OK\r\n").Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     ASSERT_TRUE(server.Start());
     std::string missing = dir.Path() + "/missing";
     CPOP3 c(&rec, Pop3Recorder::kMsg, 0, missing.c_str());
     ASSERT_TRUE(c.RetrieveMail("127.0.0.1", server.Port(), "joe", "pw", "", true, 0));
     ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_NE(std::string(c.ReplyLine()).find("temporary file"), std::string::npos);
 }
+
+TEST_F(Pop3Scripted, EachMessageIsOnTheDiskBeforeItsDele)
+{
+    ScriptedServer server;
+    Login(server, 1);
+    Retr(server, 1, "x\r\n");
+    std::vector<std::string> syncedAtDele;
+    server.Expect("DELE 1\r\n").Do([&] { syncedAtDele = SyncedPaths(); }).Say("+OK\r\n");
+    server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
+    RunClient(server, true);
+    EXPECT_TRUE(server.Finish()) << server.Report();
+    ASSERT_EQ(rec.Messages().size(), 1u);
+    // The file's data, then its name in the directory.
+    std::string real = std::filesystem::canonical(dir.Path()).string();
+    EXPECT_EQ(syncedAtDele,
+              (std::vector<std::string>{real + "/" + fw::BaseName(rec.Messages()[0].file), real}));
+}
+
+// A message file that fails after an earlier message's DELE was accepted:
+// the session must end without committing that deletion.
+struct LocalFault {
+    const char* pszName;
+    void (*inject)(const std::string& dir);
+    const char* pszWant;       // in the reason
+    bool bRsetRefused = false; // then the client must not QUIT either
+};
+
+void PrintTo(const LocalFault& c, std::ostream* os) { *os << c.pszName; }
+
+class Pop3LocalFailure : public Pop3Scripted, public ::testing::WithParamInterface<LocalFault> {};
+
+TEST_P(Pop3LocalFailure, CommitsNoDeletion)
+{
+    const LocalFault& c = GetParam();
+    ScriptedServer server;
+    Login(server, 3);
+    Retr(server, 1, "one\r\n");
+    server.Expect("DELE 1\r\n").Say("+OK\r\n").Expect("RETR 2\r\n");
+    server.Do([&] { c.inject(dir.Path()); }).Say("+OK\r\ntwo\r\n.\r\n");
+    server.Expect("RSET\r\n");
+    if (c.bRsetRefused)
+        server.Say("-ERR no\r\n");
+    else
+        server.Say("+OK\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+    server.ExpectClose();
+    RunClient(server, true);
+    EXPECT_TRUE(server.Finish()) << server.Report();
+    EXPECT_TRUE(prototest::CommittedDeletions(server.Received()).empty());
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
+    EXPECT_NE(std::string(client->ReplyLine()).find(c.pszWant), std::string::npos)
+        << client->ReplyLine();
+    EXPECT_EQ(rec.Messages().size(), 1u);
+    ExpectNoFilesLeft();
+}
+
+// Removes the file being written: every file that was never synced.
+void RemoveUnsynced(const std::string& dir)
+{
+    auto synced = SyncedPaths();
+    std::string real = std::filesystem::canonical(dir).string();
+    for (const auto& name : fw::ListDirectory(dir))
+        if (std::find(synced.begin(), synced.end(), real + "/" + name) == synced.end())
+            ::unlink((dir + "/" + name).c_str());
+}
+
+const LocalFault kLocalFaults[] = {
+    {"SyncFails", [](const std::string&) { g_bFailFileSync = true; }, "Input/output error"},
+    {"FileVanishes", RemoveUnsynced, "No such file"},
+    {"SyncFailsAndRsetRefused", [](const std::string&) { g_bFailFileSync = true; },
+     "Input/output error", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, Pop3LocalFailure, ::testing::ValuesIn(kLocalFaults),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 TEST_F(Pop3Scripted, ConnectionRefused)
 {
@@ -409,7 +664,7 @@ TEST_F(Pop3Scripted, ConnectionRefused)
     client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
     ASSERT_TRUE(client->RetrieveMail("127.0.0.1", port, "joe", "pw", "", false, 0));
     ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_EQ(rec.end.lParam, 0);
     EXPECT_EQ(client->m_iLastError, wsa::WSAECONNREFUSED);
 }
@@ -426,7 +681,7 @@ TEST_F(Pop3Scripted, SecondStartWhileRunningIsRefused)
     c.Abort(true);
     ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(rec.end.wParam, 0u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_ABORTED);
     // Idle again: a new session may start (and is refused by nobody).
     EXPECT_TRUE(c.IsIdle());
 }
@@ -437,7 +692,7 @@ struct CloseCase {
     const char* pszName;
     int iMessages; // in the mailbox
     bool bDelete;
-    int iWantStatus;
+    unsigned iWantStatus;
     int iWantStored;
     // Builds the transcript up to the server's close.
     void (*build)(ScriptedServer&);
@@ -456,7 +711,7 @@ TEST_P(Pop3ServerCloses, EndsTheSession)
     server.Close();
     RunClient(server, c.bDelete, 0);
     EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(static_cast<int>(rec.end.wParam), c.iWantStatus);
+    EXPECT_EQ(rec.end.wParam, c.iWantStatus);
     EXPECT_EQ(static_cast<int>(rec.Messages().size()), c.iWantStored);
     EXPECT_EQ(rec.iEnds, 1);
     EXPECT_TRUE(client->IsIdle());
@@ -464,14 +719,14 @@ TEST_P(Pop3ServerCloses, EndsTheSession)
 }
 
 const CloseCase kCloseCases[] = {
-    {"BeforeGreeting", 0, false, 2, 0, [](ScriptedServer&) {}},
-    {"AfterUser", 0, false, 2, 0,
+    {"BeforeGreeting", 0, false, CPOP3::NOTIFY_FAILED, 0, [](ScriptedServer&) {}},
+    {"AfterUser", 0, false, CPOP3::NOTIFY_FAILED, 0,
      [](ScriptedServer& s) { s.Say(kGreeting).Expect("USER joe\r\n"); }},
-    {"AfterPass", 0, false, 2, 0,
+    {"AfterPass", 0, false, CPOP3::NOTIFY_FAILED, 0,
      [](ScriptedServer& s) {
          s.Say(kGreeting).Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n");
      }},
-    {"AfterStat", 0, false, 2, 0,
+    {"AfterStat", 0, false, CPOP3::NOTIFY_FAILED, 0,
      [](ScriptedServer& s) {
          s.Say(kGreeting)
              .Expect("USER joe\r\n")
@@ -480,29 +735,31 @@ const CloseCase kCloseCases[] = {
              .Say("+OK\r\n");
          s.Expect("STAT\r\n");
      }},
-    {"AfterRetr", 1, false, 2, 0,
+    {"InsideTheUidlListing", 1, false, CPOP3::NOTIFY_FAILED, 0,
+     [](ScriptedServer& s) { Login(s, 1, "+OK\r\n1 a\r\n"); }},
+    {"AfterRetr", 1, false, CPOP3::NOTIFY_FAILED, 0,
      [](ScriptedServer& s) {
          Login(s, 1);
          s.Expect("RETR 1\r\n");
      }},
-    {"InsideTheBody", 1, false, 2, 0,
+    {"InsideTheBody", 1, false, CPOP3::NOTIFY_FAILED, 0,
      [](ScriptedServer& s) {
          Login(s, 1);
          s.Expect("RETR 1\r\n").Say("+OK\r\nline one\r\nline two\r\n");
      }},
-    {"AfterDele", 2, true, 2, 1,
+    {"AfterDele", 2, true, CPOP3::NOTIFY_FAILED, 1,
      [](ScriptedServer& s) {
          Login(s, 2);
          Retr(s, 1, "x\r\n");
          s.Expect("DELE 1\r\n");
      }},
-    {"AtQuitAfterSuccess", 1, false, 1, 1,
+    {"AtQuitAfterSuccess", 1, false, CPOP3::NOTIFY_DONE, 1,
      [](ScriptedServer& s) {
          Login(s, 1);
          Retr(s, 1, "x\r\n");
          s.Expect("QUIT\r\n");
      }},
-    {"AtQuitAfterRefusal", 0, false, 2, 0,
+    {"AtQuitAfterRefusal", 0, false, CPOP3::NOTIFY_FAILED, 0,
      [](ScriptedServer& s) {
          s.Say(kGreeting).Expect("USER joe\r\n").Say("-ERR\r\n").Expect("QUIT\r\n");
      }},
@@ -551,7 +808,7 @@ TEST_P(Pop3Abort, EndsWithAbortedStatusAndSendsNothingMore)
     fw::MessageLoop::DispatchPending();
     if (bNotify) {
         ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));
-        EXPECT_EQ(rec.end.wParam, 0u);
+        EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_ABORTED);
         EXPECT_EQ(rec.end.lParam, 0);
         EXPECT_EQ(rec.iEnds, 1);
     } else {
@@ -582,24 +839,25 @@ const AbortCase kAbortCases[] = {
              .Say("+OK\r\n");
          s.Expect("STAT\r\n");
      }},
-    {"AwaitRetr", false, 8, 0,
+    {"AwaitUidl", false, 8, 0, [](ScriptedServer& s) { Login(s, 1, ""); }},
+    {"AwaitRetr", false, 10, 0,
      [](ScriptedServer& s) {
          Login(s, 1);
          s.Expect("RETR 1\r\n");
      }},
-    {"ReceiveMessage", false, 9, 0,
+    {"ReceiveMessage", false, 11, 0,
      [](ScriptedServer& s) {
          Login(s, 1);
          s.Expect("RETR 1\r\n").Say("+OK\r\nfirst line\r\n");
      },
      1},
-    {"AwaitDele", true, 10, 1,
+    {"AwaitDele", true, 12, 1,
      [](ScriptedServer& s) {
          Login(s, 2);
          Retr(s, 1, "x\r\n");
          s.Expect("DELE 1\r\n");
      }},
-    {"AwaitQuit", false, 10, 1,
+    {"AwaitQuit", false, 12, 1,
      [](ScriptedServer& s) {
          Login(s, 1);
          Retr(s, 1, "x\r\n");
@@ -641,7 +899,7 @@ TEST_F(Pop3Scripted, AbortDuringTheLookupGivesNoPlatformError)
         fw::MessageLoop::DispatchPending();
         EXPECT_EQ(r.bEnded, bNotify);
         if (bNotify) {
-            EXPECT_EQ(r.end.wParam, 0u);
+            EXPECT_EQ(r.end.wParam, CPOP3::NOTIFY_ABORTED);
         }
         EXPECT_EQ(c.m_iLastError, 0);
     }
@@ -657,7 +915,7 @@ TEST_F(Pop3Scripted, LookupFailureIsReported)
     ASSERT_TRUE(c.RetrieveMail("nowhere.example.test", 110, "joe", "pw", "", false, 0));
     ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));
     wsa::SetResolveHook({});
-    EXPECT_EQ(rec.end.wParam, 2u);
+    EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_FAILED);
     EXPECT_EQ(c.m_iLastError, wsa::WSAHOST_NOT_FOUND);
 }
 
@@ -674,7 +932,7 @@ TEST_F(Pop3Scripted, ClientCanRunAgainAfterASession)
         ASSERT_TRUE(client->RetrieveMail("127.0.0.1", server.Port(), "joe", "pw", "", false, 0));
         ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));
         EXPECT_TRUE(server.Finish()) << server.Report();
-        EXPECT_EQ(rec.end.wParam, 1u);
+        EXPECT_EQ(rec.end.wParam, CPOP3::NOTIFY_DONE);
         EXPECT_EQ(rec.Messages().back().content, "round " + std::to_string(round) + "\r\n");
     }
 }

@@ -1,5 +1,5 @@
-// The receive buffer: CR LF line splitting over any cut of the input, and
-// the overlong-line rule.
+// The receive buffer: CR LF line splitting over any cut of the input, the
+// overlong-line rule, and overlong lines taken in pieces.
 #include "proto/ReplyBuffer.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +10,13 @@
 
 namespace {
 
-// Feeds the chunks in order, taking lines after each one.
+// Feeds the chunks in order, taking lines after each one.  With pPieces,
+// overlong lines are taken in pieces: the pieces are counted and each line
+// is returned whole.
 std::vector<std::string> Feed(CReplyBuffer& b, const std::vector<std::string>& chunks,
-                              bool* pbOverlong = nullptr)
+                              bool* pbOverlong = nullptr, int* pPieces = nullptr)
 {
+    std::string partial;
     std::vector<std::string> lines;
     for (const auto& c : chunks) {
         std::size_t pos = 0;
@@ -29,9 +32,16 @@ std::vector<std::string> Feed(CReplyBuffer& b, const std::vector<std::string>& c
             pos += static_cast<std::size_t>(n);
             const char* l;
             int len;
-            while (b.NextLine(&l, &len))
-                lines.emplace_back(l, static_cast<std::size_t>(len));
-            if (b.Overlong()) {
+            while (b.NextLine(&l, &len)) {
+                lines.push_back(partial + std::string(l, static_cast<std::size_t>(len)));
+                partial.clear();
+            }
+            if (b.Overlong() && pPieces) {
+                b.TakePiece(&l, &len);
+                EXPECT_TRUE(len == b.Capacity() || (len == b.Capacity() - 1 && l[len] == '\r'));
+                partial.append(l, static_cast<std::size_t>(len));
+                ++*pPieces;
+            } else if (b.Overlong()) {
                 if (pbOverlong)
                     *pbOverlong = true;
                 return lines;
@@ -100,6 +110,23 @@ TEST(ReplyBuffer, LinesBeforeAnOverlongOneAreDelivered)
     bool bOverlong = false;
     EXPECT_EQ(Feed(b, {"ok\r\nxxxxxxxxxxxxxxx\r\n"}, &bOverlong), std::vector<std::string>{"ok"});
     EXPECT_TRUE(bOverlong);
+}
+
+TEST(ReplyBuffer, OverlongLinesComeInPiecesWithTheirCrLfKeptTogether)
+{
+    // Capacity 8: a 20-byte line, a CR that would end a piece, a rest that
+    // is a lone "." and a lone CR at a piece's end.
+    const std::string wire = "abcdefghijklmnopqrst\r\n1234567\r\nABCDEFGH.\r\nxyzuvwx\rq\r\nok\r\n";
+    const std::vector<std::string> want = {"abcdefghijklmnopqrst", "1234567", "ABCDEFGH.",
+                                           "xyzuvwx\rq", "ok"};
+    for (std::size_t i = 0; i <= wire.size(); ++i) {
+        CReplyBuffer b(8);
+        int pieces = 0;
+        EXPECT_EQ(Feed(b, {wire.substr(0, i), wire.substr(i)}, nullptr, &pieces), want)
+            << "cut at " << i;
+        EXPECT_EQ(pieces, 5) << "cut at " << i;
+        EXPECT_EQ(b.Length(), 0);
+    }
 }
 
 TEST(ReplyBuffer, FullButWithALineIsNotOverlong)

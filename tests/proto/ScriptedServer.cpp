@@ -78,6 +78,17 @@ ScriptedServer& ScriptedServer::Hold()
     return *this;
 }
 
+ScriptedServer& ScriptedServer::Do(std::function<void()> fn)
+{
+    m_steps.push_back({Step::DO, {}, std::move(fn)});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Flood(const std::string& text, long long iMaxBytes)
+{
+    m_steps.push_back({Step::FLOOD, text, {}, iMaxBytes});
+    return *this;
+}
+
 bool ScriptedServer::Start()
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -218,6 +229,31 @@ bool ScriptedServer::WaitForClose(int fd, const char* pszWhat)
     return true;
 }
 
+bool ScriptedServer::FloodUntilClosed(int fd, const Step& s)
+{
+    long long iSent = 0;
+    std::size_t off = 0; // where in the text the stream goes on
+    long long end = NowMs() + m_stepTimeoutMs;
+    while (iSent <= s.iMaxBytes && NowMs() < end && !m_bStop) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        ssize_t k = ::send(fd, s.text.data() + off, s.text.size() - off, MSG_NOSIGNAL);
+        if (k < 0 && (errno == EPIPE || errno == ECONNRESET))
+            return true; // the client hung up: the end wanted
+        if (k < 0 && errno != EAGAIN && errno != EINTR) {
+            Fail(std::string("flood: send failed: ") + std::strerror(errno));
+            return false;
+        }
+        if (k > 0) {
+            iSent += k;
+            off = (off + static_cast<std::size_t>(k)) % s.text.size();
+        }
+    }
+    Fail("flood: the client took " + std::to_string(iSent) + " bytes without closing");
+    return false;
+}
+
 void ScriptedServer::Main()
 {
     int fd = -1;
@@ -275,6 +311,16 @@ void ScriptedServer::Main()
         case Step::EXPECT_CLOSE:
         case Step::HOLD:
             ok = WaitForClose(fd, s.kind == Step::HOLD ? "hold" : "end");
+            break;
+        case Step::DO:
+            s.fn();
+            break;
+        case Step::FLOOD:
+            ok = FloodUntilClosed(fd, s);
+            if (ok) {
+                ::close(fd);
+                fd = -1;
+            }
             break;
         }
         if (ok)

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,12 @@ public:
     // The server waits, saying nothing, until the client closes (for
     // aborts); anything the client sends meanwhile is a difference.
     ScriptedServer& Hold();
+    // The server runs fn (on its own thread) at this point of the script.
+    ScriptedServer& Do(std::function<void()> fn);
+    // The server sends the text again and again and never stops, until the
+    // client closes the connection (a runaway server).  More than iMaxBytes
+    // sent is a difference.
+    ScriptedServer& Flood(const std::string& text, long long iMaxBytes = 64LL << 20);
 
     // Listens (on an ephemeral port) and runs the script for one client.
     bool Start();
@@ -69,14 +76,17 @@ public:
 
 private:
     struct Step {
-        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD } kind;
+        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD, DO, FLOOD } kind;
         std::string text;
+        std::function<void()> fn = {};
+        long long iMaxBytes = 0;
     };
     void Main();
     bool SendText(int fd, const std::string& text);
     bool SendChunk(int fd, const char* p, std::size_t n);
     bool ReadExactly(int fd, std::size_t n, std::string& out);
     bool WaitForClose(int fd, const char* pszWhat);
+    bool FloodUntilClosed(int fd, const Step& s);
     void Fail(const std::string& text);
 
     Split m_split;

@@ -1,12 +1,19 @@
-// mailtolvan-tool pop3 against a scripted server.
+// mailtolvan-tool pop3 against a scripted server, also on a full disk and
+// as a user who cannot write the directory.
+#include "ClientHarness.h"
 #include "ScriptedServer.h"
+#include "SmallDisk.h"
 #include "TestUtil.h"
 
 #include "framework/Files.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,12 +45,20 @@ std::vector<std::string> Args(unsigned short port, const std::string& dir,
     return a;
 }
 
+// Greeting, login, STAT with iCount messages, UIDL refused.
+void Login(ScriptedServer& s, int iCount, const std::string& pass = "s3cret")
+{
+    s.Say("+OK hi\r\n").Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS " + pass + "\r\n");
+    s.Say("+OK\r\n").Expect("STAT\r\n").Say("+OK " + std::to_string(iCount) + " 40\r\n");
+    s.Expect("UIDL\r\n").Say("-ERR\r\n");
+}
+
 TEST(ToolPop3, StoresMessagesAndPrintsEachNotification)
 {
     testutil::TempDir home, out;
     ScriptedServer server(ScriptedServer::Split::Pairs);
-    server.Say("+OK hi\r\n").Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS s3cret\r\n");
-    server.Say("+OK\r\n").Expect("STAT\r\n").Say("+OK 2 40\r\n");
+    Login(server, 3);
+    server.Expect("LIST\r\n").Say("+OK\r\n1 30\r\n2 20\r\n3 501\r\n.\r\n");
     server.Expect("RETR 1\r\n").Say("+OK\r\nSubject: a\r\n\r\n..x\r\n.\r\n").Expect("DELE 1\r\n");
     server.Say("+OK\r\n");
     server.Expect("RETR 2\r\n")
@@ -52,16 +67,18 @@ TEST(ToolPop3, StoresMessagesAndPrintsEachNotification)
         .Say("+OK\r\n");
     server.Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
     ASSERT_TRUE(server.Start());
-    auto r = testutil::RunProgram(Args(server.Port(), out.Path(), {"--delete"}),
-                                  {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret"});
+    auto r =
+        testutil::RunProgram(Args(server.Port(), out.Path(), {"--delete", "--max-size", "500"}),
+                             {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret"});
     EXPECT_TRUE(server.Finish()) << server.Report();
     EXPECT_EQ(r.iExit, 0) << r.err;
     auto lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 4u) << r.out;
-    EXPECT_EQ(lines[0], "count 2");
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[0], "count 3");
     EXPECT_EQ(lines[1].rfind("message 1 " + out.Path() + "/PWZ", 0), 0u) << lines[1];
     EXPECT_EQ(lines[2].rfind("message 2 " + out.Path() + "/PWZ", 0), 0u) << lines[2];
-    EXPECT_EQ(lines[3], "end 1 0 done");
+    EXPECT_EQ(lines[3], "skipped 3 oversize");
+    EXPECT_EQ(lines[4], "end 1 0 done");
     EXPECT_EQ(testutil::ReadFile(lines[1].substr(10)), "Subject: a\r\n\r\n.x\r\n");
     EXPECT_EQ(testutil::ReadFile(lines[2].substr(10)), "Subject: b\r\n");
     EXPECT_EQ(fw::ListDirectory(out.Path()).size(), 2u);
@@ -97,6 +114,7 @@ TEST(ToolPop3, BadArgumentsAreRefusedWithAReason)
         {{"--port", "0"}, "port"},
         {{"--port", "70000"}, "port"},
         {{"--keep-days", "-1"}, "keep-days"},
+        {{"--max-size", "10k"}, "max-size"},
         {{"--bogus"}, "unknown argument"},
         {{"--password-file", "/nonexistent/pw"}, "usage"},
     };
@@ -113,6 +131,80 @@ TEST(ToolPop3, BadArgumentsAreRefusedWithAReason)
                              {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW="});
     EXPECT_NE(r.iExit, 0);
     EXPECT_NE(r.err.find("not set"), std::string::npos) << r.err;
+}
+
+// A message that cannot be stored after an earlier one's DELE was accepted:
+// nothing deleted, the reason on stderr.
+void ExpectFailureCommitsNothing(ScriptedServer& server, const testutil::RunResult& r,
+                                 const char* pszReason)
+{
+    EXPECT_TRUE(server.Finish()) << server.Report();
+    EXPECT_TRUE(prototest::CommittedDeletions(server.Received()).empty()) << server.Report();
+    EXPECT_NE(r.iExit, 0);
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[1].rfind("message 1 ", 0), 0u);
+    EXPECT_EQ(lines[2], "end 2 0 failed");
+    EXPECT_NE(r.err.find(pszReason), std::string::npos) << r.err;
+}
+
+TEST(ToolPop3, FullDiskCommitsNoDeletion)
+{
+    testutil::TempDir home, out;
+    std::string mnt = out.File("mnt");
+    ASSERT_EQ(::mkdir(mnt.c_str(), 0755), 0);
+    ScriptedServer server;
+    Login(server, 2);
+    server.Expect("RETR 1\r\n").Say("+OK\r\nsmall\r\n.\r\n").Expect("DELE 1\r\n").Say("+OK\r\n");
+    // Larger than the disk: the writes fail while the server is still
+    // sending, so the client hangs up without QUIT.
+    server.Expect("RETR 2\r\n").Say("+OK\r\n" + std::string(40000, 'b') + "\r\n.\r\n");
+    server.ExpectClose();
+    ASSERT_TRUE(server.Start());
+    // Everything the child needs is made before it is forked.
+    auto args = Args(server.Port(), mnt, {"--delete"});
+    std::vector<std::string> env = {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret",
+                                    "PATH=/usr/bin:/bin"};
+    std::vector<char*> argv, envp;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    for (auto& e : env)
+        envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    std::string outFile = out.File("stdout"), errFile = out.File("stderr");
+    auto exitCode = testutil::RunWithSmallDisk(mnt, 16 * 1024, [&]() {
+        ::dup2(::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        return 127;
+    });
+    ASSERT_TRUE(exitCode.has_value()) << "no private mount";
+    testutil::RunResult r{*exitCode, testutil::ReadFile(outFile), testutil::ReadFile(errFile)};
+    ExpectFailureCommitsNothing(server, r, "No space left on device");
+}
+
+TEST(ToolPop3, UnwritableDirectoryCommitsNoDeletion)
+{
+    // As an unprivileged user: the directory becomes read-only after the
+    // first message.
+    testutil::TempDir home, out;
+    bool bRoot = ::geteuid() == 0;
+    for (const auto* pDir : {&out, &home})
+        ASSERT_TRUE(!bRoot || ::chown(pDir->Path().c_str(), 65534, 65534) == 0);
+    ScriptedServer server;
+    Login(server, 2);
+    server.Expect("RETR 1\r\n").Say("+OK\r\nfirst\r\n.\r\n").Expect("DELE 1\r\n");
+    server.Do([&] { ::chmod(out.Path().c_str(), 0555); }).Say("+OK\r\n");
+    server.Expect("RSET\r\n").Say("+OK\r\n").Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
+    ASSERT_TRUE(server.Start());
+    auto args = Args(server.Port(), out.Path(), {"--delete"});
+    if (bRoot)
+        args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    auto r =
+        testutil::RunProgram(args, {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret"});
+    ::chmod(out.Path().c_str(), 0755);
+    ExpectFailureCommitsNothing(server, r, "Permission denied");
 }
 
 } // namespace

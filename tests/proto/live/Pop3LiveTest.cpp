@@ -1,6 +1,7 @@
 // CPOP3 against a real POP3 server (dovecot, started privately on loopback
-// by tests/peers): the seeded mailbox byte for byte, deletion with and
-// without the age limit, refused logins.
+// by tests/peers): the seeded mailbox byte for byte, a line longer than the
+// reply buffer, unique ids and delivered messages passed over, deletion with
+// and without the age limit, refused logins.
 #include "ClientHarness.h"
 #include "PeerState.h"
 #include "TestUtil.h"
@@ -15,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <set>
 
 using prototest::Pop3Recorder;
 using prototest::PumpUntil;
@@ -35,15 +38,19 @@ protected:
 
     // One session; returns its recorder.
     std::unique_ptr<Pop3Recorder> Session(const std::string& user, const std::string& pass,
-                                          bool bDelete = false, std::int64_t tCutOff = 0)
+                                          bool bDelete = false, std::int64_t tCutOff = 0,
+                                          const std::function<void(CPOP3&)>& setup = {})
     {
         auto rec = std::make_unique<Pop3Recorder>();
         CPOP3 c(rec.get(), Pop3Recorder::kMsg, 0, dir.Path().c_str());
+        if (setup)
+            setup(c);
         EXPECT_TRUE(c.RetrieveMail(peers.Get("PEERS_HOST").c_str(), port, user.c_str(),
                                    pass.c_str(), "", bDelete, tCutOff));
         EXPECT_TRUE(PumpUntil([&] { return rec->bEnded; }, 60000));
         lastError = c.m_iLastError;
         reply = c.ReplyLine();
+        skipped = c.SkippedCount();
         return rec;
     }
 
@@ -61,6 +68,7 @@ protected:
     std::uint16_t port = 0;
     testutil::TempDir dir;
     int lastError = -1;
+    int skipped = -1;
     std::string reply;
 };
 
@@ -82,11 +90,11 @@ TEST_F(Pop3Live, RetrievesTheSeededMailboxByteForByte)
     ASSERT_GT(items.size(), 5u);
 
     auto rec = Session(peers.Get("POP3_USER"), peers.Get("POP3_PASS"));
-    EXPECT_EQ(rec->end.wParam, 1u);
+    EXPECT_EQ(rec->end.wParam, CPOP3::NOTIFY_DONE);
     EXPECT_EQ(rec->end.lParam, 0);
     EXPECT_EQ(lastError, 0);
     ASSERT_GE(rec->notes.size(), 1u);
-    EXPECT_EQ(rec->notes[0].wParam, 5u);
+    EXPECT_EQ(rec->notes[0].wParam, CPOP3::NOTIFY_COUNT);
     EXPECT_EQ(rec->notes[0].lParam, static_cast<fw::LPARAM>(items.size()));
     auto msgs = rec->Messages();
     ASSERT_EQ(msgs.size(), items.size());
@@ -105,21 +113,44 @@ TEST_F(Pop3Live, RetrievesTheSeededMailboxByteForByte)
               static_cast<int>(items.size()));
 }
 
-TEST_F(Pop3Live, DeletesEveryRetrievedMessageWithoutCutOff)
+TEST_F(Pop3Live, LongLinesIdsAndDeletingEachMessageOnce)
 {
     std::string user = Scratch(0);
-    for (int i = 1; i <= 3; ++i)
-        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, i,
-                                                "Subject: m" + std::to_string(i) + "\n\n.body\n"));
-    auto rec = Session(user, peers.Get("POP3_SCRATCH_PASS"), true, 0);
-    EXPECT_EQ(rec->end.wParam, 1u);
-    ASSERT_EQ(rec->Messages().size(), 3u);
-    EXPECT_EQ(rec->Messages()[2].content, "Subject: m3\r\n\r\n.body\r\n");
+    const std::string longLine(6000, 'x');
+    const std::string bodies[] = {"Subject: m1\n\n.body\n", "Subject: long\n\n" + longLine + "\n",
+                                  "Subject: m3\n\n.body\n"};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, i + 1, bodies[i]));
+    const std::string pass = peers.Get("POP3_SCRATCH_PASS");
 
-    auto again = Session(user, peers.Get("POP3_SCRATCH_PASS"), true, 0);
-    EXPECT_EQ(again->end.wParam, 1u);
+    // Nothing deleted; the long line arrives byte for byte; every message
+    // has an id of its own.
+    auto first = Session(user, pass);
+    EXPECT_EQ(first->end.wParam, CPOP3::NOTIFY_DONE);
+    auto msgs = first->Messages();
+    ASSERT_EQ(msgs.size(), 3u);
+    EXPECT_TRUE(msgs[1].content == "Subject: long\r\n\r\n" + longLine + "\r\n");
+    std::set<std::string> uids;
+    for (const auto& m : msgs)
+        uids.insert(m.uid);
+    EXPECT_EQ(uids.size(), 3u);
+    EXPECT_EQ(uids.count(""), 0u);
+
+    // Deleting, with the long one delivered already: it is not fetched
+    // again, and it goes with the others.
+    auto rec = Session(user, pass, true, 0, [&](CPOP3& c) {
+        c.SetDeliveredCheck([&](const std::string& uid) { return uid == msgs[1].uid; });
+    });
+    EXPECT_EQ(rec->end.wParam, CPOP3::NOTIFY_DONE);
+    EXPECT_EQ(skipped, 1);
+    ASSERT_EQ(rec->Messages().size(), 2u);
+    EXPECT_EQ(rec->Messages()[1].content, "Subject: m3\r\n\r\n.body\r\n");
+    EXPECT_EQ(rec->Messages()[1].uid, msgs[2].uid);
+
+    auto again = Session(user, pass, true, 0);
+    EXPECT_EQ(again->end.wParam, CPOP3::NOTIFY_DONE);
     ASSERT_FALSE(again->notes.empty());
-    EXPECT_EQ(again->notes[0].wParam, 5u);
+    EXPECT_EQ(again->notes[0].wParam, CPOP3::NOTIFY_COUNT);
     EXPECT_EQ(again->notes[0].lParam, 0);
     EXPECT_EQ(testpeers::CountMaildir(peers, user), 0);
 }
@@ -137,7 +168,7 @@ TEST_F(Pop3Live, DeletesOnlyOlderMessagesWithACutOff)
         ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, i + 1, bodies[i]));
     const std::int64_t tCut = 1719792000; // 2024-07-01 00:00 UTC
     auto rec = Session(user, peers.Get("POP3_SCRATCH_PASS"), true, tCut);
-    EXPECT_EQ(rec->end.wParam, 1u);
+    EXPECT_EQ(rec->end.wParam, CPOP3::NOTIFY_DONE);
     EXPECT_EQ(rec->Messages().size(), 4u);
 
     // What stays: the newer one and the one without a date, in order.
@@ -151,8 +182,8 @@ TEST_F(Pop3Live, DeletesOnlyOlderMessagesWithACutOff)
 TEST_F(Pop3Live, WrongPasswordIsDetailTwo)
 {
     auto rec = Session(peers.Get("POP3_USER"), "not-the-password");
-    EXPECT_EQ(rec->end.wParam, 2u);
-    EXPECT_EQ(rec->end.lParam, 2);
+    EXPECT_EQ(rec->end.wParam, CPOP3::NOTIFY_FAILED);
+    EXPECT_EQ(rec->end.lParam, CPOP3::DETAIL_PASSWORD);
     EXPECT_EQ(lastError, 0);
     EXPECT_EQ(reply.rfind("-ERR", 0), 0u) << reply;
     EXPECT_EQ(rec->CountNotes(), 0);
@@ -165,9 +196,9 @@ TEST_F(Pop3Live, EmptyMailbox)
 {
     auto rec = Session(peers.Get("POP3_USER2"), peers.Get("POP3_PASS2"), true, 0);
     ASSERT_EQ(rec->notes.size(), 2u);
-    EXPECT_EQ(rec->notes[0].wParam, 5u);
+    EXPECT_EQ(rec->notes[0].wParam, CPOP3::NOTIFY_COUNT);
     EXPECT_EQ(rec->notes[0].lParam, 0);
-    EXPECT_EQ(rec->end.wParam, 1u);
+    EXPECT_EQ(rec->end.wParam, CPOP3::NOTIFY_DONE);
     EXPECT_EQ(rec->end.lParam, 0);
 }
 

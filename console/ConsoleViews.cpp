@@ -20,10 +20,29 @@ void ConsoleEmailView::AddRow(const std::string& row)
     std::fprintf(stderr, "Email: %s\n", line.c_str());
 }
 
+void ConsolePostView::SetStatus(const std::string& text)
+{
+    if (text.rfind("Sending ", 0) == 0 && text.find(" lines") != std::string::npos &&
+        !::isatty(STDERR_FILENO))
+        return;
+    std::fprintf(stderr, "Post: %s\n", text.c_str());
+}
+
+void ConsolePostView::AddRow(const std::string& row)
+{
+    std::string line = row;
+    for (char& c : line)
+        if (c == '\t')
+            c = ' ';
+    std::fprintf(stderr, "Post: %s\n", line.c_str());
+}
+
 void ConsoleMainView::SetStatus(const std::string& text)
 {
     if (text == m_lastStatus)
         return;
     m_lastStatus = text;
+    if (text.empty()) // a cleared status line
+        return;
     std::fprintf(stderr, "%s\n", text.c_str());
 }

@@ -17,6 +17,13 @@ public:
     void AddRow(const std::string& row) override;
 };
 
+class ConsolePostView : public IPostView {
+public:
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int) override {}
+    void AddRow(const std::string& row) override;
+};
+
 class ConsoleMainView : public IMainView {
 public:
     void SetStatus(const std::string& text) override;
@@ -35,6 +42,10 @@ public:
     std::unique_ptr<IEmailView> CreateEmailView() override
     {
         return std::make_unique<ConsoleEmailView>();
+    }
+    std::unique_ptr<IPostView> CreatePostView() override
+    {
+        return std::make_unique<ConsolePostView>();
     }
 
     std::map<int, bool> enabled;

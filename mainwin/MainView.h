@@ -3,6 +3,7 @@
 #pragma once
 
 #include "session/WEmail.h"
+#include "session/WPost.h"
 
 #include <map>
 #include <memory>
@@ -30,4 +31,13 @@ public:
     virtual bool ShowDialog(int iCommand) = 0;
     // The view of a new Email window.
     virtual std::unique_ptr<IEmailView> CreateEmailView() = 0;
+    // The "Open REP File" dialog, proposing a path; false on cancel.  A view
+    // without dialogs takes the proposed file.
+    virtual bool AskOpenPath(const std::string& proposed, std::string& chosen)
+    {
+        chosen = proposed;
+        return true;
+    }
+    // The view of a new posting window (nullptr: one that shows nothing).
+    virtual std::unique_ptr<IPostView> CreatePostView() { return nullptr; }
 };

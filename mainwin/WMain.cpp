@@ -311,7 +311,9 @@ void WMain::Open()
         Error(805);
         return OpenDone(true);
     case RepUnpack::WorkDirUnusable:
-        Error("The REP work directory " + work + " cannot be used.");
+        Error("The REP work directory " + work +
+              " cannot be used (a REP file must not lie in "
+              "it).");
         return OpenDone(true);
     case RepUnpack::Done:
         break;

@@ -82,7 +82,15 @@ RepUnpack UnpackRep(const std::string& repPath, const std::string& workDir,
                     const std::string& unpackerTemplate, const RepUnpackHooks& hooks)
 {
     struct stat st {};
-    if (::lstat(workDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !EmptyDirectory(workDir))
+    if (::lstat(workDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return RepUnpack::WorkDirUnusable;
+    // Emptying the work directory must never take the packet with it.
+    struct stat rep {};
+    std::string repDir = fw::DirName(repPath);
+    if (::stat(repDir.empty() ? "." : repDir.c_str(), &rep) == 0 && rep.st_dev == st.st_dev &&
+        rep.st_ino == st.st_ino)
+        return RepUnpack::WorkDirUnusable;
+    if (!EmptyDirectory(workDir))
         return RepUnpack::WorkDirUnusable;
     if (!unpackerTemplate.empty()) {
         std::vector<std::string> command =

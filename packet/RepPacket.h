@@ -32,7 +32,7 @@ struct RepUnpackHooks {
 enum class RepUnpack {
     Done,            // extracted (possibly nothing, when the file is no archive)
     CannotStart,     // the external unpacker could not be started
-    WorkDirUnusable, // the REP work directory cannot be emptied
+    WorkDirUnusable, // the REP work directory cannot be emptied (or holds the packet)
 };
 
 // Empties the REP work directory (what an earlier packet left there), then

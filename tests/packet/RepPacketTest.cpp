@@ -63,6 +63,11 @@ TEST_F(RepFile, ExternalUnpacker)
     EXPECT_EQ(UnpackRep(rep, work, "/usr/bin/python3 -m zipfile -e %1", {}),
               RepUnpack::CannotStart);
     EXPECT_EQ(UnpackRep(rep, dir.File("missing"), "", {}), RepUnpack::WorkDirUnusable);
+    // A packet inside the work directory is never emptied away with it.
+    std::string inside = work + "/Home.Rep";
+    ASSERT_TRUE(testrep::WriteZip(inside, {{"HOME.MSG", testrep::Block1("HOME")}}));
+    EXPECT_EQ(UnpackRep(inside, work, "", {}), RepUnpack::WorkDirUnusable);
+    EXPECT_TRUE(testutil::Exists(inside));
 }
 
 TEST_F(RepFile, TheLedgerRemembersSentRepliesAcrossRuns)

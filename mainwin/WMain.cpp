@@ -376,7 +376,9 @@ void WMain::Open()
 void WMain::PostReplies()
 {
     if (!m_pRepfile) {
-        Error(809);
+        // During Autorun, Open has already dealt with a missing packet.
+        if (!m_bAutorunRunning)
+            Error(809);
         return;
     }
     m_view.SetStatus("Posting replies");

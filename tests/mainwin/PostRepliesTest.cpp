@@ -112,6 +112,8 @@ TEST_F(PostReplies, AutorunWithOnlyPostingAndNoRepFileEndsTheSequence)
     EXPECT_FALSE(pMain->m_bAutorunRunning);
     EXPECT_EQ(pMain->m_lAutorunProgress, 0);
     EXPECT_TRUE(pMain->m_bConnected); // the Connect that Open posted still ran
+    // Nothing to post is no failure of a cron run.
+    EXPECT_EQ(FailureCount(), 0) << LastFailure();
 }
 
 TEST_F(PostReplies, AutorunPostsTheRepFileAndDeletesItWhenAllIsSent)

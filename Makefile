@@ -3,11 +3,12 @@
 # make demo  — install, build and run the program's main job on a default
 #              that needs nothing from the user
 # make build — just build
+# make screenshots — pictures of every window and dialog in build/screenshots
 
 CMAKE_FLAGS := -G Ninja -DPython3_EXECUTABLE=/usr/bin/python3
 JOBS ?= 2
 
-.PHONY: all deps build build-asan test test-fast test-asan demo clean
+.PHONY: all deps build build-asan test test-fast test-asan demo screenshots clean
 
 all: build
 
@@ -32,6 +33,10 @@ test: test-fast test-asan
 
 demo: build
 	bash scripts/demo.sh
+
+screenshots: build
+	rm -rf build/screenshots
+	QT_QPA_PLATFORM=offscreen build/ui/mailtolvan-screenshots build/screenshots
 
 clean:
 	rm -rf build build-asan

@@ -50,7 +50,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     }
     if (cmd.error.empty() && !cmd.iniValue.empty() && cmd.iniValue.back() == '/')
         cmd.error = "the settings file " + cmd.iniValue + " names a directory";
+    if (cmd.error.empty() && !cmd.iniValue.empty())
+        cmd.error = PacketNameProblem(cmd.iniValue);
     return cmd;
+}
+
+std::string PacketNameProblem(const std::string& iniValue)
+{
+    std::string name = PacketNameFromFile(iniValue);
+    bool bUsable = !name.empty();
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            bUsable = false;
+    if (bUsable)
+        return std::string();
+    return "the settings file " + iniValue + " would name the packet \"" + name +
+           "\", which QWK readers cannot take: the first eight characters of its name "
+           "may hold only letters, digits, '-' and '_'";
 }
 
 std::string ResolveHomeDir()

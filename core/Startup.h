@@ -20,7 +20,8 @@ struct CommandLine {
 
 // Reads the program's arguments (without the program name).  "/a" counts
 // only as an argument of its own (any case); "/i:" takes the rest of its own
-// argument; values keep their case.
+// argument; values keep their case.  A settings file whose name makes an
+// unusable packet name is refused (see PacketNameProblem).
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Where the files are, worked out without touching the disk.
@@ -45,6 +46,11 @@ StartupPaths ResolvePaths(const std::string& homeDir, const std::string& iniValu
 // "home.ini" gives "Home": base name, lower case, first letter upper case,
 // at most eight characters.
 std::string PacketNameFromFile(const std::string& path);
+// Why the packet name that a settings file gives cannot be used ("" when it
+// can): the name goes into control.dat and names the packet files, so only
+// letters, digits, '-' and '_' are taken (no blank, comma, dot or other
+// character that offline readers refuse).
+std::string PacketNameProblem(const std::string& iniValue);
 
 class Startup {
 public:

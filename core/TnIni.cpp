@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <set>
 
 TnIni* g_pIni = nullptr;
 
@@ -57,6 +59,8 @@ const IniKey g_aIniKeys[] = {
     {"Autorun", "AutoNews", IniType::Flag, "0"},
     {"Autorun", "AutoPost", IniType::Flag, "0"},
     {"Autorun", "AutoReader", IniType::Flag, "0"},
+    // Bounds of an unattended run: minutes (0: none).
+    {"Autorun", "RunDeadline", IniType::Integer, "240"},
     {"Email", "Mime", IniType::Flag, "1"},
     {"Email", "Encoding", IniType::Integer, "0"},
     {"Email", "PostSize", IniType::Integer, "0"},
@@ -65,6 +69,8 @@ const IniKey g_aIniKeys[] = {
     {"Email", "ClearMailbox", IniType::Flag, "1"},
     {"Email", "ClearAfterDays", IniType::Integer, "0"},
     {"Email", "ReplyTo", IniType::Flag, "1"},
+    // A message larger than this (KB, 0: no limit) stays on the server.
+    {"Email", "MaxMessageKB", IniType::Integer, "65536"},
     {"Articles", "Mime", IniType::Flag, "0"},
     {"Articles", "Encoding", IniType::Integer, "1"},
     {"Articles", "PostSize", IniType::Integer, "0"},
@@ -85,6 +91,10 @@ const IniKey g_aIniKeys[] = {
 const std::size_t g_nIniKeys = sizeof g_aIniKeys / sizeof g_aIniKeys[0];
 
 namespace {
+// Values are read whole: a cut path or command template would name
+// something else.
+constexpr std::size_t kWholeValue = std::string::npos;
+
 std::string Lower(std::string s)
 {
     for (char& c : s)
@@ -96,6 +106,11 @@ std::string Lower(std::string s)
 TnIni::TnIni(const std::string& path) : m_path(path)
 {
     m_regKey = fw::RegKey::ClassesRoot().CreateKey(Lower(fw::StemName(path)));
+    if (!fw::Profile::CanWrite(path)) {
+        m_bReadOnly = true;
+        m_readOnlyReason = std::strerror(errno);
+        return;
+    }
     Normalise();
 }
 
@@ -103,22 +118,37 @@ TnIni::~TnIni() = default;
 
 void TnIni::Normalise()
 {
+    // One look at each section's keys tells which keys are missing.
+    std::map<std::string, std::set<std::string>> present;
+    for (std::size_t i = 0; i < g_nIniKeys; ++i) {
+        const std::string section = Lower(g_aIniKeys[i].pszSection);
+        if (present.count(section))
+            continue;
+        std::set<std::string>& keys = present[section];
+        for (const std::string& key : fw::Profile::GetKeys(m_path, section))
+            keys.insert(Lower(key));
+    }
     for (std::size_t i = 0; i < g_nIniKeys; ++i) {
         const IniKey& k = g_aIniKeys[i];
+        bool bPresent = present[Lower(k.pszSection)].count(Lower(k.pszKey)) > 0;
         switch (k.type) {
         case IniType::Integer:
         case IniType::Flag:
+        case IniType::Long:
             WriteInt(k.pszSection, k.pszKey,
                      GetInt(k.pszSection, k.pszKey, ParseInt(k.pszDefault)));
-            break;
-        case IniType::Long:
-            WriteLong(k.pszSection, k.pszKey,
-                      GetLong(k.pszSection, k.pszKey, ParseInt(k.pszDefault)));
             break;
         case IniType::Text:
         case IniType::Placement:
         case IniType::Scrambled:
-            WriteString(k.pszSection, k.pszKey, GetString(k.pszSection, k.pszKey, k.pszDefault));
+            if (!bPresent) {
+                WriteString(k.pszSection, k.pszKey, k.pszDefault);
+            } else {
+                // The file keeps the value as the user wrote it (a quoted
+                // command template stays quoted); only the copy learns it.
+                fw::RegKey section = m_regKey.CreateKey(k.pszSection);
+                section.SetValue(k.pszKey, GetString(k.pszSection, k.pszKey, k.pszDefault));
+            }
             break;
         }
     }
@@ -152,7 +182,7 @@ std::int32_t TnIni::ParseInt(const std::string& text)
 std::int32_t TnIni::GetInt(const char* pszSection, const char* pszKey, std::int32_t iDefault) const
 {
     std::string def = std::to_string(iDefault);
-    return ParseInt(fw::Profile::GetString(m_path, pszSection, pszKey, def, 80));
+    return ParseInt(fw::Profile::GetString(m_path, pszSection, pszKey, def, kWholeValue));
 }
 
 std::int32_t TnIni::GetLong(const char* pszSection, const char* pszKey, std::int32_t lDefault) const
@@ -164,7 +194,7 @@ std::string TnIni::GetString(const char* pszSection, const char* pszKey,
                              const char* pszDefault) const
 {
     return fw::Profile::GetString(m_path, pszSection, pszKey, pszDefault ? pszDefault : "",
-                                  kMaxText + 1);
+                                  kWholeValue);
 }
 
 bool TnIni::WriteText(const char* pszSection, const char* pszKey, const std::string& text)

@@ -1,9 +1,12 @@
 // The settings object over TOLVAN.INI.
 //
 // Every read passes its default; every write also goes to the write-only
-// registry copy.  Creating the object normalises the file: each key of the
-// table is read with its default and written straight back, in table order,
-// so the file always holds the full set.
+// registry copy.  Creating the object normalises the file, in table order:
+// a missing key is added with its default and a number is written back in
+// its plain form, so the file always holds the full set.  Text values are
+// read in full (paths and command templates are long) and are never written
+// back, so nothing the user typed is cut or changed.  A settings file that
+// cannot be written is left as it is: the program goes on with what it read.
 #pragma once
 
 #include "framework/Registry.h"
@@ -30,8 +33,8 @@ extern const char* const kPlaceholderEmail;
 
 class TnIni {
 public:
-    // Longest text value kept (longer values are cut on reading) and longest
-    // password.
+    // Longest text value that tools offer to store (values already in the
+    // file are read in full, whatever their length) and longest password.
     static constexpr std::size_t kMaxText = 79;
     static constexpr std::size_t kMaxPassword = 51;
     // The scrambling constant.
@@ -69,6 +72,12 @@ public:
     // this object failed.
     const std::string& LastWriteError() const { return m_lastWriteError; }
     bool WriteFailed() const { return m_bWriteFailed; }
+    // The settings file could not be written when the object was made (a
+    // read-only file, or a missing one in a read-only directory): it was not
+    // normalised, and why is in ReadOnlyReason.  Not a write failure: the
+    // values read are used as they are.
+    bool ReadOnly() const { return m_bReadOnly; }
+    const std::string& ReadOnlyReason() const { return m_readOnlyReason; }
 
     // The registry key of this settings file ("HKEY_CLASSES_ROOT\<base>").
     const fw::RegKey& RegistryKey() const { return m_regKey; }
@@ -86,6 +95,8 @@ private:
     fw::RegKey m_regKey;
     std::string m_lastWriteError;
     bool m_bWriteFailed = false;
+    bool m_bReadOnly = false;
+    std::string m_readOnlyReason;
 };
 
 // The process-wide settings object (null before start-up creates it).

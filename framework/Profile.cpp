@@ -150,10 +150,13 @@ Found Find(const std::vector<Line>& lines, std::string_view section, std::string
     return f;
 }
 
+// A value wholly in one pair of quotes loses them.  One that merely starts
+// and ends with a quote ("/opt/my packer" "%1") is a command template with
+// quoted words, kept as it is.
 std::string Unquote(std::string_view v)
 {
-    if (v.size() >= 2 &&
-        ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front() &&
+        v.substr(1, v.size() - 2).find(v.front()) == std::string_view::npos)
         v = v.substr(1, v.size() - 2);
     return std::string(v);
 }
@@ -185,6 +188,10 @@ bool ReplaceFile(const std::string& file, const std::string& data)
     char resolved[PATH_MAX];
     if (::realpath(file.c_str(), resolved))
         target = resolved; // keep a symlinked settings file a symlink
+    // A file the user made read-only stays as it is, even where the directory
+    // would let a new file take its place.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        return false;
 
     mode_t mode = 0600; // settings may hold passwords
     struct stat st;
@@ -228,6 +235,14 @@ bool ReplaceFile(const std::string& file, const std::string& data)
 }
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+std::string DirectoryOf(const std::string& file)
+{
+    std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
 
 } // namespace
 
@@ -292,12 +307,37 @@ bool Profile::WriteString(const std::string& file, const std::string& section,
         lines.push_back(Line{entry, eol});
     }
 
+    // The new file would be renamed over the old one, which a writable
+    // directory allows even for a read-only file: ask the file itself.
+    if (bExists && !CanWrite(file))
+        return false;
     std::string data;
     for (const Line& l : lines) {
         data += l.text;
         data += l.terminator;
     }
     return ReplaceFile(file, data);
+}
+
+bool Profile::CanWrite(const std::string& file)
+{
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return false;
+        return ::access(DirectoryOf(file).c_str(), W_OK | X_OK) == 0;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    // Root may write anything; a file without any write bit was still made
+    // read-only on purpose.
+    if ((st.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return false;
+    }
+    return ::access(file.c_str(), W_OK) == 0;
 }
 
 std::vector<std::string> Profile::GetKeys(const std::string& file, const std::string& section)

@@ -135,6 +135,11 @@ void WMain::SetOfflineState()
 
 void WMain::FinishStartup()
 {
+    if (g_pIni && g_pIni->ReadOnly()) {
+        // Said once; the run is not the worse for it, so it is no failure.
+        Warning("Mail Tolvan cannot write its settings file " + g_pIni->Path() + " (" +
+                g_pIni->ReadOnlyReason() + "), going on with what it read.");
+    }
     RecoverLeftMail();
     if (!g_pIni || g_pIni->GetInt("Mailtolvan", "DisableSplash", 0) != 1) {
         m_view.ShowSplash();
@@ -259,6 +264,7 @@ void WMain::StartAutorun()
 {
     m_bAutorunRunning = true;
     m_lAutorunProgress = 0;
+    m_iFailuresBeforeAutorun = FailureCount();
     if (!g_pIni)
         return;
     if (g_pIni->GetInt("Autorun", "AutoPost", 0) == 1)
@@ -524,14 +530,26 @@ bool WMain::Save()
     if (m_bConnected)
         return false;
     bool bWasAutorun = m_bAutorunRunning;
-    m_bSaving = true;
-    bool bProduced = m_pSaver->Save(m_szQwkPath, bWasAutorun);
-    m_bSaving = false;
+    bool bProduced = false;
+    if (bWasAutorun && !Messages()) {
+        // An empty mailbox is no failure of an unattended run: no packet,
+        // nothing for the reader.  After a failed step the same words would
+        // hide why nothing came, so then the plain fact is shown.
+        m_view.SetStatus(FailureCount() == m_iFailuresBeforeAutorun ? "No new mail"
+                                                                    : LoadStringRes(823));
+    } else {
+        m_bSaving = true;
+        bProduced = m_pSaver->Save(m_szQwkPath, bWasAutorun);
+        m_bSaving = false;
+    }
     if (bWasAutorun) {
-        if (g_pIni && g_pIni->GetInt("Autorun", "AutoReader", 0) == 1) {
+        // The reader is started on a packet this sequence made, never on an
+        // old one (or none) after a failed save.
+        if (bProduced && g_pIni && g_pIni->GetInt("Autorun", "AutoReader", 0) == 1) {
             m_bSaveEndsAutorun = true;
             PostCommand(CMD_RUNREADER);
         } else if (m_bStartedWithAutorun) {
+            m_bExitEndsAutorun = true;
             PostCommand(CMD_EXIT);
         }
         m_bAutorunRunning = false;
@@ -554,21 +572,30 @@ void WMain::RunReader()
     // Saving does nothing while online (a session may still be adding
     // messages to the ones a packet would take away).
     m_pSaver->RunReader(m_szQwkPath, m_bAutorunRunning, !m_bConnected);
-    if (bLastAutorunStep && m_bStartedWithAutorun)
+    if (bLastAutorunStep && m_bStartedWithAutorun) {
+        m_bExitEndsAutorun = true;
         PostCommand(CMD_EXIT);
+    }
 }
 
 void WMain::Exit()
 {
+    // The exit that ends an Autorun run has nobody to answer its questions.
+    bool bUnattended = m_bExitEndsAutorun;
+    m_bExitEndsAutorun = false;
     if (m_bConnected && !Confirm(834))
         return;
     if (!Messages()) {
         if (m_bPointersMoved)
             Confirm(837);
+    } else if (bUnattended) {
+        // The sequence's own save failed: keep the mail rather than take
+        // silence for consent to drop it.
+        KeepUnsavedMessages();
     } else {
         bool bNewMail = Messages()->NewMessages();
         if (!Save()) {
-            if (!Confirm(bNewMail ? 836 : 835))
+            if (!AskToDropMessages(bNewMail ? 836 : 835))
                 return;
             if (m_bPointersMoved)
                 Confirm(837);
@@ -576,6 +603,37 @@ void WMain::Exit()
     }
     m_bExited = true;
     fw::MessageLoop::Quit(0);
+}
+
+bool WMain::AskToDropMessages(int iQuestion)
+{
+    // Mail that may be gone from the server is dropped only on a real Yes:
+    // not because "Confirmation" is 0, not because an Autorun sequence runs.
+    return fw::MessageBoxes().Show(LoadStringRes(iQuestion), "Warning!", fw::MbIcon::Question,
+                                   fw::MbButtons::YesNo) == fw::IDYES;
+}
+
+void WMain::KeepUnsavedMessages()
+{
+    if (!Messages())
+        return;
+    // First a packet in the program's directory; failing that, the work
+    // files are kept.
+    std::string rescue = CPacketSaver::RescuePath();
+    if (m_pSaver->SaveRescue(rescue)) {
+        NoteFailure("The gathered messages could not be saved as configured; they were saved to " +
+                    rescue + ".");
+    } else {
+        std::string kept = g_pStartup ? g_pStartup->KeepWorkDirectory() : std::string();
+        NoteFailure(kept.empty() ? "The gathered messages could not be saved and are lost."
+                                 : "The gathered messages could not be saved; their files are "
+                                   "kept in " +
+                                       kept + ".");
+        // The kept directory has the files now; the records only name
+        // where they were.  The spool keeps its copy for the next start.
+        if (!kept.empty())
+            m_pMessages.reset();
+    }
 }
 
 Rfcmsg& WMain::GatherMessages()
@@ -648,23 +706,9 @@ bool WMain::AutorunOverWithoutExit() const
 
 void WMain::EndAutorunRun()
 {
-    if (Messages()) {
-        // Nobody is there to answer the exit questions, and the mail may
-        // already be gone from the server: never drop it.  First a packet
-        // in the program's directory; failing that, the work files are kept.
-        std::string rescue = CPacketSaver::RescuePath();
-        if (m_pSaver->SaveRescue(rescue)) {
-            NoteFailure("The gathered messages could not be saved as configured; they were "
-                        "saved to " +
-                        rescue + ".");
-        } else {
-            std::string kept = g_pStartup ? g_pStartup->KeepWorkDirectory() : std::string();
-            NoteFailure(kept.empty() ? "The gathered messages could not be saved and are lost."
-                                     : "The gathered messages could not be saved; their files "
-                                       "are kept in " +
-                                           kept + ".");
-        }
-    }
+    // Nobody is there to answer the exit questions, and the mail may
+    // already be gone from the server: never drop it.
+    KeepUnsavedMessages();
     m_bExited = true;
     fw::MessageLoop::Quit(0);
 }

@@ -103,6 +103,11 @@ private:
     void SaveAs();
     void RunReader();
     void Exit();
+    // The question before unsaved messages are dropped, always shown.
+    bool AskToDropMessages(int iQuestion);
+    // Saves unsaved messages to a rescue packet, or keeps their work files,
+    // and reports it as a failure of the run.
+    void KeepUnsavedMessages();
     void Stop();
     void StartAutorun();
     void Open();
@@ -121,6 +126,8 @@ private:
     bool m_bFirstStart;
     bool m_bExited = false;
     bool m_bSaveEndsAutorun = false;
+    bool m_bExitEndsAutorun = false; // the Exit was posted by the sequence's end
+    int m_iFailuresBeforeAutorun = 0;
     bool m_bSaving = false;  // the packet is being written
     int m_iCommandDepth = 0; // commands being handled (nested while one waits)
     std::int32_t m_lProgressTotal = 0;

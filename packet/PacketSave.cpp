@@ -43,10 +43,11 @@ std::string WorkDir() { return g_pStartup ? g_pStartup->m_szWorkDir : std::strin
 
 std::string ListPath() { return fw::JoinPath(WorkDir(), "qwkfiles.lst"); }
 
+// Any entry of that name, a dangling symbolic link included.
 bool Exists(const std::string& path)
 {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 int GetSetting(const char* section, const char* key, int def)
@@ -141,15 +142,22 @@ std::string CPacketSaver::DefaultQwkPath()
 std::string CPacketSaver::UniqueQwkName(const std::string& path)
 {
     std::string ext = fw::Extension(path);
-    if (ext.size() < 2)
-        return path;
-    std::string candidate = path;
-    for (char c = 'a'; c <= 'y'; ++c) {
-        candidate.back() = c;
+    if (ext.size() >= 2) {
+        std::string candidate = path;
+        for (char c = 'a'; c <= 'y'; ++c) {
+            candidate.back() = c;
+            if (!Exists(candidate))
+                return candidate;
+        }
+    }
+    // Every letter is taken: numbered names, which readers take as well as
+    // letters ("Home-2.Qwk").  Never one that exists: it may be unread.
+    std::string stem = path.substr(0, path.size() - ext.size());
+    for (unsigned long n = 2;; ++n) {
+        std::string candidate = stem + "-" + std::to_string(n) + ext;
         if (!Exists(candidate))
             return candidate;
     }
-    return candidate; // all taken: the 'y' name
 }
 
 std::vector<std::string> CPacketSaver::PackerCommand(const std::string& templ,
@@ -177,7 +185,9 @@ bool CPacketSaver::PreparePath(std::string& qwkPath, bool bAutorun)
 {
     if (qwkPath.empty() && !ChooseQwkPath(qwkPath, bAutorun))
         return false;
-    if (GetSetting("Directories", "OverwriteQwk", 1) == 0 && Exists(qwkPath))
+    // An unattended save never replaces a packet: nobody may have read it
+    // yet (two cron runs before the reader is started give two packets).
+    if ((bAutorun || GetSetting("Directories", "OverwriteQwk", 1) == 0) && Exists(qwkPath))
         qwkPath = UniqueQwkName(qwkPath);
     return true;
 }
@@ -283,25 +293,46 @@ bool CPacketSaver::ExternalPacker(std::string& qwkPath, bool bAutorun)
 {
     if (!PreparePath(qwkPath, bAutorun))
         return false;
-    std::vector<std::string> command =
-        PackerCommand(GetSetting("Directories", "Packer", ""), qwkPath, ListPath());
-    if (command.empty()) {
+    std::string templ = GetSetting("Directories", "Packer", "");
+    if (PackerCommand(templ, qwkPath, ListPath()).empty()) {
         Error("The packer command must name the packet with %1 and the file list with %2.");
         return false;
     }
     if (WritePacket() < 0)
         return false;
-    // A packer adds to an existing archive: start from none.
-    if (GetSetting("Directories", "OverwriteQwk", 1) == 1)
-        ::unlink(qwkPath.c_str());
+    // The packer writes into a fresh directory beside the packet, under the
+    // packet's own name; only a packet it really made replaces the old one.
+    std::string tempDir = fw::JoinPath(fw::DirName(qwkPath).empty() ? "." : fw::DirName(qwkPath),
+                                       "." + fw::BaseName(qwkPath) + "-XXXXXX");
+    std::vector<char> buffer(tempDir.begin(), tempDir.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data())) {
+        Error(LoadStringRes(831) + "\ncannot create a directory beside " + qwkPath + ": " +
+              std::strerror(errno) + ". The messages are kept.");
+        return false;
+    }
+    tempDir = buffer.data();
+    std::string tempQwk = fw::JoinPath(tempDir, fw::BaseName(qwkPath));
     int iExit = 0;
-    if (!LaunchProgram(command, true, &iExit)) {
+    bool bStarted = LaunchProgram(PackerCommand(templ, tempQwk, ListPath()), true, &iExit);
+    struct stat st;
+    bool bMade = bStarted && iExit == 0 && ::lstat(tempQwk.c_str(), &st) == 0 &&
+                 S_ISREG(st.st_mode) && st.st_size > 0;
+    bool bPlaced = bMade && ::rename(tempQwk.c_str(), qwkPath.c_str()) == 0;
+    int iRenameError = errno;
+    fw::EmptyAndRemoveDirectory(tempDir);
+    if (!bStarted) {
         Error(805);
         return false;
     }
-    if (iExit != 0 || !Exists(qwkPath)) {
+    if (!bMade) {
         Error("The packer did not make " + qwkPath + " (exit status " + std::to_string(iExit) +
               "). The messages are kept.");
+        return false;
+    }
+    if (!bPlaced) {
+        Error("Cannot put the packet in place as " + qwkPath + ": " + std::strerror(iRenameError) +
+              ". The messages are kept.");
         return false;
     }
     return CopyFiles(nullptr);
@@ -333,9 +364,12 @@ bool CPacketSaver::CopyToReader(std::string& qwkPath, bool bAutorun)
     }
     std::string target = fw::JoinPath(workDir, "WORK");
     auto orZip = [&]() { return Confirm(829) ? ZipOrPack(qwkPath, bAutorun) : false; };
+    // Unattended, files the reader may be reading or has not read yet are
+    // never overwritten: the packet goes to a QWK file of its own instead.
+    auto overwrite = [&](int iQuestion) { return !bAutorun && Confirm(iQuestion); };
 
     if (fw::FindFileNoCase(vdrDir, "VDREXIT.VDR").empty()) {
-        if (Confirm(830))
+        if (overwrite(830))
             return WriteAndCopy(target);
         return orZip();
     }
@@ -347,7 +381,7 @@ bool CPacketSaver::CopyToReader(std::string& qwkPath, bool bAutorun)
         }
         return WriteAndCopy(target);
     }
-    if (fw::FindFileNoCase(target, "CONTROL.DAT").empty() || Confirm(828))
+    if (fw::FindFileNoCase(target, "CONTROL.DAT").empty() || overwrite(828))
         return WriteAndCopy(target);
     return orZip();
 }
@@ -376,12 +410,13 @@ bool CPacketSaver::CopyFiles(const std::string* pTarget)
 
 bool CPacketSaver::RunReader(std::string& qwkPath, bool bAutorun, bool bMaySave)
 {
+    // Messages waiting for a packet are saved first; when that fails the
+    // reader would only show an old packet (or none) as if it were the news.
+    if (Messages() && bMaySave && !Save(qwkPath, bAutorun))
+        return false;
     std::string argument;
-    if (GetSetting("Directories", "CopyFiles", 0) == 0) {
-        if (qwkPath.empty() && Messages() && bMaySave)
-            Save(qwkPath, bAutorun);
+    if (GetSetting("Directories", "CopyFiles", 0) == 0)
         argument = qwkPath;
-    }
     std::string templ = GetSetting("Directories", "QwkReader", "");
     std::vector<std::string> command;
     for (std::string& word : fw::ExpandCommand(templ, {argument}))

@@ -29,15 +29,17 @@ public:
     explicit CPacketSaver(PacketSaveHooks hooks);
 
     // Save: true when a packet was produced.  qwkPath is the main window's
-    // chosen QWK path ("" while none is chosen); it may change.
+    // chosen QWK path ("" while none is chosen); it may change.  With
+    // bAutorun (nobody there to ask) an existing packet is never replaced
+    // or overwritten: the new one takes a name of its own.
     bool Save(std::string& qwkPath, bool bAutorun);
     // Chooses the QWK path (the default path during Autorun); false when
     // the user cancels.
     bool ChooseQwkPath(std::string& qwkPath, bool bAutorun);
     // Run QWK Reader: starts the offline reader on the packet.  Saves first
-    // when no QWK path is chosen and messages wait.  False when it could
-    // not start.  bMaySave false (online: saving does nothing then) starts
-    // the reader without saving.
+    // when messages wait; when that save fails the reader is not started.
+    // False when it did not start.  bMaySave false (online: saving does
+    // nothing then) starts the reader without saving.
     bool RunReader(std::string& qwkPath, bool bAutorun, bool bMaySave = true);
 
     // The packet files named in qwkfiles.lst are copied into the target
@@ -65,8 +67,8 @@ public:
                               std::string& error,
                               const std::function<void(int, const std::string&)>& onFile = {});
 
-    // "Home.Qwk" → "Home.Qwa", "Home.Qwb" ... while the name exists; the
-    // name ending in 'y' when all exist.
+    // "Home.Qwk" → "Home.Qwa", "Home.Qwb" ... "Home.Qwy", then "Home-2.Qwk",
+    // "Home-3.Qwk" ...: the first name that does not exist.
     static std::string UniqueQwkName(const std::string& path);
     // The default QWK path: the "Directories" "Qwk" directory (the
     // program's directory when empty) and "<packet name>.Qwk".

@@ -424,8 +424,11 @@ bool QwkFile::WriteConference(std::FILE* pList, const std::string& conference,
         converter.SetCurrent(p);
         if (p->m_szConference != conference)
             continue;
-        if (!p->m_szAttachFile.empty() && p->m_iPartNumber != p->m_iPartsTotal &&
-            Setting(bEmail ? "Email" : "Articles", "DiscardPartial", 0) == 1)
+        // Only articles: an e-mail that looks like one part of a split file
+        // is gone from the server, and a subject such as "1/2 price sale"
+        // can look like one.
+        if (!bEmail && !p->m_szAttachFile.empty() && p->m_iPartNumber != p->m_iPartsTotal &&
+            Setting("Articles", "DiscardPartial", 0) == 1)
             continue;
         bWritten = true;
         BuildMessageFile(*p, m_bUseReplyTo, n);

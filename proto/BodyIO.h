@@ -39,6 +39,8 @@ public:
     // Closes the file after forcing its data and its directory entry to the
     // disk.  False when any write or sync failed or the file is no longer
     // there under its name (the data is then not safe).
+    // Writes bytes as they are (no unstuffing, no line end).
+    bool Write(const char* pData, int iLen) { return Write(pData, iLen, false, false); }
     bool Close();
     // Closes and deletes the file.
     void Discard();

@@ -3,6 +3,9 @@
 #include "net/CWinsock.h"
 #include "util/Assert.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -73,8 +76,10 @@ bool CProtoClient::SendCommand(const char* pszFormat, ...)
 int CProtoClient::SendBytes(const char* pBuffer, int iLength)
 {
     int iResult = m_socket.Send(pBuffer, iLength, 0);
-    if (iResult == 0 || iResult == wsa::WSAEWOULDBLOCK)
+    if (iResult == 0 || iResult == wsa::WSAEWOULDBLOCK) {
+        AckQuickly();
         return 0;
+    }
     m_iLastError = iResult;
     return iResult;
 }
@@ -98,9 +103,15 @@ void CProtoClient::CloseSession()
 void CProtoClient::ConnMgrCallback(std::uint32_t, int iResult)
 {
     switch (iResult) {
-    case CConnMgrCallback::CONNECTED:
+    case CConnMgrCallback::CONNECTED: {
+        // Commands are small writes of their own; none waits for the last.
+        int iOne = 1;
+        m_socket.SetSockOpt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&iOne),
+                            sizeof iOne);
+        AckQuickly();
         Run(m_events.iConnected);
         break;
+    }
     case CConnMgrCallback::FAILED:
         m_iLastError = m_connMgr.m_iLastError;
         Run(m_events.iConnectFailed);
@@ -125,8 +136,11 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
         }
         ReceiveAndDispatch();
         break;
-    case CStreamCallback::CLOSE:
-        // Whatever the server sent before closing is still to be read.
+    case CStreamCallback::CLOSE: {
+        // Whatever the server sent before closing is still to be read.  A
+        // client may drop this connection itself while reading it (and open
+        // another on the same socket object); the close then is no news.
+        wsa::SOCKET s = m_socket.m_s;
         while (!IsIdle() && m_socket.m_iState == CStreamSocket::CONNECTED) {
             int iRoom = 0;
             char* p = m_rx.FreeSpace(&iRoom);
@@ -137,9 +151,10 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
             if (!DispatchLines())
                 break;
         }
-        if (!IsIdle())
+        if (!IsIdle() && m_socket.m_s == s)
             Run(m_events.iClosed);
         break;
+    }
     case CStreamCallback::WRITE:
         OnWriteDone(pBuffer, iError);
         break;
@@ -149,6 +164,17 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
         WinsockFatalError(text.c_str());
     }
     }
+}
+
+void CProtoClient::AckQuickly()
+{
+    if (m_socket.m_iState != CStreamSocket::CONNECTED)
+        return;
+    int iOne = 1;
+    int iKeep = m_socket.m_iLastError;
+    m_socket.SetSockOpt(IPPROTO_TCP, TCP_QUICKACK, reinterpret_cast<const char*>(&iOne),
+                        sizeof iOne);
+    m_socket.m_iLastError = iKeep;
 }
 
 void CProtoClient::ReceiveAndDispatch()
@@ -168,6 +194,7 @@ void CProtoClient::ReceiveAndDispatch()
         return;
     }
     m_rx.Commit(iCount);
+    AckQuickly();
     DispatchLines();
 }
 

@@ -106,6 +106,20 @@ protected:
     // A finished queued buffer (sending clients watch their command buffer).
     virtual void OnWriteDone(const char* pBuffer, int iError) {}
 
+    // The events every connected state treats alike: the server's close and
+    // the owner's abort.  When iEvent is one of them, stores the matching
+    // status, makes pEnd the current state and returns true.
+    template <class T>
+    bool EndOnCloseOrAbort(int iEvent, int* piStatus, int iClosedStatus, int iAbortStatus,
+                           bool (T::*pEnd)(int))
+    {
+        if (iEvent != m_events.iClosed && iEvent != m_events.iAbort)
+            return false;
+        *piStatus = iEvent == m_events.iClosed ? iClosedStatus : iAbortStatus;
+        SetState(pEnd);
+        return true;
+    }
+
     const char* m_pszName;
     EventCodes m_events;
     fw::Window* m_pNotifyWnd;
@@ -122,6 +136,12 @@ protected:
     std::string m_strLocalError;
 
 private:
+    // A lock-step client waits for each reply before it sends again; the
+    // kernel's delayed acknowledgement would then meet the server's Nagle
+    // algorithm (a status line and its data written separately) and hold
+    // every reply for tens of milliseconds.  Quick acknowledgement is not
+    // permanent, so it is asked for again after every send and receive.
+    void AckQuickly();
     void ReceiveAndDispatch();
     bool DispatchLines();
 

@@ -60,10 +60,11 @@ bool CReplyBuffer::Overlong() const
 
 void CReplyBuffer::TakePiece(const char** ppPiece, int* piLen)
 {
-    MT_ASSERT(Overlong());
-    int n = m_buf[static_cast<std::size_t>(m_iEnd - 1)] == '\r' ? m_iEnd - 1 : m_iEnd;
-    *ppPiece = m_buf.data();
-    *piLen = n;
-    m_iStart = n;
-    m_iScan = n;
+    int iEnd = m_iEnd;
+    if (iEnd > m_iStart && m_buf[static_cast<std::size_t>(iEnd - 1)] == '\r')
+        --iEnd;
+    *ppPiece = m_buf.data() + m_iStart;
+    *piLen = iEnd - m_iStart;
+    m_iStart = iEnd;
+    m_iScan = m_iStart;
 }

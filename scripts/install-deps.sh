@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   fonts-dejavu-core
-  python3
+  python3 tzdata
 )
 # Extra packages from callers (the test peers add their servers).
 packages+=("$@")

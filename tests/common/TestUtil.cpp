@@ -2,6 +2,11 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -91,6 +96,52 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     r.err = p.readAllStandardError().toStdString();
     r.iExit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return r;
+}
+
+RunResult RunTool(const std::string& home, std::vector<std::string> args, const std::string& input)
+{
+    args.insert(args.begin(), BinPath("mailtolvan-tool"));
+    return RunProgram(args, {"MAILTOLVAN_HOME=" + home}, input);
+}
+
+LoopbackListener::LoopbackListener()
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+        ::listen(m_fd, 8) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        throw std::runtime_error("no loopback listener");
+    m_iPort = ntohs(a.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() { Close(); }
+
+int LoopbackListener::Accept() { return m_fd < 0 ? -1 : ::accept(m_fd, nullptr, nullptr); }
+
+void LoopbackListener::Close()
+{
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+        ::close(m_fd);
+    }
+    m_fd = -1;
+}
+
+bool RerunAsNobody()
+{
+    if (::geteuid() != 0)
+        return false;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    RunResult r = RunProgram(
+        {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+         std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=" + name});
+    EXPECT_EQ(r.iExit, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("[       OK ] " + name), std::string::npos) << r.out << r.err;
+    return true;
 }
 
 } // namespace testutil

@@ -5,25 +5,19 @@
 
 TEST(TimeZone, BiasGivesTheTzText)
 {
-    EXPECT_EQ(tz::TextFromBias(300), "GMT-0500");
-    EXPECT_EQ(tz::TextFromBias(-60), "GMT+0100");
+    EXPECT_EQ(tz::TextFromBias(210), "GMT-0330");
     EXPECT_EQ(tz::TextFromBias(-330), "GMT+0530");
     EXPECT_EQ(tz::TextFromBias(0), "GMT+0000");
-    EXPECT_EQ(tz::TextFromBias(210), "GMT-0330");
 }
 
 TEST(TimeZone, TableAndDisplayTexts)
 {
+    // The first and last entries; out of range gives GMT.
     EXPECT_STREQ(tz::TextForIndex(0), "GMT-1200GMT");
-    EXPECT_STREQ(tz::TextForIndex(4), "PST-0800PDT");
-    EXPECT_STREQ(tz::TextForIndex(17), "GMT-0330GMT");
-    EXPECT_STREQ(tz::TextForIndex(20), "GMT0000GMT");
     EXPECT_STREQ(tz::TextForIndex(50), "GMT+1200GMT");
     EXPECT_STREQ(tz::TextForIndex(51), "GMT0000GMT");
     EXPECT_STREQ(tz::TextForIndex(-1), "GMT0000GMT");
     EXPECT_EQ(LoadStringRes(511 + 17), "(GMT-03:30) Newfoundland");
-    EXPECT_EQ(LoadStringRes(531), "(GMT+00:00) Greenwich Mean Time; Dublin, Edinburgh");
-    EXPECT_EQ(LoadStringRes(573), "December");
     EXPECT_EQ(LoadStringRes(99999), "");
     // Every entry parses, and its offset matches the display text.
     for (int i = 0; i < tz::kTableSize; ++i) {

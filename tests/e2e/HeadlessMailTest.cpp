@@ -5,6 +5,8 @@
 
 #include "framework/Process.h"
 
+#include <QByteArray>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -28,32 +30,15 @@ std::string AttachmentBytes()
     return bytes;
 }
 
+// base64 in lines of 76 characters, as mail programs write it.
 std::string Base64(const std::string& in)
 {
-    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text =
+        QByteArray(in.data(), static_cast<qsizetype>(in.size())).toBase64().toStdString();
     std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        std::uint32_t v = (static_cast<unsigned char>(in[i]) << 16) |
-                          (static_cast<unsigned char>(in[i + 1]) << 8) |
-                          static_cast<unsigned char>(in[i + 2]);
-        out += k[v >> 18];
-        out += k[(v >> 12) & 63];
-        out += k[(v >> 6) & 63];
-        out += k[v & 63];
-        if (out.size() % 77 == 76)
-            out += "\n";
-    }
-    if (i < in.size()) {
-        std::uint32_t v = static_cast<unsigned char>(in[i]) << 16;
-        if (i + 1 < in.size())
-            v |= static_cast<unsigned char>(in[i + 1]) << 8;
-        out += k[v >> 18];
-        out += k[(v >> 12) & 63];
-        out += i + 1 < in.size() ? k[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out + "\n";
+    for (std::size_t i = 0; i < text.size(); i += 76)
+        out += text.substr(i, 76) + "\n";
+    return out;
 }
 
 std::string PlainMessage(int n)
@@ -102,15 +87,14 @@ protected:
         Tool({"config", "Servers", "NNTPServer", ""});
         Tool({"config", "Autorun", "AutoEmail", "1"});
         Tool({"config", "Directories", "Qwk", home.Path()});
-        auto r = RunProgram({BinPath("mailtolvan-tool"), "password", "pop3"}, Env(),
-                            peers.Get("POP3_SCRATCH_PASS") + "\n");
+        auto r = testutil::RunTool(home.Path(), {"password", "pop3"},
+                                   peers.Get("POP3_SCRATCH_PASS") + "\n");
         ASSERT_EQ(r.iExit, 0) << r.err;
     }
     std::vector<std::string> Env() { return {"MAILTOLVAN_HOME=" + home.Path()}; }
     void Tool(std::vector<std::string> args)
     {
-        args.insert(args.begin(), BinPath("mailtolvan-tool"));
-        auto r = RunProgram(args, Env());
+        auto r = testutil::RunTool(home.Path(), args);
         ASSERT_EQ(r.iExit, 0) << r.err;
     }
     std::string Unzip(const std::string& member)
@@ -185,7 +169,7 @@ TEST_F(HeadlessMail, MailboxIsKeptWhenClearMailboxIsOff)
 TEST_F(HeadlessMail, WrongPasswordFailsLoudlyAndEnds)
 {
     Seed();
-    auto r = RunProgram({BinPath("mailtolvan-tool"), "password", "pop3"}, Env(), "wrong\n");
+    auto r = testutil::RunTool(home.Path(), {"password", "pop3"}, "wrong\n");
     ASSERT_EQ(r.iExit, 0);
     r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
     EXPECT_NE(r.iExit, 0);

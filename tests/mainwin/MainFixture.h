@@ -16,6 +16,8 @@
 
 #include "TestUtil.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -26,6 +28,10 @@ protected:
         fw::RegKey::SetStorePath(home.File("registry.ini"));
         fw::SetMessageBoxService(&boxes);
         ResetFailures();
+        // An earlier test's Exit left the loop quitting (which stops any
+        // program a command waits for): a loop that ran resets that.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        fw::MessageLoop::Run();
         Build({});
     }
     void TearDown() override

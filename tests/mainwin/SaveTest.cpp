@@ -32,7 +32,7 @@ TEST(UniqueQwkName, TakesTheNextFreeLetter)
     EXPECT_EQ(CPacketSaver::UniqueQwkName(qwk), dir.File("Home.Qwb"));
     for (char c = 'b'; c <= 'y'; ++c)
         WriteFile(dir.File(std::string("Home.Qw") + c), "");
-    EXPECT_EQ(CPacketSaver::UniqueQwkName(qwk), dir.File("Home.Qwy"));
+    EXPECT_EQ(CPacketSaver::UniqueQwkName(qwk), dir.File("Home-2.Qwk"));
 }
 
 TEST(PackerCommand, FillsBothPlaceholdersInsideWordsInTheirOwnOrder)
@@ -88,8 +88,14 @@ TEST_F(MainFixture, ExternalPackerGetsTheListFirstWhenTheTemplateSaysSo)
     GatherMail("packed");
     pMain->OnCommand(CMD_SAVE);
     EXPECT_EQ(FailureCount(), 0) << LastFailure();
-    EXPECT_EQ(ReadFile(tools.File("args")),
-              pStartup->m_szWorkDir + "/qwkfiles.lst\n" + qwkDir + "/Tolvan.Qwk\n");
+    // The packer makes the packet under its own name in a directory of its
+    // own beside it; it is moved into place afterwards.
+    std::string args = ReadFile(tools.File("args"));
+    EXPECT_EQ(args.substr(0, args.find('\n') + 1), pStartup->m_szWorkDir + "/qwkfiles.lst\n");
+    std::string packed = args.substr(args.find('\n') + 1);
+    EXPECT_EQ(fw::DirName(fw::DirName(packed)), qwkDir) << packed;
+    EXPECT_EQ(fw::BaseName(packed), "Tolvan.Qwk\n");
+    EXPECT_EQ(fw::ListDirectory(qwkDir), std::vector<std::string>{"Tolvan.Qwk"});
     EXPECT_TRUE(Exists(qwkDir + "/Tolvan.Qwk"));
     EXPECT_EQ(pMain->Messages(), nullptr);
 }

@@ -1,4 +1,5 @@
-// The date, mime, decode and encode subcommands of mailtolvan-tool.
+// The date, mime, decode and encode commands of mailtolvan-tool: output,
+// exit status and the error exit of each.
 
 #include "util/TimeZone.h"
 
@@ -16,42 +17,45 @@ using testutil::WriteFile;
 
 namespace {
 
-RunResult Tool(const TempDir& home, std::vector<std::string> args)
-{
-    args.insert(args.begin(), testutil::BinPath("mailtolvan-tool"));
-    return testutil::RunProgram(args, {"MAILTOLVAN_HOME=" + home.Path()});
-}
+struct ToolTest : ::testing::Test {
+    TempDir home;
+    RunResult Tool(std::vector<std::string> args) { return testutil::RunTool(home.Path(), args); }
+    // Every byte value, 20 times over in different orders.
+    std::string Data()
+    {
+        std::string data;
+        for (int round = 1; round <= 20; ++round)
+            for (int i = 0; i < 256; ++i)
+                data += static_cast<char>((i * round) & 0xFF);
+        return data;
+    }
+};
 
 } // namespace
 
-TEST(ToolDate, PrintsSecondsOrMinusOne)
+TEST_F(ToolTest, DatePrintsSecondsOrMinusOne)
 {
-    TempDir home;
-    RunResult r = Tool(home, {"date", "Tue, 07 Nov 1995 08:30:00 -0500"});
+    RunResult r = Tool({"date", "Tue, 07 Nov 1995 08:30:00 -0500"});
     EXPECT_EQ(r.iExit, 0) << r.err;
     EXPECT_EQ(r.out, std::to_string(tz::FromCivil(1995, 11, 7, 13, 30, 0)) + "\n");
-    r = Tool(home, {"date", "Tue", "Nov", "7", "08:30:00", "1995"});
+    r = Tool({"date", "Tue", "Nov", "7", "08:30:00", "1995"});
     EXPECT_EQ(r.out, std::to_string(tz::FromCivil(1995, 11, 7, 8, 30, 0)) + "\n");
-    r = Tool(home, {"date", "no date here"});
+    r = Tool({"date", "no date here"});
     EXPECT_EQ(r.iExit, 0);
     EXPECT_EQ(r.out, "-1\n");
-    r = Tool(home, {"date"});
+    r = Tool({"date"});
     EXPECT_NE(r.iExit, 0);
     EXPECT_NE(r.err.find("usage"), std::string::npos);
 }
 
-TEST(ToolMime, ListsLeavesOrFails)
+TEST_F(ToolTest, MimeListsLeavesOrFails)
 {
-    TempDir home;
     std::string text =
-        "Subject: x\r\n"
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-        "--b\r\n\r\nhello\r\n"
+        "Subject: x\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nhello\r\n"
         "--b\r\nContent-Type: image/png; name=a.png\r\nContent-Transfer-Encoding: base64\r\n"
-        "Content-Disposition: attachment; filename=\"a b.png\"\r\n\r\nAAAA\r\n"
-        "--b--\r\n";
+        "Content-Disposition: attachment; filename=\"a b.png\"\r\n\r\nAAAA\r\n--b--\r\n";
     WriteFile(home.File("m.eml"), text);
-    RunResult r = Tool(home, {"mime", home.File("m.eml")});
+    RunResult r = Tool({"mime", home.File("m.eml")});
     EXPECT_EQ(r.iExit, 0) << r.err;
     std::size_t s1 = text.find("--b\r\n\r\nhello") + 5;
     std::size_t e1 = text.find("\r\n--b\r\nContent-Type");
@@ -63,134 +67,93 @@ TEST(ToolMime, ListsLeavesOrFails)
 
     WriteFile(home.File("bad.eml"),
               "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n");
-    r = Tool(home, {"mime", home.File("bad.eml")});
+    r = Tool({"mime", home.File("bad.eml")});
     EXPECT_EQ(r.iExit, 1);
     EXPECT_NE(r.err.find("does not parse"), std::string::npos);
     EXPECT_EQ(r.out, "");
-    r = Tool(home, {"mime", home.File("missing.eml")});
-    EXPECT_NE(r.iExit, 0);
-    r = Tool(home, {"mime", home.Path()});
-    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(Tool({"mime", home.File("missing.eml")}).iExit, 0);
+    EXPECT_NE(Tool({"mime", home.Path()}).iExit, 0);
 }
 
-TEST(ToolCodec, Base64AndUuRoundTrips)
+TEST_F(ToolTest, EncodeWritesBase64UuAndQuotedPrintableLines)
 {
-    TempDir home;
-    std::string data;
-    for (int round = 0; round < 20; ++round)
-        for (int i = 0; i < 256; ++i)
-            data += static_cast<char>((i * (round + 1)) & 0xFF);
-    WriteFile(home.File("in.bin"), data);
-
-    RunResult r = Tool(home, {"encode", "--base64", home.File("in.bin"), home.File("b64.txt")});
+    WriteFile(home.File("in.bin"), Data());
+    // base64: 68 characters a line with LF, as coreutils writes it.
+    RunResult sys = testutil::RunProgram({"/usr/bin/base64", "-w", "68", home.File("in.bin")});
+    ASSERT_EQ(sys.iExit, 0);
+    RunResult r = Tool({"encode", "--base64", home.File("in.bin"), home.File("b64.txt")});
     ASSERT_EQ(r.iExit, 0) << r.err;
-    std::string b64 = ReadFile(home.File("b64.txt"));
-    EXPECT_EQ(b64.substr(0, 69).back(), '\n');
-    EXPECT_EQ(b64.find('\r'), std::string::npos);
-    r = Tool(home, {"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
-    ASSERT_EQ(r.iExit, 0) << r.err;
-    EXPECT_EQ(ReadFile(home.File("out.bin")), data);
+    EXPECT_EQ(ReadFile(home.File("b64.txt")), sys.out);
 
-    r = Tool(home, {"encode", "--uu", "data.bin", home.File("in.bin"), home.File("uu.txt")});
+    r = Tool({"encode", "--uu", "data.bin", home.File("in.bin"), home.File("uu.txt")});
     ASSERT_EQ(r.iExit, 0) << r.err;
     std::string uu = ReadFile(home.File("uu.txt"));
     EXPECT_EQ(uu.substr(0, 19), "begin 600 data.bin\n");
     EXPECT_EQ(uu.substr(uu.size() - 7), "\n`\nend\n");
-    r = Tool(home, {"decode", "--uu", home.File("uu.txt"), home.File("out2.bin")});
-    ASSERT_EQ(r.iExit, 0) << r.err;
-    EXPECT_EQ(r.out, "data.bin\n");
-    EXPECT_EQ(ReadFile(home.File("out2.bin")), data);
 
-    // The same with CR LF line ends, as in a retrieved message.
-    std::string uuCrLf;
-    for (char c : uu) {
-        if (c == '\n')
-            uuCrLf += '\r';
-        uuCrLf += c;
-    }
-    WriteFile(home.File("uu2.txt"), "Some text first\r\n\r\n" + uuCrLf);
-    r = Tool(home, {"decode", "--uu", home.File("uu2.txt"), home.File("out3.bin")});
-    ASSERT_EQ(r.iExit, 0) << r.err;
-    EXPECT_EQ(ReadFile(home.File("out3.bin")), data);
-}
-
-TEST(ToolCodec, Base64WithoutFinalPaddingKeepsItsLastBytes)
-{
-    TempDir home;
-    // Thirteen and fourteen bytes: one or two bytes in the last group.
-    for (const char* text : {"hello world!!", "hello world!!!"}) {
-        WriteFile(home.File("in.bin"), text);
-        RunResult r = Tool(home, {"encode", "--base64", home.File("in.bin"), home.File("b64.txt")});
-        ASSERT_EQ(r.iExit, 0) << r.err;
-        std::string b64 = ReadFile(home.File("b64.txt"));
-        b64.erase(b64.find('='));
-        WriteFile(home.File("b64.txt"), b64 + "\r\n");
-        r = Tool(home, {"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
-        ASSERT_EQ(r.iExit, 0) << r.err;
-        EXPECT_EQ(ReadFile(home.File("out.bin")), text);
-        EXPECT_EQ(r.err, "");
-    }
-    // One character left over makes no byte, and is reported.
-    WriteFile(home.File("b64.txt"), "aGk=\nQ\n");
-    RunResult r = Tool(home, {"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
-    ASSERT_EQ(r.iExit, 0) << r.err;
-    EXPECT_EQ(ReadFile(home.File("out.bin")), "hi");
-    EXPECT_NE(r.err.find("left over"), std::string::npos) << r.err;
-}
-
-TEST(ToolCodec, CrossCheckWithCoreutilsBase64)
-{
-    TempDir home;
-    std::string data;
-    for (int i = 0; i < 5000; ++i)
-        data += static_cast<char>((i * 131 + 7) & 0xFF);
-    WriteFile(home.File("in.bin"), data);
-    RunResult sys = testutil::RunProgram({"/usr/bin/base64", "-w", "68", home.File("in.bin")});
-    if (sys.iExit != 0)
-        GTEST_SKIP() << "no base64 program";
-    RunResult r = Tool(home, {"encode", "--base64", home.File("in.bin"), home.File("b64.txt")});
-    ASSERT_EQ(r.iExit, 0) << r.err;
-    EXPECT_EQ(ReadFile(home.File("b64.txt")), sys.out);
-}
-
-TEST(ToolCodec, QuotedPrintableLines)
-{
-    TempDir home;
     WriteFile(home.File("t.txt"), "a b  \r\n" + std::string(200, 'x') + "\nK\xe4se=1\n" +
                                       std::string(600, 'y') + "\nlast");
-    RunResult r = Tool(home, {"encode", "--qp", home.File("t.txt"), home.File("q.txt")});
+    r = Tool({"encode", "--qp", home.File("t.txt"), home.File("q.txt")});
     ASSERT_EQ(r.iExit, 0) << r.err;
     std::string want = "a b=20=20\n" + std::string(75, 'x') + "=\n" + std::string(75, 'x') + "=\n" +
                        std::string(50, 'x') + "\nK=E4se=3D1\n";
     // 600 characters: a piece of 499 and one of 101, joined by a soft line
     // break, so the line decodes whole.
-    std::string p1;
     for (int i = 0; i < 499; i += 75)
-        p1 += std::string(static_cast<std::size_t>(std::min(75, 499 - i)), 'y') + "=\n";
-    want += p1 + std::string(75, 'y') + "=\n" + std::string(26, 'y') + "\nlast\n";
+        want += std::string(static_cast<std::size_t>(std::min(75, 499 - i)), 'y') + "=\n";
+    want += std::string(75, 'y') + "=\n" + std::string(26, 'y') + "\nlast\n";
     EXPECT_EQ(ReadFile(home.File("q.txt")), want);
+
+    EXPECT_NE(Tool({"encode", "--base64", home.File("missing"), home.File("o")}).iExit, 0);
+    EXPECT_NE(Tool({"encode", "--uu", "n", home.File("missing"), home.File("o")}).iExit, 0);
+    EXPECT_NE(
+        Tool({"encode", "--uu", std::string(80, 'n'), home.File("t.txt"), home.File("o")}).iExit, 0)
+        << "the begin line would not fit 82 characters";
+    EXPECT_NE(Tool({"encode", "--qp", home.File("t.txt"), home.File("no/such/dir/o")}).iExit, 0);
+    EXPECT_NE(Tool({"encode"}).iExit, 0);
 }
 
-TEST(ToolCodec, BadArgumentsAndInputs)
+TEST_F(ToolTest, DecodeBase64AndUuFromMessageText)
 {
-    TempDir home;
+    WriteFile(home.File("in.bin"), Data());
+    RunResult sys = testutil::RunProgram({"/usr/bin/base64", "-w", "76", home.File("in.bin")});
+    WriteFile(home.File("b64.txt"), sys.out);
+    RunResult r = Tool({"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    EXPECT_EQ(ReadFile(home.File("out.bin")), Data());
+
+    // Without the final padding the last group is kept (13 and 14 bytes: one
+    // or two bytes in the last group); one character left over is reported.
+    for (const std::string text : {"hello world!!", "hello world!!!"}) {
+        WriteFile(home.File("b64.txt"),
+                  text.size() == 13 ? "aGVsbG8gd29ybGQhIQ\r\n" : "aGVsbG8gd29ybGQhISE\r\n");
+        r = Tool({"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
+        ASSERT_EQ(r.iExit, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ReadFile(home.File("out.bin")), text);
+    }
+    WriteFile(home.File("b64.txt"), "aGk=\nQ\n");
+    r = Tool({"decode", "--base64", home.File("b64.txt"), home.File("out.bin")});
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    EXPECT_EQ(ReadFile(home.File("out.bin")), "hi");
+    EXPECT_NE(r.err.find("left over"), std::string::npos) << r.err;
+
+    // uuencoded data after some text, with CR LF line ends as in a message.
+    ASSERT_EQ(Tool({"encode", "--uu", "data.bin", home.File("in.bin"), home.File("uu.txt")}).iExit,
+              0);
+    std::string uu = "Some text first\n\n" + ReadFile(home.File("uu.txt")), uuCrLf;
+    for (char c : uu)
+        uuCrLf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    WriteFile(home.File("uu.txt"), uuCrLf);
+    r = Tool({"decode", "--uu", home.File("uu.txt"), home.File("out.bin")});
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    EXPECT_EQ(r.out, "data.bin\n");
+    EXPECT_EQ(ReadFile(home.File("out.bin")), Data());
+
     WriteFile(home.File("plain.txt"), "no uuencoded data\n");
-    RunResult r = Tool(home, {"decode", "--uu", home.File("plain.txt"), home.File("o")});
+    r = Tool({"decode", "--uu", home.File("plain.txt"), home.File("o")});
     EXPECT_EQ(r.iExit, 1);
     EXPECT_NE(r.err.find("begin"), std::string::npos);
-    r = Tool(home, {"decode", "--base64", home.File("missing"), home.File("o")});
-    EXPECT_NE(r.iExit, 0);
-    r = Tool(home, {"decode", "--hex", home.File("plain.txt"), home.File("o")});
-    EXPECT_NE(r.iExit, 0);
-    r = Tool(home, {"encode", "--base64", home.File("missing"), home.File("o")});
-    EXPECT_NE(r.iExit, 0);
-    r = Tool(home, {"encode", "--uu", "n", home.File("missing"), home.File("o")});
-    EXPECT_NE(r.iExit, 0);
-    r = Tool(home,
-             {"encode", "--uu", std::string(80, 'n'), home.File("plain.txt"), home.File("o")});
-    EXPECT_NE(r.iExit, 0) << "the begin line would not fit 82 characters";
-    r = Tool(home, {"encode", "--qp", home.File("plain.txt"), home.Path() + "/no/such/dir/o"});
-    EXPECT_NE(r.iExit, 0);
-    r = Tool(home, {"encode"});
-    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(Tool({"decode", "--base64", home.File("missing"), home.File("o")}).iExit, 0);
+    EXPECT_NE(Tool({"decode", "--hex", home.File("plain.txt"), home.File("o")}).iExit, 0);
 }

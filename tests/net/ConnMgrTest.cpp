@@ -13,8 +13,6 @@ using namespace nettest;
 
 namespace {
 
-std::string UnresolvableName() { return std::string(70, 'x') + ".invalid"; }
-
 class ConnMgrTest : public NetTest {
 protected:
     void SetUp() override
@@ -86,30 +84,6 @@ TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookup)
     EXPECT_EQ(1u, m_tried.size());
 }
 
-TEST_F(ConnMgrTest, RefusedNumericAddressFailsWithoutRetry)
-{
-    std::uint16_t wPort = ClosedPort();
-    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", wPort, &m_socket, &m_final, 0));
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
-    EXPECT_EQ(wsa::WSAECONNREFUSED, m_connMgr->m_iLastError);
-    EXPECT_EQ(wsa::INVALID_SOCKET, m_socket.m_s);
-    EXPECT_EQ(&m_final, m_socket.m_pCallback);
-    Settle();
-    EXPECT_EQ(1u, m_owner.results.size());
-    EXPECT_EQ(1u, m_tried.size());
-}
-
-TEST_F(ConnMgrTest, NumericAddressGetsNoSecondTryAfterTimeOut)
-{
-    m_injected[Loopback(2)] = wsa::WSAETIMEDOUT;
-    ASSERT_TRUE(m_connMgr->Connect("127.0.0.2", 119, &m_socket, &m_final, 0));
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
-    EXPECT_EQ(wsa::WSAETIMEDOUT, m_connMgr->m_iLastError);
-    EXPECT_EQ(1u, m_tried.size());
-}
-
 TEST_F(ConnMgrTest, LookedUpNameMovesOnAfterTimeOutAndUnreachableNetwork)
 {
     Listener listener(Loopback(4));
@@ -134,50 +108,71 @@ TEST_F(ConnMgrTest, LookedUpNameMovesOnAfterTimeOutAndUnreachableNetwork)
     EXPECT_EQ(Loopback(4), CSockAddr(peer).Address());
 }
 
-TEST_F(ConnMgrTest, AllAddressesTimingOutFailsWith10060)
+TEST_F(ConnMgrTest, FailuresAreReportedOnceAfterTheRightTries)
 {
-    UseNames({Loopback(2), Loopback(3), Loopback(4)});
-    for (int i : {2, 3, 4})
-        m_injected[Loopback(i)] = wsa::WSAETIMEDOUT;
-    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
-    EXPECT_EQ(wsa::WSAETIMEDOUT, m_connMgr->m_iLastError);
-    EXPECT_EQ(3u, m_tried.size());
-    EXPECT_EQ(wsa::INVALID_SOCKET, m_socket.m_s);
-}
-
-TEST_F(ConnMgrTest, OtherConnectErrorsEndTheAttemptAtOnce)
-{
-    std::uint16_t wPort = ClosedPort();
-    UseNames({Loopback(1), Loopback(3)});
-    m_injected[Loopback(3)] = wsa::WSAETIMEDOUT;
-    ASSERT_TRUE(m_connMgr->Connect("server.test", wPort, &m_socket, &m_final, 0));
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
-    EXPECT_EQ(wsa::WSAECONNREFUSED, m_connMgr->m_iLastError);
-    EXPECT_EQ(1u, m_tried.size());
+    std::uint16_t wClosed = ClosedPort();
+    const struct {
+        const char* name;
+        const char* host;
+        std::vector<std::uint32_t> names; // what server.test resolves to
+        std::vector<std::uint32_t> timeOut;
+        int iError;
+        std::size_t nTries;
+    } rows[] = {
+        {"a refused numeric address is not tried again",
+         "127.0.0.1",
+         {},
+         {},
+         wsa::WSAECONNREFUSED,
+         1},
+        {"a numeric address gets no second try after a time-out",
+         "127.0.0.2",
+         {},
+         {2},
+         wsa::WSAETIMEDOUT,
+         1},
+        {"every address timing out", "server.test", {2, 3, 4}, {2, 3, 4}, wsa::WSAETIMEDOUT, 3},
+        {"other errors end the attempt at once",
+         "server.test",
+         {1, 3},
+         {3},
+         wsa::WSAECONNREFUSED,
+         1},
+        {"an unknown host is never connected to",
+         "unknown.test",
+         {},
+         {},
+         wsa::WSAHOST_NOT_FOUND,
+         0},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::uint32_t> addrs;
+        for (std::uint32_t i : row.names)
+            addrs.push_back(Loopback(static_cast<int>(i)));
+        UseNames(addrs);
+        m_injected.clear();
+        for (std::uint32_t i : row.timeOut)
+            m_injected[Loopback(static_cast<int>(i))] = wsa::WSAETIMEDOUT;
+        m_tried.clear();
+        m_owner.results.clear();
+        ASSERT_TRUE(m_connMgr->Connect(row.host, wClosed, &m_socket, &m_final, 0)) << row.name;
+        ASSERT_TRUE(WaitResult()) << row.name;
+        Settle();
+        EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results) << row.name;
+        EXPECT_EQ(row.iError, m_connMgr->m_iLastError) << row.name;
+        EXPECT_EQ(row.nTries, m_tried.size()) << row.name;
+        EXPECT_EQ(wsa::INVALID_SOCKET, m_socket.m_s) << row.name;
+        EXPECT_EQ(&m_final, m_socket.m_pCallback) << row.name;
+    }
 }
 
 TEST_F(ConnMgrTest, RealLookupOfLocalhostConnects)
 {
-    wsa::SetResolveHook(nullptr);
     Listener listener;
     ASSERT_TRUE(m_connMgr->Connect("localhost", listener.Port(), &m_socket, &m_final, 0));
     ASSERT_TRUE(WaitResult());
     EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
     EXPECT_FALSE(m_connMgr->m_bNumericAddress);
-}
-
-TEST_F(ConnMgrTest, UnknownHostFailsWith11001WithoutConnecting)
-{
-    std::string name = UnresolvableName();
-    ASSERT_TRUE(m_connMgr->Connect(name.c_str(), 110, &m_socket, &m_final, 0));
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::FAILED}, m_owner.results);
-    EXPECT_EQ(wsa::WSAHOST_NOT_FOUND, m_connMgr->m_iLastError);
-    EXPECT_TRUE(m_tried.empty());
-    EXPECT_EQ(&m_final, m_socket.m_pCallback);
 }
 
 TEST_F(ConnMgrTest, ConnectWhileRunningReturnsFalseAndChangesNothing)
@@ -196,35 +191,28 @@ TEST_F(ConnMgrTest, ConnectWhileRunningReturnsFalseAndChangesNothing)
     EXPECT_EQ(1u, m_socket.m_dwCallbackData);
 }
 
-TEST_F(ConnMgrTest, CancelWithoutNoticeDuringLookup)
+TEST_F(ConnMgrTest, CancelDuringLookupNotifiesOnlyWhenAsked)
 {
-    UseNames({Loopback(1)});
-    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
-    int iPending = wsa::PendingLookups();
-    ASSERT_GE(iPending, 1);
-    m_connMgr->Cancel(false);
-    EXPECT_TRUE(m_connMgr->IsIdle());
-    EXPECT_EQ(iPending - 1, wsa::PendingLookups());
-    EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
-    EXPECT_EQ(&m_final, m_socket.m_pCallback);
-    ASSERT_TRUE(
-        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
-    Settle();
-    EXPECT_TRUE(m_owner.results.empty());
-    EXPECT_TRUE(m_tried.empty());
-}
-
-TEST_F(ConnMgrTest, CancelWithNoticeDuringLookup)
-{
-    UseNames({Loopback(1)});
-    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
     m_connMgr->Cancel(true);
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CANCELLED}, m_owner.results);
-    ASSERT_TRUE(
-        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
-    Settle();
-    EXPECT_EQ(1u, m_owner.results.size());
-    EXPECT_TRUE(m_tried.empty());
+    EXPECT_TRUE(m_owner.results.empty()) << "nothing to cancel";
+    UseNames({Loopback(1)});
+    for (bool bNotify : {false, true}) {
+        m_owner.results.clear();
+        ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
+        int iPending = wsa::PendingLookups();
+        ASSERT_GE(iPending, 1);
+        m_connMgr->Cancel(bNotify);
+        EXPECT_TRUE(m_connMgr->IsIdle());
+        EXPECT_EQ(iPending - 1, wsa::PendingLookups());
+        EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
+        EXPECT_EQ(&m_final, m_socket.m_pCallback);
+        ASSERT_TRUE(
+            fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
+        Settle();
+        EXPECT_EQ(bNotify ? std::vector<int>{CConnMgrCallback::CANCELLED} : std::vector<int>{},
+                  m_owner.results);
+        EXPECT_TRUE(m_tried.empty());
+    }
 }
 
 TEST_F(ConnMgrTest, CancelDuringConnectClosesTheSocket)
@@ -240,20 +228,10 @@ TEST_F(ConnMgrTest, CancelDuringConnectClosesTheSocket)
         EXPECT_EQ(CStreamSocket::IDLE, m_socket.m_iState);
         EXPECT_EQ(&m_final, m_socket.m_pCallback);
         Settle();
-        if (bNotify) {
-            EXPECT_EQ(std::vector<int>{CConnMgrCallback::CANCELLED}, m_owner.results);
-        } else {
-            EXPECT_TRUE(m_owner.results.empty());
-        }
+        EXPECT_EQ(bNotify ? std::vector<int>{CConnMgrCallback::CANCELLED} : std::vector<int>{},
+                  m_owner.results);
         EXPECT_TRUE(m_final.events.empty());
     }
-}
-
-TEST_F(ConnMgrTest, CancelWhenIdleDoesNothing)
-{
-    m_connMgr->Cancel(true);
-    EXPECT_TRUE(m_owner.results.empty());
-    EXPECT_TRUE(m_connMgr->IsIdle());
 }
 
 TEST_F(ConnMgrTest, ConnectDropsAnEarlierConnection)

@@ -102,16 +102,13 @@ public:
             return;
         sockaddr_in peerAddr{};
         auto p = m_socket.Accept(&peer, static_cast<std::uint32_t>(accepted.size()), &peerAddr);
-        if (p) {
-            peerAddrs.push_back(CSockAddr(peerAddr));
+        if (p)
             accepted.push_back(std::move(p));
-        }
     }
     CStreamSocket m_socket;
     int m_iListenError = -1;
     StreamRecorder peer;
     std::vector<std::unique_ptr<CStreamSocket>> accepted;
-    std::vector<CSockAddr> peerAddrs;
 };
 
 // A loopback port with nobody listening: bound once, then released.

@@ -45,6 +45,16 @@ protected:
                                        reinterpret_cast<const char*>(&iReceive), sizeof iReceive));
     }
 
+    // From now on, everything the accepted socket receives goes into "into".
+    void DrainServer(CStreamSocket& server, std::string& into)
+    {
+        m_listener.peer.on = [&server, &into](int e, int, const char*) {
+            if (e == CStreamCallback::READ)
+                ReadAll(server, into);
+        };
+        ReadAll(server, into);
+    }
+
     Listener m_listener;
     StreamRecorder m_clientRec;
     CStreamSocket m_client;
@@ -60,10 +70,7 @@ TEST_F(StreamSocketTest, ConnectAcceptAndExchangeBothWays)
     EXPECT_EQ(Loopback(1), ntohl(peer.sin_addr.s_addr));
 
     std::string atServer, atClient;
-    m_listener.peer.on = [&](int e, int, const char*) {
-        if (e == CStreamCallback::READ)
-            ReadAll(*m_server, atServer);
-    };
+    DrainServer(*m_server, atServer);
     m_clientRec.on = [&](int e, int, const char*) {
         if (e == CStreamCallback::READ)
             ReadAll(m_client, atClient);
@@ -109,11 +116,7 @@ TEST_F(StreamSocketTest, QueuedSendsGoOutInOrderWithOneWriteEventEach)
     EXPECT_EQ(0, m_clientRec.Count(CStreamCallback::WRITE));
 
     std::string atServer;
-    m_listener.peer.on = [&](int e, int, const char*) {
-        if (e == CStreamCallback::READ)
-            ReadAll(*m_server, atServer);
-    };
-    ReadAll(*m_server, atServer);
+    DrainServer(*m_server, atServer);
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
         [&] {
             return m_clientRec.Count(CStreamCallback::WRITE) == 2 &&
@@ -151,11 +154,7 @@ TEST_F(StreamSocketTest, SendFromWriteEventKeepsOrder)
     };
     ASSERT_EQ(wsa::WSAEWOULDBLOCK, m_client.Send(big.data(), static_cast<int>(big.size())));
     std::string atServer;
-    m_listener.peer.on = [&](int e, int, const char*) {
-        if (e == CStreamCallback::READ)
-            ReadAll(*m_server, atServer);
-    };
-    ReadAll(*m_server, atServer);
+    DrainServer(*m_server, atServer);
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
         [&] { return atServer.size() == big.size() + tail.size(); }, kTimeoutMs));
     EXPECT_TRUE(atServer == big + tail);
@@ -178,11 +177,7 @@ TEST_F(StreamSocketTest, CloseDropsQueuedOutputWithoutWriteEvents)
 
     // The far end reads what had reached it; the closed socket says nothing.
     std::string atServer;
-    m_listener.peer.on = [&](int e, int, const char*) {
-        if (e == CStreamCallback::READ)
-            ReadAll(*m_server, atServer);
-    };
-    ReadAll(*m_server, atServer);
+    DrainServer(*m_server, atServer);
     ASSERT_TRUE(fw::MessageLoop::PumpUntil(
         [&] { return m_listener.peer.Count(CStreamCallback::CLOSE) == 1; }, kTimeoutMs));
     EXPECT_LT(atServer.size(), big.size());
@@ -318,11 +313,7 @@ TEST_F(StreamSocketTest, DestroyingSocketInWriteEventStopsDraining)
             pClient.reset();
     };
     std::string atServer;
-    m_listener.peer.on = [&](int e, int, const char*) {
-        if (e == CStreamCallback::READ)
-            ReadAll(*pServer, atServer);
-    };
-    ReadAll(*pServer, atServer);
+    DrainServer(*pServer, atServer);
     ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return pClient == nullptr; }, kTimeoutMs));
     Settle();
     EXPECT_EQ(1, nWrites);

@@ -54,27 +54,37 @@ ScriptedServer::~ScriptedServer()
 
 ScriptedServer& ScriptedServer::Say(const std::string& text)
 {
-    m_steps.push_back({Step::SAY, text});
+    m_steps.push_back({Step::SAY, text, {}});
     return *this;
 }
 ScriptedServer& ScriptedServer::Expect(const std::string& text)
 {
-    m_steps.push_back({Step::EXPECT, text});
+    m_steps.push_back({Step::EXPECT, text, {}});
     return *this;
 }
 ScriptedServer& ScriptedServer::Close()
 {
-    m_steps.push_back({Step::CLOSE, {}});
+    m_steps.push_back({Step::CLOSE, {}, {}});
     return *this;
 }
 ScriptedServer& ScriptedServer::ExpectClose()
 {
-    m_steps.push_back({Step::EXPECT_CLOSE, {}});
+    m_steps.push_back({Step::EXPECT_CLOSE, {}, {}});
     return *this;
 }
 ScriptedServer& ScriptedServer::Hold()
 {
-    m_steps.push_back({Step::HOLD, {}});
+    m_steps.push_back({Step::HOLD, {}, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::ExpectReconnect()
+{
+    m_steps.push_back({Step::RECONNECT, {}, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::WaitFor(std::function<bool()> condition)
+{
+    m_steps.push_back({Step::WAIT, {}, {}, 0, std::move(condition)});
     return *this;
 }
 
@@ -254,26 +264,33 @@ bool ScriptedServer::FloodUntilClosed(int fd, const Step& s)
     return false;
 }
 
-void ScriptedServer::Main()
+int ScriptedServer::AcceptClient()
 {
     int fd = -1;
-    {
-        long long end = NowMs() + m_stepTimeoutMs;
-        while (fd < 0) {
-            pollfd p{m_listenFd, POLLIN, 0};
-            int left = static_cast<int>(end - NowMs());
-            if (left <= 0 || m_bStop) {
-                Fail("no client connected");
-                m_bDone = true;
-                return;
-            }
-            if (::poll(&p, 1, left < 100 ? left : 100) > 0)
-                fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    long long end = NowMs() + m_stepTimeoutMs;
+    while (fd < 0) {
+        pollfd p{m_listenFd, POLLIN, 0};
+        int left = static_cast<int>(end - NowMs());
+        if (left <= 0 || m_bStop) {
+            Fail("no client connected");
+            return -1;
         }
+        if (::poll(&p, 1, left < 100 ? left : 100) > 0)
+            fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     }
-    m_bAccepted = true;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+void ScriptedServer::Main()
+{
+    int fd = AcceptClient();
+    if (fd < 0) {
+        m_bDone = true;
+        return;
+    }
+    m_bAccepted = true;
 
     bool ok = true;
     std::size_t i = 0;
@@ -322,11 +339,26 @@ void ScriptedServer::Main()
                 fd = -1;
             }
             break;
+        case Step::RECONNECT:
+            ok = WaitForClose(fd, "reconnect");
+            ::close(fd);
+            fd = ok ? AcceptClient() : -1;
+            ok = fd >= 0;
+            break;
+        case Step::WAIT: {
+            long long end = NowMs() + m_stepTimeoutMs;
+            while (!s.condition() && NowMs() < end && !m_bStop)
+                ::usleep(200);
+            ok = s.condition();
+            if (!ok)
+                Fail("step " + std::to_string(i + 1) + ": the test's condition never held");
+            break;
+        }
         }
         if (ok)
             ++m_stepsDone;
         ++i;
-        if (fd < 0 && i < m_steps.size()) {
+        if (ok && fd < 0 && i < m_steps.size()) {
             Fail("the script goes on after the server closed");
             ok = false;
         }

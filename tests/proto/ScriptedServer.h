@@ -52,6 +52,12 @@ public:
     // client closes the connection (a runaway server).  More than iMaxBytes
     // sent is a difference.
     ScriptedServer& Flood(const std::string& text, long long iMaxBytes = 64LL << 20);
+    // The client must close this connection without sending anything more
+    // and connect again; the script goes on on the new connection.
+    ScriptedServer& ExpectReconnect();
+    // The server waits (bounded by the step time-out) until the test's
+    // condition holds, e.g. until the client has reported something.
+    ScriptedServer& WaitFor(std::function<bool()> condition);
 
     // Listens (on an ephemeral port) and runs the script for one client.
     bool Start();
@@ -76,10 +82,11 @@ public:
 
 private:
     struct Step {
-        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD, DO, FLOOD } kind;
+        enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD, DO, FLOOD, RECONNECT, WAIT } kind;
         std::string text;
         std::function<void()> fn = {};
         long long iMaxBytes = 0;
+        std::function<bool()> condition = {};
     };
     void Main();
     bool SendText(int fd, const std::string& text);
@@ -87,6 +94,7 @@ private:
     bool ReadExactly(int fd, std::size_t n, std::string& out);
     bool WaitForClose(int fd, const char* pszWhat);
     bool FloodUntilClosed(int fd, const Step& s);
+    int AcceptClient();
     void Fail(const std::string& text);
 
     Split m_split;

@@ -1,11 +1,8 @@
-// A headless Autorun whose packet cannot be written: the run must still end.
+// Headless Autorun runs that cannot finish normally must still end, and say why.
 #include "TestUtil.h"
 #include "framework/Files.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -13,35 +10,34 @@
 
 using testutil::BinPath;
 using testutil::RunProgram;
+using testutil::RunTool;
 using testutil::TempDir;
 
 namespace {
 
-// A one-message POP3 mailbox on loopback, served to one client.
+// Points the settings at a POP3 server on loopback, for Autorun with mail only.
+void ConfigureMailRun(const std::string& home, int iPort)
+{
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"config", "Servers", "POP3Server", "127.0.0.1"},
+          {"config", "Servers", "POP3Port", std::to_string(iPort)},
+          {"config", "Servers", "POP3Name", "me"},
+          {"config", "Servers", "NNTPServer", ""},
+          {"config", "Autorun", "AutoEmail", "1"}})
+        ASSERT_EQ(RunTool(home, args).iExit, 0);
+    ASSERT_EQ(RunTool(home, {"password", "pop3"}, "pw\n").iExit, 0);
+}
+
+// A one-message POP3 mailbox, served to one client.
 class OneMessagePop3 {
 public:
-    OneMessagePop3()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(m_fd, 4) != 0)
-            return;
-        socklen_t len = sizeof addr;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_iPort = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
+    OneMessagePop3() : m_thread([this] { Serve(); }) {}
     ~OneMessagePop3()
     {
-        ::shutdown(m_fd, SHUT_RDWR);
-        ::close(m_fd);
-        if (m_thread.joinable())
-            m_thread.join();
+        m_listener.Close();
+        m_thread.join();
     }
-    int Port() const { return m_iPort; }
+    int Port() const { return m_listener.Port(); }
 
 private:
     static void Say(int fd, const std::string& text)
@@ -50,7 +46,7 @@ private:
     }
     void Serve()
     {
-        int fd = ::accept(m_fd, nullptr, nullptr);
+        int fd = m_listener.Accept();
         if (fd < 0)
             return;
         const std::string message = "From: Ann <ann@example.org>\r\nTo: me@example.org\r\n"
@@ -77,42 +73,27 @@ private:
                 Say(fd, "-ERR no unique ids\r\n"); // a one-line "+OK" would promise a listing
             else if (line.rfind("RETR", 0) == 0)
                 Say(fd, "+OK\r\n" + message + ".\r\n");
-            else if (line.rfind("QUIT", 0) == 0) {
-                Say(fd, "+OK bye\r\n");
-                ::close(fd);
-                return;
-            } else
-                Say(fd, "+OK\r\n");
+            else
+                Say(fd, line.rfind("QUIT", 0) == 0 ? "+OK bye\r\n" : "+OK\r\n");
         }
     }
-    int m_fd = -1;
-    int m_iPort = 0;
+    testutil::LoopbackListener m_listener;
     std::thread m_thread;
 };
 
 } // namespace
 
-TEST(HeadlessSave, APacketThatCannotBeWrittenEndsTheRunWithAFailure)
+TEST(HeadlessRun, APacketThatCannotBeWrittenEndsTheRunWithAFailure)
 {
     OneMessagePop3 server;
-    ASSERT_NE(server.Port(), 0);
     TempDir home;
+    ConfigureMailRun(home.Path(), server.Port());
     // The QWK directory lies below a plain file: no archive can be made there.
     testutil::WriteFile(home.File("blocker"), "not a directory\n");
-    auto tool = [&](std::vector<std::string> args, const std::string& input = std::string()) {
-        args.insert(args.begin(), BinPath("mailtolvan-tool"));
-        return RunProgram(args, {"MAILTOLVAN_HOME=" + home.Path()}, input).iExit;
-    };
-    for (std::vector<std::string> args :
-         {std::vector<std::string>{"config", "Servers", "POP3Server", "127.0.0.1"},
-          {"config", "Servers", "POP3Port", std::to_string(server.Port())},
-          {"config", "Servers", "POP3Name", "me"},
-          {"config", "Servers", "NNTPServer", ""},
-          {"config", "Email", "ClearMailbox", "0"},
-          {"config", "Autorun", "AutoEmail", "1"},
-          {"config", "Directories", "Qwk", home.File("blocker") + "/qwk"}})
-        ASSERT_EQ(tool(args), 0);
-    ASSERT_EQ(tool({"password", "pop3"}, "pw\n"), 0);
+    ASSERT_EQ(RunTool(home.Path(), {"config", "Email", "ClearMailbox", "0"}).iExit, 0);
+    ASSERT_EQ(
+        RunTool(home.Path(), {"config", "Directories", "Qwk", home.File("blocker") + "/qwk"}).iExit,
+        0);
 
     auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"},
                         {"MAILTOLVAN_HOME=" + home.Path()}, "", 30000);
@@ -123,4 +104,16 @@ TEST(HeadlessSave, APacketThatCannotBeWrittenEndsTheRunWithAFailure)
     for (const std::string& name : fw::ListDirectory(home.Path()))
         bRescued |= name.rfind("Tolvan-unsaved-", 0) == 0;
     EXPECT_TRUE(bRescued) << "the mail is saved in the program's directory instead:\n" << r.err;
+}
+
+TEST(HeadlessRun, EndsWhenTheServerStopsAnswering)
+{
+    testutil::LoopbackListener silent; // accepts the connection, never says a word
+    TempDir home;
+    ConfigureMailRun(home.Path(), silent.Port());
+    auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a"},
+                        {"MAILTOLVAN_HOME=" + home.Path(), "MAILTOLVAN_IDLE_TIMEOUT=1"}, "", 60000);
+    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(r.err.find("No answer from the server for 1 seconds"), std::string::npos) << r.err;
+    EXPECT_FALSE(testutil::Exists(home.File("$WORK")));
 }

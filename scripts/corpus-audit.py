@@ -3,7 +3,7 @@
 
 Run by hand (not by ctest: the messages are not part of the repository):
 
-    tests/corpus/check_corpus.py [--tool build/app/mailtolvan-tool]
+    scripts/corpus-audit.py [--tool build/app/mailtolvan-tool]
                                  [--corpus DIR] [--verbose] [--only SUBSTRING]
 
 The corpus directory holds index.json and the message files it names.  Each
@@ -39,7 +39,7 @@ import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
+ROOT = os.path.dirname(HERE)
 
 
 def sha(data):

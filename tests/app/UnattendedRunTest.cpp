@@ -1,0 +1,216 @@
+// mailtolvan --headless /a as cron runs it, night after night: what each run
+// leaves behind, and when it counts as a success.
+#include "TestUtil.h"
+#include "framework/Files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+using testutil::BinPath;
+using testutil::ReadFile;
+using testutil::RunProgram;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+// A POP3 mailbox on loopback holding `count` messages, served to any number
+// of sessions one after another.  Nothing is ever deleted: the runs keep
+// the mailbox ("ClearMailbox" 0), so each run finds the same mail.
+class Mailbox {
+public:
+    explicit Mailbox(int count) : m_iCount(count)
+    {
+        m_thread = std::thread([this] {
+            for (int fd; (fd = m_listener.Accept()) >= 0;)
+                Serve(fd);
+        });
+    }
+    ~Mailbox()
+    {
+        m_listener.Close();
+        m_thread.join();
+    }
+    int Port() const { return m_listener.Port(); }
+
+private:
+    static void Say(int fd, const std::string& text)
+    {
+        (void)!::write(fd, text.data(), text.size());
+    }
+    void Serve(int fd)
+    {
+        Say(fd, "+OK ready\r\n");
+        std::string buffer;
+        char chunk[512];
+        for (;;) {
+            std::size_t eol;
+            while ((eol = buffer.find("\r\n")) == std::string::npos) {
+                ssize_t n = ::read(fd, chunk, sizeof chunk);
+                if (n <= 0) {
+                    ::close(fd);
+                    return;
+                }
+                buffer.append(chunk, static_cast<std::size_t>(n));
+            }
+            std::string line = buffer.substr(0, eol);
+            buffer.erase(0, eol + 2);
+            std::string n = line.substr(line.find(' ') + 1);
+            if (line.rfind("STAT", 0) == 0)
+                Say(fd, "+OK " + std::to_string(m_iCount) + " 200\r\n");
+            else if (line.rfind("UIDL", 0) == 0 || line.rfind("LIST", 0) == 0)
+                Say(fd, "-ERR not here\r\n"); // an old server: no listings
+            else if (line.rfind("RETR ", 0) == 0)
+                Say(fd, "+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: Night mail " + n +
+                            "\r\nMessage-ID: <" + n + "@example.org>\r\n\r\nHello\r\n.\r\n");
+            else
+                Say(fd, line.rfind("QUIT", 0) == 0 ? "+OK bye\r\n" : "+OK\r\n");
+        }
+    }
+    int m_iCount;
+    testutil::LoopbackListener m_listener;
+    std::thread m_thread;
+};
+
+class UnattendedRun : public ::testing::Test {
+protected:
+    // A home set up as the README's cron recipe says, for a mailbox.
+    void SetUpFor(const Mailbox& mailbox)
+    {
+        ASSERT_NE(mailbox.Port(), 0);
+        for (std::vector<std::string> args :
+             {std::vector<std::string>{"config", "Servers", "POP3Server", "127.0.0.1"},
+              {"config", "Servers", "POP3Port", std::to_string(mailbox.Port())},
+              {"config", "Servers", "POP3Name", "me"},
+              {"config", "Servers", "NNTPServer", ""},
+              {"config", "Email", "ClearMailbox", "0"},
+              {"config", "Autorun", "AutoEmail", "1"}})
+            ASSERT_EQ(Tool(args), 0);
+        ASSERT_EQ(Tool({"password", "pop3"}, "pw\n"), 0);
+    }
+    int Tool(std::vector<std::string> args, const std::string& input = std::string())
+    {
+        return testutil::RunTool(home.Path(), std::move(args), input).iExit;
+    }
+    testutil::RunResult Cron(std::vector<std::string> prefix = {})
+    {
+        prefix.insert(prefix.end(), {BinPath("mailtolvan"), "--headless", "/a"});
+        return RunProgram(prefix, {"MAILTOLVAN_HOME=" + home.Path()}, "", 30000);
+    }
+    // The messages.dat of a packet (the packets are zip files).
+    static std::string Messages(const std::string& qwk)
+    {
+        auto r = RunProgram({"unzip", "-p", qwk, "messages.dat"});
+        return r.out;
+    }
+    TempDir home;
+};
+
+} // namespace
+
+TEST_F(UnattendedRun, TwoRunsInARowMakeTwoPacketsAndLeaveTheFirstUntouched)
+{
+    Mailbox mailbox(2);
+    SetUpFor(mailbox);
+    auto r = Cron();
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    std::string first = ReadFile(home.File("Tolvan.Qwk"));
+    ASSERT_NE(Messages(home.File("Tolvan.Qwk")).find("Night mail 2"), std::string::npos);
+
+    r = Cron(); // the reader has not been near the first packet
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")), first);
+    EXPECT_NE(Messages(home.File("Tolvan.Qwa")).find("Night mail 2"), std::string::npos) << r.err;
+}
+
+TEST_F(UnattendedRun, AnEmptyMailboxIsSuccessWithoutAPacket)
+{
+    Mailbox mailbox(0);
+    SetUpFor(mailbox);
+    auto r = Cron();
+    EXPECT_EQ(r.iExit, 0) << r.err;
+    EXPECT_NE(r.err.find("\nNo new mail\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("No messages have been retrieved"), std::string::npos) << r.err;
+    for (const std::string& name : fw::ListDirectory(home.Path()))
+        EXPECT_EQ(name.find(".Qw"), std::string::npos) << name;
+}
+
+TEST_F(UnattendedRun, AFailedSaveWithConfirmationOffKeepsTheMail)
+{
+    Mailbox mailbox(1);
+    SetUpFor(mailbox);
+    // The QWK directory lies below a plain file: no archive can be made there.
+    WriteFile(home.File("blocker"), "not a directory\n");
+    ASSERT_EQ(Tool({"config", "Directories", "Qwk", home.File("blocker/qwk")}), 0);
+    // Questions counted as answered change nothing: the mail is rescued.
+    ASSERT_EQ(Tool({"config", "Mailtolvan", "Confirmation", "0"}), 0);
+    auto r = Cron();
+    EXPECT_NE(r.iExit, 0) << r.err;
+    std::string rescued;
+    for (const std::string& name : fw::ListDirectory(home.Path()))
+        if (name.rfind("Tolvan-unsaved-", 0) == 0)
+            rescued = home.File(name);
+    ASSERT_FALSE(rescued.empty()) << r.err;
+    EXPECT_NE(Messages(rescued).find("Night mail 1"), std::string::npos);
+    EXPECT_NE(r.err.find(rescued), std::string::npos) << r.err;
+}
+
+TEST_F(UnattendedRun, AReadOnlySettingsFileIsReadWholeAndLeftAsItIs)
+{
+    Mailbox mailbox(1);
+    SetUpFor(mailbox);
+    // A QWK directory deeper than 79 characters.
+    std::string qwkDir = home.File("packets for the offline reader") + "/" + std::string(60, 'q');
+    ASSERT_TRUE(fw::MakeDirectories(qwkDir));
+    ASSERT_EQ(Tool({"config", "Directories", "Qwk", home.File("x")}), 0);
+    std::string ini = home.File("TOLVAN.INI");
+    std::string text = ReadFile(ini);
+    std::size_t at = text.find("\nQwk=");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at + 5, text.find('\n', at + 1) - at - 5, qwkDir);
+    WriteFile(ini, text);
+    ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+
+    auto r = Cron();
+    EXPECT_EQ(r.iExit, 0) << r.err;
+    std::size_t warned = r.err.find("cannot write its settings file");
+    ASSERT_NE(warned, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("cannot write its settings file", warned + 1), std::string::npos)
+        << "said once:\n"
+        << r.err;
+    EXPECT_EQ(ReadFile(ini), text);
+    EXPECT_TRUE(testutil::Exists(qwkDir + "/Tolvan.Qwk")) << r.err;
+
+    if (::geteuid() != 0)
+        return;
+    // The usual case for a user: a file someone else owns, in a home the
+    // user may write (so the file could be renamed over).
+    ASSERT_EQ(::chmod(ini.c_str(), 0644), 0);
+    ASSERT_EQ(::chown(home.Path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(qwkDir.c_str(), 65534, 65534), 0);
+    for (const std::string& name : fw::ListDirectory(home.Path())) {
+        if (name != "TOLVAN.INI") {
+            ASSERT_EQ(::chown(home.File(name).c_str(), 65534, 65534), 0) << name;
+        }
+    }
+    r = Cron({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    EXPECT_EQ(r.iExit, 0) << r.err;
+    EXPECT_NE(r.err.find("cannot write its settings file"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(ini), text);
+    EXPECT_TRUE(testutil::Exists(qwkDir + "/Tolvan.Qwa")) << r.err;
+}
+
+TEST_F(UnattendedRun, ASettingsFileNameThatMakesAnUnusablePacketNameIsRefused)
+{
+    for (const char* option : {"/i:my home.ini", "/i:a,b.ini", "--ini=x.y.ini"}) {
+        auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a", option},
+                            {"MAILTOLVAN_HOME=" + home.Path()});
+        EXPECT_NE(r.iExit, 0) << option;
+        EXPECT_NE(r.err.find("QWK readers cannot take"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(fw::ListDirectory(home.Path()).empty()) << "nothing was started";
+}

@@ -1,0 +1,224 @@
+// CNNTP against a real news server (INN, started privately on loopback by
+// tests/peers): the group list and new groups, every seeded group, overview
+// and articles byte for byte against the server's own answers and spool, and
+// the date pointer's search for the first new article.
+#include "ClientHarness.h"
+#include "NntpHarness.h"
+#include "PeerState.h"
+#include "RawNntp.h"
+#include "TestUtil.h"
+
+#include "framework/Files.h"
+#include "proto/CNNTP.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using prototest::NntpNote;
+using prototest::NntpRecorder;
+using testpeers::PeerState;
+
+namespace {
+
+class NntpLive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prototest::EnsureWinsock();
+        ASSERT_TRUE(peers.Ok()) << peers.Error();
+        port = static_cast<std::uint16_t>(peers.GetInt("NNTP_PORT"));
+        ASSERT_NE(port, 0);
+        ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, peers.Get("PEERS_HOST").c_str(), port,
+                                   nullptr, nullptr));
+        NntpNote n = Next();
+        ASSERT_EQ(n.kind, NntpNote::CONNECTED) << n.reply;
+    }
+    void TearDown() override
+    {
+        if (client.IsReady() && client.Quit(&rec, CNNTP::MSG_QUIT)) {
+            NntpNote n = Next();
+            EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_QUIT));
+        }
+        EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty());
+    }
+    NntpNote Next() { return rec.Next(&seen); }
+    NntpNote Group(const std::string& name, std::int64_t tSince = 0)
+    {
+        EXPECT_TRUE(client.Group(&rec, CNNTP::MSG_GROUP, name.c_str(), tSince, nullptr, nullptr));
+        return Next();
+    }
+    NntpNote Listing(std::int64_t tSince)
+    {
+        EXPECT_TRUE(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, tSince));
+        return Next();
+    }
+    // name -> "last first" of a listing's lines.
+    static std::map<std::string, std::string> Groups(const std::string& listing)
+    {
+        std::map<std::string, std::string> out;
+        std::istringstream in(listing);
+        for (std::string line; std::getline(in, line);) {
+            std::string name, reason;
+            std::int32_t iLast = 0, iFirst = 0;
+            EXPECT_EQ(line.back(), '\r');
+            line.pop_back();
+            EXPECT_TRUE(CNNTP::ParseGroupLine(line, &name, &iLast, &iFirst, &reason)) << reason;
+            out[name] = std::to_string(iLast) + " " + std::to_string(iFirst);
+        }
+        return out;
+    }
+    // An article as the spool keeps it (the wire form: CR LF, dots doubled,
+    // the final dot line), as the client must store it.
+    std::string Spool(const std::string& group, int n)
+    {
+        std::string path = peers.Get("PEERS_DIR") + "/nntp/spool/articles/";
+        for (char c : group)
+            path += c == '.' ? '/' : c;
+        std::string wire = testutil::ReadFile(path + "/" + std::to_string(n)), out;
+        EXPECT_GE(wire.size(), 3u);
+        EXPECT_EQ(wire.substr(wire.size() - 3), ".\r\n");
+        for (std::size_t pos = 0; pos + 3 < wire.size();) {
+            std::size_t end = wire.find("\r\n", pos);
+            out += wire.substr(pos + (wire[pos] == '.'), end + 2 - pos - (wire[pos] == '.'));
+            pos = end + 2;
+        }
+        return out;
+    }
+
+    PeerState peers;
+    std::uint16_t port = 0;
+    testutil::TempDir dir;
+    CNNTP client{dir.Path().c_str()};
+    NntpRecorder rec{client};
+    std::size_t seen = 0;
+};
+
+TEST_F(NntpLive, ListAndNewGroups)
+{
+    NntpNote all = Listing(0);
+    ASSERT_EQ(all.kind, NntpNote::FILE) << all.reply;
+    auto groups = Groups(all.content);
+    for (const auto& g : peers.GetList("NNTP_GROUPS"))
+        EXPECT_EQ(groups.count(g), 1u) << g;
+    EXPECT_EQ(groups["local.test.big"], std::to_string(peers.GetInt("NNTP_ARTICLES_BIG")) + " 1");
+
+    // The other groups were made a month ago; this one at start.
+    NntpNote fresh = Listing(static_cast<std::int64_t>(std::time(nullptr)) - 86400);
+    ASSERT_EQ(fresh.kind, NntpNote::FILE) << fresh.reply;
+    auto recent = Groups(fresh.content);
+    EXPECT_EQ(recent.count("local.test.new"), 1u) << fresh.content;
+    EXPECT_EQ(recent.count("local.test.alpha"), 0u);
+    EXPECT_EQ(recent.count("local.test.big"), 0u);
+}
+
+TEST_F(NntpLive, EverySeededGroupAndAnUnknownOne)
+{
+    rawnntp::Connection raw(port);
+    for (const auto& name : peers.GetList("NNTP_GROUPS")) {
+        SCOPED_TRACE(name);
+        NntpNote g = Group(name);
+        ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
+        std::ostringstream want;
+        want << "211 " << g.group.iCount << " " << g.group.iFirst << " " << g.group.iLast << " "
+             << name;
+        EXPECT_EQ(raw.Command("GROUP " + name), want.str());
+        EXPECT_EQ(g.group.iFirstNew, 0);
+    }
+    NntpNote u = Group("local.test.nosuch");
+    EXPECT_EQ(u.kind, NntpNote::REFUSED);
+    EXPECT_EQ(u.reply.rfind("411", 0), 0u) << u.reply;
+    NntpNote big = Group("local.test.big");
+    ASSERT_EQ(big.kind, NntpNote::GROUP);
+    EXPECT_EQ(big.group.iLast, peers.GetInt("NNTP_ARTICLES_BIG"));
+}
+
+TEST_F(NntpLive, OverviewAndArticlesByteForByte)
+{
+    const int iLast = peers.GetInt("NNTP_ARTICLES_BIG");
+    ASSERT_GT(iLast, 10);
+    ASSERT_EQ(Group("local.test.big").kind, NntpNote::GROUP);
+    ASSERT_TRUE(client.Xover(&rec, CNNTP::MSG_XOVER, 1, iLast));
+    NntpNote x = Next();
+    ASSERT_EQ(x.kind, NntpNote::FILE) << x.reply;
+
+    rawnntp::Connection raw(port);
+    ASSERT_EQ(raw.Command("GROUP local.test.big").rfind("211", 0), 0u);
+    ASSERT_EQ(raw.Command("XOVER 1-" + std::to_string(iLast)).rfind("224", 0), 0u);
+    std::string want = raw.Data();
+    EXPECT_EQ(x.content, want);
+    EXPECT_EQ(std::count(want.begin(), want.end(), '\n'), iLast);
+
+    // Every kind of seeded article (the plain one has the dot lines).
+    for (int n = 1; n <= 10; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, n));
+        NntpNote a = Next();
+        ASSERT_EQ(a.kind, NntpNote::FILE) << a.reply;
+        EXPECT_EQ(a.iArticle, n);
+        EXPECT_EQ(a.content, Spool("local.test.big", n));
+    }
+    // The headers of the current article, then NEXT over a cancelled gap.
+    ASSERT_EQ(Group("local.test.alpha").kind, NntpNote::GROUP);
+    ASSERT_TRUE(client.Head(&rec, CNNTP::MSG_HEADER, 2));
+    NntpNote h = Next();
+    ASSERT_EQ(h.kind, NntpNote::FILE);
+    std::string article = Spool("local.test.alpha", 2);
+    EXPECT_EQ(h.content, article.substr(0, article.find("\r\n\r\n") + 2));
+    ASSERT_TRUE(client.NextArticle(&rec, CNNTP::MSG_ARTICLE));
+    NntpNote next = Next();
+    ASSERT_EQ(next.kind, NntpNote::FILE) << next.reply;
+    EXPECT_EQ(next.iArticle, 5);
+    EXPECT_EQ(next.content, Spool("local.test.alpha", 5));
+    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 3));
+    EXPECT_EQ(Next().kind, NntpNote::REFUSED);
+}
+
+TEST_F(NntpLive, DatePointerFindsTheFirstNewArticle)
+{
+    // A group of this test's own, so nothing else posts into it.
+    std::string group = "local.test.ptr" + std::to_string(::getpid());
+    std::string cmd = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
+                      " /usr/lib/news/bin/ctlinnd -s newgroup " + group + " y tester";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    rawnntp::Connection raw(port);
+    auto post = [&](int i) {
+        return raw.Post("From: t@peers.test\nNewsgroups: " + group +
+                        "\nSubject: " + std::to_string(i) + "\nMessage-ID: <" + group + "." +
+                        std::to_string(i) + "@peers.test>\n\nbody " + std::to_string(i) + "\n");
+    };
+    ASSERT_EQ(post(1).rfind("240", 0), 0u);
+    // The server keeps arrival times in seconds: the since-time is the next
+    // second, which only the later articles reach.
+    std::time_t tFirst = std::time(nullptr);
+    while (std::time(nullptr) <= tFirst)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::time_t tSince = std::time(nullptr);
+    ASSERT_EQ(post(2).rfind("240", 0), 0u);
+    ASSERT_EQ(post(3).rfind("240", 0), 0u);
+
+    NntpNote g = Group(group, tSince);
+    ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
+    EXPECT_EQ(g.group.iFirst, 1);
+    EXPECT_EQ(g.group.iLast, 3);
+    EXPECT_EQ(g.group.iFirstNew, 2);
+    g = Group(group, tFirst - 3600);
+    ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
+    EXPECT_EQ(g.group.iFirstNew, 1);
+    // Nothing since: no number, and the connection goes on.
+    g = Group(group, tSince + 3600);
+    ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
+    EXPECT_EQ(g.group.iFirstNew, 0);
+    ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 2));
+    NntpNote a = Next();
+    ASSERT_EQ(a.kind, NntpNote::FILE);
+    EXPECT_NE(a.content.find("\r\n\r\nbody 2\r\n"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,290 @@
+// Each dialog's checks and rules driven through its widgets.
+#include "UiFixture.h"
+#include "dialogs/DDirectories.h"
+#include "dialogs/DGroupSettings.h"
+#include "dialogs/DServerInfo.h"
+#include "dialogs/DUserInfo.h"
+#include "dialogs/OptionsDialogs.h"
+#include "ui/GroupSettingsDialog.h"
+#include "ui/HelpWindow.h"
+#include "ui/SettingsDialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTextBrowser>
+
+namespace {
+class DialogWidgets : public UiFixture {
+protected:
+    // Presses OK; true when the dialog closed accepted.
+    static bool PressOk(ui::DialogFrame& d)
+    {
+        d.show();
+        Settle();
+        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
+        Settle();
+        return d.result() == QDialog::Accepted && !d.isVisible();
+    }
+    template <class W = QWidget>
+    static W* Child(QWidget& d, const char* pszName)
+    {
+        W* p = d.findChild<W*>(pszName);
+        EXPECT_NE(p, nullptr) << pszName;
+        return p;
+    }
+};
+} // namespace
+
+TEST_F(DialogWidgets, ServerPortsTakeFiveDigitsAndZeroKeepsTheDialogOnThePort)
+{
+    DServerInfo model(*pIni);
+    ui::ServerInfoDialog d(model);
+    d.show();
+    Type(Child(d, "NNTPPort"), "12a3456");
+    EXPECT_EQ(Child<QLineEdit>(d, "NNTPPort")->text(), "12345");
+    Type(Child(d, "SMTPPort"), "0");
+    Type(Child(d, "POP3Name"), "ann");
+    Type(Child(d, "POP3Password"), "pw");
+    EXPECT_FALSE(PressOk(d));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "SMTPPort"));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
+    EXPECT_NE(boxes.boxes[0].text.find("The standard value for the port is 25."),
+              std::string::npos);
+    // Nothing was written.
+    EXPECT_EQ(pIni->GetInt("Servers", "SMTPPort", -1), 25);
+    EXPECT_FALSE(Child(d, "TimeZone")->isVisible());
+
+    Type(Child(d, "SMTPPort"), "587");
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(model.Save(*pIni));
+    EXPECT_EQ(pIni->GetInt("Servers", "SMTPPort", -1), 587);
+    EXPECT_EQ(pIni->GetInt("Servers", "NNTPPort", -1), 12345);
+    EXPECT_EQ(pIni->GetPop3Password(), "pw");
+}
+
+TEST_F(DialogWidgets, AtSignsWarnAndPasswordQuestionKeepsTheFocus)
+{
+    DServerInfo model(*pIni);
+    ui::ServerInfoDialog d(model);
+    d.show();
+    Type(Child(d, "POP3Server"), "ann@pop.example.org");
+    Type(Child(d, "NNTPName"), "joe@news.example.org");
+    Type(Child(d, "POP3Name"), "ann");
+    boxes.answers = {fw::IDNO};
+    EXPECT_FALSE(PressOk(d));
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "POP3Password"));
+    ASSERT_EQ(boxes.boxes.size(), 3u);
+    EXPECT_NE(boxes.boxes[0].text.find("The server name: news.example.org"), std::string::npos);
+    EXPECT_NE(boxes.boxes[1].text.find("Your user name: ann\nis prepended on the POP3"),
+              std::string::npos);
+    EXPECT_EQ(boxes.boxes[2].icon, fw::MbIcon::Question);
+
+    // Not saving the password: no question, and what was typed is not kept.
+    Type(Child(d, "POP3Password"), "typed");
+    Child<QCheckBox>(d, "POP3SavePassword")->click();
+    boxes.boxes.clear();
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(model.Save(*pIni));
+    EXPECT_EQ(pIni->GetString("Servers", "POP3Server", ""), "ann@pop.example.org");
+    EXPECT_EQ(pIni->GetPop3Password(), "");
+}
+
+TEST_F(DialogWidgets, UserInfoEmptyAddressKeepsTheFocusThere)
+{
+    DUserInfo model(*pIni);
+    ui::UserInfoDialog d(model);
+    d.show();
+    Type(Child(d, "EmailAddress"), "");
+    EXPECT_FALSE(PressOk(d));
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "EmailAddress"));
+    ASSERT_EQ(Captions(), std::vector<std::string>{"Warning!"});
+}
+
+namespace {
+// A dialog of check boxes and spin fields, a control and the control it
+// enables or grays.
+struct Gate {
+    const char* name;
+    std::function<std::unique_ptr<OptionsDialog>(TnIni&)> make;
+    const char* pszGate;
+    bool bGateEnables; // checked gate enables the dependent control
+    const char* pszDependent;
+    const char* pszClickable; // a widget of the dependent control to try
+};
+class Gates : public DialogWidgets, public ::testing::WithParamInterface<Gate> {};
+} // namespace
+
+TEST_P(Gates, DependentControlCannotBeChangedWhileGrayed)
+{
+    const Gate& g = GetParam();
+    auto pModel = g.make(*pIni);
+    ui::OptionsDialogView d(*pModel, "x");
+    d.show();
+    auto* pGate = Child<QCheckBox>(d, g.pszGate);
+    if (pGate->isChecked() != g.bGateEnables)
+        pGate->click();
+    ASSERT_EQ(pGate->isChecked(), g.bGateEnables);
+    EXPECT_TRUE(Child(d, g.pszDependent)->isEnabled());
+    pGate->click();
+    QWidget* pTry = Child(d, g.pszClickable);
+    EXPECT_FALSE(pTry->isEnabled());
+    int before = pModel->Value(g.pszDependent);
+    QTest::mouseClick(pTry, Qt::LeftButton);
+    QTest::keyClick(pTry, Qt::Key_Up);
+    EXPECT_EQ(pModel->Value(g.pszDependent), before);
+    pGate->click();
+    EXPECT_TRUE(pTry->isEnabled());
+}
+
+template <class D>
+std::function<std::unique_ptr<OptionsDialog>(TnIni&)> Make()
+{
+    return [](TnIni& ini) { return std::make_unique<D>(ini); };
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Gates,
+                         ::testing::Values(Gate{"UseSoundGraysBeep", Make<DTolvanConfig>(), "Sound",
+                                                true, "Beep", "Beep"},
+                                           Gate{"ArticleMimeGraysEncodings", Make<DArticleConfig>(),
+                                                "Mime", false, "Encoding", "Encoding3"},
+                                           Gate{"EmailMimeGraysEncodings", Make<DEmailConfig>(),
+                                                "Mime", false, "Encoding", "Encoding2"},
+                                           Gate{"ClearMailboxGraysClearAfter", Make<DEmailConfig>(),
+                                                "ClearMailbox", true, "ClearAfterDays",
+                                                "ClearAfterDays"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DialogWidgets, SpinFieldsStopAtTheirLimits)
+{
+    DArticleConfig model(*pIni);
+    ui::OptionsDialogView d(model, "DArticleConfig");
+    d.show();
+    struct Case {
+        const char* key;
+        const char* typed;
+        int iMax;
+    } cases[] = {{"DaysOldest", "45", 30}, {"MaximumRetrieved", "12345", 999}};
+    for (const Case& c : cases) {
+        auto* pSpin = Child<QSpinBox>(d, c.key);
+        Type(pSpin, c.typed);
+        EXPECT_LE(pSpin->value(), c.iMax) << c.key;
+        pSpin->setValue(c.iMax);
+        QTest::keyClick(pSpin, Qt::Key_Up);
+        EXPECT_EQ(pSpin->value(), c.iMax) << c.key;
+        EXPECT_EQ(model.Value(c.key), c.iMax) << c.key;
+    }
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(model.Save(*pIni));
+    EXPECT_EQ(pIni->GetInt("Articles", "DaysOldest", 0), 30);
+}
+
+TEST_F(DialogWidgets, CheckingAStepOrTheGroupListWarnsAndStaysChecked)
+{
+    pIni->WriteString("Servers", "POP3Name", "");
+    pIni->WriteInt("Articles", "ListAllGroups", 0);
+    DAutorun autorun(*pIni, pGroups.get());
+    ui::OptionsDialogView a(autorun, "DAutorun");
+    a.show();
+    Child<QCheckBox>(a, "AutoEmail")->click();
+    EXPECT_TRUE(Child<QCheckBox>(a, "AutoEmail")->isChecked());
+    DGroupConfig groups(*pIni);
+    ui::OptionsDialogView g(groups, "DGroupConfig");
+    g.show();
+    Child<QCheckBox>(g, "ListAllGroups")->click();
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_NE(boxes.boxes[0].text.find("POP3 server information"), std::string::npos);
+    EXPECT_NE(boxes.boxes[1].text.find("CONTROL.DAT"), std::string::npos);
+}
+
+TEST_F(DialogWidgets, CopyFilesUnchecksWhenTheReaderFileIsNotFound)
+{
+    DDirectories model(*pIni, home.Path());
+    ui::DirectoriesDialog d(model, *pIni);
+    int iPicks = 0;
+    d.SetFilePicker([&](const QString& title, const QString& filters, const QString&, QString&) {
+        ++iPicks;
+        EXPECT_EQ(title, "VDRQWK INI File");
+        EXPECT_TRUE(filters.startsWith("INI Files (*.ini"));
+        return false; // cancelled
+    });
+    d.show();
+    auto* pCopy = Child<QCheckBox>(d, "CopyFiles");
+    boxes.answers = {fw::IDNO, fw::IDYES};
+    pCopy->click(); // No: not searched
+    EXPECT_FALSE(pCopy->isChecked());
+    pCopy->click(); // Yes, then the search is cancelled
+    EXPECT_FALSE(pCopy->isChecked());
+    EXPECT_EQ(iPicks, 1);
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(model.Save(*pIni));
+    EXPECT_EQ(pIni->GetInt("Directories", "CopyFiles", -1), 0);
+}
+
+TEST_F(DialogWidgets, GroupPasswordMustBeConfirmed)
+{
+    pGroups->Add("comp.lang.c", NG_SELECTED, 10, 0, "", "old");
+    DGroupSettings model(*pGroups);
+    ui::GroupSettingsDialog d(model);
+    d.show();
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    auto* pList = d.findChild<QListWidget*>("Groups");
+    ASSERT_NE(pList, nullptr);
+    QList<QListWidgetItem*> rows = pList->findItems("comp.lang.c", Qt::MatchContains);
+    ASSERT_EQ(rows.size(), 1);
+    pList->setCurrentItem(rows[0]);
+    Type(Child(d, "Password"), "new");
+    Type(Child(d, "Confirm"), "wen");
+    // Enter in Confirm checks the pair; the OK it also presses is refused.
+    QTest::keyClick(Child(d, "Confirm"), Qt::Key_Return);
+    Settle();
+    EXPECT_TRUE(d.isVisible());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "The Password and Confirm do not match.");
+    EXPECT_EQ(Child<QLineEdit>(d, "Password")->text(), "");
+    EXPECT_EQ(Child<QLineEdit>(d, "Confirm")->text(), "");
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "Password"));
+    Type(Child(d, "Password"), "new");
+    Type(Child(d, "Confirm"), "new");
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(pGroups->Find("comp.lang.c"));
+    EXPECT_EQ(pGroups->Current()->m_szPassword, "new");
+}
+
+TEST_F(DialogWidgets, HelpButtonAndF1OpenTheDialogsTopic)
+{
+    DEmailConfig model(*pIni);
+    ui::OptionsDialogView d(model, "DEmailConfig");
+    d.show();
+    QTest::mouseClick(Child<QPushButton>(d, "Help"), Qt::LeftButton);
+    EXPECT_EQ(ui::HelpWindow::Instance().CurrentPage(), "email-options.html");
+    EXPECT_FALSE(ui::HelpWindow::Instance().Browser()->toPlainText().isEmpty());
+    ui::HelpWindow::ShowTopic("index.html");
+    d.activateWindow();
+    QTest::keyClick(&d, Qt::Key_F1);
+    EXPECT_EQ(ui::HelpWindow::Instance().CurrentPage(), "email-options.html");
+    ui::HelpWindow::Destroy();
+}
+
+TEST(HelpBook, EveryTopicExistsAndSearchFindsPagesHoldingEveryWord)
+{
+    ASSERT_FALSE(ui::HelpDirectory().isEmpty());
+    for (const char* name :
+         {"WMain", "WEmail", "DServerInfo", "DUserInfo", "DDirectories", "DAutorun", "DGroupConfig",
+          "DArticleConfig", "DEmailConfig", "DTolvanConfig", "DGroupSettings", "DPassword", "DFind",
+          "DAddGroup", "ComputerName", "Headless", "Contents"})
+        EXPECT_TRUE(QFile::exists(ui::HelpDirectory() + "/" + ui::HelpTopic(name))) << name;
+    QStringList hits = ui::HelpWindow::Search("PORT 65535");
+    ASSERT_EQ(hits.size(), 1) << hits.join(" ").toStdString();
+    EXPECT_EQ(hits[0], "server-info.html|News and Mail Server Info");
+    EXPECT_TRUE(ui::HelpWindow::Search("port zebra").isEmpty());
+    EXPECT_TRUE(ui::HelpWindow::Search("   ").isEmpty());
+}

@@ -1,0 +1,61 @@
+// The Email window: a child of the main frame with a status pane, the list
+// of retrieved messages (number, sender and subject at the window's tab
+// stops) and a progress bar.
+#pragma once
+
+#include "session/WEmail.h"
+
+#include <QMdiSubWindow>
+#include <QPointer>
+
+class QLabel;
+class QListWidget;
+class QMdiArea;
+class QProgressBar;
+
+namespace ui {
+
+// The child window itself.  Closing it only hides it: the retrieval that
+// may be running goes on (the main window's logic owns it), and the window
+// comes back with the next thing it has to show or the next Get Mail.
+class EmailSubWindow : public QMdiSubWindow {
+public:
+    static constexpr const char* kTitle = "Email";
+    // The list's tab stops, in dialog units.
+    static constexpr int kTabStop1 = 26;
+    static constexpr int kTabStop2 = 126;
+
+    explicit EmailSubWindow(QWidget* pParent = nullptr);
+    QLabel* Status() const { return m_pStatus; }
+    QListWidget* List() const { return m_pList; }
+    QProgressBar* Progress() const { return m_pProgress; }
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    QLabel* m_pStatus;
+    QListWidget* m_pList;
+    QProgressBar* m_pProgress;
+};
+
+// The view the Email window's logic talks to.  It owns the child window:
+// when the logic ends the window, the child goes with it.
+class QtEmailView : public IEmailView {
+public:
+    // Adds the child to the frame's client area at the stored placement.
+    QtEmailView(QMdiArea* pArea, const std::string& placement);
+    ~QtEmailView() override;
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int iPercent) override;
+    void AddRow(const std::string& row) override;
+
+    EmailSubWindow* Window() const { return m_pWindow; }
+
+private:
+    void Reveal();
+    QPointer<QMdiArea> m_pArea;
+    QPointer<EmailSubWindow> m_pWindow;
+};
+
+} // namespace ui

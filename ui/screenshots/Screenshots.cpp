@@ -1,0 +1,273 @@
+// mailtolvan-screenshots: draws the main window, the Email window, every
+// dialog, the menus, the splash screen, the help window and a message box
+// into PNG files of a directory, offscreen, for reviewers.  Settings live in
+// a temporary home directory; nothing touches the network.
+#include "core/Services.h"
+#include "core/Startup.h"
+#include "core/TnIni.h"
+#include "dialogs/DDirectories.h"
+#include "dialogs/DGroupSettings.h"
+#include "dialogs/DServerInfo.h"
+#include "dialogs/DUserInfo.h"
+#include "dialogs/OptionsDialogs.h"
+#include "dialogs/SmallDialogs.h"
+#include "framework/MessageBox.h"
+#include "framework/Registry.h"
+#include "mainwin/WMain.h"
+#include "newsgroups/Newsgroups.h"
+#include "ui/EmailWindow.h"
+#include "ui/GroupSettingsDialog.h"
+#include "ui/HelpWindow.h"
+#include "ui/MainFrame.h"
+#include "ui/MessageBoxes.h"
+#include "ui/SettingsDialogs.h"
+#include "ui/Splash.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <cstdio>
+
+namespace {
+QString g_outDir;
+QStringList g_written;
+
+void Settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+// A window is drawn with a plain title bar above it (the offscreen screen
+// has no window manager to draw one), so its title can be checked too.
+QPixmap WithTitle(QWidget* pWidget)
+{
+    QPixmap body = pWidget->grab();
+    if (!pWidget->isWindow() || pWidget->windowTitle().isEmpty() ||
+        (pWidget->windowFlags() & Qt::FramelessWindowHint) || qobject_cast<QMenu*>(pWidget))
+        return body;
+    int iBar = pWidget->fontMetrics().height() + 10;
+    QPixmap pm(body.width(), body.height() + iBar);
+    QPainter p(&pm);
+    p.fillRect(0, 0, pm.width(), iBar, QColor(45, 85, 150));
+    p.setPen(Qt::white);
+    QFont f = pWidget->font();
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRect(8, 0, pm.width() - 16, iBar), Qt::AlignVCenter | Qt::AlignLeft,
+               pWidget->windowTitle());
+    p.drawPixmap(0, iBar, body);
+    return pm;
+}
+
+bool Save(QWidget* pWidget, const QString& name)
+{
+    Settle();
+    QString path = g_outDir + "/" + name + ".png";
+    if (!WithTitle(pWidget).save(path)) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    g_written << name;
+    return true;
+}
+
+bool Shot(QWidget& w, const QString& name)
+{
+    w.show();
+    w.adjustSize();
+    bool bOk = Save(&w, name);
+    w.hide();
+    return bOk;
+}
+
+// Boxes are drawn, never waited for.
+class QuietBoxes : public fw::IMessageBoxService {
+public:
+    int Show(const std::string&, const std::string&, fw::MbIcon, fw::MbButtons, bool) override
+    {
+        return fw::IDYES;
+    }
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    g_outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("screenshots");
+    if (!QDir().mkpath(g_outDir)) {
+        std::fprintf(stderr, "screenshots: cannot create %s\n", qPrintable(g_outDir));
+        return 1;
+    }
+    QTemporaryDir home;
+    fw::RegKey::SetStorePath((home.path() + "/registry.ini").toStdString());
+    QuietBoxes boxes;
+    fw::SetMessageBoxService(&boxes);
+
+    bool bOk = true;
+    {
+        auto pStartup = std::make_unique<Startup>(CommandLine{}, home.path().toStdString());
+        g_pStartup = pStartup.get();
+        TnIni ini(pStartup->m_szIniFile);
+        g_pIni = &ini;
+        ini.WriteString("Servers", "NNTPServer", "news.example.org");
+        ini.WriteString("Servers", "POP3Server", "pop.example.org");
+        ini.WriteString("Servers", "SMTPServer", "smtp.example.org");
+        ini.WriteString("Servers", "POP3Name", "ann");
+        ini.StorePop3Password("secret");
+        ini.WriteString("User", "Name", "Ann Example");
+        ini.WriteString("User", "EmailAddress", "ann@example.org");
+        ini.WriteString("User", "Organization", "Example Widgets");
+        ini.WriteString("Directories", "Qwk", "/home/ann/qwk");
+        ini.WriteString("Directories", "Rep", "/home/ann/rep");
+        ini.WriteString("Directories", "QwkReader", "/usr/local/bin/qwkreader");
+        Newsgroups groups(pStartup->m_szNwsFile);
+        g_pNewsgroups = &groups;
+        groups.Add("comp.lang.c", NG_SELECTED | NG_AUTOMATIC, 1042, 0, "", "");
+        groups.Add("alt.test", 0, 1, 0, "", "");
+        groups.Add("rec.arts.books", NG_SELECTED | NG_BYDATE, 1, 1767225600, "ann", "pw");
+        groups.Sort();
+
+        // The dialogs, each on its model.
+        {
+            DServerInfo m(ini);
+            ui::ServerInfoDialog d(m);
+            bOk &= Shot(d, "dialog-server-info");
+        }
+        {
+            DUserInfo m(ini);
+            ui::UserInfoDialog d(m);
+            bOk &= Shot(d, "dialog-personal-info");
+        }
+        {
+            DDirectories m(ini, home.path().toStdString());
+            ui::DirectoriesDialog d(m, ini);
+            bOk &= Shot(d, "dialog-directories");
+        }
+        {
+            DGroupConfig m(ini);
+            ui::OptionsDialogView d(m, "DGroupConfig");
+            bOk &= Shot(d, "dialog-group-options");
+        }
+        {
+            DArticleConfig m(ini);
+            ui::OptionsDialogView d(m, "DArticleConfig");
+            bOk &= Shot(d, "dialog-article-options");
+        }
+        {
+            DEmailConfig m(ini);
+            ui::OptionsDialogView d(m, "DEmailConfig");
+            bOk &= Shot(d, "dialog-email-options");
+        }
+        {
+            DTolvanConfig m(ini);
+            m.Change("Sound", 0); // shows "Beep when done" grayed
+            ui::OptionsDialogView d(m, "DTolvanConfig");
+            bOk &= Shot(d, "dialog-general-options");
+        }
+        {
+            DAutorun m(ini, &groups);
+            ui::OptionsDialogView d(m, "DAutorun");
+            bOk &= Shot(d, "dialog-autorun");
+        }
+        {
+            DGroupSettings m(groups);
+            ui::GroupSettingsDialog d(m);
+            bOk &= Shot(d, "dialog-group-settings");
+        }
+        {
+            DPassword m("Email Password");
+            ui::PasswordDialog d(m);
+            bOk &= Shot(d, "dialog-password");
+        }
+        {
+            DFind m;
+            m.m_szText = "lang";
+            ui::FindDialog d(m, nullptr);
+            bOk &= Shot(d, "dialog-find");
+        }
+        {
+            DAddGroup m;
+            m.m_szName = "comp.os.linux.misc";
+            ui::AddGroupDialog d(m);
+            bOk &= Shot(d, "dialog-add-group");
+        }
+        {
+            ui::AboutDialog d;
+            bOk &= Shot(d, "dialog-about");
+        }
+        {
+            QMessageBox box(ui::QtMessageBoxes::IconOf(fw::MbIcon::Stop), "ERROR!",
+                            "The NNTP TCP Port cannot be zero!\nThe standard value for the port "
+                            "is 119.",
+                            QMessageBox::Ok);
+            bOk &= Shot(box, "messagebox-error");
+            QMessageBox question(ui::QtMessageBoxes::IconOf(fw::MbIcon::Question), "Warning!",
+                                 "Your connection is still active!\nExit anyways?",
+                                 QMessageBox::Yes | QMessageBox::No);
+            bOk &= Shot(question, "messagebox-question");
+        }
+        {
+            ui::SplashWindow splash;
+            bOk &= Shot(splash, "splash");
+        }
+
+        // The main window as the program starts, then online with mail
+        // coming in.
+        ui::MainFrame frame([](int) {});
+        frame.resize(800, 560);
+        {
+            WMain main(frame, false, false);
+            frame.SetStatus("Ready");
+            bOk &= Save(&frame, "main-offline");
+            for (QMenu* pMenu :
+                 frame.menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly)) {
+                if (pMenu->objectName().isEmpty())
+                    continue; // not one of the program's menus
+                pMenu->adjustSize();
+                bOk &= Save(pMenu, "menu-" + pMenu->objectName().toLower());
+            }
+            ini.WriteString("Servers", "NNTPServer", "");
+            main.OnCommand(CMD_CONNECT);
+            frame.SetStatus("Retrieving Email messages");
+            auto pView = frame.CreateEmailView();
+            pView->SetStatus("5 new email messages");
+            const char* rows[] = {
+                "     1\tAnn Example <ann@example.org>\tMinutes of Tuesday's meeting",
+                "     2\tBob Builder\tRe: The shed roof, again",
+                "     3\tcarol@example.net\tPhotos from the trip (part 1 of 3)",
+            };
+            for (const char* r : rows)
+                pView->AddRow(r);
+            pView->SetProgress(60);
+            frame.SetProgress(60);
+            frame.EmailWindow()->resize(560, 260);
+            bOk &= Save(&frame, "main-online-email");
+            bOk &= Save(frame.EmailWindow(), "window-email");
+            pView.reset();
+            main.OnCommand(CMD_DISCONNECT);
+            ini.WriteString("Servers", "NNTPServer", "news.example.org");
+        }
+
+        ui::HelpWindow::ShowTopic("index.html");
+        bOk &= Save(&ui::HelpWindow::Instance(), "window-help");
+        ui::HelpWindow::ShowTopic(ui::HelpTopic("DServerInfo"));
+        bOk &= Save(&ui::HelpWindow::Instance(), "window-help-server-info");
+        ui::HelpWindow::Destroy();
+
+        g_pNewsgroups = nullptr;
+        g_pIni = nullptr;
+        g_pStartup = nullptr;
+    }
+    fw::SetMessageBoxService(nullptr);
+    std::printf("%s\n", qPrintable(g_written.join("\n")));
+    return bOk ? 0 : 1;
+}

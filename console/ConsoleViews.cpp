@@ -37,9 +37,19 @@ void ConsolePostView::AddRow(const std::string& row)
     std::fprintf(stderr, "Post: %s\n", line.c_str());
 }
 
+void ConsoleGroupsView::SetStatus(const std::string& text)
+{
+    std::fprintf(stderr, "Usenet Groups: %s\n", text.c_str());
+}
+
 void ConsoleMainView::SetStatus(const std::string& text)
 {
     if (text == m_lastStatus)
+        return;
+    // Counts of a group list on its way: progress for a watching user,
+    // noise in a cron mail.
+    if (text.rfind("Retrieving ", 0) == 0 && text.size() > 6 &&
+        text.compare(text.size() - 6, 6, " group") == 0 && !::isatty(STDERR_FILENO))
         return;
     m_lastStatus = text;
     if (text.empty()) // a cleared status line

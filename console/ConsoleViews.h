@@ -4,10 +4,12 @@
 
 #include "mainwin/MainView.h"
 #include "session/WEmail.h"
+#include "session/WGroups.h"
 
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Prints each status line once, prefixed with the window's name.
 class ConsoleEmailView : public IEmailView {
@@ -22,6 +24,17 @@ public:
     void SetStatus(const std::string& text) override;
     void SetProgress(int) override {}
     void AddRow(const std::string& row) override;
+};
+
+// The "Usenet Groups" window of a headless run: its status lines only (a
+// complete group list would flood a cron mail), and no dialogs.
+class ConsoleGroupsView : public IGroupsView {
+public:
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int) override {}
+    void SetRows(const std::vector<std::string>&) override {}
+    void SelectRow(std::int32_t) override {}
+    bool ShowGroupSettings(const std::string&) override { return false; }
 };
 
 class ConsoleMainView : public IMainView {
@@ -46,6 +59,10 @@ public:
     std::unique_ptr<IPostView> CreatePostView() override
     {
         return std::make_unique<ConsolePostView>();
+    }
+    std::unique_ptr<IGroupsView> CreateGroupsView() override
+    {
+        return std::make_unique<ConsoleGroupsView>();
     }
 
     std::map<int, bool> enabled;

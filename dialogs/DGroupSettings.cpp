@@ -180,6 +180,15 @@ dlg::OkResult DGroupSettings::CheckPassword()
         dlg::CheckError(850);
         return dlg::OkResult::StayOn(PASSWORD);
     }
+    if (!Newsgroups::IsStorableText(m_szPassword)) {
+        // The newsgroups file separates its fields with commas: the group
+        // would be left out of it.
+        m_szPassword.clear();
+        m_szConfirm.clear();
+        m_bPasswordEdited = false;
+        dlg::CheckError("A group's password cannot hold a comma or a line break.");
+        return dlg::OkResult::StayOn(PASSWORD);
+    }
     if (newsgr* g = Mutable())
         g->m_szPassword = m_szPassword;
     m_bPasswordEdited = false;
@@ -253,6 +262,16 @@ bool DGroupSettings::Apply()
 {
     if (!CheckPassword().bAccepted)
         return false;
+    // A user name the newsgroups file cannot hold would make it leave the
+    // group out: the dialog stays on that group.
+    for (std::int32_t i = 0; i < m_pCopy->Count(); ++i) {
+        if (Newsgroups::IsStorableText(m_pCopy->At(i)->m_szUser))
+            continue;
+        SetCurrent(i);
+        dlg::CheckError("The user name of " + m_pCopy->At(i)->m_szName +
+                        " cannot hold a comma or a line break.");
+        return false;
+    }
     if (!m_szOnlyGroup.empty()) {
         // The popup's form: the group's settings go to its record, which
         // keeps its name.

@@ -3,12 +3,23 @@
 #pragma once
 
 #include "session/WEmail.h"
+#include "session/WGroups.h"
 #include "session/WPost.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+// A "Usenet Groups" window that shows nothing.
+class HiddenGroupsView : public IGroupsView {
+public:
+    void SetStatus(const std::string&) override {}
+    void SetProgress(int) override {}
+    void SetRows(const std::vector<std::string>&) override {}
+    void SelectRow(std::int32_t) override {}
+    bool ShowGroupSettings(const std::string&) override { return false; }
+};
 
 class IMainView {
 public:
@@ -40,4 +51,13 @@ public:
     }
     // The view of a new posting window (nullptr: one that shows nothing).
     virtual std::unique_ptr<IPostView> CreatePostView() { return nullptr; }
+    // The view of a new "Usenet Groups" window (title string 507, placement
+    // "Windows" "Group").  A view that has no such window yet gets one that
+    // shows nothing.
+    virtual std::unique_ptr<IGroupsView> CreateGroupsView();
 };
+
+inline std::unique_ptr<IGroupsView> IMainView::CreateGroupsView()
+{
+    return std::make_unique<HiddenGroupsView>();
+}

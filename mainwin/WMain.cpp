@@ -11,7 +11,10 @@
 #include "packet/PacketSave.h"
 #include "packet/RepPacket.h"
 #include "packet/Rfcmsg.h"
+#include "proto/CNNTP.h"
+#include "session/GroupList.h"
 #include "session/WEmail.h"
+#include "session/WGroups.h"
 #include "session/WPost.h"
 
 #include <algorithm>
@@ -105,14 +108,18 @@ WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
         return 0;
     });
     SetAutorunQuery([this] { return m_bAutorunRunning; });
+    // The news client keeps its replies in the packet work directory.
+    m_pNews = std::make_unique<CNNTP>(g_pStartup ? g_pStartup->m_szWorkDir.c_str() : ".");
+    RegisterNewsHandlers();
 
     int iSort = g_pIni ? g_pIni->GetInt("Articles", "Sort", 0) : 0;
     for (int c = CMD_SORTNUMBER; c <= CMD_SORTSUBJECT; ++c)
         m_view.CheckCommand(c, c == CMD_SORTNUMBER + iSort);
     SetOfflineState();
     for (int c : {CMD_FINDGROUP, CMD_FINDARTICLE, CMD_SORTNUMBER, CMD_SORTDATE, CMD_SORTFROM,
-                  CMD_SORTSUBJECT, CMD_GETSELECTED, CMD_GROUPSETTINGS})
+                  CMD_SORTSUBJECT, CMD_GETSELECTED})
         m_view.EnableCommand(c, false);
+    m_view.EnableCommand(CMD_GROUPSETTINGS, true);
 }
 
 WMain::~WMain()
@@ -122,6 +129,9 @@ WMain::~WMain()
     pEmail.reset();
     std::unique_ptr<WPost> pPost = std::move(m_pPost);
     pPost.reset();
+    m_pGroups.reset();
+    m_pGroupList.reset();
+    m_pNews.reset();
 }
 
 void WMain::SetOfflineState()
@@ -213,11 +223,14 @@ void WMain::OnCommand(int iCommand)
         break;
     case CMD_GETNEW:
     case CMD_GETALL:
-        Unavailable("News retrieval");
+        GetArticles(iCommand == CMD_GETNEW);
         break;
     case CMD_NEWGROUPS:
     case CMD_ALLGROUPS:
-        Unavailable("Group list retrieval");
+        GetGroups(iCommand == CMD_ALLGROUPS, false);
+        break;
+    case CMD_GROUPSETTINGS:
+        GroupSettings();
         break;
     case CMD_POST:
         PostReplies();
@@ -419,14 +432,9 @@ void WMain::Connect()
         Disconnect();
         return;
     }
-    std::string server = g_pIni ? g_pIni->GetString("Servers", "NNTPServer", "news") : "";
-    if (!server.empty()) {
-        // The news client comes with the news sessions.  Say so and go on
-        // without news rather than pretend to be connected.
-        Error("News is not available in this version of Mail Tolvan: going online without "
-              "news.");
-    }
-    GoOnlineWithoutNews();
+    // With a news server the rest happens when it has answered.
+    if (!ConnectNews())
+        GoOnlineWithoutNews();
     m_view.EnableCommand(CMD_SAVE, false);
     m_view.EnableCommand(CMD_SAVEAS, false);
     m_view.EnableCommand(CMD_CONNECT, false);
@@ -464,7 +472,13 @@ void WMain::Disconnect()
     pPost.reset();
     std::unique_ptr<WEmail> pEmail = std::move(m_pEmail);
     pEmail.reset();
+    m_pGroups.reset();
 
+    if (QuitNews()) {
+        // The answer to QUIT completes the disconnection.
+        m_bConnected = false;
+        return;
+    }
     // Without a news connection the disconnection is complete at once.
     m_view.EnableCommand(CMD_CONNECT, true);
     m_view.EnableCommand(CMD_AUTORUN, true);
@@ -523,6 +537,7 @@ void WMain::Stop()
         m_pEmail->Stop();
     if (m_pPost)
         m_pPost->Stop();
+    StopNews(false);
 }
 
 bool WMain::Save()
@@ -687,7 +702,7 @@ void WMain::RecoverLeftMail()
 bool WMain::IsBusy() const
 {
     return m_iCommandDepth > 0 || fw::MessageLoop::PendingMessages() > 0 ||
-           (m_pEmail && m_pEmail->Busy()) || (m_pPost && m_pPost->Busy());
+           (m_pEmail && m_pEmail->Busy()) || (m_pPost && m_pPost->Busy()) || NewsBusy();
 }
 
 void WMain::StopSilentSession(int iSeconds)
@@ -695,6 +710,7 @@ void WMain::StopSilentSession(int iSeconds)
     NoteFailure("No answer from the server for " + std::to_string(iSeconds) +
                 " seconds: the session was stopped.");
     Stop();
+    StopNews(true);
 }
 
 bool WMain::AutorunStalled() const { return m_bAutorunRunning && !IsBusy(); }

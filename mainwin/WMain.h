@@ -16,6 +16,9 @@ class WEmail;
 class WPost;
 class Repfile;
 class RepLedger;
+class WGroups;
+class CNNTP;
+class GroupListRetrieval;
 class CPacketSaver;
 class Rfcmsg;
 class MailSpool;
@@ -82,6 +85,8 @@ public:
     WPost* PostWindow() const { return m_pPost.get(); }
     // The loaded REP packet (nullptr when none).
     Repfile* LoadedRep() const { return m_pRepfile.get(); }
+    // The "Usenet Groups" window, or nullptr.
+    WGroups* GroupsWindow() const { return m_pGroups.get(); }
 
     // The gathered messages waiting for a packet (nullptr when none).  The
     // main window owns them from the first retrieved message until the
@@ -121,6 +126,31 @@ private:
     void SetOfflineState();
     int EnabledWeights() const;
 
+    // The news path (WMainNews.cpp).
+    void RegisterNewsHandlers();
+    // Connect's news part: false when the program goes online without news.
+    bool ConnectNews();
+    // Disconnect's news part: true when QUIT went out and its answer ends
+    // the disconnection.
+    bool QuitNews();
+    void OnNewsConnect(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnGroupListEvent(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnNewsQuit(std::uintptr_t wParam, std::intptr_t lParam);
+    void NewsConnectFailed(int iStatus, bool bGreetingRefused);
+    // The news connection ended while nothing was asked of it.
+    void NewsLost(int iStatus, bool bReported);
+    void NewsContinuation();
+    void EnableNewsCommands(bool bEnable);
+    void GetGroups(bool bAll, bool bAutomatic);
+    void GetArticles(bool bNew);
+    void OpenGroupsWindow();
+    void GroupSettings();
+    // Stop for the news client: a list being received stops at its next
+    // line; with bAbort anything under way ends at once.
+    void StopNews(bool bAbort);
+    bool NewsBusy() const;
+    std::string NewsServerText() const;
+
     IMainView& m_view;
     bool m_bStartedWithAutorun;
     bool m_bFirstStart;
@@ -140,6 +170,12 @@ private:
     std::unique_ptr<RepLedger> m_pLedger;
     std::unique_ptr<WPost> m_pPost;
     std::unique_ptr<CPacketSaver> m_pSaver;
+    std::unique_ptr<WGroups> m_pGroups;
+    std::unique_ptr<CNNTP> m_pNews;
+    std::unique_ptr<GroupListRetrieval> m_pGroupList; // a group list is on its way
+    bool m_bNewsConnecting = false;                   // the 1228 of a Connect is awaited
+    bool m_bAutoGroupList = false;                    // the list retrieval follows the connection
+    bool m_bEditingGroups = false;                    // the Group Settings dialog is open
 };
 
 // The process-wide main window (null outside the program's run).

@@ -9,8 +9,8 @@
 
 wsa::HANDLE CHost::StartRequest()
 {
-    MT_ASSERT(m_pszHost != nullptr);
-    return wsa::AsyncGetHostByName(GetWinsockEventWindow(), WM_ASYNC_HOST_LOOKUP, m_pszHost,
+    MT_ASSERT(m_bHasHost);
+    return wsa::AsyncGetHostByName(GetWinsockEventWindow(), WM_ASYNC_HOST_LOOKUP, m_strHost.c_str(),
                                    m_pResult.get(), RESULT_BUFFER_SIZE);
 }
 

@@ -4,15 +4,20 @@
 #include "net/CAsyncDB.h"
 #include "net/CSockAddr.h"
 
+#include <string>
+
 class CHost : public CAsyncDB {
 public:
     CHost() = default;
-    explicit CHost(const char* pszHost) : m_pszHost(pszHost) {}
+    explicit CHost(const char* pszHost) { SetHost(pszHost); }
 
-    // The name to look up; the text stays the caller's and must stay valid
-    // while the lookup is pending.
-    void SetHost(const char* pszHost) { m_pszHost = pszHost; }
-    const char* Host() const { return m_pszHost; }
+    // The name to look up (kept as a copy).
+    void SetHost(const char* pszHost)
+    {
+        m_bHasHost = pszHost != nullptr;
+        m_strHost = pszHost ? pszHost : "";
+    }
+    const char* Host() const { return m_bHasHost ? m_strHost.c_str() : nullptr; }
 
     // The first address with port 0 (and *pbResult TRUE) once the lookup is
     // complete; an all-zero address and FALSE otherwise.
@@ -29,5 +34,6 @@ private:
     CSockAddr AddressAt(int iIndex, bool* pbResult) const;
 
     int m_iNextAddress = 0;
-    const char* m_pszHost = nullptr;
+    std::string m_strHost;
+    bool m_bHasHost = false;
 };

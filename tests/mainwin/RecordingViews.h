@@ -3,6 +3,9 @@
 
 #include "mainwin/MainView.h"
 #include "session/WEmail.h"
+#include "session/WGroups.h"
+
+#include <functional>
 
 #include <map>
 #include <memory>
@@ -17,6 +20,33 @@ public:
     std::vector<std::string> statuses;
     std::vector<int> progress;
     std::vector<std::string> rows;
+};
+
+// The "Usenet Groups" window's view; the one-group settings dialog is
+// played by the test's onSettings (Cancel without one).
+class RecordingGroupsView : public IGroupsView {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void SetRows(const std::vector<std::string>& r) override
+    {
+        rows = r;
+        ++iFills;
+        selected = -1;
+    }
+    void SelectRow(std::int32_t iRow) override { selected = iRow; }
+    bool ShowGroupSettings(const std::string& group) override
+    {
+        settingsFor.push_back(group);
+        return onSettings ? onSettings(group) : false;
+    }
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::vector<std::string> rows;
+    int iFills = 0;
+    std::int32_t selected = -1;
+    std::vector<std::string> settingsFor; // the popup's dialogs, by group
+    std::function<bool(const std::string&)> onSettings;
 };
 
 // Remembers everything, for tests.
@@ -45,8 +75,10 @@ public:
     bool ShowDialog(int iCommand) override
     {
         dialogs.push_back(iCommand);
-        return bDialogOk;
+        return onDialog ? onDialog(iCommand) : bDialogOk;
     }
+    // Plays a dialog (instead of answering bDialogOk).
+    std::function<bool(int)> onDialog;
     // The Email window's view stays reachable through pEmailView.
     std::unique_ptr<IEmailView> CreateEmailView() override
     {
@@ -63,6 +95,13 @@ public:
     }
     std::vector<std::string> proposedOpenPaths;
     bool bCancelOpen = false;
+    std::unique_ptr<IGroupsView> CreateGroupsView() override
+    {
+        auto p = std::make_unique<RecordingGroupsView>();
+        pGroupsView = p.get();
+        return p;
+    }
+    RecordingGroupsView* pGroupsView = nullptr;
 
     std::vector<std::string> statuses;
     std::vector<int> progress;

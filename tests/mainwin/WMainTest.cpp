@@ -55,18 +55,6 @@ TEST_F(MainFixture, ConnectWithoutNewsThenDisconnect)
     EXPECT_EQ(view.statuses.back(), "Disconnected from ");
 }
 
-TEST_F(MainFixture, ANewsServerIsReportedAsUnavailableAndTheProgramGoesOnWithoutNews)
-{
-    pIni->WriteString("Servers", "NNTPServer", "news.example.org");
-    pMain->OnCommand(CMD_CONNECT);
-    EXPECT_TRUE(pMain->m_bConnected);
-    EXPECT_FALSE(pMain->m_bNewsConnected);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
-    EXPECT_NE(boxes.boxes[0].text.find("News is not available"), std::string::npos);
-    EXPECT_EQ(FailureCount(), 1);
-}
-
 TEST_F(MainFixture, ProgressMessages)
 {
     pMain->Send(fw::WM_QWK_PROGRESS, 0, 0); // no total yet

@@ -73,17 +73,6 @@ std::string Crlf(const std::vector<std::string>& lines)
     return out;
 }
 
-std::string ToCrlf(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 std::string Bytes(std::size_t n, unsigned seed)
 {
     std::string s(n, '\0');

@@ -15,8 +15,6 @@ std::string Uuencode(const std::string& bytes, const std::string& name);
 std::string QuotedPrintable(const std::string& bytes);
 // Joins lines with CR LF (and ends the last one).
 std::string Crlf(const std::vector<std::string>& lines);
-// Converts LF line ends of a text to CR LF.
-std::string ToCrlf(const std::string& text);
 // Deterministic pseudo-random bytes.
 std::string Bytes(std::size_t n, unsigned seed);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -134,20 +135,15 @@ TEST(PackTool, EveryAttachmentDecodesToTheOriginalBytes)
     EXPECT_EQ(names[0], "attached.lst");
 
     // attached.lst: conference, number, name in the packet, short name.
-    std::istringstream lst(ReadFile(out.File("attached.lst")));
-    std::string line;
+    const std::string lst = ReadFile(out.File("attached.lst"));
+    const std::regex line("\\d+,\\d+,([^,\r\n]+),([^,\r\n]+)\r\n");
     std::map<std::string, std::string> found; // short name -> bytes
-    while (std::getline(lst, line)) {
-        ASSERT_FALSE(line.empty());
-        ASSERT_EQ(line.back(), '\r');
-        line.pop_back();
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        for (std::string piece; std::getline(ss, piece, ',');)
-            f.push_back(piece);
-        ASSERT_EQ(f.size(), 4u) << line;
-        found[f[3]] = ReadFile(out.File(f[2]));
+    std::size_t nMatched = 0;
+    for (std::sregex_iterator m(lst.begin(), lst.end(), line), end; m != end; ++m) {
+        found[(*m)[2]] = ReadFile(out.File((*m)[1]));
+        nMatched += static_cast<std::size_t>(m->length());
     }
+    EXPECT_EQ(nMatched, lst.size()) << lst;
     EXPECT_EQ(found.size(), 4u);
     EXPECT_EQ(found["photo.jpg"], originals["photo.jpg"]);
     EXPECT_EQ(found["notes.bin"], originals["notes.bin"]);

@@ -59,6 +59,24 @@ std::string Bytes(std::initializer_list<int> v)
     return s;
 }
 
+// A message as written for the conference: its header block, then the
+// text (From and Subject lines, the further header lines, a blank line and
+// the body; each line ended by 0xE3) in blocks of 128.  LF ends the lines
+// of body and more.
+std::string Message(char status, int number, const std::string& to, const std::string& from,
+                    const std::string& subject, int conference, std::string body,
+                    std::string more = "")
+{
+    for (std::string* p : {&body, &more})
+        for (std::size_t i; (i = p->find('\n')) != std::string::npos;)
+            p->replace(i, 1, E3);
+    std::string text =
+        PadBlocks("From: " + from + E3 + "Subject: " + subject + E3 + more + E3 + body);
+    return Header(status, std::to_string(number), "03-07-24", "14:05", to, from, subject,
+                  std::to_string(text.size() / 128 + 1), conference) +
+           text;
+}
+
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -131,6 +149,15 @@ protected:
         return ok;
     }
     std::string Packet(const std::string& name) { return ReadFile(m_dir.File(name)); }
+    // control.dat from the line after the user's name: the lines joined by "|".
+    std::string ControlTail()
+    {
+        std::vector<std::string> lines = Lines(Packet("control.dat"));
+        std::string out;
+        for (std::size_t i = 7; i < lines.size(); ++i)
+            out += (i > 7 ? "|" : "") + lines[i];
+        return out;
+    }
     std::string P(const std::string& name) { return m_dir.File(name); }
 
     TempDir m_dir;
@@ -145,16 +172,12 @@ protected:
 
 TEST(QwkFormat, MsbinNumbersMatchTheReadersValues)
 {
-    EXPECT_EQ(QwkFile::ToMsbin(1), 0x81000000u);
-    EXPECT_EQ(QwkFile::ToMsbin(2), 0x82000000u);
-    EXPECT_EQ(QwkFile::ToMsbin(3), 0x82400000u);
-    EXPECT_EQ(QwkFile::ToMsbin(6), 0x83400000u);
-    EXPECT_EQ(QwkFile::ToMsbin(10), 0x84200000u);
-    EXPECT_EQ(QwkFile::ToMsbin(100), 0x87480000u);
-    EXPECT_EQ(QwkFile::ToMsbin(1000), 0x8A7A0000u);
-    EXPECT_EQ(QwkFile::ToMsbin(65536), 0x91000000u);
-    EXPECT_EQ(QwkFile::ToMsbin(0), 0u);
-    EXPECT_EQ(QwkFile::ToMsbin(-2), 0x82800000u);
+    const std::pair<int, std::uint32_t> rows[] = {
+        {1, 0x81000000u},  {2, 0x82000000u},   {3, 0x82400000u},    {6, 0x83400000u},
+        {10, 0x84200000u}, {100, 0x87480000u}, {1000, 0x8A7A0000u}, {65536, 0x91000000u},
+        {0, 0u},           {-2, 0x82800000u}};
+    for (const auto& [n, want] : rows)
+        EXPECT_EQ(QwkFile::ToMsbin(n), want) << n;
 }
 
 TEST(QwkFormat, FoldingJoinsPiecesAndBreaksLinesAtSeventy)
@@ -194,19 +217,21 @@ TEST(QwkFormat, ShortNamesForAttachedList)
         r.m_szGivenName = given;
         return QwkFile::ShortName(r);
     };
-    EXPECT_EQ(named("readme.txt"), "readme.txt");
-    EXPECT_EQ(named("longfilename.html"), "longname.htm");
-    EXPECT_EQ(named("archive"), "archive");
-    EXPECT_EQ(named("picture number one"), "pict~one.BIN");
-    EXPECT_EQ(named("my.long.filename.txt"), "my~lname.txt");
-    EXPECT_EQ(named("a.html"), "a.htm");
-    EXPECT_EQ(named("x"), "x");
     // Hostile names are text only, and can neither break the comma-separated
-    // line nor name a path.
-    EXPECT_EQ(named("a,b.txt"), "a~b.txt");
-    EXPECT_EQ(named("../../etc/passwd"), "~~~~~~~~.~et");
-    EXPECT_EQ(named("r\xE9sum\xE9.doc"), "r~sum~.doc");
-    EXPECT_EQ(named(""), "ABCDEFGH.ATT");
+    // line nor name a path; no name is the saved name.
+    const std::pair<const char*, const char*> rows[] = {{"readme.txt", "readme.txt"},
+                                                        {"longfilename.html", "longname.htm"},
+                                                        {"archive", "archive"},
+                                                        {"picture number one", "pict~one.BIN"},
+                                                        {"my.long.filename.txt", "my~lname.txt"},
+                                                        {"a.html", "a.htm"},
+                                                        {"x", "x"},
+                                                        {"a,b.txt", "a~b.txt"},
+                                                        {"../../etc/passwd", "~~~~~~~~.~et"},
+                                                        {"r\xE9sum\xE9.doc", "r~sum~.doc"},
+                                                        {"", "ABCDEFGH.ATT"}};
+    for (const auto& [given, want] : rows)
+        EXPECT_EQ(named(given), want) << given;
 }
 
 TEST(QwkFormat, ConferenceNamesShortenedOnlyWhenAsked)
@@ -229,6 +254,9 @@ TEST_F(QwkFileTest, OneMailMakesTheSmallestPacketByteForByte)
         PadBlocks(text);
     EXPECT_EQ(Packet("messages.dat").size(), 384u);
     EXPECT_EQ(Packet("messages.dat"), expected);
+    EXPECT_EQ(expected,
+              kBanner + Message('*', 1, "Joe User", "alice@example.org", "Hi", 0, "Hello\nWorld\n"))
+        << "the helper of the other tests";
     EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0}));
     EXPECT_EQ(Packet("personal.ndx"), Packet("000.ndx"));
     EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
@@ -244,12 +272,9 @@ TEST_F(QwkFileTest, OneMailMakesTheSmallestPacketByteForByte)
     EXPECT_TRUE(std::regex_match(control[5], std::regex(R"(\d\d-\d\d-\d{4},\d\d:\d\d:\d\d)")))
         << control[5];
     EXPECT_EQ(control[6], "Joe User");
-    EXPECT_EQ(control[7], "");
-    EXPECT_EQ(control[8], "0");
-    EXPECT_EQ(control[9], "1");
-    EXPECT_EQ(control[10], "0");
-    EXPECT_EQ(control[11], "0");
-    EXPECT_EQ(control[12], "email");
+    // A blank, 0, the messages, the highest conference number, then each
+    // conference's number and name.
+    EXPECT_EQ(ControlTail(), "|0|1|0|0|email");
     // The record's body file now holds the packet-ready message.
     SummaryInfo* r = m_pConv->List().First();
     EXPECT_EQ(r->m_iBlocks, 2);
@@ -279,25 +304,14 @@ TEST_F(QwkFileTest, ConferencesAreNumberedMailListsThenGroupsByListPosition)
     Add("g.five", "b@x", "art", "line\n", "g.five,g.one");
     Add("email", "c@x", "two", "2\n");
     ASSERT_TRUE(Write(false)) << m_error;
-    std::string m = Packet("messages.dat");
-    ASSERT_EQ(m.size(), 128u * 7);
     // E-mail first in list order, then the group.
-    EXPECT_EQ(m.substr(128, 128),
-              Header('*', "1", "03-07-24", "14:05", "Joe User", "a@x", "one", "2", 0));
-    EXPECT_EQ(m.substr(384, 128),
-              Header('*', "2", "03-07-24", "14:05", "Joe User", "c@x", "two", "2", 0));
-    EXPECT_EQ(m.substr(640, 128),
-              Header(' ', "1", "03-07-24", "14:05", "ALL", "b@x", "art", "2", 5));
-    EXPECT_EQ(m.substr(768), PadBlocks("From: b@x" + E3 + "Subject: art" + E3 +
-                                       "Newsgroups: g.five,g.one" + E3 + E3 + "line" + E3));
+    EXPECT_EQ(Packet("messages.dat"),
+              kBanner + Message('*', 1, "Joe User", "a@x", "one", 0, "1\n") +
+                  Message('*', 2, "Joe User", "c@x", "two", 0, "2\n") +
+                  Message(' ', 1, "ALL", "b@x", "art", 5, "line\n", "Newsgroups: g.five,g.one\n"));
     EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0, 0, 0, 0, 0x83, 0}));
     EXPECT_EQ(Packet("005.ndx"), Bytes({0, 0, 0x40, 0x83, 5}));
-    std::vector<std::string> control = Lines(Packet("control.dat"));
-    ASSERT_EQ(control.size(), 15u);
-    EXPECT_EQ(control[9], "3");
-    EXPECT_EQ(control[10], "1");
-    EXPECT_EQ(control[13], "5");
-    EXPECT_EQ(control[14], "g.five");
+    EXPECT_EQ(ControlTail(), "|0|3|1|0|email|5|g.five");
     EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
               (std::vector<std::string>{P("messages.dat"), P("control.dat"), P("000.ndx"),
                                         P("personal.ndx"), P("005.ndx")}));
@@ -307,15 +321,8 @@ TEST_F(QwkFileTest, ConferencesAreNumberedMailListsThenGroupsByListPosition)
     EXPECT_TRUE(m_pGroups->Current()->m_uFlags & NG_INPACKET);
 
     // Listing every group: all five, numbered by position + 1.
-    Rfcmsg again(m_dir.Path());
     ASSERT_TRUE(Write(true));
-    control = Lines(Packet("control.dat"));
-    ASSERT_EQ(control.size(), 23u);
-    EXPECT_EQ(control[10], "5");
-    EXPECT_EQ(control[13], "1");
-    EXPECT_EQ(control[14], "g.one");
-    EXPECT_EQ(control[21], "5");
-    EXPECT_EQ(control[22], "g.five");
+    EXPECT_EQ(ControlTail(), "|0|3|5|0|email|1|g.one|2|g.two|3|g.three|4|g.four|5|g.five");
 }
 
 TEST_F(QwkFileTest, MailingListsGetNumbersAfterMailAndTheirOwnHeaderLine)
@@ -330,33 +337,18 @@ TEST_F(QwkFileTest, MailingListsGetNumbersAfterMailAndTheirOwnHeaderLine)
     g_pIni = &ini;
     ASSERT_TRUE(Write(false, false));
     EXPECT_EQ(ini.GetInt("Groups", "MailingLists", -1), 2);
-    std::string m = Packet("messages.dat");
-    EXPECT_EQ(m.substr(128, 128),
-              Header(' ', "1", "03-07-24", "14:05", "ALL", "d@x", "list mail", "2", 1));
-    EXPECT_EQ(m.substr(256, 128),
-              PadBlocks("From: d@x" + E3 + "Subject: list mail" + E3 +
-                        "Mailing-List: list@lists.example.org" + E3 + E3 + "l" + E3));
-    EXPECT_EQ(m.substr(384, 128),
-              Header(' ', "2", "03-07-24", "14:05", "ALL", "g@x", "more", "2", 1));
-    EXPECT_EQ(m.substr(640, 128),
-              Header(' ', "1", "03-07-24", "14:05", "ALL", "e@x", "odd", "2", 2));
-    EXPECT_EQ(m.substr(768, 128), PadBlocks("From: e@x" + E3 + "Subject: odd" + E3 +
-                                            "Newsgroups: not-a-group" + E3 + E3 + "o" + E3));
-    EXPECT_EQ(m.substr(896, 128),
-              Header(' ', "1", "03-07-24", "14:05", "ALL", "f@x", "news", "2", 3));
+    const std::string list = "Mailing-List: list@lists.example.org\n";
+    EXPECT_EQ(Packet("messages.dat"),
+              kBanner + Message(' ', 1, "ALL", "d@x", "list mail", 1, "l\n", list) +
+                  Message(' ', 2, "ALL", "g@x", "more", 1, "m\n", list) +
+                  Message(' ', 1, "ALL", "e@x", "odd", 2, "o\n", "Newsgroups: not-a-group\n") +
+                  Message(' ', 1, "ALL", "f@x", "news", 3, "n\n", "Newsgroups: real.group\n"));
     EXPECT_EQ(Packet("001.ndx"), Bytes({0, 0, 0, 0x82, 1, 0, 0, 0, 0x83, 1}));
     EXPECT_EQ(Packet("002.ndx"), Bytes({0, 0, 0x40, 0x83, 2}));
     EXPECT_EQ(Packet("003.ndx"), Bytes({0, 0, 0, 0x84, 3}));
     EXPECT_FALSE(testutil::Exists(P("000.ndx")));
-    std::vector<std::string> control = Lines(Packet("control.dat"));
-    ASSERT_EQ(control.size(), 19u);
-    EXPECT_EQ(control[10], "3");
-    EXPECT_EQ(control[13], "1");
-    EXPECT_EQ(control[14], "list@l~le.org"); // long names off
-    EXPECT_EQ(control[15], "2");
-    EXPECT_EQ(control[16], "not-a-group");
-    EXPECT_EQ(control[17], "3");
-    EXPECT_EQ(control[18], "real.group");
+    // Long names off: the list's name is shortened.
+    EXPECT_EQ(ControlTail(), "|0|4|3|0|email|1|list@l~le.org|2|not-a-group|3|real.group");
 }
 
 TEST_F(QwkFileTest, LongSubjectIsCutInTheHeaderAndFoldedInTheText)
@@ -374,16 +366,13 @@ TEST_F(QwkFileTest, LongSubjectIsCutInTheHeaderAndFoldedInTheText)
 
 TEST_F(QwkFileTest, SenderIsReplyToOrFromAsConfigured)
 {
-    SummaryInfo* r = Add("email", "from@x", "s", "");
-    r->m_szReplyTo = "reply@x";
-    ASSERT_TRUE(Write(false, true, false));
-    EXPECT_EQ(Packet("messages.dat").substr(128 + 46, 25), Pad("from@x", 25));
-    Rfcmsg fresh(m_dir.Path());
-    m_pConv = std::make_unique<Rfcmsg>(m_dir.Path());
-    r = Add("email", "from@x", "s", "");
-    r->m_szReplyTo = "reply@x";
-    ASSERT_TRUE(Write(false, true, true));
-    EXPECT_EQ(Packet("messages.dat").substr(128 + 46, 25), Pad("reply@x", 25));
+    for (bool bUseReplyTo : {false, true}) {
+        m_pConv = std::make_unique<Rfcmsg>(m_dir.Path());
+        Add("email", "from@x", "s", "")->m_szReplyTo = "reply@x";
+        ASSERT_TRUE(Write(false, true, bUseReplyTo));
+        EXPECT_EQ(Packet("messages.dat").substr(128 + 46, 25),
+                  Pad(bUseReplyTo ? "reply@x" : "from@x", 25));
+    }
 }
 
 TEST_F(QwkFileTest, AttachmentsAreListedNamedInUpperCaseAndNoted)
@@ -443,7 +432,7 @@ TEST_F(QwkFileTest, DiscardedPartialArticlesLeaveNoGapAndMailIsNeverDiscarded)
     EXPECT_NE(Packet("personal.ndx"), "");
     EXPECT_EQ(Packet("001.ndx").size(), 5u) << "one article, numbered without a gap";
     // The total counts the discarded ones.
-    EXPECT_EQ(Lines(Packet("control.dat"))[9], "3");
+    EXPECT_EQ(ControlTail().substr(0, 5), "|0|3|");
 }
 
 TEST_F(QwkFileTest, EmptyListStillGivesAWellFormedPacket)
@@ -452,8 +441,7 @@ TEST_F(QwkFileTest, EmptyListStillGivesAWellFormedPacket)
     EXPECT_EQ(Packet("messages.dat"), kBanner);
     EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
               (std::vector<std::string>{P("messages.dat"), P("control.dat")}));
-    EXPECT_EQ(Lines(Packet("control.dat"))[9], "0");
-    EXPECT_EQ(Lines(Packet("control.dat"))[10], "0");
+    EXPECT_EQ(ControlTail(), "|0|0|0|0|email");
 }
 
 TEST_F(QwkFileTest, WritingAgainFromTheSameRecordsGivesTheSamePacket)

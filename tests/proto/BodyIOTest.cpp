@@ -14,11 +14,16 @@
 
 namespace {
 
-TEST(BodyFile, WritesUnstuffedLinesWithCrLf)
+TEST(BodyFile, WritesUnstuffedLinesWithCrLfAndDiscardRemovesTheFile)
 {
     testutil::TempDir dir;
-    CBodyFile f;
+    CBodyFile f, g;
+    EXPECT_FALSE(f.Create(dir.Path() + "/nope", "PWZ"));
+    EXPECT_NE(f.Error(), 0);
+    EXPECT_FALSE(f.IsOpen());
     ASSERT_TRUE(f.Create(dir.Path(), "PWZ"));
+    ASSERT_TRUE(g.Create(dir.Path(), "PWZ"));
+    EXPECT_NE(f.Name(), g.Name()) << "each Create gives a new file";
     EXPECT_EQ(fw::BaseName(f.Name()).substr(0, 3), "PWZ");
     EXPECT_TRUE(f.IsOpen());
     for (const char* l : {"plain", "..", ". ", "...x", ".y", ""})
@@ -31,40 +36,10 @@ TEST(BodyFile, WritesUnstuffedLinesWithCrLf)
               std::string("plain\r\n.\r\n \r\n..x\r\ny\r\n\r\na\0b\r\n", 28));
     f.Release();
     f.Discard(); // released: the file stays
-    EXPECT_TRUE(testutil::Exists(name));
-}
-
-TEST(BodyFile, DiscardRemovesTheFile)
-{
-    testutil::TempDir dir;
-    CBodyFile f;
-    ASSERT_TRUE(f.Create(dir.Path(), "NWZ"));
-    f.WriteLine("x", 1);
-    std::string name = f.Name();
-    f.Discard();
-    EXPECT_FALSE(testutil::Exists(name));
-    EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty());
-    EXPECT_FALSE(f.WriteLine("x", 1));
-}
-
-TEST(BodyFile, CreateFailsInAMissingDirectory)
-{
-    testutil::TempDir dir;
-    CBodyFile f;
-    EXPECT_FALSE(f.Create(dir.Path() + "/nope", "PWZ"));
-    EXPECT_NE(f.Error(), 0);
-    EXPECT_FALSE(f.IsOpen());
-}
-
-TEST(BodyFile, EachCreateGivesANewFile)
-{
-    testutil::TempDir dir;
-    CBodyFile a, b;
-    ASSERT_TRUE(a.Create(dir.Path(), "PWZ"));
-    ASSERT_TRUE(b.Create(dir.Path(), "PWZ"));
-    EXPECT_NE(a.Name(), b.Name());
-    a.Discard();
-    b.Discard();
+    g.WriteLine("x", 1);
+    g.Discard();
+    EXPECT_FALSE(g.WriteLine("x", 1));
+    EXPECT_EQ(fw::ListDirectory(dir.Path()), std::vector<std::string>{fw::BaseName(name)});
 }
 
 // Lines from a body stream, as they go on the wire.
@@ -91,26 +66,22 @@ std::vector<std::string> Wire(const std::string& body, CBodyLineSource::Result* 
     return out;
 }
 
-TEST(BodyLineSource, StuffsDotsAndEndsWithADotLine)
+TEST(BodyLineSource, LinesAsTheyGoOnTheWire)
 {
-    auto w = Wire("one\n.two\n.\n..\n\nlast");
-    EXPECT_EQ(w, (std::vector<std::string>{"one\r\n", "..two\r\n", "..\r\n", "...\r\n", "\r\n",
-                                           "last\r\n", ".\r\n"}));
-}
-
-TEST(BodyLineSource, AcceptsCrLfInput)
-{
-    EXPECT_EQ(Wire("a\r\nb\r\n"), (std::vector<std::string>{"a\r\n", "b\r\n", ".\r\n"}));
-}
-
-TEST(BodyLineSource, NeverAltersEightBitBytes)
-{
-    EXPECT_EQ(Wire("\xE4\xC1x\n"), (std::vector<std::string>{"\xE4\xC1x\r\n", ".\r\n"}));
-}
-
-TEST(BodyLineSource, EmptyBodyIsJustTheEnd)
-{
-    EXPECT_EQ(Wire(""), std::vector<std::string>{".\r\n"});
+    const struct {
+        const char* name;
+        std::string body;
+        std::vector<std::string> wire;
+    } rows[] = {
+        {"dots stuffed, the end a dot line",
+         "one\n.two\n.\n..\n\nlast",
+         {"one\r\n", "..two\r\n", "..\r\n", "...\r\n", "\r\n", "last\r\n", ".\r\n"}},
+        {"CR LF input", "a\r\nb\r\n", {"a\r\n", "b\r\n", ".\r\n"}},
+        {"8-bit bytes unchanged", "\xE4\xC1x\n", {"\xE4\xC1x\r\n", ".\r\n"}},
+        {"an empty body", "", {".\r\n"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Wire(row.body), row.wire) << row.name;
 }
 
 TEST(BodyLineSource, The998CharacterRule)

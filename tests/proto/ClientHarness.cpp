@@ -55,19 +55,11 @@ std::vector<Note> Pop3Recorder::Messages() const
     return out;
 }
 
-int Pop3Recorder::LineNotes() const
+int Pop3Recorder::Count(fw::WPARAM w) const
 {
     int k = 0;
     for (const auto& n : notes)
-        k += n.wParam == CPOP3::NOTIFY_LINE;
-    return k;
-}
-
-int Pop3Recorder::CountNotes() const
-{
-    int k = 0;
-    for (const auto& n : notes)
-        k += n.wParam == CPOP3::NOTIFY_COUNT;
+        k += n.wParam == w;
     return k;
 }
 

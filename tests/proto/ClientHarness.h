@@ -35,8 +35,8 @@ public:
     int iEnds = 0;       // how many final notifications came
     Note end;            // the final notification
     std::vector<Note> Messages() const;
-    int LineNotes() const;
-    int CountNotes() const;
+    // The notifications with this wParam.
+    int Count(fw::WPARAM w) const;
 };
 
 // The messages a POP3 server that commits deletions only at QUIT deletes,

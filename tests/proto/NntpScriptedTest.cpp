@@ -26,6 +26,18 @@ namespace {
 const char kGreeting[] = "200 news.example.org ready\r\n";
 
 void Quit(ScriptedServer& s) { s.Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose(); }
+// A login the server asked for, accepted.
+void Login(ScriptedServer& s, const std::string& user = "joe", const std::string& pass = "pw")
+{
+    s.Expect("AUTHINFO USER " + user + "\r\n").Say("381 More authentication required\r\n");
+    s.Expect("AUTHINFO PASS " + pass + "\r\n").Say("281 Authentication accepted\r\n");
+}
+// The start of the search for the first new article since kSince2001.
+void Since(ScriptedServer& s, const std::string& g)
+{
+    s.Expect("GROUP " + g + "\r\n").Say("211 9 2 10 " + g + "\r\n");
+    s.Expect("NEWNEWS " + g + " 010203 040506 GMT\r\n");
+}
 
 class NntpScripted : public ::testing::Test {
 protected:
@@ -129,31 +141,9 @@ TEST_P(NntpSplit, GroupOverviewArticleAndQuit)
     EXPECT_EQ(client.m_iLastError, 0);
 }
 
-TEST_P(NntpSplit, LoginOnXoverTwiceSendsTheSameXoverAgain)
-{
-    ScriptedServer s(GetParam());
-    s.Say(kGreeting);
-    for (int i = 0; i < 2; ++i) {
-        s.Expect("XOVER 1-2\r\n").Say("480 Authentication required\r\n");
-        s.Expect("AUTHINFO USER joe\r\n").Say("381 More authentication required\r\n");
-        s.Expect("AUTHINFO PASS pw\r\n").Say("281 Authentication accepted\r\n");
-    }
-    s.Expect("XOVER 1-2\r\n").Say("224 follows\r\n1\tS\tF\tD\t<i@x>\t\t1\t1\r\n.\r\n");
-    Quit(s);
-    Connect(s);
-    NntpNote x = Run(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 2));
-    ASSERT_EQ(x.kind, NntpNote::FILE) << s.Report();
-    EXPECT_EQ(x.content, "1\tS\tF\tD\t<i@x>\t\t1\t1\r\n");
-    QuitAndFinish(s);
-}
-
 INSTANTIATE_TEST_SUITE_P(Wire, NntpSplit,
                          ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs),
-                         [](const auto& info) {
-                             return info.param == Split::Whole   ? std::string("Whole")
-                                    : info.param == Split::Bytes ? std::string("Bytes")
-                                                                 : std::string("Pairs");
-                         });
+                         [](const auto& info) { return std::string(SplitName(info.param)); });
 
 TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
 {
@@ -198,13 +188,11 @@ TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
     ScriptedServer s(Split::Pairs);
     s.Say(kGreeting);
     s.Expect("GROUP secret.group\r\n").Say("450 Permission denied\r\n");
-    s.Expect("AUTHINFO USER gu\r\n").Say("381 More\r\n");
-    s.Expect("AUTHINFO PASS gp\r\n").Say("281 ok\r\n");
+    Login(s, "gu", "gp");
     s.Expect("GROUP secret.group\r\n").Say("211 2 1 2 secret.group\r\n");
     // A 480 to GROUP takes the connection's credentials.
     s.Expect("GROUP other.group\r\n").Say("480 Authentication required\r\n");
-    s.Expect("AUTHINFO USER joe\r\n").Say("381 More\r\n");
-    s.Expect("AUTHINFO PASS pw\r\n").Say("281 ok\r\n");
+    Login(s);
     s.Expect("GROUP other.group\r\n").Say("211 0 1 0 other.group\r\n");
     // Without the group's credentials the refusal stands.
     s.Expect("GROUP third.group\r\n").Say("450 Permission denied\r\n");
@@ -229,12 +217,41 @@ TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
 // 2001-02-03 04:05:06 UTC.
 const std::int64_t kSince2001 = 981173106;
 
-TEST_F(NntpScripted, FirstNewArticleFromStatNumbers)
+TEST_F(NntpScripted, FirstNewArticleSearch)
 {
-    ScriptedServer s;
-    s.Say(kGreeting).Expect("GROUP g\r\n").Say("211 9 2 10 g\r\n");
-    s.Expect("NEWNEWS g 010203 040506 GMT\r\n").Say("230 list follows\r\n<a@x>\r\n<b@x>\r\n.\r\n");
+    ScriptedServer s(Split::Pairs);
+    s.Say(kGreeting);
+    // STAT gives the number of the first new article.
+    Since(s, "g");
+    s.Say("230 list follows\r\n<a@x>\r\n<b@x>\r\n.\r\n");
     s.Expect("STAT <a@x>\r\n").Say("223 7 <a@x> status\r\n");
+    // A refused STAT ends the search; a login demand on NEWNEWS starts it
+    // again from GROUP.
+    Since(s, "g");
+    s.Say("230 follows\r\n<a@x>\r\n<b@x>\r\n.\r\n");
+    s.Expect("STAT <a@x>\r\n").Say("430 No such article\r\n");
+    Since(s, "g");
+    s.Say("480 Authentication required\r\n");
+    Login(s);
+    Since(s, "g");
+    s.Say("230 follows\r\n<b@x>\r\n.\r\n");
+    s.Expect("STAT <b@x>\r\n").Say("223 9 <b@x>\r\n");
+    // STAT gives 0: the number comes from the Xref of the header, the one
+    // for this group, even in a folded field; from then on only the header
+    // is asked for.
+    Since(s, "a.b");
+    s.Say("230 list follows\r\n<gone@x>\r\nnot-an-id\r\n<c@x>\r\n.\r\n");
+    s.Expect("STAT <gone@x>\r\n").Say("223 0 <gone@x> status\r\n");
+    s.Expect("HEAD <gone@x>\r\n").Say("430 No such article\r\n");
+    s.Expect("HEAD <c@x>\r\n").Say("221 0 <c@x>\r\nSubject: s\r\nXref: host a.bc:99\r\n");
+    s.Say(" x.y:3 a.b:8\r\n.\r\n");
+    // A header without Xref ends the search: no header here will tell.
+    Since(s, "a.b");
+    s.Say("230 follows\r\n<d@x>\r\n<e@x>\r\n.\r\n");
+    s.Expect("HEAD <d@x>\r\n").Say("221 0 <d@x>\r\nSubject: s\r\n.\r\n");
+    // Nothing new at all: number 0.
+    Since(s, "a.b");
+    s.Say("230 follows\r\n.\r\n");
     Quit(s);
     // The time goes as UTC whatever the local zone.
     const char* pszTz = std::getenv("TZ");
@@ -248,64 +265,14 @@ TEST_F(NntpScripted, FirstNewArticleFromStatNumbers)
     ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
     EXPECT_EQ(g.group.iFirst, 2);
     EXPECT_EQ(g.group.iFirstNew, 7);
-    QuitAndFinish(s);
-}
-
-TEST_F(NntpScripted, FirstNewArticleFromXrefWhenStatGivesZero)
-{
-    ScriptedServer s(Split::Pairs);
-    s.Say(kGreeting).Expect("GROUP a.b\r\n").Say("211 9 2 10 a.b\r\n");
-    s.Expect("NEWNEWS a.b 010203 040506 GMT\r\n");
-    s.Say("230 list follows\r\n<gone@x>\r\nnot-an-id\r\n<c@x>\r\n.\r\n");
-    s.Expect("STAT <gone@x>\r\n").Say("223 0 <gone@x> status\r\n");
-    s.Expect("HEAD <gone@x>\r\n").Say("430 No such article\r\n");
-    // Once STAT has given 0, only the header is asked for; the number is
-    // the one for this group, even in a folded field.
-    s.Expect("HEAD <c@x>\r\n").Say("221 0 <c@x>\r\nSubject: s\r\nXref: host a.bc:99\r\n");
-    s.Say(" x.y:3 a.b:8\r\n.\r\n");
-    // A header without Xref ends the search: no header here will tell.
-    s.Expect("GROUP a.b\r\n").Say("211 9 2 10 a.b\r\n");
-    s.Expect("NEWNEWS a.b 010203 040506 GMT\r\n").Say("230 follows\r\n<d@x>\r\n<e@x>\r\n.\r\n");
-    s.Expect("HEAD <d@x>\r\n").Say("221 0 <d@x>\r\nSubject: s\r\n.\r\n");
-    // Nothing new at all: number 0.
-    s.Expect("GROUP a.b\r\n").Say("211 9 2 10 a.b\r\n");
-    s.Expect("NEWNEWS a.b 010203 040506 GMT\r\n").Say("230 follows\r\n.\r\n");
-    Quit(s);
-    Connect(s);
-    NntpNote g = Group("a.b", kSince2001);
-    ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
-    EXPECT_EQ(g.group.iFirstNew, 8);
-    g = Group("a.b", kSince2001);
-    ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
-    EXPECT_EQ(g.group.iFirstNew, 0);
-    g = Group("a.b", kSince2001);
-    ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
-    EXPECT_EQ(g.group.iFirstNew, 0);
-    QuitAndFinish(s);
-}
-
-TEST_F(NntpScripted, RefusedStatEndsTheSearchAndLoginRestartsIt)
-{
-    ScriptedServer s;
-    s.Say(kGreeting).Expect("GROUP g\r\n").Say("211 9 2 10 g\r\n");
-    s.Expect("NEWNEWS g 010203 040506 GMT\r\n").Say("230 follows\r\n<a@x>\r\n<b@x>\r\n.\r\n");
-    s.Expect("STAT <a@x>\r\n").Say("430 No such article\r\n");
-    // A login demand on NEWNEWS starts again from GROUP.
-    s.Expect("GROUP g\r\n").Say("211 9 2 10 g\r\n");
-    s.Expect("NEWNEWS g 010203 040506 GMT\r\n").Say("480 Authentication required\r\n");
-    s.Expect("AUTHINFO USER joe\r\n").Say("381 More\r\n");
-    s.Expect("AUTHINFO PASS pw\r\n").Say("281 ok\r\n");
-    s.Expect("GROUP g\r\n").Say("211 9 2 10 g\r\n");
-    s.Expect("NEWNEWS g 010203 040506 GMT\r\n").Say("230 follows\r\n<b@x>\r\n.\r\n");
-    s.Expect("STAT <b@x>\r\n").Say("223 9 <b@x>\r\n");
-    Quit(s);
-    Connect(s);
-    NntpNote g = Group("g", kSince2001);
+    g = Group("g", kSince2001);
     EXPECT_EQ(g.kind, NntpNote::REFUSED) << s.Report();
     EXPECT_EQ(g.reply, "430 No such article");
-    g = Group("g", kSince2001);
-    ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
-    EXPECT_EQ(g.group.iFirstNew, 9);
+    for (int iWant : {9, 8, 0, 0}) {
+        g = Group(iWant == 9 ? "g" : "a.b", kSince2001);
+        ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
+        EXPECT_EQ(g.group.iFirstNew, iWant);
+    }
     QuitAndFinish(s);
 }
 

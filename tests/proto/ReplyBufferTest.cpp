@@ -53,8 +53,9 @@ std::vector<std::string> Feed(CReplyBuffer& b, const std::vector<std::string>& c
 
 TEST(ReplyBuffer, EveryCutGivesTheSameLines)
 {
-    const std::string wire = "+OK hi\r\na\rb\r\nc\nd\r\n\r\n.\r\n..x\r\n";
-    const std::vector<std::string> want = {"+OK hi", "a\rb", "c\nd", "", ".", "..x"};
+    const std::string wire = "+OK hi\r\na\rb\r\nc\nd\r\n\r\n.\r\n..x\r\ntwo\r\r\nthree\n\r\n";
+    const std::vector<std::string> want = {"+OK hi", "a\rb", "c\nd",  "",
+                                           ".",      "..x",  "two\r", "three\n"};
     for (std::size_t i = 0; i <= wire.size(); ++i)
         for (std::size_t j = i; j <= wire.size(); ++j) {
             CReplyBuffer b(64);
@@ -62,54 +63,38 @@ TEST(ReplyBuffer, EveryCutGivesTheSameLines)
             EXPECT_EQ(got, want) << "cut at " << i << " and " << j;
             EXPECT_EQ(b.Length(), 0);
         }
-}
-
-TEST(ReplyBuffer, ByteByByte)
-{
+    // Byte by byte through a small buffer, which has to move its rest.
     CReplyBuffer b(16);
-    std::vector<std::string> chunks;
-    for (char c : std::string("one\r\ntwo\r\r\nthree\n\r\n"))
-        chunks.emplace_back(1, c);
-    EXPECT_EQ(Feed(b, chunks), (std::vector<std::string>{"one", "two\r", "three\n"}));
+    std::vector<std::string> bytes;
+    for (char c : wire)
+        bytes.emplace_back(1, c);
+    EXPECT_EQ(Feed(b, bytes), want);
 }
 
-TEST(ReplyBuffer, IncompleteLineStaysUntilItsLfArrives)
+TEST(ReplyBuffer, TheLongestLineAndOneMore)
 {
-    CReplyBuffer b(16);
-    EXPECT_TRUE(Feed(b, {"abc\r"}).empty());
-    EXPECT_EQ(b.Length(), 4);
-    EXPECT_EQ(Feed(b, {"\n"}), std::vector<std::string>{"abc"});
-    EXPECT_EQ(b.Length(), 0);
-}
-
-TEST(ReplyBuffer, LongestLineFitsExactly)
-{
-    // Capacity 10: 8 characters and CR LF fit.
-    CReplyBuffer b(10);
-    bool bOverlong = false;
-    EXPECT_EQ(Feed(b, {"12345678\r\n"}, &bOverlong), std::vector<std::string>{"12345678"});
-    EXPECT_FALSE(bOverlong);
-}
-
-TEST(ReplyBuffer, OneMoreIsOverlong)
-{
-    for (const char* wire : {"123456789\r\n", "12345678\r\r\n", "1234567890"}) {
+    // Capacity 10: 8 characters and CR LF fit; one more is overlong (and
+    // leaves no room), the lines before it still delivered.
+    const struct {
+        const char* wire;
+        std::vector<std::string> lines;
+        bool bOverlong;
+    } rows[] = {
+        {"12345678\r\n", {"12345678"}, false},
+        {"123456789\r\n", {}, true},
+        {"12345678\r\r\n", {}, true},
+        {"1234567890", {}, true},
+        {"ok\r\nxxxxxxxxxxxxxxx\r\n", {"ok"}, true},
+    };
+    for (const auto& row : rows) {
         CReplyBuffer b(10);
         bool bOverlong = false;
-        EXPECT_TRUE(Feed(b, {wire}, &bOverlong).empty()) << wire;
-        EXPECT_TRUE(bOverlong) << wire;
+        EXPECT_EQ(Feed(b, {row.wire}, &bOverlong), row.lines) << row.wire;
+        EXPECT_EQ(bOverlong, row.bOverlong) << row.wire;
         int room = -1;
         b.FreeSpace(&room);
-        EXPECT_EQ(room, 0);
+        EXPECT_EQ(room == 0, row.bOverlong) << row.wire;
     }
-}
-
-TEST(ReplyBuffer, LinesBeforeAnOverlongOneAreDelivered)
-{
-    CReplyBuffer b(10);
-    bool bOverlong = false;
-    EXPECT_EQ(Feed(b, {"ok\r\nxxxxxxxxxxxxxxx\r\n"}, &bOverlong), std::vector<std::string>{"ok"});
-    EXPECT_TRUE(bOverlong);
 }
 
 TEST(ReplyBuffer, OverlongLinesComeInPiecesWithTheirCrLfKeptTogether)
@@ -142,6 +127,7 @@ TEST(ReplyBuffer, FullButWithALineIsNotOverlong)
     int len;
     ASSERT_TRUE(b.NextLine(&l, &len));
     EXPECT_EQ(std::string(l, len), "ab");
+    EXPECT_EQ(b.Length(), 4); // the incomplete line stays until its LF
     b.FreeSpace(&room);
     EXPECT_EQ(room, 4);
     b.Clear();

@@ -1,5 +1,6 @@
 #include "ScriptedServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -18,16 +19,12 @@ std::string Printable(const std::string& s)
 {
     std::string out;
     for (unsigned char c : s) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 0x20 || c >= 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        } else
-            out += static_cast<char>(c);
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02X", c);
+        out += c == '\r'               ? std::string("\\r")
+               : c == '\n'             ? std::string("\\n")
+               : c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c))
+                                       : std::string(buf);
     }
     return out;
 }
@@ -41,8 +38,6 @@ long long NowMs()
 
 } // namespace
 
-ScriptedServer::ScriptedServer(Split split) : m_split(split) {}
-
 ScriptedServer::~ScriptedServer()
 {
     m_bStop = true;
@@ -50,53 +45,6 @@ ScriptedServer::~ScriptedServer()
         m_thread.join();
     if (m_listenFd >= 0)
         ::close(m_listenFd);
-}
-
-ScriptedServer& ScriptedServer::Say(const std::string& text)
-{
-    m_steps.push_back({Step::SAY, text, {}});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Expect(const std::string& text)
-{
-    m_steps.push_back({Step::EXPECT, text, {}});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Close()
-{
-    m_steps.push_back({Step::CLOSE, {}, {}});
-    return *this;
-}
-ScriptedServer& ScriptedServer::ExpectClose()
-{
-    m_steps.push_back({Step::EXPECT_CLOSE, {}, {}});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Hold()
-{
-    m_steps.push_back({Step::HOLD, {}, {}});
-    return *this;
-}
-ScriptedServer& ScriptedServer::ExpectReconnect()
-{
-    m_steps.push_back({Step::RECONNECT, {}, {}});
-    return *this;
-}
-ScriptedServer& ScriptedServer::WaitFor(std::function<bool()> condition)
-{
-    m_steps.push_back({Step::WAIT, {}, {}, 0, std::move(condition)});
-    return *this;
-}
-
-ScriptedServer& ScriptedServer::Do(std::function<void()> fn)
-{
-    m_steps.push_back({Step::DO, {}, std::move(fn)});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Flood(const std::string& text, long long iMaxBytes)
-{
-    m_steps.push_back({Step::FLOOD, text, {}, iMaxBytes});
-    return *this;
 }
 
 bool ScriptedServer::Start()
@@ -107,7 +55,6 @@ bool ScriptedServer::Start()
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
     socklen_t len = sizeof a;
     if (m_iReceiveBuffer > 0)
         ::setsockopt(m_listenFd, SOL_SOCKET, SO_RCVBUF, &m_iReceiveBuffer, sizeof m_iReceiveBuffer);
@@ -126,85 +73,88 @@ void ScriptedServer::Fail(const std::string& text)
     m_failures.push_back(text);
 }
 
+// Waits until fd is ready for the events; false at the deadline, on stop
+// or on an error.
+bool ScriptedServer::Poll(int fd, short events, long long endMs)
+{
+    for (;;) {
+        int left = static_cast<int>(endMs - NowMs());
+        if (left <= 0 || m_bStop)
+            return false;
+        pollfd p{fd, events, 0};
+        int r = ::poll(&p, 1, std::min(left, 100));
+        if (r > 0)
+            return true;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// One recv; what came is added to what the client sent.
+long ScriptedServer::Receive(int fd, char* buf, std::size_t n)
+{
+    ssize_t k = ::recv(fd, buf, n, 0);
+    if (k > 0) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_received.append(buf, static_cast<std::size_t>(k));
+    }
+    return k;
+}
+
 bool ScriptedServer::SendChunk(int fd, const char* p, std::size_t n)
 {
     while (n > 0) {
         ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (k < 0 && errno == EINTR)
+            continue;
         if (k < 0) {
-            if (errno == EINTR)
-                continue;
             Fail(std::string("send failed: ") + std::strerror(errno));
             return false;
         }
         p += k;
         n -= static_cast<std::size_t>(k);
     }
-    if (m_split == Split::Bytes) {
-        // Wait until the client's side has acknowledged the byte, so the
-        // next one travels in a segment of its own.
-        long long end = NowMs() + m_stepTimeoutMs;
-        for (;;) {
-            int unacked = 0;
-            if (::ioctl(fd, SIOCOUTQ, &unacked) != 0 || unacked == 0)
-                break;
-            if (NowMs() > end || m_bStop)
-                break;
+    // Bytes: wait until the client's side has acknowledged the byte, so the
+    // next one travels in a segment of its own.
+    long long end = NowMs() + m_stepTimeoutMs;
+    for (int unacked = 1; m_split == Split::Bytes && unacked > 0 && NowMs() < end && !m_bStop;) {
+        if (::ioctl(fd, SIOCOUTQ, &unacked) != 0)
+            break;
+        if (unacked > 0)
             ::usleep(50);
-        }
     }
     return true;
 }
 
 bool ScriptedServer::SendText(int fd, const std::string& text)
 {
-    switch (m_split) {
-    case Split::Whole:
+    if (m_split == Split::Whole)
         return SendChunk(fd, text.data(), text.size());
-    case Split::Bytes:
-        for (char c : text)
-            if (!SendChunk(fd, &c, 1))
-                return false;
-        return true;
-    case Split::Pairs: {
-        std::size_t pos = 0;
-        while (pos < text.size()) {
-            std::size_t end = pos;
-            for (int lines = 0; lines < 2 && end < text.size(); ++lines) {
-                std::size_t lf = text.find('\n', end);
-                end = lf == std::string::npos ? text.size() : lf + 1;
-            }
-            if (!SendChunk(fd, text.data() + pos, end - pos))
-                return false;
-            pos = end;
+    // A byte, or two lines, at a time.
+    for (std::size_t pos = 0, end = 0; pos < text.size(); pos = end) {
+        end = pos + 1;
+        for (int lines = 0; m_split == Split::Pairs && lines < 2 && end <= text.size(); ++lines) {
+            std::size_t lf = text.find('\n', lines ? end : pos);
+            end = lf == std::string::npos ? text.size() : lf + 1;
         }
-        return true;
+        if (!SendChunk(fd, text.data() + pos, end - pos))
+            return false;
     }
-    }
-    return false;
+    return true;
 }
 
 bool ScriptedServer::ReadExactly(int fd, std::size_t n, std::string& out)
 {
     out.clear();
     long long end = NowMs() + m_stepTimeoutMs;
+    char buf[4096];
     while (out.size() < n) {
-        pollfd p{fd, POLLIN, 0};
-        int left = static_cast<int>(end - NowMs());
-        if (left <= 0 || m_bStop)
+        if (!Poll(fd, POLLIN, end))
             return false;
-        int r = ::poll(&p, 1, left < 100 ? left : 100);
-        if (r < 0 && errno != EINTR)
-            return false;
-        if (r <= 0)
-            continue;
-        char buf[4096];
-        std::size_t want = n - out.size() < sizeof buf ? n - out.size() : sizeof buf;
-        ssize_t k = ::recv(fd, buf, want, 0);
+        long k = Receive(fd, buf, std::min(n - out.size(), sizeof buf));
         if (k <= 0)
             return false;
         out.append(buf, static_cast<std::size_t>(k));
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_received.append(buf, static_cast<std::size_t>(k));
     }
     return true;
 }
@@ -213,41 +163,26 @@ bool ScriptedServer::WaitForClose(int fd, const char* pszWhat)
 {
     long long end = NowMs() + m_stepTimeoutMs;
     std::string extra;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        int left = static_cast<int>(end - NowMs());
-        if (left <= 0 || m_bStop) {
+    char buf[4096];
+    for (long k = 1; k > 0;) {
+        if (!Poll(fd, POLLIN, end)) {
             Fail(std::string(pszWhat) + ": the client did not close the connection");
             return false;
         }
-        int r = ::poll(&p, 1, left < 100 ? left : 100);
-        if (r <= 0)
-            continue;
-        char buf[4096];
-        ssize_t k = ::recv(fd, buf, sizeof buf, 0);
-        if (k <= 0)
-            break;
-        extra.append(buf, static_cast<std::size_t>(k));
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_received.append(buf, static_cast<std::size_t>(k));
+        if ((k = Receive(fd, buf, sizeof buf)) > 0)
+            extra.append(buf, static_cast<std::size_t>(k));
     }
-    if (!extra.empty()) {
+    if (!extra.empty())
         Fail(std::string(pszWhat) + ": the client sent \"" + Printable(extra) +
              "\" before closing");
-        return false;
-    }
-    return true;
+    return extra.empty();
 }
 
 bool ScriptedServer::FloodUntilClosed(int fd, const Step& s)
 {
-    long long iSent = 0;
+    long long iSent = 0, end = NowMs() + m_stepTimeoutMs;
     std::size_t off = 0; // where in the text the stream goes on
-    long long end = NowMs() + m_stepTimeoutMs;
-    while (iSent <= s.iMaxBytes && NowMs() < end && !m_bStop) {
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
+    while (iSent <= s.iMaxBytes && Poll(fd, POLLOUT, end)) {
         ssize_t k = ::send(fd, s.text.data() + off, s.text.size() - off, MSG_NOSIGNAL);
         if (k < 0 && (errno == EPIPE || errno == ECONNRESET))
             return true; // the client hung up: the end wanted
@@ -266,17 +201,12 @@ bool ScriptedServer::FloodUntilClosed(int fd, const Step& s)
 
 int ScriptedServer::AcceptClient()
 {
-    int fd = -1;
-    long long end = NowMs() + m_stepTimeoutMs;
-    while (fd < 0) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        int left = static_cast<int>(end - NowMs());
-        if (left <= 0 || m_bStop) {
-            Fail("no client connected");
-            return -1;
-        }
-        if (::poll(&p, 1, left < 100 ? left : 100) > 0)
-            fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = Poll(m_listenFd, POLLIN, NowMs() + m_stepTimeoutMs)
+                 ? ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC)
+                 : -1;
+    if (fd < 0) {
+        Fail("no client connected");
+        return -1;
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -286,13 +216,8 @@ int ScriptedServer::AcceptClient()
 void ScriptedServer::Main()
 {
     int fd = AcceptClient();
-    if (fd < 0) {
-        m_bDone = true;
-        return;
-    }
-    m_bAccepted = true;
-
-    bool ok = true;
+    m_bAccepted = fd >= 0;
+    bool ok = fd >= 0;
     std::size_t i = 0;
     while (ok && i < m_steps.size()) {
         const Step& s = m_steps[i];
@@ -310,15 +235,11 @@ void ScriptedServer::Main()
         }
         case Step::EXPECT: {
             std::string got;
-            if (!ReadExactly(fd, s.text.size(), got)) {
+            bool bRead = ReadExactly(fd, s.text.size(), got);
+            ok = bRead && got == s.text;
+            if (!ok)
                 Fail("step " + std::to_string(i + 1) + ": expected \"" + Printable(s.text) +
-                     "\", got only \"" + Printable(got) + "\"");
-                ok = false;
-            } else if (got != s.text) {
-                Fail("step " + std::to_string(i + 1) + ": expected \"" + Printable(s.text) +
-                     "\", got \"" + Printable(got) + "\"");
-                ok = false;
-            }
+                     (bRead ? "\", got \"" : "\", got only \"") + Printable(got) + "\"");
             break;
         }
         case Step::CLOSE:
@@ -390,8 +311,7 @@ std::string ScriptedServer::Report() const
                       std::to_string(m_steps.size());
     for (const auto& f : m_failures)
         out += "\n  " + f;
-    out += "\n  client sent: \"" + Printable(m_received) + "\"";
-    return out;
+    return out + "\n  client sent: \"" + Printable(m_received) + "\"";
 }
 
 std::string ScriptedServer::Received() const

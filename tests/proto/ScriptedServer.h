@@ -20,8 +20,8 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,34 +30,40 @@ class ScriptedServer {
 public:
     enum class Split { Whole, Bytes, Pairs };
 
-    explicit ScriptedServer(Split split = Split::Whole);
+    explicit ScriptedServer(Split split = Split::Whole) : m_split(split) {}
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     // Script steps, in order.
-    ScriptedServer& Say(const std::string& text);
+    ScriptedServer& Say(const std::string& text) { return Add({Step::SAY, text}); }
     // The client must send exactly this next.
-    ScriptedServer& Expect(const std::string& text);
+    ScriptedServer& Expect(const std::string& text) { return Add({Step::EXPECT, text}); }
     // The server closes the connection.
-    ScriptedServer& Close();
+    ScriptedServer& Close() { return Add({Step::CLOSE}); }
     // The client must close the connection without sending anything more.
-    ScriptedServer& ExpectClose();
+    ScriptedServer& ExpectClose() { return Add({Step::EXPECT_CLOSE}); }
     // The server waits, saying nothing, until the client closes (for
     // aborts); anything the client sends meanwhile is a difference.
-    ScriptedServer& Hold();
+    ScriptedServer& Hold() { return Add({Step::HOLD}); }
     // The server runs fn (on its own thread) at this point of the script.
-    ScriptedServer& Do(std::function<void()> fn);
+    ScriptedServer& Do(std::function<void()> fn) { return Add({Step::DO, {}, std::move(fn)}); }
     // The server sends the text again and again and never stops, until the
     // client closes the connection (a runaway server).  More than iMaxBytes
     // sent is a difference.
-    ScriptedServer& Flood(const std::string& text, long long iMaxBytes = 64LL << 20);
+    ScriptedServer& Flood(const std::string& text, long long iMaxBytes = 64LL << 20)
+    {
+        return Add({Step::FLOOD, text, {}, iMaxBytes});
+    }
     // The client must close this connection without sending anything more
     // and connect again; the script goes on on the new connection.
-    ScriptedServer& ExpectReconnect();
+    ScriptedServer& ExpectReconnect() { return Add({Step::RECONNECT}); }
     // The server waits (bounded by the step time-out) until the test's
     // condition holds, e.g. until the client has reported something.
-    ScriptedServer& WaitFor(std::function<bool()> condition);
+    ScriptedServer& WaitFor(std::function<bool()> condition)
+    {
+        return Add({Step::WAIT, {}, {}, 0, std::move(condition)});
+    }
 
     // Listens (on an ephemeral port) and runs the script for one client.
     bool Start();
@@ -83,12 +89,19 @@ public:
 private:
     struct Step {
         enum Kind { SAY, EXPECT, CLOSE, EXPECT_CLOSE, HOLD, DO, FLOOD, RECONNECT, WAIT } kind;
-        std::string text;
+        std::string text = {};
         std::function<void()> fn = {};
         long long iMaxBytes = 0;
         std::function<bool()> condition = {};
     };
+    ScriptedServer& Add(Step step)
+    {
+        m_steps.push_back(std::move(step));
+        return *this;
+    }
     void Main();
+    bool Poll(int fd, short events, long long endMs);
+    long Receive(int fd, char* buf, std::size_t n);
     bool SendText(int fd, const std::string& text);
     bool SendChunk(int fd, const char* p, std::size_t n);
     bool ReadExactly(int fd, std::size_t n, std::string& out);
@@ -112,3 +125,12 @@ private:
     std::vector<std::string> m_failures;
     std::string m_received;
 };
+
+// "Whole", "Bytes" or "Pairs": for test names and gtest's parameter lists.
+inline const char* SplitName(ScriptedServer::Split s)
+{
+    return s == ScriptedServer::Split::Whole   ? "Whole"
+           : s == ScriptedServer::Split::Bytes ? "Bytes"
+                                               : "Pairs";
+}
+inline void PrintTo(ScriptedServer::Split s, std::ostream* os) { *os << SplitName(s); }

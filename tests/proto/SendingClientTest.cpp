@@ -12,163 +12,117 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 
 namespace {
 
 constexpr unsigned kMsg = 1225;
 
-// GREETING(2) -> "DATA" -> (3) -> body -> (2) -> "QUIT" -> (2) -> end.
+// Greeting (class 2) -> "DATA" -> (3) -> the body -> (2) -> "QUIT" -> any
+// reply or the close; then the status goes to the owner.
 class CTestSender : public CSendingClient {
 public:
-    enum { ABORTED = 0, DONE = 1, FAILED = 2, INVALID = 3 };
-    CTestSender(fw::Window* pWnd) : CSendingClient("CTEST", pWnd, kMsg) {}
-
-    void Start(unsigned short port, std::FILE* pBody)
+    enum { ABORTED, DONE, FAILED, INVALID };
+    CTestSender(fw::Window* pWnd, std::FILE* pBody, int iSendBuffer)
+        : CSendingClient("CTEST", pWnd, kMsg), m_pBody(pBody), m_iSendBuffer(iSendBuffer)
     {
-        m_pBodyStream = pBody;
+    }
+    void Start(unsigned short port)
+    {
         BeginSession("127.0.0.1", port);
-        SetState(&CTestSender::Connect);
-        Run(EV_ENTER);
+        SetState(&CTestSender::Step);
+        StartConnect();
     }
     void Abort()
     {
-        m_iStatus = ABORTED;
-        Run(EV_ABORT);
+        if (!IsIdle())
+            End(ABORTED);
     }
-    int m_iStatus = ABORTED;
     int m_iEvents = 0; // reply events seen
     int m_iWaits = 0;  // times the body waited for the command buffer
-    int m_iSendBuffer = 0;
 
 protected:
-    void OnInvalidReply() override { Fail(INVALID); }
-    void OnOverlongLine() override { Fail(FAILED); }
+    void OnInvalidReply() override { End(INVALID); }
+    void OnOverlongLine() override { End(FAILED); }
 
 private:
-    void Fail(int iStatus)
+    void End(int iStatus)
     {
-        m_iStatus = iStatus;
-        SetState(&CTestSender::End);
-        Run(EV_ENTER);
+        CloseSession();
+        Notify(static_cast<fw::WPARAM>(iStatus), 0);
     }
-    bool Common(int e)
-    {
-        if (e == EV_CLOSED || e == EV_ABORT || e == EV_CONNECT_FAILED) {
-            if (e != EV_ABORT)
-                m_iStatus = FAILED;
-            SetState(&CTestSender::End);
-            return true;
-        }
-        if (e >= EV_CLASS1 && e <= EV_CLASS5)
-            ++m_iEvents;
-        return false;
-    }
-    bool Connect(int)
-    {
-        SetState(&CTestSender::AwaitGreeting);
-        StartConnect();
-        return false;
-    }
-    bool AwaitGreeting(int e)
+    // Where the session is: awaiting the greeting, the go-ahead for the
+    // body, sending it, awaiting its acceptance, awaiting QUIT's reply.
+    enum { GREETING, DATA, BODY, SENT, QUITTING };
+    bool Step(int e)
     {
         if (e == EV_CONNECTED && m_iSendBuffer > 0)
             m_socket.SetSockOpt(SOL_SOCKET, SO_SNDBUF,
                                 reinterpret_cast<const char*>(&m_iSendBuffer),
                                 sizeof m_iSendBuffer);
-        if (Common(e))
-            return true;
-        if (e == EV_CLASS2) {
-            SendLine("DATA\r\n");
-            SetState(&CTestSender::AwaitGo);
-        }
+        bool bReply = e >= EV_CLASS1 && e <= EV_CLASS5;
+        m_iEvents += bReply;
+        if (e == EV_CLOSED || e == EV_CONNECT_FAILED || (m_iPhase == QUITTING && bReply))
+            End(m_iPhase == QUITTING ? DONE : FAILED);
+        else if (e == EV_CLASS2 && (m_iPhase == GREETING || m_iPhase == SENT))
+            SendLine(m_iPhase++ == GREETING ? "DATA\r\n" : "QUIT\r\n");
+        else if ((e == EV_CLASS3 && m_iPhase == DATA) || (e == EV_BUFFER_SENT && m_iPhase == BODY))
+            SendBody();
         return false;
     }
-    bool AwaitGo(int e)
+    void SendBody()
     {
-        if (Common(e))
-            return true;
-        if (e == EV_CLASS3) {
-            BeginBody(m_pBodyStream);
-            SetState(&CTestSender::SendBody);
-            return true;
-        }
-        return false;
-    }
-    bool SendBody(int e)
-    {
-        if (Common(e))
-            return true;
-        if (e != EV_ENTER && e != EV_BUFFER_SENT)
-            return false;
+        if (m_iPhase == DATA)
+            BeginBody(m_pBody);
+        m_iPhase = BODY;
         while (!CommandBusy()) {
-            switch (SendNextBodyLine()) {
-            case BODY_LINE_SENT:
-                continue;
-            case BODY_END_SENT:
-                SetState(&CTestSender::AwaitDone);
-                return false;
-            default:
-                m_iStatus = FAILED;
-                SetState(&CTestSender::End);
-                return true;
-            }
+            BodyStep r = SendNextBodyLine();
+            if (r == BODY_END_SENT)
+                m_iPhase = SENT;
+            else if (r != BODY_LINE_SENT)
+                End(FAILED);
+            if (r != BODY_LINE_SENT)
+                return;
         }
-        ++m_iWaits;
-        return false; // event 8 brings us back
+        ++m_iWaits; // the WRITE event brings us back
     }
-    bool AwaitDone(int e)
-    {
-        if (Common(e))
-            return true;
-        if (e == EV_CLASS2) {
-            m_iStatus = DONE;
-            SendLine("QUIT\r\n");
-            SetState(&CTestSender::AwaitQuit);
-        }
-        return false;
-    }
-    bool AwaitQuit(int e)
-    {
-        if (e >= EV_CLASS1 && e <= EV_CLASS5)
-            ++m_iEvents;
-        if (e == EV_CLOSED || (e >= EV_CLASS1 && e <= EV_CLASS5)) {
-            SetState(&CTestSender::End);
-            return true;
-        }
-        return Common(e);
-    }
-    bool End(int)
-    {
-        CloseSession();
-        Notify(static_cast<fw::WPARAM>(m_iStatus), 0);
-        return false;
-    }
-    std::FILE* m_pBodyStream = nullptr;
+    std::FILE* m_pBody;
+    int m_iSendBuffer;
+    int m_iPhase = 0;
 };
 
 struct Owner : fw::Window {
     Owner()
     {
         OnMessage(kMsg, [this](fw::WPARAM w, fw::LPARAM) -> fw::LRESULT {
-            bEnded = true;
             iStatus = static_cast<int>(w);
             return 0;
         });
     }
-    bool bEnded = false;
     int iStatus = -1;
 };
 
 class SendingClient : public ::testing::Test {
 protected:
     void SetUp() override { prototest::EnsureWinsock(); }
-    std::FILE* Body(const std::string& text)
+    // Sends the body to the server with the test's client; its status.
+    int Send(ScriptedServer& server, const std::string& body, int iSendBuffer = 0)
     {
-        testutil::WriteFile(dir.File("body"), text);
-        return std::fopen(dir.File("body").c_str(), "rb");
+        EXPECT_TRUE(server.Start());
+        testutil::WriteFile(dir.File("body"), body);
+        std::FILE* f = std::fopen(dir.File("body").c_str(), "rb");
+        client = std::make_unique<CTestSender>(&owner, f, iSendBuffer);
+        client->Start(server.Port());
+        EXPECT_TRUE(prototest::PumpUntil([&] { return owner.iStatus >= 0; }, 60000));
+        std::fclose(f);
+        EXPECT_TRUE(server.Finish()) << server.Report();
+        EXPECT_TRUE(client->IsIdle());
+        return owner.iStatus;
     }
     testutil::TempDir dir;
+    Owner owner;
+    std::unique_ptr<CTestSender> client;
 };
 
 TEST_F(SendingClient, MultiLineReplyIsOneEventAndTheBodyIsStuffed)
@@ -177,17 +131,9 @@ TEST_F(SendingClient, MultiLineReplyIsOneEventAndTheBodyIsStuffed)
     server.Say("220-first\r\n220-second line\r\n220 ready\r\n").Expect("DATA\r\n");
     server.Say("354 go ahead\r\n").Expect("line\r\n..dot\r\n..\r\n\r\nlast\r\n.\r\n");
     server.Say("250 ok\r\n").Expect("QUIT\r\n").Say("221 bye\r\n").ExpectClose();
-    ASSERT_TRUE(server.Start());
-    Owner owner;
-    CTestSender c(&owner);
-    std::FILE* f = Body("line\n.dot\n.\n\nlast\n");
-    c.Start(server.Port(), f);
-    ASSERT_TRUE(prototest::PumpUntil([&] { return owner.bEnded; }));
-    std::fclose(f);
-    EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(owner.iStatus, CTestSender::DONE);
-    EXPECT_EQ(c.m_iEvents, 4); // greeting, 354, 250, 221
-    EXPECT_STREQ(c.LastReply(), "221 bye");
+    EXPECT_EQ(Send(server, "line\n.dot\n.\n\nlast\n"), CTestSender::DONE);
+    EXPECT_EQ(client->m_iEvents, 4); // greeting, 354, 250, 221
+    EXPECT_STREQ(client->LastReply(), "221 bye");
 }
 
 TEST_F(SendingClient, LargeBodyWaitsForTheCommandBuffer)
@@ -204,33 +150,16 @@ TEST_F(SendingClient, LargeBodyWaitsForTheCommandBuffer)
     server.SetReceiveBuffer(4096);
     server.Say("220 hi\r\n").Expect("DATA\r\n").Say("354 go\r\n").Expect(wire + ".\r\n");
     server.Say("250 ok\r\n").Expect("QUIT\r\n").Say("221 bye\r\n").ExpectClose();
-    ASSERT_TRUE(server.Start());
-    Owner owner;
-    CTestSender c(&owner);
-    c.m_iSendBuffer = 4096;
-    std::FILE* f = Body(body);
-    c.Start(server.Port(), f);
-    ASSERT_TRUE(prototest::PumpUntil([&] { return owner.bEnded; }, 60000));
-    std::fclose(f);
-    EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(owner.iStatus, CTestSender::DONE);
+    EXPECT_EQ(Send(server, body, 4096), CTestSender::DONE);
     // Small buffers at both ends: the socket had to queue lines.
-    EXPECT_GT(c.m_iWaits, 0);
+    EXPECT_GT(client->m_iWaits, 0);
 }
 
 TEST_F(SendingClient, LineOver998CharactersStopsTheSend)
 {
     ScriptedServer server;
     server.Say("220 hi\r\n").Expect("DATA\r\n").Say("354 go\r\n").Expect("ok\r\n").ExpectClose();
-    ASSERT_TRUE(server.Start());
-    Owner owner;
-    CTestSender c(&owner);
-    std::FILE* f = Body("ok\n" + std::string(999, 'x') + "\nnever\n");
-    c.Start(server.Port(), f);
-    ASSERT_TRUE(prototest::PumpUntil([&] { return owner.bEnded; }));
-    std::fclose(f);
-    EXPECT_TRUE(server.Finish()) << server.Report();
-    EXPECT_EQ(owner.iStatus, CTestSender::FAILED);
+    EXPECT_EQ(Send(server, "ok\n" + std::string(999, 'x') + "\nnever\n"), CTestSender::FAILED);
 }
 
 TEST_F(SendingClient, ReplyWithoutAClassIsRefused)
@@ -239,14 +168,9 @@ TEST_F(SendingClient, ReplyWithoutAClassIsRefused)
         SCOPED_TRACE(bad);
         ScriptedServer server(ScriptedServer::Split::Pairs);
         server.Say(bad).ExpectClose();
-        ASSERT_TRUE(server.Start());
-        Owner owner;
-        CTestSender c(&owner);
-        c.Start(server.Port(), nullptr);
-        ASSERT_TRUE(prototest::PumpUntil([&] { return owner.bEnded; }));
-        EXPECT_TRUE(server.Finish()) << server.Report();
-        EXPECT_EQ(owner.iStatus, CTestSender::INVALID);
-        EXPECT_EQ(c.m_iEvents, 0);
+        owner.iStatus = -1;
+        EXPECT_EQ(Send(server, ""), CTestSender::INVALID);
+        EXPECT_EQ(client->m_iEvents, 0);
     }
 }
 
@@ -255,15 +179,14 @@ TEST_F(SendingClient, AbortWhileWaiting)
     ScriptedServer server;
     server.Say("220-only the first line of many\r\n").Hold();
     ASSERT_TRUE(server.Start());
-    Owner owner;
-    CTestSender c(&owner);
-    c.Start(server.Port(), nullptr);
+    CTestSender c(&owner, nullptr, 0);
+    c.Start(server.Port());
     ASSERT_TRUE(prototest::PumpUntil([&] { return server.StepsDone() >= 1; }));
     EXPECT_FALSE(c.IsIdle());
     c.Abort();
     EXPECT_TRUE(c.IsIdle());
     EXPECT_TRUE(server.Finish()) << server.Report();
-    ASSERT_TRUE(prototest::PumpUntil([&] { return owner.bEnded; }));
+    ASSERT_TRUE(prototest::PumpUntil([&] { return owner.iStatus >= 0; }));
     EXPECT_EQ(owner.iStatus, CTestSender::ABORTED);
     EXPECT_EQ(c.m_iEvents, 0);
 }

@@ -1,5 +1,4 @@
-// mailtolvan-tool pop3 against a scripted server, also on a full disk and
-// as a user who cannot write the directory.
+// mailtolvan-tool pop3 against a scripted server, also on a full disk.
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
 #include "SmallDisk.h"
@@ -29,18 +28,10 @@ std::vector<std::string> Lines(const std::string& text)
 std::vector<std::string> Args(unsigned short port, const std::string& dir,
                               std::vector<std::string> extra = {})
 {
-    std::vector<std::string> a = {testutil::BinPath("mailtolvan-tool"),
-                                  "pop3",
-                                  "--host",
-                                  "127.0.0.1",
-                                  "--port",
-                                  std::to_string(port),
-                                  "--user",
-                                  "joe",
-                                  "--password-env",
-                                  "MT_TEST_POP3_PW",
-                                  "--dir",
-                                  dir};
+    const std::string tool = testutil::BinPath("mailtolvan-tool");
+    std::vector<std::string> a = {
+        tool,     "pop3", "--host",         "127.0.0.1",       "--port", std::to_string(port),
+        "--user", "joe",  "--password-env", "MT_TEST_POP3_PW", "--dir",  dir};
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
 }
@@ -182,29 +173,6 @@ TEST(ToolPop3, FullDiskCommitsNoDeletion)
     ASSERT_TRUE(exitCode.has_value()) << "no private mount";
     testutil::RunResult r{*exitCode, testutil::ReadFile(outFile), testutil::ReadFile(errFile)};
     ExpectFailureCommitsNothing(server, r, "No space left on device");
-}
-
-TEST(ToolPop3, UnwritableDirectoryCommitsNoDeletion)
-{
-    // As an unprivileged user: the directory becomes read-only after the
-    // first message.
-    testutil::TempDir home, out;
-    bool bRoot = ::geteuid() == 0;
-    for (const auto* pDir : {&out, &home})
-        ASSERT_TRUE(!bRoot || ::chown(pDir->Path().c_str(), 65534, 65534) == 0);
-    ScriptedServer server;
-    Login(server, 2);
-    server.Expect("RETR 1\r\n").Say("+OK\r\nfirst\r\n.\r\n").Expect("DELE 1\r\n");
-    server.Do([&] { ::chmod(out.Path().c_str(), 0555); }).Say("+OK\r\n");
-    server.Expect("RSET\r\n").Say("+OK\r\n").Expect("QUIT\r\n").Say("+OK\r\n").ExpectClose();
-    ASSERT_TRUE(server.Start());
-    auto args = Args(server.Port(), out.Path(), {"--delete"});
-    if (bRoot)
-        args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    auto r =
-        testutil::RunProgram(args, {"MAILTOLVAN_HOME=" + home.Path(), "MT_TEST_POP3_PW=s3cret"});
-    ::chmod(out.Path().c_str(), 0755);
-    ExpectFailureCommitsNothing(server, r, "Permission denied");
 }
 
 } // namespace

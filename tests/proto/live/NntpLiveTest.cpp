@@ -134,9 +134,6 @@ TEST_F(NntpLive, EverySeededGroupAndAnUnknownOne)
     NntpNote u = Group("local.test.nosuch");
     EXPECT_EQ(u.kind, NntpNote::REFUSED);
     EXPECT_EQ(u.reply.rfind("411", 0), 0u) << u.reply;
-    NntpNote big = Group("local.test.big");
-    ASSERT_EQ(big.kind, NntpNote::GROUP);
-    EXPECT_EQ(big.group.iLast, peers.GetInt("NNTP_ARTICLES_BIG"));
 }
 
 TEST_F(NntpLive, OverviewAndArticlesByteForByte)

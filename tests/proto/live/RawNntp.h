@@ -26,7 +26,7 @@ public:
             ::close(m_fd);
             m_fd = -1;
         }
-        greeting = Line();
+        Line(); // the greeting
     }
     ~Connection()
     {
@@ -87,8 +87,6 @@ public:
         ::send(m_fd, wire.data(), wire.size(), MSG_NOSIGNAL);
         return Line();
     }
-
-    std::string greeting;
 
 private:
     int m_fd = -1;

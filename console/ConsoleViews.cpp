@@ -20,6 +20,23 @@ void ConsoleEmailView::AddRow(const std::string& row)
     std::fprintf(stderr, "Email: %s\n", line.c_str());
 }
 
+void ConsolePostView::SetStatus(const std::string& text)
+{
+    if (text.rfind("Sending ", 0) == 0 && text.find(" lines") != std::string::npos &&
+        !::isatty(STDERR_FILENO))
+        return;
+    std::fprintf(stderr, "Post: %s\n", text.c_str());
+}
+
+void ConsolePostView::AddRow(const std::string& row)
+{
+    std::string line = row;
+    for (char& c : line)
+        if (c == '\t')
+            c = ' ';
+    std::fprintf(stderr, "Post: %s\n", line.c_str());
+}
+
 void ConsoleGroupsView::SetStatus(const std::string& text)
 {
     std::fprintf(stderr, "Usenet Groups: %s\n", text.c_str());
@@ -35,5 +52,7 @@ void ConsoleMainView::SetStatus(const std::string& text)
         text.compare(text.size() - 6, 6, " group") == 0 && !::isatty(STDERR_FILENO))
         return;
     m_lastStatus = text;
+    if (text.empty()) // a cleared status line
+        return;
     std::fprintf(stderr, "%s\n", text.c_str());
 }

@@ -19,6 +19,13 @@ public:
     void AddRow(const std::string& row) override;
 };
 
+class ConsolePostView : public IPostView {
+public:
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int) override {}
+    void AddRow(const std::string& row) override;
+};
+
 // The "Usenet Groups" window of a headless run: its status lines only (a
 // complete group list would flood a cron mail), and no dialogs.
 class ConsoleGroupsView : public IGroupsView {
@@ -48,6 +55,10 @@ public:
     std::unique_ptr<IEmailView> CreateEmailView() override
     {
         return std::make_unique<ConsoleEmailView>();
+    }
+    std::unique_ptr<IPostView> CreatePostView() override
+    {
+        return std::make_unique<ConsolePostView>();
     }
     std::unique_ptr<IGroupsView> CreateGroupsView() override
     {

@@ -53,6 +53,8 @@ const IniKey g_aIniKeys[] = {
     {"Directories", "VdrqwkIni", IniType::Text, "VDRQWK.INI"},
     {"Directories", "Packer", IniType::Text, ""},
     {"Directories", "Unpacker", IniType::Text, ""},
+    // The character set the offline reader writes replies in: "CP437" or "Latin-1".
+    {"Directories", "ReaderCharset", IniType::Text, "CP437"},
     {"Autorun", "AutoEmail", IniType::Flag, "0"},
     {"Autorun", "AutoNews", IniType::Flag, "0"},
     {"Autorun", "AutoPost", IniType::Flag, "0"},

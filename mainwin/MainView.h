@@ -4,6 +4,7 @@
 
 #include "session/WEmail.h"
 #include "session/WGroups.h"
+#include "session/WPost.h"
 
 #include <map>
 #include <memory>
@@ -41,6 +42,15 @@ public:
     virtual bool ShowDialog(int iCommand) = 0;
     // The view of a new Email window.
     virtual std::unique_ptr<IEmailView> CreateEmailView() = 0;
+    // The "Open REP File" dialog, proposing a path; false on cancel.  A view
+    // without dialogs takes the proposed file.
+    virtual bool AskOpenPath(const std::string& proposed, std::string& chosen)
+    {
+        chosen = proposed;
+        return true;
+    }
+    // The view of a new posting window (nullptr: one that shows nothing).
+    virtual std::unique_ptr<IPostView> CreatePostView() { return nullptr; }
     // The view of a new "Usenet Groups" window (title string 507, placement
     // "Windows" "Group").  A view that has no such window yet gets one that
     // shows nothing.

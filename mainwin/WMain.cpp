@@ -4,14 +4,18 @@
 #include "core/Startup.h"
 #include "core/Strings.h"
 #include "core/TnIni.h"
+#include "framework/Files.h"
 #include "framework/MessageBox.h"
+#include "newsgroups/Newsgroups.h"
 #include "packet/MailSpool.h"
 #include "packet/PacketSave.h"
+#include "packet/RepPacket.h"
 #include "packet/Rfcmsg.h"
 #include "proto/CNNTP.h"
 #include "session/GroupList.h"
 #include "session/WEmail.h"
 #include "session/WGroups.h"
+#include "session/WPost.h"
 
 #include <algorithm>
 
@@ -39,6 +43,9 @@ void RegisterMainStrings()
         {616, "Retrieve new Usenet groups"},
         {617, "Retrieve all Usenet groups"},
         {618, "Post email and Usenet articles"},
+        {801, "This is not a valid Mail Tolvan REP file."},
+        {805, "There was an error executing the external program."},
+        {809, "There is no REP file loaded."},
         {819, "News retrieval has been aborted!"},
         {821, "The connection to news server has been aborted!"},
         {834, "Your connection is still active!\nExit anyways?"},
@@ -46,6 +53,7 @@ void RegisterMainStrings()
         {836, "You have unsaved Email messages!\nExit without saving?"},
         {837, "Save the current article pointers?"},
         {858, "A password is required for retrieving news."},
+        {862, "The disk is full!"},
         {861, "Retrieving the complete list of groups from the server\nmay take a while.  Proceed "
               "with the retrieval?"},
     };
@@ -76,6 +84,8 @@ WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
     hooks.messages = [this] { return Messages(); };
     hooks.dropMessages = [this] { DropMessages(); };
     m_pSaver = std::make_unique<CPacketSaver>(hooks);
+    m_pLedger = std::make_unique<RepLedger>(
+        fw::JoinPath(g_pStartup ? g_pStartup->m_szHomeDir : std::string("."), "sent-replies.lst"));
     if (g_pStartup) {
         m_pSpool = std::make_unique<MailSpool>(g_pStartup->m_szSpoolDir);
         if (!m_pSpool->Open(m_szSpoolError))
@@ -117,6 +127,8 @@ WMain::~WMain()
     SetAutorunQuery(nullptr);
     std::unique_ptr<WEmail> pEmail = std::move(m_pEmail);
     pEmail.reset();
+    std::unique_ptr<WPost> pPost = std::move(m_pPost);
+    pPost.reset();
     m_pGroups.reset();
     m_pGroupList.reset();
     m_pNews.reset();
@@ -221,9 +233,7 @@ void WMain::OnCommand(int iCommand)
         GroupSettings();
         break;
     case CMD_POST:
-        Unavailable("Posting replies");
-        if (m_bAutorunRunning)
-            AutorunStepDone(AUTORUN_POST);
+        PostReplies();
         break;
     case CMD_SERVERINFO:
         if (m_view.ShowDialog(CMD_SERVERINFO))
@@ -289,16 +299,131 @@ void WMain::AutorunStepDone(int iWeight)
     }
 }
 
+void WMain::OpenDone(bool bCountStep)
+{
+    if (!m_bAutorunRunning)
+        return;
+    if (bCountStep)
+        AutorunStepDone(AUTORUN_POST);
+    PostCommand(CMD_CONNECT);
+}
+
 void WMain::Open()
 {
-    // Reading REP packets comes with the posting session; until then an
-    // Autorun sequence counts the posting step (as it does without a REP
-    // file) and goes on to connect, and the missing feature is reported.
-    Unavailable("Opening REP packets");
-    if (m_bAutorunRunning) {
-        AutorunStepDone(AUTORUN_POST);
-        PostCommand(CMD_CONNECT);
+    if (!g_pIni)
+        return OpenDone(true);
+    std::string path = DefaultRepPath();
+    if (!m_bAutorunRunning && !m_view.AskOpenPath(path, path))
+        return;
+    if (!FileExists(path))
+        return OpenDone(true);
+    m_szRepPath = path;
+    m_pPost.reset();
+    m_pRepfile.reset();
+    std::string work = g_pStartup ? g_pStartup->m_szRepWorkDir : std::string();
+    RepUnpackHooks hooks;
+    hooks.status = [this](const std::string& t) { m_view.SetStatus(t); };
+    hooks.progress = [this](int p) { m_view.SetProgress(p); };
+    hooks.diskFull = [](const std::string&) { Error(862); };
+    switch (UnpackRep(path, work, g_pIni->GetString("Directories", "Unpacker", ""), hooks)) {
+    case RepUnpack::CannotStart:
+        Error(805);
+        return OpenDone(true);
+    case RepUnpack::WorkDirUnusable:
+        Error("The REP work directory " + work +
+              " cannot be used (a REP file must not lie in "
+              "it).");
+        return OpenDone(true);
+    case RepUnpack::Done:
+        break;
     }
+    std::string msg = RepMemberPath(work, path, ".MSG");
+    if (msg.empty()) {
+        Error(801);
+        return OpenDone(true);
+    }
+    m_view.SetStatus("Loading REP file . . .");
+    RepReadOptions options;
+    options.repWorkDir = work;
+    options.pGroups = g_pNewsgroups;
+    options.iMailingLists = g_pIni->GetInt("Groups", "MailingLists", 0);
+    options.charset =
+        ReaderCharsetFromSetting(g_pIni->GetString("Directories", "ReaderCharset", "CP437"));
+    std::string packet = g_pStartup ? g_pStartup->m_szPacketName : std::string("Tolvan");
+    m_pRepfile = std::make_unique<Repfile>(msg, RepMemberPath(work, path, ".DAT"), options, packet);
+    std::string error;
+    if (!m_pLedger->Load(error))
+        Error(error);
+    MarkSentFromLedger(*m_pRepfile, *m_pLedger);
+    m_view.SetStatus("");
+    if (m_pRepfile->All().empty()) {
+        std::string text = "This packet does not belong to " + packet + ".Ini.";
+        NoteFailure(text + " (" + path + ")");
+        fw::MessageBoxes().Show(text, "ERROR!", fw::MbIcon::Stop, fw::MbButtons::Ok);
+        m_pRepfile.reset();
+        return OpenDone(true);
+    }
+    int iCount = 0;
+    for (mailxarticle* p = m_pRepfile->FirstUnsent(); p;) {
+        ++iCount;
+        if (p->m_szProblem.empty()) {
+            p = m_pRepfile->NextUnsent();
+            continue;
+        }
+        // The reply stays in the REP file (it is never sent from here).
+        fw::MessageBoxes().Show("Message " + std::to_string(iCount) + " with the subject \"" +
+                                    p->m_szSubject.substr(0, 25) +
+                                    "\"\nhas no destination.  Deleting . . .",
+                                "ERROR!", fw::MbIcon::Stop, fw::MbButtons::Ok);
+        m_pRepfile->DeleteCurrent(p->m_szProblem);
+        p = m_pRepfile->Current();
+        if (p && p->m_iSent)
+            p = m_pRepfile->NextUnsent();
+    }
+    if (m_pRepfile->m_iEmailCount + m_pRepfile->m_iNewsCount == 0) {
+        std::string left = UnsentReport(*m_pRepfile, "it cannot be sent");
+        if (!left.empty())
+            Error("No reply of " + path + " can be sent; the file is kept:\n" + left);
+        m_pRepfile.reset();
+        return OpenDone(true);
+    }
+    m_view.SetStatus(std::to_string(m_pRepfile->m_iEmailCount + m_pRepfile->m_iNewsCount) +
+                     " messages in " + path);
+    OpenDone(false);
+}
+
+void WMain::PostReplies()
+{
+    if (!m_pRepfile) {
+        // During Autorun, Open has already dealt with a missing packet.
+        if (!m_bAutorunRunning)
+            Error(809);
+        return;
+    }
+    m_view.SetStatus("Posting replies");
+    if (m_pPost) {
+        m_pPost->SendCurrent();
+        return;
+    }
+    m_view.EnableCommand(CMD_OPEN, false);
+    PostOwner owner;
+    owner.autorunRunning = [this] { return m_bAutorunRunning; };
+    owner.stepDone = [this] { AutorunStepDone(AUTORUN_POST); };
+    owner.enableOpen = [this](bool b) { m_view.EnableCommand(CMD_OPEN, b); };
+    owner.repfile = [this] { return m_pRepfile.get(); };
+    owner.ledger = [this] { return m_pLedger.get(); };
+    owner.repPath = [this] { return m_szRepPath; };
+    owner.dropRepfile = [this] { m_pRepfile.reset(); };
+    std::unique_ptr<IPostView> pView = m_view.CreatePostView();
+    if (!pView) {
+        struct Silent : IPostView {
+            void SetStatus(const std::string&) override {}
+            void SetProgress(int) override {}
+            void AddRow(const std::string&) override {}
+        };
+        pView = std::make_unique<Silent>();
+    }
+    m_pPost = std::make_unique<WPost>(owner, std::move(pView));
 }
 
 void WMain::Connect()
@@ -327,10 +452,11 @@ void WMain::GoOnlineWithoutNews()
         m_view.EnableCommand(CMD_POST, true);
         return;
     }
-    if (g_pIni && g_pIni->GetInt("Autorun", "AutoEmail", 0) == 1)
-        PostCommand(CMD_GETMAIL);
+    // Replies go out before new mail comes in.
     if (g_pIni && g_pIni->GetInt("Autorun", "AutoPost", 0) == 1)
         PostCommand(CMD_POST);
+    if (g_pIni && g_pIni->GetInt("Autorun", "AutoEmail", 0) == 1)
+        PostCommand(CMD_GETMAIL);
 }
 
 void WMain::Disconnect()
@@ -342,6 +468,8 @@ void WMain::Disconnect()
     for (int c : kOnlineCommands)
         m_view.EnableCommand(c, false);
 
+    std::unique_ptr<WPost> pPost = std::move(m_pPost);
+    pPost.reset();
     std::unique_ptr<WEmail> pEmail = std::move(m_pEmail);
     pEmail.reset();
     m_pGroups.reset();
@@ -407,6 +535,8 @@ void WMain::Stop()
 {
     if (m_pEmail)
         m_pEmail->Stop();
+    if (m_pPost)
+        m_pPost->Stop();
     StopNews(false);
 }
 
@@ -572,7 +702,7 @@ void WMain::RecoverLeftMail()
 bool WMain::IsBusy() const
 {
     return m_iCommandDepth > 0 || fw::MessageLoop::PendingMessages() > 0 ||
-           (m_pEmail && m_pEmail->Busy()) || NewsBusy();
+           (m_pEmail && m_pEmail->Busy()) || (m_pPost && m_pPost->Busy()) || NewsBusy();
 }
 
 void WMain::StopSilentSession(int iSeconds)

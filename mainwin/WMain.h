@@ -13,6 +13,9 @@
 #include <string>
 
 class WEmail;
+class WPost;
+class Repfile;
+class RepLedger;
 class WGroups;
 class CNNTP;
 class GroupListRetrieval;
@@ -79,6 +82,9 @@ public:
     std::string m_szRepPath;
 
     WEmail* EmailWindow() const { return m_pEmail.get(); }
+    WPost* PostWindow() const { return m_pPost.get(); }
+    // The loaded REP packet (nullptr when none).
+    Repfile* LoadedRep() const { return m_pRepfile.get(); }
     // The "Usenet Groups" window, or nullptr.
     WGroups* GroupsWindow() const { return m_pGroups.get(); }
 
@@ -110,6 +116,9 @@ private:
     void Stop();
     void StartAutorun();
     void Open();
+    // Opening failed or left nothing to post: an Autorun sequence goes on.
+    void OpenDone(bool bCountStep);
+    void PostReplies();
     void Unavailable(const std::string& what);
     // Mail that an earlier run retrieved and never saved becomes a packet
     // of its own, before anything else happens.
@@ -157,6 +166,9 @@ private:
     std::string m_szSpoolError; // why there is no spool
     std::unique_ptr<Rfcmsg> m_pMessages;
     std::unique_ptr<WEmail> m_pEmail;
+    std::unique_ptr<Repfile> m_pRepfile;
+    std::unique_ptr<RepLedger> m_pLedger;
+    std::unique_ptr<WPost> m_pPost;
     std::unique_ptr<CPacketSaver> m_pSaver;
     std::unique_ptr<WGroups> m_pGroups;
     std::unique_ptr<CNNTP> m_pNews;

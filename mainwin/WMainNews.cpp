@@ -171,12 +171,13 @@ void WMain::NewsContinuation()
     }
     if (!g_pIni)
         return;
+    // Replies go out before new mail and news come in.
+    if (g_pIni->GetInt("Autorun", "AutoPost", 0) == 1)
+        PostCommand(CMD_POST);
     if (g_pIni->GetInt("Autorun", "AutoEmail", 0) == 1)
         PostCommand(CMD_GETMAIL);
     if (g_pIni->GetInt("Autorun", "AutoNews", 0) == 1)
         PostCommand(CMD_GETNEW);
-    if (g_pIni->GetInt("Autorun", "AutoPost", 0) == 1)
-        PostCommand(CMD_POST);
 }
 
 void WMain::NewsLost(int iStatus, bool bReported)

@@ -125,7 +125,7 @@ CBodyLineSource::Result CBodyLineSource::Next(std::string& out)
     while (c != EOF && c != '\n') {
         if (line.size() > static_cast<std::size_t>(kMaxLine))
             return TOO_LONG; // stop reading: the line cannot be sent anyway
-        line += static_cast<char>(c & 0x7F);
+        line += static_cast<char>(c);
         c = std::getc(m_pStream);
     }
     if (c == EOF && std::ferror(m_pStream))

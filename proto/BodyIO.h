@@ -9,8 +9,9 @@
 // name in the directory are on the disk, so the server's copy may go.
 //
 // Sending clients (SMTP, NNTP posting) read a body stream line by line and
-// send each line as 7-bit text with CR LF, a leading dot doubled, and a
-// line of a single dot at the end.  A line of more than 998 characters
+// send each line with CR LF, a leading dot doubled, and a line of a single
+// dot at the end.  Bytes are never changed: the composer makes every line
+// that needs it 7-bit (quoted-printable) before it gets here.  A line of more than 998 characters
 // cannot be sent.
 #pragma once
 
@@ -66,7 +67,7 @@ public:
     // The stream stays the caller's; lines may end with LF or CR LF.
     explicit CBodyLineSource(std::FILE* pStream) : m_pStream(pStream) {}
 
-    // LINE: `out` holds the next line ready to send (high bits cleared, a
+    // LINE: `out` holds the next line ready to send (bytes unchanged, a
     // leading "." doubled, CR LF appended).  After the last line, END once
     // with `out` = ".\r\n"; then END with `out` empty.  TOO_LONG: a line has
     // more than 998 characters (the send fails).  READ_ERROR: the stream

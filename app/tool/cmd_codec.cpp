@@ -172,28 +172,28 @@ int Encode(ToolContext&, const std::vector<std::string>& args)
         File in, out;
         if (!OpenInput(args[1], in) || !OpenOutput(args[2], out))
             return 1;
-        // As the composer does: lines without their line end, longer ones
-        // in pieces of 499 characters.
+        // Lines without their line end; a long line is encoded in pieces of
+        // 499 characters joined by soft line breaks, so it decodes whole.
         constexpr std::size_t kPiece = 499;
         std::string piece;
         bool bOpenLine = false; // bytes of an unfinished line were read
         bool bCr = false;       // a CR waits to see whether an LF follows
-        auto emit = [&] {
+        auto emit = [&](bool bSoft) {
             std::string enc = QPEncodeLine(piece);
             std::fwrite(enc.data(), 1, enc.size(), out.get());
-            std::fputc('\n', out.get());
+            std::fputs(bSoft ? "=\n" : "\n", out.get());
             piece.clear();
         };
         auto add = [&](char ch) {
             if (piece.size() == kPiece)
-                emit();
+                emit(true);
             piece += ch;
         };
         int c;
         while ((c = std::fgetc(in.get())) != EOF) {
             if (c == '\n') {
                 bCr = false;
-                emit();
+                emit(false);
                 bOpenLine = false;
                 continue;
             }
@@ -207,7 +207,7 @@ int Encode(ToolContext&, const std::vector<std::string>& args)
         if (bCr)
             add('\r');
         if (bOpenLine)
-            emit();
+            emit(false);
         if (std::ferror(in.get()))
             return ToolFail("cannot read " + args[1]);
         return FinishOutput(out, args[2]);

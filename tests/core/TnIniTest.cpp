@@ -46,7 +46,7 @@ TEST_F(IniFixture, CreationWritesEveryKeyWithItsDefaultInTableOrder)
     EXPECT_EQ(fw::Profile::GetSections(file),
               (std::vector<std::string>{"Mailtolvan", "Windows", "Servers", "User", "Directories",
                                         "Autorun", "Email", "Articles", "Groups"}));
-    EXPECT_EQ(g_nIniKeys, 68u);
+    EXPECT_EQ(g_nIniKeys, 69u);
 }
 
 TEST_F(IniFixture, NormalisationKeepsUserValuesAndRepairsBadOnes)

@@ -87,6 +87,14 @@ public:
         return p;
     }
     RecordingEmailView* pEmailView = nullptr;
+    bool AskOpenPath(const std::string& proposed, std::string& chosen) override
+    {
+        proposedOpenPaths.push_back(proposed);
+        chosen = proposed;
+        return !bCancelOpen;
+    }
+    std::vector<std::string> proposedOpenPaths;
+    bool bCancelOpen = false;
     std::unique_ptr<IGroupsView> CreateGroupsView() override
     {
         auto p = std::make_unique<RecordingGroupsView>();

@@ -1,5 +1,5 @@
 // Message bodies: dot-unstuffing into temporary files, and the sending
-// side's dot-stuffing, 7-bit text and 998-character rule.
+// side's dot-stuffing, bytes passed unchanged and 998-character rule.
 #include "proto/BodyIO.h"
 
 #include "TestUtil.h"
@@ -77,7 +77,7 @@ TEST(BodyLineSource, LinesAsTheyGoOnTheWire)
          "one\n.two\n.\n..\n\nlast",
          {"one\r\n", "..two\r\n", "..\r\n", "...\r\n", "\r\n", "last\r\n", ".\r\n"}},
         {"CR LF input", "a\r\nb\r\n", {"a\r\n", "b\r\n", ".\r\n"}},
-        {"the high bit cleared", "\xE4\xC1x\n", {"dAx\r\n", ".\r\n"}},
+        {"8-bit bytes unchanged", "\xE4\xC1x\n", {"\xE4\xC1x\r\n", ".\r\n"}},
         {"an empty body", "", {".\r\n"}},
     };
     for (const auto& row : rows)

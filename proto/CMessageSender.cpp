@@ -1,0 +1,269 @@
+#include "proto/CMessageSender.h"
+
+#include "proto/SendHeaders.h"
+
+#include <ctime>
+
+CMessageSender::CMessageSender(const char* pszName, fw::Window* pNotifyWnd, unsigned uNotifyMsg)
+    : CSendingClient(pszName, pNotifyWnd, uNotifyMsg)
+{
+}
+
+std::string CMessageSender::HostName() const
+{
+    std::string host = LocalHostName();
+    return host.empty() ? std::string("localhost") : host;
+}
+
+std::int64_t CMessageSender::Now() const { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::string CMessageSender::NewId(std::int64_t tNow, const std::string& host) const
+{
+    return NewMessageId(tNow, host);
+}
+
+bool CMessageSender::Start(const char* pszServer, std::uint16_t wPort, std::FILE* pStream,
+                           std::vector<Command> commands, std::vector<std::string> headers)
+{
+    if (!IsIdle())
+        return false;
+    BeginSession(pszServer, wPort);
+    m_pStream = pStream;
+    m_commands = std::move(commands);
+    m_headers = std::move(headers);
+    m_iNext = 0;
+    m_iStatus = STATUS_ABORTED;
+    m_strFailure.clear();
+    m_strLastReply.clear();
+    SetState(&CMessageSender::Connect);
+    Run(EV_ENTER);
+    return true;
+}
+
+void CMessageSender::Abort(bool bNotify)
+{
+    if (IsIdle())
+        return;
+    m_bNotify = bNotify;
+    Run(EV_ABORT);
+}
+
+void CMessageSender::OnInvalidReply()
+{
+    // A server that does not speak the protocol: the session ends as
+    // failed (the program goes on with the next message).
+    m_strFailure = "The server sent a reply that is not a reply: " + m_strLastReply;
+    m_iStatus = STATUS_FAILED;
+    SetState(&CMessageSender::End);
+    Run(EV_ENTER);
+}
+
+void CMessageSender::OnOverlongLine()
+{
+    m_strFailure =
+        "The server sent a line longer than " + std::to_string(MAX_REPLY_SIZE - 2) + " characters.";
+    m_iStatus = STATUS_FAILED;
+    SetState(&CMessageSender::End);
+    Run(EV_ENTER);
+}
+
+bool CMessageSender::CommonEvent(int iEvent)
+{
+    if (iEvent != EV_CLOSED && iEvent != EV_ABORT)
+        return false;
+    if (iEvent == EV_CLOSED) {
+        m_iStatus = STATUS_FAILED;
+        if (m_strFailure.empty() && m_iLastError == 0)
+            m_strFailure = "The server closed the connection.";
+    } else {
+        m_iStatus = STATUS_ABORTED;
+    }
+    SetState(&CMessageSender::End);
+    return true;
+}
+
+bool CMessageSender::Refused()
+{
+    m_strFailure = m_strLastReply;
+    m_iStatus = STATUS_FAILED;
+    SetState(&CMessageSender::Quit);
+    return true;
+}
+
+bool CMessageSender::Failed(const std::string& why)
+{
+    if (!why.empty())
+        m_strFailure = why;
+    else if (!m_strLocalError.empty())
+        m_strFailure = m_strLocalError;
+    m_iStatus = STATUS_FAILED;
+    SetState(&CMessageSender::End);
+    return true;
+}
+
+bool CMessageSender::Connect(int)
+{
+    SetState(&CMessageSender::AwaitConnection);
+    StartConnect();
+    return false;
+}
+
+bool CMessageSender::AwaitConnection(int iEvent)
+{
+    switch (iEvent) {
+    case EV_CONNECTED:
+        SetState(&CMessageSender::AwaitGreeting);
+        return false;
+    case EV_CONNECT_FAILED:
+        return Failed(std::string());
+    case EV_ABORT:
+        CancelConnect();
+        m_iStatus = STATUS_ABORTED;
+        SetState(&CMessageSender::End);
+        return true;
+    }
+    return false;
+}
+
+bool CMessageSender::SendNextCommand()
+{
+    const Command& c = m_commands[m_iNext++];
+    m_iExpected = c.iClass;
+    if (!SendCommand("%s", c.text.c_str()))
+        return Failed(std::string());
+    SetState(&CMessageSender::AwaitCommand);
+    return false;
+}
+
+bool CMessageSender::AwaitGreeting(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent != EV_CLASS2) {
+        m_strFailure = m_strLastReply;
+        m_iStatus = STATUS_FAILED;
+        SetState(&CMessageSender::End);
+        return true;
+    }
+    if (m_iNext < m_commands.size())
+        return SendNextCommand();
+    SetState(&CMessageSender::SendHeaders);
+    return true;
+}
+
+bool CMessageSender::AwaitCommand(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent != EV_CLASS1 + m_iExpected - 1)
+        return Refused();
+    if (m_iNext < m_commands.size())
+        return SendNextCommand();
+    m_iNext = 0;
+    SetState(&CMessageSender::SendHeaders);
+    return true;
+}
+
+bool CMessageSender::SendHeaders(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent >= EV_CLASS1 && iEvent <= EV_CLASS5)
+        return Refused(); // nothing is expected while the message goes out
+    if (iEvent != EV_ENTER && iEvent != EV_BUFFER_SENT)
+        return false;
+    while (!CommandBusy()) {
+        if (m_iNext >= m_headers.size()) {
+            BeginBody(m_pStream);
+            SetState(&CMessageSender::SendBody);
+            return true;
+        }
+        const std::string& line = m_headers[m_iNext++];
+        if (line.size() > static_cast<std::size_t>(COMMAND_SIZE) || !SendLine(line))
+            return Failed(line.size() > static_cast<std::size_t>(COMMAND_SIZE)
+                              ? "A header line is too long to send."
+                              : std::string());
+    }
+    return false; // the buffer-sent event brings us back
+}
+
+bool CMessageSender::SendBody(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent >= EV_CLASS1 && iEvent <= EV_CLASS5)
+        return Refused();
+    if (iEvent != EV_ENTER && iEvent != EV_BUFFER_SENT)
+        return false;
+    while (!CommandBusy()) {
+        switch (SendNextBodyLine()) {
+        case BODY_LINE_SENT:
+            Notify(0, PROGRESS_LINE);
+            continue;
+        case BODY_END_SENT:
+            SetState(&CMessageSender::AwaitEnd);
+            return false;
+        case BODY_TOO_LONG:
+            // Ending without the final dot: the server drops the message.
+            return Failed("A message line is longer than 998 characters.");
+        case BODY_READ_ERROR:
+            return Failed("The message cannot be read.");
+        case BODY_SEND_FAILED:
+            return Failed(std::string());
+        }
+    }
+    return false;
+}
+
+bool CMessageSender::AwaitEnd(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent != EV_CLASS2)
+        return Refused();
+    m_iStatus = STATUS_SENT;
+    SetState(&CMessageSender::Quit);
+    return true;
+}
+
+bool CMessageSender::Quit(int)
+{
+    if (!SendCommand("QUIT\r\n")) {
+        SetState(&CMessageSender::End);
+        return true;
+    }
+    SetState(&CMessageSender::AwaitQuit);
+    return false;
+}
+
+bool CMessageSender::AwaitQuit(int iEvent)
+{
+    if (iEvent == EV_CLOSED || (iEvent >= EV_CLASS1 && iEvent <= EV_CLASS5)) {
+        SetState(&CMessageSender::End);
+        return true;
+    }
+    if (iEvent == EV_ABORT) {
+        // The message was taken or refused already; an abort now changes
+        // nothing of that.
+        SetState(&CMessageSender::End);
+        return true;
+    }
+    return false;
+}
+
+bool CMessageSender::End(int)
+{
+    CloseSession();
+    m_pStream = nullptr;
+    m_commands.clear();
+    m_headers.clear();
+    if (m_bNotify)
+        NotifyDone();
+    return false;
+}

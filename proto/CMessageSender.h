@@ -1,0 +1,79 @@
+// The session both sending clients run: connect, wait for the greeting,
+// send a chain of commands each expecting a reply class, send the header
+// lines the client composes, then the message from its stream (dot-stuffed,
+// through the one command buffer), wait for the server to take it, QUIT.
+//
+// Status: 0 aborted, 1 the server took the message, 2 failed.  A refused
+// greeting ends the session at once; any later refusal sends QUIT first, so
+// the server drops the transaction.  The refusal (or our own reason) stays
+// readable in FailureText() for the owner.  Progress: (wParam 0, lParam 3)
+// posted after each message line.  The end is reported once through
+// NotifyDone (unless aborted without notice).
+#pragma once
+
+#include "proto/CSendingClient.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class CMessageSender : public CSendingClient {
+public:
+    enum Status { STATUS_ABORTED = 0, STATUS_SENT = 1, STATUS_FAILED = 2 };
+    static constexpr fw::LPARAM PROGRESS_LINE = 3;
+
+    // Ends the session with status 0; NotifyDone only when bNotify.
+    void Abort(bool bNotify);
+
+    int m_iStatus = STATUS_ABORTED;
+    // What to show after a failure: the server's refusal or our own reason
+    // (empty when the network failed: see m_iLastError).
+    const std::string& FailureText() const { return m_strFailure; }
+
+protected:
+    CMessageSender(const char* pszName, fw::Window* pNotifyWnd, unsigned uNotifyMsg);
+
+    struct Command {
+        std::string text; // with CR LF
+        int iClass;       // the reply class that lets the session go on
+    };
+    // Starts a session; false when one is running.
+    bool Start(const char* pszServer, std::uint16_t wPort, std::FILE* pStream,
+               std::vector<Command> commands, std::vector<std::string> headers);
+    virtual void NotifyDone() = 0;
+
+    // What the header lines are made of: the local host name (HELO, Path,
+    // Message-ID), the current time and a new Message-ID value.
+    virtual std::string HostName() const;
+    virtual std::int64_t Now() const;
+    virtual std::string NewId(std::int64_t tNow, const std::string& host) const;
+
+    void OnInvalidReply() override;
+    void OnOverlongLine() override;
+
+private:
+    bool Connect(int iEvent);
+    bool AwaitConnection(int iEvent);
+    bool AwaitGreeting(int iEvent);
+    bool AwaitCommand(int iEvent);
+    bool SendHeaders(int iEvent);
+    bool SendBody(int iEvent);
+    bool AwaitEnd(int iEvent);
+    bool Quit(int iEvent);
+    bool AwaitQuit(int iEvent);
+    bool End(int iEvent);
+
+    // Closed and abort: true when the event was one of them (state End).
+    bool CommonEvent(int iEvent);
+    bool Refused();
+    bool Failed(const std::string& why);
+    bool SendNextCommand();
+
+    std::FILE* m_pStream = nullptr;
+    std::vector<Command> m_commands;
+    std::vector<std::string> m_headers;
+    std::size_t m_iNext = 0;
+    int m_iExpected = 2;
+    std::string m_strFailure;
+};

@@ -1,0 +1,128 @@
+#include "LooseServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+LooseServer::LooseServer(Kind kind) : m_kind(kind)
+{
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&sa), &len);
+    m_port = ntohs(sa.sin_port);
+    ::listen(m_listenFd, 8);
+    m_thread = std::thread([this] { Main(); });
+}
+
+LooseServer::~LooseServer()
+{
+    m_bStop = true;
+    Release();
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+void LooseServer::Release()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_iReleases;
+    m_cv.notify_all();
+}
+
+std::vector<std::string> LooseServer::Messages()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_messages;
+}
+
+void LooseServer::Main()
+{
+    while (!m_bStop) {
+        pollfd p{m_listenFd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        int fd = ::accept(m_listenFd, nullptr, nullptr);
+        if (fd >= 0) {
+            Session(fd);
+            ::close(fd);
+        }
+    }
+}
+
+void LooseServer::Session(int fd)
+{
+    std::string in;
+    auto say = [fd](const std::string& s) { ::send(fd, s.data(), s.size(), MSG_NOSIGNAL); };
+    // The next line (without CR LF); false when the client went away.
+    auto line = [&](std::string& out) {
+        for (;;) {
+            std::size_t eol = in.find("\r\n");
+            if (eol != std::string::npos) {
+                out = in.substr(0, eol);
+                in.erase(0, eol + 2);
+                return true;
+            }
+            pollfd p{fd, POLLIN, 0};
+            if (m_bStop || ::poll(&p, 1, 50) < 0)
+                return false;
+            if (!(p.revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return false;
+            in.append(buf, static_cast<std::size_t>(n));
+        }
+    };
+    say(m_kind == SMTP ? "220 loose.test ESMTP\r\n" : "200 loose.test news\r\n");
+    std::string l;
+    while (line(l)) {
+        std::string cmd = l.substr(0, 4);
+        bool bData = (m_kind == SMTP && cmd == "DATA") || (m_kind == NNTP && cmd == "POST");
+        if (cmd == "QUIT") {
+            say(m_kind == SMTP ? "221 bye\r\n" : "205 bye\r\n");
+            return;
+        }
+        if (cmd == "RCPT" && !refuseRecipient.empty() &&
+            l.find(refuseRecipient) != std::string::npos) {
+            say("550 5.1.1 " + l.substr(8) + ": recipient refused\r\n");
+            continue;
+        }
+        if (!bData) {
+            say("250 ok\r\n");
+            continue;
+        }
+        if (m_kind == NNTP && bRefusePost) {
+            say("440 posting not allowed\r\n");
+            continue;
+        }
+        say(m_kind == SMTP ? "354 go ahead\r\n" : "340 send it\r\n");
+        std::string msg;
+        while (line(l) && l != ".")
+            msg += (l.rfind("..", 0) == 0 ? l.substr(1) : l) + "\n";
+        if (l != ".")
+            return;
+        if (bHold) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            int iSeen = m_iReleases;
+            ++m_iHeld;
+            m_cv.wait(lock, [&] { return m_iReleases != iSeen || m_bStop; });
+            char c;
+            if (::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+                return; // the client gave up: the message is not taken
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_messages.push_back(msg);
+        }
+        say(m_kind == SMTP ? "250 queued\r\n" : "240 article posted\r\n");
+    }
+}

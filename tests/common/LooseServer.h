@@ -1,0 +1,47 @@
+// A small mail or news server on 127.0.0.1 for the posting tests: it
+// answers any number of sessions by command (not by script), keeps every
+// message it takes, and can refuse recipients, refuse posting, or hold the
+// end of a message until released.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LooseServer {
+public:
+    enum Kind { SMTP, NNTP };
+    explicit LooseServer(Kind kind);
+    ~LooseServer();
+    unsigned short Port() const { return m_port; }
+
+    // Recipients containing this text are refused (SMTP).
+    std::string refuseRecipient = "reject";
+    // POST is refused (NNTP).
+    std::atomic<bool> bRefusePost{false};
+    // The end of each message waits for Release().
+    std::atomic<bool> bHold{false};
+    void Release();
+
+    // Messages taken so far (the text between DATA/POST and ".").
+    std::vector<std::string> Messages();
+    int Held() const { return m_iHeld.load(); }
+
+private:
+    void Main();
+    void Session(int fd);
+
+    Kind m_kind;
+    int m_listenFd = -1;
+    unsigned short m_port = 0;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_iHeld{0};
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    int m_iReleases = 0;
+    std::vector<std::string> m_messages;
+    std::thread m_thread;
+};

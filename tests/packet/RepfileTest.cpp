@@ -1,0 +1,281 @@
+// Reading REP packets: replies as real readers write them, the body's start,
+// header lines, the mail/news decision and the conference mapping, the
+// reader's character set, and broken or hostile packets.
+#include "RepMaker.h"
+#include "TestUtil.h"
+
+#include "newsgroups/Newsgroups.h"
+#include "packet/Repfile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testrep::Reply;
+
+namespace {
+
+class RepRead : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::mkdir(work.c_str(), 0700);
+        testutil::WriteFile(dir.File("groups.nws"), "");
+        groups = std::make_unique<Newsgroups>(std::string());
+        // The default list; make it known: a, b, c, d, e, f.
+        while (groups->First())
+            groups->Remove(groups->Current()->m_szName);
+        for (const char* g : {"f.six", "e.five", "d.four", "c.three", "b.two", "a.one"})
+            groups->Add(g, 1, 0, 0, "", "");
+        groups->Renumber();
+        options.repWorkDir = work;
+        options.pGroups = groups.get();
+    }
+    std::unique_ptr<Repfile> Read(const std::vector<Reply>& replies, const std::string& dat = "",
+                                  bool bDat = false, const std::string& name = "TOLVAN")
+    {
+        testutil::WriteFile(work + "/TOLVAN.MSG", testrep::MessageFile(name, replies));
+        if (bDat)
+            testutil::WriteFile(work + "/TOLVAN.DAT", dat);
+        return std::make_unique<Repfile>(work + "/TOLVAN.MSG", bDat ? work + "/TOLVAN.DAT" : "",
+                                         options, "Tolvan");
+    }
+    static Reply Mail(std::vector<std::string> lines, const std::string& to = "ann@example.org")
+    {
+        Reply r;
+        r.to = to;
+        r.lines = std::move(lines);
+        return r;
+    }
+
+    testutil::TempDir dir;
+    std::string work = dir.File("REPWORK");
+    std::unique_ptr<Newsgroups> groups;
+    RepReadOptions options;
+};
+
+TEST_F(RepRead, AReaderStyleReplyKeepsEveryParagraphAndItsLetters)
+{
+    // No header lines, a quote header, several paragraphs, "caf\x82" in code
+    // page 437 and the blank line before the tear line.
+    Reply news = testrep::ReaderStyleReply(
+        3, "Bob Example", "Lunch",
+        {"Hi Bob,", "", "the caf\x82 opens at noon.", "", "See you there."});
+    auto rep = Read({news});
+    ASSERT_TRUE(rep->Belongs());
+    ASSERT_EQ(rep->m_iNewsCount, 1);
+    mailxarticle* p = rep->FirstUnsent();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->m_iEmail, 0);
+    EXPECT_EQ(p->m_szNewsgroups.value_or(""), "c.three"); // conference 3 = position 2
+    EXPECT_EQ(p->m_szSubject, "Lunch");
+    EXPECT_EQ(p->Body(), "-=> Bob Example wrote to All <=-\n\nHi Bob,\n\nthe caf\xC3\xA9 opens at "
+                         "noon.\n\nSee you there.\n\n--- MultiMail/Linux v0.52\n");
+    EXPECT_TRUE(p->m_szProblem.empty());
+}
+
+TEST_F(RepRead, TheBodyStartsAfterALeadingHeaderBlockOnly)
+{
+    struct Case {
+        std::vector<std::string> lines;
+        const char* body;
+        const char* subject;
+    } cases[] = {
+        {{"Subject: A subject longer than the header field", "", "Body"},
+         "Body\n",
+         "A subject longer than the header field"},
+        {{"Subject: first", "\tsecond", "To: bob@example.org", "", "Text", "", "More"},
+         "Text\n\nMore\n",
+         "first\tsecond"},
+        {{"Note: see below", "Text after it"}, "Note: see below\nText after it\n", "Test"},
+        {{"Note: see below", "", "Text after it"}, "Note: see below\n\nText after it\n", "Test"},
+        {{"Hi Bob,", "", "Subject: not a header here"},
+         "Hi Bob,\n\nSubject: not a header here\n",
+         "Test"},
+        {{"To: carl@example.org", "Hello Carl"}, "Hello Carl\n", "Test"},
+        {{"", "Starts with an empty line"}, "\nStarts with an empty line\n", "Test"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines[0]);
+        auto rep = Read({Mail(c.lines)});
+        mailxarticle* p = rep->FirstUnsent();
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->Body(), c.body);
+        EXPECT_EQ(p->m_szSubject, c.subject);
+    }
+}
+
+TEST_F(RepRead, HeaderLinesWinOverTheHeaderFields)
+{
+    auto rep = Read({Mail({"to: carl@example.org, dora@example.org", "CC: eve@example.org",
+                           "Subject:", " continued", "", "body"}),
+                     Mail({"body only"}, "ann@example.org")});
+    mailxarticle* p = rep->FirstUnsent();
+    EXPECT_EQ(p->m_szTo.value_or(""), "carl@example.org, dora@example.org");
+    EXPECT_EQ(p->m_szCc.value_or(""), "eve@example.org");
+    EXPECT_EQ(p->m_szSubject, " continued");
+    p = rep->NextUnsent();
+    EXPECT_EQ(p->m_szTo.value_or(""), "ann@example.org"); // padding cut
+    EXPECT_FALSE(p->m_szCc.has_value());
+    EXPECT_EQ(p->m_szSubject, "Test");
+    // Beyond the leading block nothing is a header line.
+    EXPECT_FALSE(FindHeaderLine("To:", "Hello\n\nTo: x@y\n"));
+    EXPECT_EQ(FindHeaderLine("Subject:", "Subject: last line\n").value_or("-"), "last line");
+}
+
+TEST_F(RepRead, MailNewsAndTheConferenceMapping)
+{
+    options.iMailingLists = 2;
+    Reply priv = Mail({"x"});
+    priv.number = "7";
+    priv.status = '+';
+    Reply zero = Mail({"x"});
+    zero.status = ' ';
+    zero.number = "0";
+    Reply news7 = zero;
+    news7.number = "  7";
+    Reply named = zero;
+    named.number = "7";
+    named.lines = {"Newsgroups: comp.misc,comp.lang.c", "", "x"};
+    Reply list = zero;
+    list.number = "2"; // a mailing-list conference
+    Reply beyond = zero;
+    beyond.number = "9";
+    Reply last = zero;
+    last.number = "3"; // position 0
+    auto rep =
+        Read({priv, zero, news7, named, list, beyond, last}, "\n\n\n\n\n\nX.BIN,x.bin\n", true);
+    testutil::WriteFile(work + "/X.BIN", "x");
+    ASSERT_EQ(rep->All().size(), 7u);
+    EXPECT_EQ(rep->m_iEmailCount, 2);
+    EXPECT_EQ(rep->m_iNewsCount, 3);
+    const auto& all = rep->All();
+    EXPECT_EQ(all[0]->m_iEmail, 1);
+    EXPECT_EQ(all[1]->m_iEmail, 1);
+    EXPECT_EQ(all[2]->m_szNewsgroups.value_or(""), "e.five");
+    EXPECT_EQ(all[3]->m_szNewsgroups.value_or(""), "comp.misc,comp.lang.c");
+    EXPECT_NE(all[4]->m_szProblem.find("mailing-list"), std::string::npos);
+    EXPECT_NE(all[5]->m_szProblem.find("conference 9"), std::string::npos);
+    EXPECT_EQ(all[6]->m_szNewsgroups.value_or(""), "a.one");
+    // Skipped replies still take their attachment line: the last one's is
+    // its own (the file was written after reading, so it is missing).
+    EXPECT_NE(all[6]->m_szAttachProblem.find("X.BIN"), std::string::npos);
+}
+
+TEST_F(RepRead, ThePacketMustBeOurs)
+{
+    for (const char* name : {"TOLxyz", "tol", "toLVAN"}) {
+        auto rep = Read({Mail({"x"})}, "", false, name);
+        EXPECT_TRUE(rep->Belongs()) << name;
+        EXPECT_EQ(rep->m_iEmailCount, 1);
+    }
+    auto rep = Read({Mail({"x"})}, "", false, "TOXVAN");
+    EXPECT_FALSE(rep->Belongs());
+    EXPECT_EQ(rep->First(), nullptr);
+    EXPECT_FALSE(testutil::Exists(work + "/TOLVAN.MSG")); // read and deleted either way
+}
+
+TEST_F(RepRead, BrokenBlockCountsEndThePacketAndKeepWhatCameBefore)
+{
+    for (const char* blocks : {"0", "-3", "     ", "999999", "3"}) {
+        SCOPED_TRACE(blocks);
+        Reply bad = Mail({"short"});
+        bad.blocks = blocks;
+        auto rep = Read({Mail({"good"}), bad});
+        ASSERT_EQ(rep->All().size(), 1u);
+        EXPECT_EQ(rep->All()[0]->Body(), "good\n");
+        EXPECT_FALSE(rep->Damage().empty());
+        EXPECT_FALSE(rep->AllSent());
+    }
+    // A last line without its line end and NUL padding.
+    Reply open = Mail({"one", "two"});
+    open.lastLineEnded = false;
+    open.padding = '\0';
+    auto rep = Read({open});
+    EXPECT_EQ(rep->All()[0]->Body(), "one\ntwo\n");
+    EXPECT_TRUE(rep->Damage().empty());
+}
+
+TEST_F(RepRead, AttachmentNamesNeverLeaveTheWorkDirectory)
+{
+    testutil::WriteFile(dir.File("victim"), "keep me");
+    testutil::WriteFile(work + "/GOOD.ZIP", "data");
+    ASSERT_EQ(::symlink(dir.File("victim").c_str(), (work + "/LINK.BIN").c_str()), 0);
+    std::string dat = "../victim,v\r\n" + dir.File("victim") +
+                      ",v\r\nsub/victim,v\r\n"
+                      "..\\victim,v\r\n"
+                      "vi\x01"
+                      "ctim,v\r\nLINK.BIN,l\r\nnocomma\r\n" +
+                      std::string(200, 'a') + ",long\r\ngood.zip,Report \"1\".zip\r\n";
+    std::vector<Reply> replies(9, Mail({"x"}));
+    {
+        auto rep = Read(replies, dat, true);
+        ASSERT_EQ(rep->All().size(), 9u);
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_TRUE(rep->All()[i]->m_szAttachPath.empty()) << i;
+            EXPECT_FALSE(rep->All()[i]->m_szAttachProblem.empty()) << i;
+        }
+        EXPECT_EQ(rep->All()[8]->m_szAttachPath, work + "/GOOD.ZIP");
+        EXPECT_EQ(rep->All()[8]->m_szAttachName, "Report _1_.zip");
+    }
+    EXPECT_EQ(testutil::ReadFile(dir.File("victim")), "keep me");
+    EXPECT_FALSE(testutil::Exists(work + "/GOOD.ZIP")); // the record owned it
+    // A short list: the replies beyond it have no attachment.
+    testutil::WriteFile(work + "/A.BIN", "a");
+    auto rep = Read({Mail({"1"}), Mail({"2"})}, "A.BIN,a.bin\r\n", true);
+    EXPECT_EQ(rep->All()[0]->m_szAttachName, "a.bin");
+    EXPECT_TRUE(rep->All()[1]->m_szAttachPath.empty());
+    EXPECT_TRUE(rep->All()[1]->m_szAttachProblem.empty());
+}
+
+TEST_F(RepRead, RepliesWithoutDestinationAndTheCursor)
+{
+    auto rep = Read({Mail({"1"}, ""), Mail({"2"}), Mail({"3"})});
+    EXPECT_NE(rep->All()[0]->m_szProblem.find("no destination"), std::string::npos);
+    mailxarticle* p = rep->FirstUnsent();
+    ASSERT_EQ(p, rep->All()[0].get());
+    rep->DeleteCurrent("dropped");
+    EXPECT_EQ(rep->First(), rep->All()[1].get());
+    EXPECT_EQ(rep->Current(), rep->All()[1].get());
+    EXPECT_EQ(rep->m_iEmailCount, 2);
+    rep->All()[1]->m_iSent = 1;
+    EXPECT_EQ(rep->FirstUnsent(), rep->All()[2].get());
+    EXPECT_EQ(rep->NextUnsent(), nullptr);
+    rep->All()[2]->m_iSent = 1;
+    EXPECT_FALSE(rep->AllSent()); // the dropped one is not sent
+    EXPECT_EQ(rep->All().size(), 3u);
+}
+
+TEST_F(RepRead, IdentitiesAreStableAndTellTwinRepliesApart)
+{
+    std::vector<Reply> replies = {Mail({"same"}), Mail({"same"}), Mail({"other"})};
+    auto a = Read(replies);
+    auto b = Read(replies);
+    ASSERT_EQ(a->All().size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(a->All()[i]->m_szIdentity, b->All()[i]->m_szIdentity);
+    EXPECT_NE(a->All()[0]->m_szIdentity, a->All()[1]->m_szIdentity);
+    EXPECT_NE(a->All()[0]->m_szIdentity, a->All()[2]->m_szIdentity);
+}
+
+TEST_F(RepRead, TheReadersCharacterSet)
+{
+    Reply r = Mail({"Subject: \x84pfel", "", "\x94l und \xE1 \xB3 \x9C"});
+    r.subject = "\x81"
+                "ber";
+    EXPECT_EQ(Read({r})->FirstUnsent()->Body(), "\xC3\xB6l und \xC3\x9F \xE2\x94\x82 \xC2\xA3\n");
+    EXPECT_EQ(Read({r})->FirstUnsent()->m_szSubject, "\xC3\xA4pfel");
+    options.charset = ReaderCharsetFromSetting(" latin-1 ");
+    r.lines = {"caf\xE9"};
+    r.subject = "\xFC"
+                "ber";
+    auto rep = Read({r});
+    EXPECT_EQ(rep->FirstUnsent()->Body(), "caf\xC3\xA9\n");
+    EXPECT_EQ(rep->FirstUnsent()->m_szSubject, "\xC3\xBC"
+                                               "ber");
+    EXPECT_EQ(ReaderCharsetFromSetting("CP437"), ReaderCharset::Cp437);
+    EXPECT_EQ(ReaderCharsetFromSetting(""), ReaderCharset::Cp437);
+}
+
+} // namespace

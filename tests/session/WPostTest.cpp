@@ -1,0 +1,244 @@
+// The posting window: rows and progress, parts, refusals, a news reply
+// without a news server, Stop and resume, and what becomes of the REP file
+// and the ledger at the end.
+#include "ClientHarness.h"
+#include "LooseServer.h"
+#include "RecordingMessageBox.h"
+#include "RepMaker.h"
+#include "TestUtil.h"
+
+#include "compose/WSend.h"
+#include "core/Services.h"
+#include "framework/MessageBox.h"
+#include "packet/RepPacket.h"
+#include "session/WPost.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+class RecordingPostView : public IPostView {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void AddRow(const std::string& row) override { rows.push_back(row); }
+    std::vector<std::string> statuses, rows;
+    std::vector<int> progress;
+    int Count(const std::string& s) const
+    {
+        return static_cast<int>(std::count(statuses.begin(), statuses.end(), s));
+    }
+};
+
+testrep::Reply Mail(const std::string& to, const std::string& subject,
+                    std::vector<std::string> lines = {"Hello"})
+{
+    testrep::Reply r;
+    r.to = to;
+    r.subject = subject;
+    r.lines = std::move(lines);
+    return r;
+}
+
+testrep::Reply News(const std::string& groups, const std::string& subject)
+{
+    testrep::Reply r;
+    r.status = ' ';
+    r.number = "5";
+    r.subject = subject;
+    r.lines = {"Newsgroups: " + groups, "", "An article"};
+    return r;
+}
+
+class Post : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prototest::EnsureWinsock();
+        fw::SetMessageBoxService(&boxes);
+        ResetFailures();
+        ::mkdir(work.c_str(), 0700);
+        testutil::WriteFile(repPath, "the REP file");
+    }
+    void TearDown() override { fw::SetMessageBoxService(nullptr); }
+
+    void Load(const std::vector<testrep::Reply>& replies)
+    {
+        testutil::WriteFile(work + "/T.MSG", testrep::MessageFile("TOLVAN", replies));
+        RepReadOptions options;
+        options.repWorkDir = work;
+        rep = std::make_unique<Repfile>(work + "/T.MSG", "", options, "Tolvan");
+        std::string error;
+        ASSERT_TRUE(ledger.Load(error));
+        MarkSentFromLedger(*rep, ledger);
+    }
+    SendSettings Settings(const LooseServer& server) const
+    {
+        SendSettings s;
+        s.server = "127.0.0.1";
+        s.iPort = server.Port();
+        s.senderAddress = "me@host.test";
+        s.senderName = "Me";
+        s.workDir = work;
+        s.iPostSize = iPostSize;
+        return s;
+    }
+    std::unique_ptr<WPost> Open()
+    {
+        PostOwner o;
+        o.autorunRunning = [this] { return bAutorun; };
+        o.stepDone = [this] { ++iStepDone; };
+        o.enableOpen = [this](bool b) { bOpenEnabled = b; };
+        o.repfile = [this] { return rep.get(); };
+        o.ledger = [this] { return &ledger; };
+        o.repPath = [this] { return repPath; };
+        o.dropRepfile = [this] { rep.reset(); };
+        o.mailSettings = [this] { return Settings(smtp); };
+        o.newsSettings = [this] {
+            SendSettings s = Settings(nntp);
+            if (!bNewsServer)
+                s.server.clear();
+            return s;
+        };
+        auto view = std::make_unique<RecordingPostView>();
+        pView = view.get();
+        return std::make_unique<WPost>(o, std::move(view));
+    }
+    bool WaitDone(WPost& w)
+    {
+        return prototest::PumpUntil([&] { return w.Finished(); }, 20000);
+    }
+
+    testutil::TempDir dir;
+    std::string work = dir.File("REPWORK");
+    std::string repPath = dir.File("Tolvan.Rep");
+    RepLedger ledger{dir.File("sent-replies.lst")};
+    std::unique_ptr<Repfile> rep;
+    LooseServer smtp{LooseServer::SMTP};
+    LooseServer nntp{LooseServer::NNTP};
+    RecordingMessageBox boxes;
+    RecordingPostView* pView = nullptr;
+    bool bAutorun = true, bNewsServer = true, bOpenEnabled = false;
+    int iStepDone = 0, iPostSize = 0;
+};
+
+TEST_F(Post, RowsProgressAndAFinishedPacket)
+{
+    Load({Mail("a@x, b@x", "One"), Mail("c@x", "Two"), News("local.a,local.b", "Three")});
+    auto w = Open();
+    ASSERT_TRUE(WaitDone(*w));
+    EXPECT_EQ(pView->rows,
+              (std::vector<std::string>{"     1\ta@x\tOne", "     1\tb@x\tOne", "     2\tc@x\tTwo",
+                                        "     3\tlocal.a\tThree", "     3\tlocal.b\tThree"}));
+    std::vector<int> shares;
+    for (int p : pView->progress)
+        if (p != 0)
+            shares.push_back(p);
+    EXPECT_EQ(shares, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(pView->statuses.back(), "Done!");
+    EXPECT_EQ(smtp.Messages().size(), 2u);
+    ASSERT_EQ(nntp.Messages().size(), 1u);
+    EXPECT_NE(nntp.Messages()[0].find("Newsgroups: local.a,local.b\n"), std::string::npos);
+    EXPECT_EQ(rep, nullptr);
+    EXPECT_FALSE(testutil::Exists(repPath));
+    EXPECT_FALSE(testutil::Exists(ledger.Path())); // nothing left to remember
+    EXPECT_EQ(iStepDone, 1);
+    EXPECT_TRUE(bOpenEnabled);
+    EXPECT_EQ(FailureCount(), 0);
+}
+
+TEST_F(Post, ARefusedRecipientAndNoNewsServerKeepTheRepFile)
+{
+    bNewsServer = false;
+    Load({Mail("ok@x, reject@x", "Refused"), News("local.a", "Skipped"), Mail("c@x", "Fine")});
+    auto w = Open();
+    ASSERT_TRUE(WaitDone(*w));
+    EXPECT_EQ(pView->Count("Skipping news post"), 1);
+    ASSERT_EQ(smtp.Messages().size(), 1u);
+    EXPECT_NE(smtp.Messages()[0].find("Subject: Fine"), std::string::npos);
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes[0].caption, "SMTP send Error");
+    EXPECT_EQ(boxes.boxes[0].text, "550 5.1.1 <reject@x>: recipient refused");
+    EXPECT_TRUE(testutil::Exists(repPath));
+    EXPECT_EQ(FailureCount(), 1);
+    EXPECT_NE(LastFailure().find("reply 1 (mail to ok@x, reject@x, \"Refused\"): the server did "
+                                 "not take it: 550"),
+              std::string::npos)
+        << LastFailure();
+    EXPECT_NE(LastFailure().find("reply 2 (news to local.a, \"Skipped\"): no news server"),
+              std::string::npos);
+    EXPECT_EQ(LastFailure().find("reply 3"), std::string::npos);
+
+    // A later run with the same packet sends only what is left.
+    bNewsServer = true;
+    smtp.refuseRecipient = "nobody";
+    ResetFailures();
+    Load({Mail("ok@x, reject@x", "Refused"), News("local.a", "Skipped"), Mail("c@x", "Fine")});
+    auto again = Open();
+    ASSERT_TRUE(WaitDone(*again));
+    ASSERT_EQ(smtp.Messages().size(), 2u);
+    EXPECT_NE(smtp.Messages()[1].find("Subject: Refused"), std::string::npos);
+    EXPECT_EQ(nntp.Messages().size(), 1u);
+    EXPECT_FALSE(testutil::Exists(repPath));
+    EXPECT_EQ(FailureCount(), 0);
+}
+
+TEST_F(Post, AReplyInThreePartsIsSentWhenItsLastPartIs)
+{
+    std::vector<std::string> lines;
+    for (int i = 0; i < 50; ++i)
+        lines.push_back(std::string(49, 'p'));
+    Load({Mail("a@x", "Big", lines)});
+    iPostSize = 1;
+    auto w = Open();
+    ASSERT_TRUE(WaitDone(*w));
+    EXPECT_EQ(pView->Count("Message sent!"), 3);
+    auto msgs = smtp.Messages();
+    ASSERT_EQ(msgs.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(msgs[static_cast<std::size_t>(i)].find("Subject: Big -  [" +
+                                                         std::to_string(i + 1) + "/3]"),
+                  std::string::npos);
+    EXPECT_FALSE(testutil::Exists(repPath));
+}
+
+TEST_F(Post, StopAndResumeSendTheSameReplyAgainFromItsStart)
+{
+    Load({Mail("a@x", "First"), Mail("b@x", "Second")});
+    smtp.bHold = true;
+    auto w = Open();
+    ASSERT_TRUE(prototest::PumpUntil([&] { return smtp.Held() == 1; }));
+    w->Stop();
+    EXPECT_EQ(pView->statuses.back(), "Message posting stopped!");
+    smtp.bHold = false;
+    smtp.Release();
+    fw::MessageLoop::PumpUntil([] { return false; }, 100);
+    EXPECT_TRUE(smtp.Messages().empty()); // the client had gone
+    EXPECT_FALSE(w->Finished());
+    EXPECT_NE(rep, nullptr);
+    w->SendCurrent();
+    ASSERT_TRUE(WaitDone(*w));
+    auto msgs = smtp.Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_NE(msgs[0].find("Subject: First"), std::string::npos);
+    EXPECT_NE(msgs[1].find("Subject: Second"), std::string::npos);
+    EXPECT_FALSE(testutil::Exists(repPath));
+}
+
+TEST_F(Post, EverythingSentBeforeMeansNothingToPost)
+{
+    Load({Mail("a@x", "Old")});
+    std::string error;
+    ASSERT_TRUE(ledger.Record(rep->All()[0]->m_szIdentity, error));
+    Load({Mail("a@x", "Old")});
+    auto w = Open();
+    EXPECT_TRUE(w->Finished());
+    EXPECT_EQ(pView->statuses.back(), "Nothing to post!");
+    EXPECT_TRUE(smtp.Messages().empty());
+    EXPECT_FALSE(testutil::Exists(repPath)); // every reply is sent: the file goes
+    EXPECT_EQ(iStepDone, 1);
+}
+
+} // namespace

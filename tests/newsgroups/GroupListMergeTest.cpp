@@ -42,8 +42,8 @@ TEST(GroupListMerge, ListedGroupsNeverUndoTheUsersRecords)
     list.Current()->m_lPointer = 650; // moved by this run's retrieval
 
     CGroupListMerge merge(list, 1700000000);
-    // As a server lists them: the known groups among new ones (the spec
-    // form of this merge would replace both known records with flags 0).
+    // As a server lists them: the known groups among new ones (a plain
+    // add-and-sort would replace both known records with flags 0).
     EXPECT_TRUE(merge.Offer("zeta.new", 10));
     EXPECT_FALSE(merge.Offer("comp.lang.c", 1));
     EXPECT_TRUE(merge.Offer("alpha.new", 3));

@@ -4,21 +4,15 @@
 #pragma once
 
 #include "session/WEmail.h"
+#include "ui/ListWindow.h"
 
-#include <QMdiSubWindow>
 #include <QPointer>
 
-class QLabel;
-class QListWidget;
 class QMdiArea;
-class QProgressBar;
 
 namespace ui {
 
-// The child window itself.  Closing it only hides it: the retrieval that
-// may be running goes on (the main window's logic owns it), and the window
-// comes back with the next thing it has to show or the next Get Mail.
-class EmailSubWindow : public QMdiSubWindow {
+class EmailSubWindow : public ListSubWindow {
 public:
     static constexpr const char* kTitle = "Email";
     // The list's tab stops, in dialog units.
@@ -26,17 +20,6 @@ public:
     static constexpr int kTabStop2 = 126;
 
     explicit EmailSubWindow(QWidget* pParent = nullptr);
-    QLabel* Status() const { return m_pStatus; }
-    QListWidget* List() const { return m_pList; }
-    QProgressBar* Progress() const { return m_pProgress; }
-
-protected:
-    void closeEvent(QCloseEvent* pEvent) override;
-
-private:
-    QLabel* m_pStatus;
-    QListWidget* m_pList;
-    QProgressBar* m_pProgress;
 };
 
 // The view the Email window's logic talks to.  It owns the child window:
@@ -53,7 +36,6 @@ public:
     EmailSubWindow* Window() const { return m_pWindow; }
 
 private:
-    void Reveal();
     QPointer<QMdiArea> m_pArea;
     QPointer<EmailSubWindow> m_pWindow;
 };

@@ -11,6 +11,7 @@
 #include "dialogs/OptionsDialogs.h"
 #include "dialogs/SmallDialogs.h"
 #include "mainwin/Commands.h"
+#include "mainwin/WMain.h"
 #include "newsgroups/Newsgroups.h"
 #include "ui/EmailWindow.h"
 #include "ui/GroupSettingsDialog.h"
@@ -121,7 +122,8 @@ QString Plain(const char* pszText) { return QString(pszText).section('\t', 0, 0)
 } // namespace
 
 MainFrame::MainFrame(std::function<void(int)> onCommand, std::function<void()> onClose)
-    : m_onCommand(std::move(onCommand)), m_onClose(std::move(onClose))
+    : m_onCommand(std::move(onCommand)), m_onClose(std::move(onClose)),
+      m_groupsLogic([] { return g_pMain ? g_pMain->GroupsWindow() : nullptr; })
 {
     setObjectName("MainFrame");
     setWindowTitle(kTitle);
@@ -421,13 +423,65 @@ std::unique_ptr<IEmailView> MainFrame::CreateEmailView()
     return p;
 }
 
+namespace {
+// The children whose placements are kept, with their keys.
+std::vector<std::pair<const char*, QMdiSubWindow*>>
+Children(EmailSubWindow* pEmail, GroupsSubWindow* pGroups, PostSubWindow* pPost)
+{
+    std::vector<std::pair<const char*, QMdiSubWindow*>> v;
+    if (pGroups)
+        v.emplace_back("Group", pGroups);
+    if (pEmail)
+        v.emplace_back("Email", pEmail);
+    if (pPost)
+        v.emplace_back("Post", pPost);
+    return v;
+}
+} // namespace
+
+bool MainFrame::AskOpenPath(const std::string& proposed, std::string& chosen)
+{
+    ShowFrame();
+    QFileDialog dialog(this, "Open REP File", QString::fromStdString(proposed));
+    dialog.setObjectName("OpenRep");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Packets come from readers that write the name in any case.
+    dialog.setNameFilters({"REP Files (*.rep)", "All Files (*)"});
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (!proposed.empty())
+        dialog.selectFile(QString::fromStdString(proposed));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    chosen = dialog.selectedFiles().constFirst().toStdString();
+    return true;
+}
+
+std::unique_ptr<IPostView> MainFrame::CreatePostView()
+{
+    ShowFrame();
+    std::string placement = g_pIni ? g_pIni->GetString("Windows", "Post", "0,0,0,0") : "";
+    auto p = std::make_unique<QtPostView>(m_pArea, placement);
+    m_pPostWindow = p->Window();
+    return p;
+}
+
+std::unique_ptr<IGroupsView> MainFrame::CreateGroupsView()
+{
+    ShowFrame();
+    std::string placement = g_pIni ? g_pIni->GetString("Windows", "Group", "0,0,0,0") : "";
+    auto p = std::make_unique<QtGroupsView>(m_pArea, placement, m_groupsLogic);
+    m_pGroupsWindow = p->Window();
+    return p;
+}
+
 void MainFrame::SavePositions()
 {
     if (!g_pIni)
         return;
     bool bOk = g_pIni->WriteString("Windows", "Main", PlacementText(this));
-    if (m_pEmailWindow)
-        bOk &= g_pIni->WriteString("Windows", "Email", PlacementText(m_pEmailWindow));
+    for (auto [pszKey, pChild] : Children(m_pEmailWindow, m_pGroupsWindow, m_pPostWindow))
+        bOk &= g_pIni->WriteString("Windows", pszKey, PlacementText(pChild));
     if (!bOk)
         Error("The window positions could not be written to " + g_pIni->Path() + ": " +
               g_pIni->LastWriteError() + ".");
@@ -438,8 +492,8 @@ void MainFrame::RestorePositions()
     if (!g_pIni)
         return;
     ApplyPlacement(this, g_pIni->GetString("Windows", "Main", "0,0,0,0"));
-    if (m_pEmailWindow)
-        ApplyPlacement(m_pEmailWindow, g_pIni->GetString("Windows", "Email", "0,0,0,0"));
+    for (auto [pszKey, pChild] : Children(m_pEmailWindow, m_pGroupsWindow, m_pPostWindow))
+        ApplyPlacement(pChild, g_pIni->GetString("Windows", pszKey, "0,0,0,0"));
 }
 
 void MainFrame::ArrangeIcons()

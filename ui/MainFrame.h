@@ -7,6 +7,8 @@
 
 #include "mainwin/MainView.h"
 #include "ui/EmailWindow.h"
+#include "ui/GroupsWindow.h"
+#include "ui/PostWindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -47,6 +49,13 @@ public:
     void ShowSplash() override;
     bool ShowDialog(int iCommand) override;
     std::unique_ptr<IEmailView> CreateEmailView() override;
+    bool AskOpenPath(const std::string& proposed, std::string& chosen) override;
+    std::unique_ptr<IPostView> CreatePostView() override;
+    std::unique_ptr<IGroupsView> CreateGroupsView() override;
+
+    // Where the groups window finds its logic (by default the main
+    // window's groups window).
+    void SetGroupsLogic(std::function<WGroups*()> logic) { m_groupsLogic = std::move(logic); }
 
     // The menu item of a command (nullptr when it has none) and the
     // toolbar's Connect button.
@@ -56,6 +65,8 @@ public:
     ProgressPane* Progress() const { return m_pProgress; }
     QLabel* StatusText() const { return m_pStatusText; }
     EmailSubWindow* EmailWindow() const { return m_pEmailWindow; }
+    GroupsSubWindow* GroupsWindow() const { return m_pGroupsWindow; }
+    PostSubWindow* PostWindow() const { return m_pPostWindow; }
 
     // Window positions: the open windows' placements to the "Windows"
     // keys, and back.
@@ -85,6 +96,9 @@ private:
     bool m_bConnectPressed = false;
     bool m_bShown = false;
     QPointer<EmailSubWindow> m_pEmailWindow;
+    QPointer<GroupsSubWindow> m_pGroupsWindow;
+    QPointer<PostSubWindow> m_pPostWindow;
+    std::function<WGroups*()> m_groupsLogic;
 };
 
 } // namespace ui

@@ -80,7 +80,8 @@ class WindowProgram(unittest.TestCase):
                            capture_output=True, text=True, timeout=120)
         self.assertEqual(r.returncode, 0, r.stderr)
         names = set(r.stdout.split())
-        expected = {"main-offline", "main-online-email", "window-email", "window-help", "splash",
+        expected = {"main-offline", "main-online-email", "window-email", "main-online-news",
+                    "window-groups", "window-post", "window-help", "splash",
                     "menu-file", "menu-network", "menu-groups", "menu-articles", "menu-options",
                     "menu-window", "menu-help", "messagebox-error"}
         expected |= {"dialog-" + d for d in (

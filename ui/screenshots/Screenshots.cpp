@@ -1,7 +1,8 @@
-// mailtolvan-screenshots: draws the main window, the Email window, every
-// dialog, the menus, the splash screen, the help window and a message box
-// into PNG files of a directory, offscreen, for reviewers.  Settings live in
-// a temporary home directory; nothing touches the network.
+// mailtolvan-screenshots: draws the main window, the Email, Usenet Groups
+// and Posted Messages windows, every dialog, the menus, the splash screen,
+// the help window and a message box into PNG files of a directory,
+// offscreen, for reviewers.  Settings live in a temporary home directory;
+// nothing touches the network.
 #include "core/Services.h"
 #include "core/Startup.h"
 #include "core/TnIni.h"
@@ -15,6 +16,7 @@
 #include "framework/Registry.h"
 #include "mainwin/WMain.h"
 #include "newsgroups/Newsgroups.h"
+#include "session/WGroups.h"
 #include "ui/EmailWindow.h"
 #include "ui/GroupSettingsDialog.h"
 #include "ui/HelpWindow.h"
@@ -253,6 +255,24 @@ int main(int argc, char** argv)
             bOk &= Save(&frame, "main-online-email");
             bOk &= Save(frame.EmailWindow(), "window-email");
             pView.reset();
+
+            // The groups window with a group found, and replies going out.
+            {
+                WGroups groupsWindow(GroupsOwner{}, frame.CreateGroupsView());
+                (void)groupsWindow.FindGroup("books", false);
+                groupsWindow.View().SetStatus("Ready");
+                frame.GroupsWindow()->setGeometry(0, 0, 420, 240);
+                auto pPost = frame.CreatePostView();
+                pPost->SetStatus("Message sent!");
+                pPost->AddRow("     1\tbob@example.net\tThe shed roof");
+                pPost->AddRow("     1\tcarol@example.net\tThe shed roof");
+                pPost->AddRow("     2\tcomp.lang.c\tRe: Undefined behaviour in a loop");
+                pPost->SetProgress(66);
+                frame.PostWindow()->setGeometry(120, 150, 520, 240);
+                bOk &= Save(&frame, "main-online-news");
+                bOk &= Save(frame.GroupsWindow(), "window-groups");
+                bOk &= Save(frame.PostWindow(), "window-post");
+            }
             main.OnCommand(CMD_DISCONNECT);
             ini.WriteString("Servers", "NNTPServer", "news.example.org");
         }

@@ -183,11 +183,16 @@ bool PacketIndexWriter::Close()
     return bOk;
 }
 
-std::string PacketIndexPath(const std::string& packetPath) { return packetPath + ".idx"; }
-
-bool InstallPacketIndex(const std::string& workIndex, const std::string& packetPath)
+std::string PacketIndexPath(const std::string& indexDir, const std::string& packetPath)
 {
-    std::string target = PacketIndexPath(packetPath);
+    return fw::JoinPath(indexDir, fw::BaseName(packetPath) + ".idx");
+}
+
+bool InstallPacketIndex(const std::string& workIndex, const std::string& indexDir,
+                        const std::string& packetPath)
+{
+    ::mkdir(indexDir.c_str(), 0700);
+    std::string target = PacketIndexPath(indexDir, packetPath);
     std::string temp = target + ".partial";
     bool bOk = !workIndex.empty() && ::access(workIndex.c_str(), R_OK) == 0 &&
                fw::CopyFile(workIndex, temp, false) && ::rename(temp.c_str(), target.c_str()) == 0;

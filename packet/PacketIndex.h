@@ -1,5 +1,6 @@
-// The packet index: a small text file kept beside each saved packet
-// ("<packet>.idx") that remembers, per message, what the packet itself
+// The packet index: a small text file kept for each saved packet
+// ("<packet file name>.idx" in the index directory, so that the directories
+// holding packets hold only packets) that remembers, per message, what the packet itself
 // cannot carry: the full sender address, Reply-To, Message-ID, References
 // and groups.  A reader puts only the first 25 characters of the sender and
 // the message's number in the packet into a reply; with the index the reply
@@ -60,14 +61,15 @@ private:
     bool m_bFailed = false;
 };
 
-// "<packet path>.idx".
-std::string PacketIndexPath(const std::string& packetPath);
-// Puts the index written in the work directory beside the saved packet: a
-// copy under a temporary name in the packet's directory, renamed over
-// "<packet>.idx".  Without a work index (or when the copy fails) an older
+// "<indexDir>/<packet file name>.idx".
+std::string PacketIndexPath(const std::string& indexDir, const std::string& packetPath);
+// Puts the index written in the work directory in place for the saved
+// packet: a copy under a temporary name in indexDir (made when missing),
+// renamed over its index path.  Without a work index (or when the copy fails) an older
 // index of that packet name is removed, so it cannot speak for the new
 // packet.  False when no index is in place afterwards.
-bool InstallPacketIndex(const std::string& workIndex, const std::string& packetPath);
+bool InstallPacketIndex(const std::string& workIndex, const std::string& indexDir,
+                        const std::string& packetPath);
 // The newest index in dir belonging to the packet name ("Tolvan.Qwk.idx",
 // "Tolvan.Qwa.idx", "Tolvan-2.Qwk.idx", any case); "" when there is none.
 std::string LatestPacketIndex(const std::string& dir, const std::string& packetName);

@@ -142,6 +142,11 @@ std::string CPacketSaver::DefaultQwkPath()
     return fw::JoinPath(dir, name);
 }
 
+std::string CPacketSaver::IndexDirectory()
+{
+    return fw::JoinPath(g_pStartup ? g_pStartup->m_szHomeDir : std::string("."), "PacketIndex");
+}
+
 std::string CPacketSaver::UniqueQwkName(const std::string& path)
 {
     std::string ext = fw::Extension(path);
@@ -285,7 +290,7 @@ bool CPacketSaver::BuiltInZip(std::string& qwkPath, bool bAutorun)
     }
     // Only a packet in place gets its index; one that cannot be written
     // costs the replies their threading, never the packet.
-    (void)InstallPacketIndex(WorkIndexPath(), qwkPath);
+    (void)InstallPacketIndex(WorkIndexPath(), IndexDirectory(), qwkPath);
     if (!CopyFiles(nullptr))
         return false;
     if (m_hooks.progress)
@@ -341,7 +346,7 @@ bool CPacketSaver::ExternalPacker(std::string& qwkPath, bool bAutorun)
               ". The messages are kept.");
         return false;
     }
-    (void)InstallPacketIndex(WorkIndexPath(), qwkPath);
+    (void)InstallPacketIndex(WorkIndexPath(), IndexDirectory(), qwkPath);
     return CopyFiles(nullptr);
 }
 

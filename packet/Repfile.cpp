@@ -452,9 +452,9 @@ Repfile::Repfile(const std::string& msgPath, const std::string& datPath,
     }
     RepReadOptions resolved = options;
     if (!resolved.indexPath)
-        resolved.indexPath =
-            g_pStartup ? LatestPacketIndex(fw::DirName(CPacketSaver::DefaultQwkPath()), packetName)
-                       : std::string();
+        resolved.indexPath = g_pStartup
+                                 ? LatestPacketIndex(CPacketSaver::IndexDirectory(), packetName)
+                                 : std::string();
     std::map<std::string, int> seen;
     while (m_bBelongs) {
         std::unique_ptr<mailxarticle> p;

@@ -50,7 +50,7 @@ struct RepReadOptions {
     std::int32_t iMailingLists = 0;
     ReaderCharset charset = ReaderCharset::Cp437;
     // The packet index that tells what the replies answer: none means the
-    // newest index of the packet name where packets are saved (when the
+    // newest index of the packet name in the index directory (when the
     // program's settings are loaded), "" means no index.
     std::optional<std::string> indexPath;
 };

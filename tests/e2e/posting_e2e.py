@@ -260,9 +260,10 @@ class Posting(unittest.TestCase):
         token = "T" + secrets.token_hex(4)
         home = self.home()
         sender = "Benedict Cumberbatch-Smith <benedict.cumberbatch@peers.test>"
-        # The index the program keeps beside a saved packet: message 2 of
+        # The index the program keeps for a saved packet: message 2 of
         # the mail conference (the reference every reply here carries).
-        with open(os.path.join(home.path, "Tolvan.Qwk.idx"), "w") as f:
+        os.mkdir(os.path.join(home.path, "PacketIndex"))
+        with open(os.path.join(home.path, "PacketIndex", "Tolvan.Qwk.idx"), "w") as f:
             f.write("MTIDX 1\n2\t0\t%s\t%s\t<m2.%s@peers.test>\t<m1@peers.test>\t\n"
                     % (sender, sender, token))
         rep = os.path.join(home.rep_dir, "tolvan.rep")

@@ -84,27 +84,31 @@ TEST_F(PacketSaving, TheIndexComesWithASavedPacketAndReplacesAnOlderOne)
     std::string path;
     ASSERT_TRUE(Save(path));
     ASSERT_EQ(fw::BaseName(path), "Tolvan.Qwk");
-    auto e = LookUpPacketIndex(PacketIndexPath(path), 0, 1);
+    auto e = LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 1);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->from, kLongFrom);
     EXPECT_EQ(e->messageId, "<m1@example.org>");
     EXPECT_EQ(e->references, "<r0@example.org>");
-    ASSERT_TRUE(LookUpPacketIndex(PacketIndexPath(path), 0, 2));
-    EXPECT_FALSE(LookUpPacketIndex(PacketIndexPath(path), 0, 3));
+    ASSERT_TRUE(LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 2));
+    EXPECT_FALSE(LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 3));
     EXPECT_FALSE(Exists(fw::JoinPath(startup->m_szWorkDir, "packet.idx")));
-    EXPECT_EQ(LatestPacketIndex(home.Path(), "tolvan"), PacketIndexPath(path));
+    EXPECT_EQ(LatestPacketIndex(CPacketSaver::IndexDirectory(), "tolvan"),
+              PacketIndexPath(CPacketSaver::IndexDirectory(), path));
+    // The directory of packets holds only the packet.
+    for (const std::string& name : fw::ListDirectory(home.Path()))
+        EXPECT_EQ(name.find(".idx"), std::string::npos) << name;
 
     // A later packet of the same name brings its own index.
     Gather("Carl <carl@example.org>", "<m3@example.org>", "");
     std::string again = path;
     ASSERT_TRUE(Save(again));
     ASSERT_EQ(again, path);
-    e = LookUpPacketIndex(PacketIndexPath(path), 0, 1);
+    e = LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 1);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->messageId, "<m3@example.org>");
-    EXPECT_FALSE(LookUpPacketIndex(PacketIndexPath(path), 0, 2));
-    for (const std::string& name : fw::ListDirectory(home.Path()))
-        EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+    EXPECT_FALSE(LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 2));
+    for (const std::string& name : fw::ListDirectory(CPacketSaver::IndexDirectory()))
+        EXPECT_EQ(name, "Tolvan.Qwk.idx") << "nothing half written is left";
 }
 
 TEST_F(PacketSaving, AFailedSaveWritesNoIndex)
@@ -114,13 +118,15 @@ TEST_F(PacketSaving, AFailedSaveWritesNoIndex)
     ini->WriteString("Directories", "Qwk", dir);
     std::string path;
     EXPECT_FALSE(Save(path));
-    EXPECT_FALSE(Exists(PacketIndexPath(path)));
-    EXPECT_TRUE(LatestPacketIndex(home.Path(), "Tolvan").empty());
+    EXPECT_FALSE(Exists(PacketIndexPath(CPacketSaver::IndexDirectory(), path)));
+    EXPECT_TRUE(LatestPacketIndex(CPacketSaver::IndexDirectory(), "Tolvan").empty());
     EXPECT_NE(conv, nullptr) << "the messages are kept";
     // Saved at last, the index appears beside the packet.
     ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
     ASSERT_TRUE(Save(path));
-    EXPECT_TRUE(LookUpPacketIndex(LatestPacketIndex(dir, "Tolvan"), 0, 1));
+    EXPECT_TRUE(
+        LookUpPacketIndex(LatestPacketIndex(CPacketSaver::IndexDirectory(), "Tolvan"), 0, 1));
+    EXPECT_EQ(fw::ListDirectory(dir), std::vector<std::string>{"Tolvan.Qwk"});
 }
 
 class ThreadedReplies : public ::testing::Test {
@@ -273,7 +279,7 @@ TEST(PacketIndexFiles, TheNewestIndexOfThePacketNameIsTaken)
     EXPECT_EQ(LatestPacketIndex(d.File("none"), "Tolvan"), "");
     // No index to move: an older one of that name goes, it would mislead.
     WriteFile(d.File("P.Qwk.idx"), "old");
-    EXPECT_FALSE(InstallPacketIndex(d.File("missing"), d.File("P.Qwk")));
+    EXPECT_FALSE(InstallPacketIndex(d.File("missing"), d.Path(), "/elsewhere/P.Qwk"));
     EXPECT_FALSE(testutil::Exists(d.File("P.Qwk.idx")));
 }
 

@@ -131,6 +131,37 @@ bool WriteUuencoded(Writer& w, const std::string& path, const std::string& name)
     }
 }
 
+// "In-Reply-To:" and "References:" of a reply whose answered message is
+// known; References folded between identifiers so no line passes 78
+// characters (an identifier longer than a line gets a line of its own).
+void WriteThreading(Writer& head, const mailxarticle& record)
+{
+    if (record.m_szInReplyTo.empty())
+        return;
+    head.Raw("In-Reply-To: " + PlainHeaderText(record.m_szInReplyTo));
+    std::string line = "References:";
+    std::string refs = PlainHeaderText(record.m_szReferences);
+    std::size_t pos = 0;
+    bool bAny = false;
+    while (pos < refs.size()) {
+        std::size_t end = refs.find(' ', pos);
+        if (end == std::string::npos)
+            end = refs.size();
+        std::string id = refs.substr(pos, end - pos);
+        pos = end + 1;
+        if (id.empty())
+            continue;
+        if (bAny && line.size() + 1 + id.size() > 78) {
+            head.Raw(line);
+            line.clear();
+        }
+        line += " " + id;
+        bAny = true;
+    }
+    if (bAny)
+        head.Raw(line);
+}
+
 } // namespace
 
 bool ParseAddrList(const std::string& text, CAddrList& list)
@@ -254,6 +285,7 @@ bool OutgoingMessage::Build(const mailxarticle& record, const std::string& dir, 
     if (m_bMime || bQP)
         head.Raw("MIME-Version: 1.0");
     head.Raw("X-Mail-Agent: Mail Tolvan version 1.00a");
+    WriteThreading(head, record);
     std::string boundary;
     if (bMimeAttach) {
         boundary = MakeBoundary();

@@ -10,6 +10,7 @@
 #include "framework/WaitCursor.h"
 #include "newsgroups/Newsgroups.h"
 #include "packet/Et4Zip.h"
+#include "packet/PacketIndex.h"
 #include "packet/QwkFile.h"
 #include "packet/Rfcmsg.h"
 
@@ -42,6 +43,8 @@ void RegisterSaveStrings()
 std::string WorkDir() { return g_pStartup ? g_pStartup->m_szWorkDir : std::string("."); }
 
 std::string ListPath() { return fw::JoinPath(WorkDir(), "qwkfiles.lst"); }
+
+std::string WorkIndexPath() { return fw::JoinPath(WorkDir(), QwkFile::kWorkIndexName); }
 
 // Any entry of that name, a dangling symbolic link included.
 bool Exists(const std::string& path)
@@ -137,6 +140,11 @@ std::string CPacketSaver::DefaultQwkPath()
         dir = g_pStartup ? g_pStartup->m_szHomeDir : std::string(".");
     std::string name = (g_pStartup ? g_pStartup->m_szPacketName : std::string("Tolvan")) + ".Qwk";
     return fw::JoinPath(dir, name);
+}
+
+std::string CPacketSaver::IndexDirectory()
+{
+    return fw::JoinPath(g_pStartup ? g_pStartup->m_szHomeDir : std::string("."), "PacketIndex");
 }
 
 std::string CPacketSaver::UniqueQwkName(const std::string& path)
@@ -280,6 +288,9 @@ bool CPacketSaver::BuiltInZip(std::string& qwkPath, bool bAutorun)
         Error(LoadStringRes(831) + "\n" + error + ". The messages are kept.");
         return false;
     }
+    // Only a packet in place gets its index; one that cannot be written
+    // costs the replies their threading, never the packet.
+    (void)InstallPacketIndex(WorkIndexPath(), IndexDirectory(), qwkPath);
     if (!CopyFiles(nullptr))
         return false;
     if (m_hooks.progress)
@@ -335,6 +346,7 @@ bool CPacketSaver::ExternalPacker(std::string& qwkPath, bool bAutorun)
               ". The messages are kept.");
         return false;
     }
+    (void)InstallPacketIndex(WorkIndexPath(), IndexDirectory(), qwkPath);
     return CopyFiles(nullptr);
 }
 
@@ -403,6 +415,7 @@ bool CPacketSaver::CopyFiles(const std::string* pTarget)
     for (const std::string& file : files)
         ::unlink(file.c_str());
     ::unlink(ListPath().c_str());
+    ::unlink(WorkIndexPath().c_str());
     if (m_hooks.dropMessages)
         m_hooks.dropMessages();
     return true;

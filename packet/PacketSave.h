@@ -73,6 +73,9 @@ public:
     // The default QWK path: the "Directories" "Qwk" directory (the
     // program's directory when empty) and "<packet name>.Qwk".
     static std::string DefaultQwkPath();
+    // Where the index of each saved packet is kept: "PacketIndex" in the
+    // program's directory.
+    static std::string IndexDirectory();
     // The command of a packer or unpacker template: "%1" and "%2" filled
     // inside the words (both must be present).  Empty when one is missing.
     static std::vector<std::string> PackerCommand(const std::string& templ, const std::string& arg1,

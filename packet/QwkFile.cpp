@@ -248,7 +248,7 @@ void QwkFile::RemoveStalePacketFiles()
                     std::all_of(lower.begin(), lower.end() - 4,
                                 [](char c) { return c >= '0' && c <= '9'; });
         if (bNdx || lower == "messages.dat" || lower == "control.dat" || lower == "attached.lst" ||
-            lower == "personal.ndx" || lower == "qwkfiles.lst")
+            lower == "personal.ndx" || lower == "qwkfiles.lst" || lower == kWorkIndexName)
             ::unlink(fw::JoinPath(m_szDir, name).c_str());
     }
 }
@@ -259,6 +259,10 @@ bool QwkFile::WritePacket(Rfcmsg& converter)
     m_iListed = 0;
     RemoveStalePacketFiles();
     CSummaryList& list = converter.List();
+    // Without an index the packet is still whole: replies then go out as
+    // the reader wrote them.
+    std::string indexPath = fw::JoinPath(m_szDir, kWorkIndexName);
+    bool bIndex = m_index.Open(indexPath);
 
     if (m_pGroups)
         for (bool b = m_pGroups->First(); b; b = m_pGroups->Next())
@@ -345,6 +349,8 @@ bool QwkFile::WritePacket(Rfcmsg& converter)
     }
     if (!Close(list_))
         Fail("cannot write qwkfiles.lst: " + std::string(std::strerror(errno)));
+    if (!m_index.Close() || !bIndex || !m_error.empty())
+        ::unlink(indexPath.c_str());
     Progress(0, 0);
     return m_error.empty();
 }
@@ -432,6 +438,8 @@ bool QwkFile::WriteConference(std::FILE* pList, const std::string& conference,
             continue;
         bWritten = true;
         BuildMessageFile(*p, m_bUseReplyTo, n);
+        m_index.Add({n, iConference, p->m_szFrom, p->m_szReplyTo, p->m_szMessageId,
+                     p->m_szReferences, p->m_szNewsgroups});
         if (!ndx) {
             ndx = Open(fw::JoinPath(m_szDir, szNdx), "ab");
             if (!ndx)

@@ -6,6 +6,7 @@
 
 #include "framework/Messages.h"
 #include "framework/Window.h"
+#include "packet/PacketIndex.h"
 #include "packet/Summary.h"
 
 #include <cstdint>
@@ -30,6 +31,9 @@ public:
     static constexpr std::size_t kBlock = 128;
     static constexpr unsigned char kLineSep = 0xE3;
     static constexpr unsigned char kActive = 0xE1;
+    // The packet index as the writer leaves it in the work directory (not
+    // part of the packet); it goes beside the packet once that is saved.
+    static constexpr const char* kWorkIndexName = "packet.idx";
 
     QwkFile(fw::Window* pProgress, const std::string& dir, const std::string& user,
             const std::string& packetName, Newsgroups* pGroups, bool bUseReplyTo, bool bLongNames,
@@ -80,6 +84,7 @@ private:
     bool m_bLongNames;
     bool m_bListAllGroups;
 
+    PacketIndexWriter m_index;
     std::string m_progressText;
     std::string m_error;
 };

@@ -1,8 +1,11 @@
 #include "packet/Repfile.h"
 
+#include "core/Startup.h"
 #include "framework/Files.h"
 #include "newsgroups/Newsgroups.h"
 #include "packet/Et4Zip.h"
+#include "packet/PacketIndex.h"
+#include "packet/PacketSave.h"
 
 #include <algorithm>
 #include <cctype>
@@ -193,6 +196,69 @@ bool IsRegularFile(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// "Name <address>" gives the address (a name may hold commas, which would
+// split it into several recipients); anything else stays whole.
+std::string BareAddress(const std::string& sender)
+{
+    std::size_t open = sender.rfind('<');
+    std::size_t close = sender.rfind('>');
+    if (open != std::string::npos && close != std::string::npos && close > open + 1)
+        return sender.substr(open + 1, close - open - 1);
+    return sender;
+}
+
+bool ContainsGroup(const std::string& list, const std::string& group)
+{
+    std::size_t pos = 0;
+    while (pos <= list.size()) {
+        std::size_t comma = list.find(',', pos);
+        if (comma == std::string::npos)
+            comma = list.size();
+        std::string entry;
+        for (std::size_t i = pos; i < comma; ++i)
+            if (!IsBlank(list[i]))
+                entry += list[i];
+        if (!entry.empty() && ::strcasecmp(entry.c_str(), group.c_str()) == 0)
+            return true;
+        pos = comma + 1;
+    }
+    return false;
+}
+
+// What the packet index knows of the message a reply answers.  The index
+// may belong to a later packet than the one the reader showed, so the
+// reply must fit the entry: a mail reply's To field is the start of the
+// sender as the packet showed it, a news reply goes to one of its groups.
+// A To field the reader cut to 25 characters gets the whole address back.
+void ApplyIndex(mailxarticle& reply, const std::string& indexPath, bool bToFromField)
+{
+    std::optional<PacketIndexEntry> e =
+        LookUpPacketIndex(indexPath, reply.m_iConference, reply.m_iReference);
+    if (!e)
+        return;
+    bool bFits = false;
+    if (reply.IsEmail()) {
+        if (!bToFromField || !reply.m_szTo)
+            return; // the user wrote the addresses: they stand as written
+        const std::string& to = *reply.m_szTo;
+        for (const std::string* pSender : {&e->replyTo, &e->from}) {
+            // The packet's From field held the first 25 bytes.
+            if (pSender->empty() || to != TrimRight(pSender->substr(0, 25)))
+                continue;
+            bFits = true;
+            if (pSender->size() > 25)
+                reply.m_szTo = BareAddress(*pSender);
+            break;
+        }
+    } else if (reply.m_szNewsgroups) {
+        bFits = e->newsgroups.empty() || ContainsGroup(e->newsgroups, *reply.m_szNewsgroups);
+    }
+    if (!bFits || e->messageId.empty())
+        return;
+    reply.m_szInReplyTo = e->messageId;
+    reply.m_szReferences = CleanReferences(e->references + " " + e->messageId, 900);
+}
+
 } // namespace
 
 std::size_t ReplyTextStart(std::string_view text) { return LeadingBlock(text).iStart; }
@@ -316,11 +382,18 @@ mailxarticle::ReadResult mailxarticle::Read(std::FILE* pMsg, std::FILE* pDat,
         }
     }
     p->m_szTo = FindHeaderLine("To:", p->m_szText);
+    bool bToFromField = false;
     if (!p->m_szTo) {
         std::string to = field(21);
-        if (!to.empty())
+        if (!to.empty()) {
             p->m_szTo = to;
+            bToFromField = true;
+        }
     }
+    std::int64_t iReference = NumberField(header + 108, 8);
+    p->m_iReference = iReference > 0 ? static_cast<std::int32_t>(iReference) : 0;
+    if (options.indexPath && !options.indexPath->empty() && p->m_iReference > 0)
+        ApplyIndex(*p, *options.indexPath, bToFromField);
     p->m_szCc = FindHeaderLine("Cc:", p->m_szText);
     std::optional<std::string> subject = FindHeaderLine("Subject:", p->m_szText);
     p->m_szSubject = subject ? *subject : field(71);
@@ -377,11 +450,16 @@ Repfile::Repfile(const std::string& msgPath, const std::string& datPath,
         std::size_t nCompare = std::min<std::size_t>(3, packetName.size());
         m_bBelongs = nCompare > 0 && ::strncasecmp(block1, packetName.c_str(), nCompare) == 0;
     }
+    RepReadOptions resolved = options;
+    if (!resolved.indexPath)
+        resolved.indexPath = g_pStartup
+                                 ? LatestPacketIndex(CPacketSaver::IndexDirectory(), packetName)
+                                 : std::string();
     std::map<std::string, int> seen;
     while (m_bBelongs) {
         std::unique_ptr<mailxarticle> p;
         std::string why;
-        mailxarticle::ReadResult r = mailxarticle::Read(pMsg, pDat, options, p, why);
+        mailxarticle::ReadResult r = mailxarticle::Read(pMsg, pDat, resolved, p, why);
         if (r == mailxarticle::READ_END)
             break;
         if (r == mailxarticle::READ_DAMAGED) {

@@ -49,6 +49,10 @@ struct RepReadOptions {
     const Newsgroups* pGroups = nullptr;
     std::int32_t iMailingLists = 0;
     ReaderCharset charset = ReaderCharset::Cp437;
+    // The packet index that tells what the replies answer: none means the
+    // newest index of the packet name in the index directory (when the
+    // program's settings are loaded), "" means no index.
+    std::optional<std::string> indexPath;
 };
 
 // One reply.
@@ -85,6 +89,14 @@ public:
     std::int32_t m_iSent = 0;
     std::string m_szText; // UTF-8, lines ended by LF
     std::size_t m_iTextStart = 0;
+
+    // The number of the message answered (the header's reference field),
+    // 0 for none.
+    std::int32_t m_iReference = 0;
+    // From the packet index, when it knows the message answered: its
+    // Message-ID, and the References a reply carries ("" when unknown).
+    std::string m_szInReplyTo;
+    std::string m_szReferences;
 
     // Position in the packet, from 1.
     std::int32_t m_iNumber = 0;

@@ -18,7 +18,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 // Where the message text comes from: a MIME leaf, or (when the message's
 // MIME structure is broken) the whole file read as one plain part.
 class RfcLineSource {
@@ -415,8 +414,8 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
     m_bWriteFailed = false;
     m_altTaken.clear();
     auto pRecord = std::make_unique<SummaryInfo>(m_szDir);
-    auto values = ReadHeaders(
-        path, {"Message-ID:", "From:", "Reply-To:", "Subject:", "Newsgroups:", "Date:", "Sender:"});
+    auto values = ReadHeaders(path, {"Message-ID:", "From:", "Reply-To:", "Subject:", "Newsgroups:",
+                                     "Date:", "Sender:", "References:"});
     pRecord->m_szMessageId = values[0].value_or("");
     pRecord->m_szFrom = values[1].value_or("");
     pRecord->m_szReplyTo = values[2] ? *values[2] : pRecord->m_szFrom;
@@ -428,6 +427,7 @@ void Rfcmsg::Convert(const std::string& path, std::int32_t iNumber, const std::s
         pRecord->m_iPartsTotal = marker.iTotal;
     }
     pRecord->m_szNewsgroups = values[4].value_or("");
+    pRecord->m_szReferences = values[7].value_or("");
     std::int64_t tDate = values[5] ? ParseRfc822Date(*values[5]) : -1;
     pRecord->m_tDate = tDate < 0 ? Now() : tDate;
     if (group == "email")
@@ -886,6 +886,7 @@ void Rfcmsg::AddOverview(const std::string& line)
     std::int64_t t = f[3].empty() ? -1 : ParseRfc822Date(f[3]);
     p->m_tDate = t < 0 ? Now() : t;
     p->m_szMessageId = f[4];
+    p->m_szReferences = f[5];
     p->m_iLines = static_cast<std::int32_t>(std::strtol(f[7].c_str(), nullptr, 10));
     p->m_iBlocks = 32;
     if (p->m_szMessageId.empty()) {

@@ -28,6 +28,7 @@ std::unique_ptr<SummaryInfo> SummaryInfo::CopyHeaders() const
     p->m_szReplyTo = m_szReplyTo;
     p->m_szSubject = m_szSubject;
     p->m_szNewsgroups = m_szNewsgroups;
+    p->m_szReferences = m_szReferences;
     p->m_szConference = m_szConference;
     p->m_tDate = m_tDate;
     return p;

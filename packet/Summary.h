@@ -41,6 +41,7 @@ public:
     std::string m_szReplyTo;
     std::string m_szSubject;
     std::string m_szNewsgroups;
+    std::string m_szReferences; // the message's References, as they came
     std::string m_szConference; // "email", a mailing-list address or a group
     std::string m_szBodyFile;   // bare name in m_szDir
     std::int32_t m_iBlocks = 0; // blocks in messages.dat; the row mark for overview records

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -313,3 +314,30 @@ TEST(HeaderText, EncodedWordsAndCuts)
 }
 
 } // namespace
+
+TEST_F(Compose, ARepliedMessageGivesThreadingHeadersFoldedBetweenIdentifiers)
+{
+    auto r = Reply("Hello\n");
+    Built b = Make(*r, false);
+    EXPECT_EQ(b.head.find("In-Reply-To"), std::string::npos);
+    EXPECT_EQ(b.head.find("References"), std::string::npos);
+
+    std::string refs;
+    for (int i = 0; i < 6; ++i)
+        refs += "<thread-message-" + std::to_string(i) + "@news.example.org> ";
+    r->m_szInReplyTo = "<thread-message-5@news.example.org>";
+    r->m_szReferences = refs;
+    b = Make(*r, false);
+    ASSERT_TRUE(b.ok);
+    std::vector<std::string> lines = Lines(b.head);
+    auto at = std::find(lines.begin(), lines.end(), "In-Reply-To: " + r->m_szInReplyTo);
+    ASSERT_NE(at, lines.end()) << b.head;
+    ASSERT_LT(at + 1, lines.end());
+    ASSERT_EQ(at[1].rfind("References: <thread-message-0@", 0), 0u) << b.head;
+    std::string unfolded = at[1];
+    for (auto it = at + 2; it != lines.end() && !it->empty() && (*it)[0] == ' '; ++it)
+        unfolded += *it;
+    for (auto it = at + 1; it != lines.end() && it->size() > 0; ++it)
+        EXPECT_LE(it->size(), 78u) << *it;
+    EXPECT_EQ(unfolded, "References: " + refs.substr(0, refs.size() - 1));
+}

@@ -256,6 +256,28 @@ class Posting(unittest.TestCase):
         self.assertIn("line " + token, folded)
         self.assertEqual(content(arts[folded]), text_of(r4_body))
 
+    def test_a_reply_to_a_saved_packet_threads_and_reaches_the_whole_address(self):
+        token = "T" + secrets.token_hex(4)
+        home = self.home()
+        sender = "Benedict Cumberbatch-Smith <benedict.cumberbatch@peers.test>"
+        # The index the program keeps for a saved packet: message 2 of
+        # the mail conference (the reference every reply here carries).
+        os.mkdir(os.path.join(home.path, "PacketIndex"))
+        with open(os.path.join(home.path, "PacketIndex", "Tolvan.Qwk.idx"), "w") as f:
+            f.write("MTIDX 1\n2\t0\t%s\t%s\t<m2.%s@peers.test>\t<m1@peers.test>\t\n"
+                    % (sender, sender, token))
+        rep = os.path.join(home.rep_dir, "tolvan.rep")
+        write_rep(rep, [reply(b"*", 0, sender[:25], "Re: Hello " + token, [b"Thanks."])])
+        rc, err = home.run()
+        self.assertEqual(failures_besides_news(rc, err), 0, err)
+        mails = sink_messages(token)
+        self.assertEqual(len(mails), 1, err)
+        env, m = mails[0]
+        self.assertEqual(env["rcpt_tos"], ["benedict.cumberbatch@peers.test"])
+        self.assertEqual(str(m["in-reply-to"]), "<m2.%s@peers.test>" % token)
+        self.assertEqual(str(m["references"]).split(),
+                         ["<m1@peers.test>", "<m2.%s@peers.test>" % token])
+
     def test_a_second_run_sends_only_what_was_left(self):
         token = "T" + secrets.token_hex(4)
         home = self.home()

@@ -40,6 +40,26 @@ const IniKey g_aIniKeys[] = {
     {"Servers", "POP3Password", IniType::Scrambled, ""},
     {"Servers", "POP3SavePassword", IniType::Flag, "1"},
     {"Servers", "TimeZone", IniType::Integer, "20"},
+    // Encryption per server: "auto" (STARTTLS when the server offers it),
+    // "starttls" (required), "tls" (from the first byte), "none".
+    {"Servers", "POP3Security", IniType::Text, "auto"},
+    {"Servers", "NNTPSecurity", IniType::Text, "auto"},
+    {"Servers", "SMTPSecurity", IniType::Text, "auto"},
+    // A server's own certificate, trusted by its SHA-256 fingerprint (hex).
+    {"Servers", "POP3Fingerprint", IniType::Text, ""},
+    {"Servers", "NNTPFingerprint", IniType::Text, ""},
+    {"Servers", "SMTPFingerprint", IniType::Text, ""},
+    // A command (run without a shell) whose first output line is the
+    // password, or with "...OAuth2" 1 an OAuth2 access token.
+    {"Servers", "POP3PasswordCommand", IniType::Text, ""},
+    {"Servers", "NNTPPasswordCommand", IniType::Text, ""},
+    {"Servers", "SMTPPasswordCommand", IniType::Text, ""},
+    {"Servers", "POP3OAuth2", IniType::Flag, "0"},
+    {"Servers", "SMTPOAuth2", IniType::Flag, "0"},
+    // SMTP authentication: none while the name is empty.
+    {"Servers", "SMTPName", IniType::Text, ""},
+    {"Servers", "SMTPPassword", IniType::Scrambled, ""},
+    {"Servers", "SMTPSavePassword", IniType::Flag, "1"},
     {"User", "Name", IniType::Text, "Your Name Here"},
     {"User", "EmailAddress", IniType::Text, kPlaceholderEmail},
     {"User", "ReplyToAddress", IniType::Text, ""},

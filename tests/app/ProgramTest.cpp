@@ -4,7 +4,6 @@
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using testutil::BinPath;
 using testutil::ReadFile;
@@ -92,19 +91,6 @@ TEST(Program, CorruptSettingsFileIsKeptAndRepaired)
     EXPECT_EQ(after.substr(0, junk.size()), junk) << "nothing of the user's file is lost";
     EXPECT_NE(after.find("\n[Mailtolvan]\nVersion=256\n"), std::string::npos);
     EXPECT_EQ(RunTool(home.Path(), {"config", "Servers", "POP3Port"}).out, "110\n");
-}
-
-TEST(Program, UnwritableSettingsFileIsReported)
-{
-    if (testutil::RerunAsNobody())
-        return;
-    TempDir home;
-    testutil::WriteFile(home.File("TOLVAN.INI"), "[User]\nName=Me\n");
-    ::chmod(home.File("TOLVAN.INI").c_str(), 0400);
-    auto r = RunProgram({BinPath("mailtolvan"), "--headless"}, HomeEnv(home.Path()));
-    EXPECT_EQ(r.iExit, 0) << "a warning, not a failure";
-    EXPECT_NE(r.err.find("cannot write its settings file"), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFile(home.File("TOLVAN.INI")), "[User]\nName=Me\n");
 }
 
 TEST(Tool, ConfigReadsWritesListsAndRefuses)

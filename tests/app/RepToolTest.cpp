@@ -7,17 +7,14 @@
 
 #include <filesystem>
 
-using testutil::BinPath;
 using testutil::ReadFile;
-using testutil::RunProgram;
 using testutil::TempDir;
 
 namespace {
 
 testutil::RunResult Tool(const TempDir& home, std::vector<std::string> args)
 {
-    args.insert(args.begin(), BinPath("mailtolvan-tool"));
-    return RunProgram(args, {"MAILTOLVAN_HOME=" + home.Path()});
+    return testutil::RunTool(home.Path(), std::move(args));
 }
 
 // A packet as a real reader writes it: lower-case name, upper-case members,

@@ -1,5 +1,6 @@
 // mailtolvan --headless /a as cron runs it, night after night: what each run
-// leaves behind, and when it counts as a success.
+// leaves behind, when it counts as a success, and that a run which cannot
+// finish still ends and says why.
 #include "TestUtil.h"
 #include "framework/Files.h"
 
@@ -78,13 +79,13 @@ private:
 
 class UnattendedRun : public ::testing::Test {
 protected:
-    // A home set up as the README's cron recipe says, for a mailbox.
-    void SetUpFor(const Mailbox& mailbox)
+    // A home set up as the README's cron recipe says, for a server on a port.
+    void SetUpFor(int iPort)
     {
-        ASSERT_NE(mailbox.Port(), 0);
+        ASSERT_NE(iPort, 0);
         for (std::vector<std::string> args :
              {std::vector<std::string>{"config", "Servers", "POP3Server", "127.0.0.1"},
-              {"config", "Servers", "POP3Port", std::to_string(mailbox.Port())},
+              {"config", "Servers", "POP3Port", std::to_string(iPort)},
               {"config", "Servers", "POP3Name", "me"},
               {"config", "Servers", "NNTPServer", ""},
               {"config", "Email", "ClearMailbox", "0"},
@@ -96,10 +97,12 @@ protected:
     {
         return testutil::RunTool(home.Path(), std::move(args), input).iExit;
     }
-    testutil::RunResult Cron(std::vector<std::string> prefix = {})
+    testutil::RunResult Cron(std::vector<std::string> prefix = {},
+                             std::vector<std::string> env = {})
     {
         prefix.insert(prefix.end(), {BinPath("mailtolvan"), "--headless", "/a"});
-        return RunProgram(prefix, {"MAILTOLVAN_HOME=" + home.Path()}, "", 30000);
+        env.push_back("MAILTOLVAN_HOME=" + home.Path());
+        return RunProgram(prefix, env, "", 60000);
     }
     // The messages.dat of a packet (the packets are zip files).
     static std::string Messages(const std::string& qwk)
@@ -115,7 +118,7 @@ protected:
 TEST_F(UnattendedRun, TwoRunsInARowMakeTwoPacketsAndLeaveTheFirstUntouched)
 {
     Mailbox mailbox(2);
-    SetUpFor(mailbox);
+    SetUpFor(mailbox.Port());
     auto r = Cron();
     ASSERT_EQ(r.iExit, 0) << r.err;
     std::string first = ReadFile(home.File("Tolvan.Qwk"));
@@ -127,22 +130,10 @@ TEST_F(UnattendedRun, TwoRunsInARowMakeTwoPacketsAndLeaveTheFirstUntouched)
     EXPECT_NE(Messages(home.File("Tolvan.Qwa")).find("Night mail 2"), std::string::npos) << r.err;
 }
 
-TEST_F(UnattendedRun, AnEmptyMailboxIsSuccessWithoutAPacket)
-{
-    Mailbox mailbox(0);
-    SetUpFor(mailbox);
-    auto r = Cron();
-    EXPECT_EQ(r.iExit, 0) << r.err;
-    EXPECT_NE(r.err.find("\nNo new mail\n"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("No messages have been retrieved"), std::string::npos) << r.err;
-    for (const std::string& name : fw::ListDirectory(home.Path()))
-        EXPECT_EQ(name.find(".Qw"), std::string::npos) << name;
-}
-
-TEST_F(UnattendedRun, AFailedSaveWithConfirmationOffKeepsTheMail)
+TEST_F(UnattendedRun, AFailedSaveEndsTheRunWithAFailureAndKeepsTheMail)
 {
     Mailbox mailbox(1);
-    SetUpFor(mailbox);
+    SetUpFor(mailbox.Port());
     // The QWK directory lies below a plain file: no archive can be made there.
     WriteFile(home.File("blocker"), "not a directory\n");
     ASSERT_EQ(Tool({"config", "Directories", "Qwk", home.File("blocker/qwk")}), 0);
@@ -150,6 +141,8 @@ TEST_F(UnattendedRun, AFailedSaveWithConfirmationOffKeepsTheMail)
     ASSERT_EQ(Tool({"config", "Mailtolvan", "Confirmation", "0"}), 0);
     auto r = Cron();
     EXPECT_NE(r.iExit, 0) << r.err;
+    EXPECT_NE(r.err.find("There was an error creating TOLVAN.ZIP!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("could not be saved"), std::string::npos) << r.err;
     std::string rescued;
     for (const std::string& name : fw::ListDirectory(home.Path()))
         if (name.rfind("Tolvan-unsaved-", 0) == 0)
@@ -162,7 +155,7 @@ TEST_F(UnattendedRun, AFailedSaveWithConfirmationOffKeepsTheMail)
 TEST_F(UnattendedRun, AReadOnlySettingsFileIsReadWholeAndLeftAsItIs)
 {
     Mailbox mailbox(1);
-    SetUpFor(mailbox);
+    SetUpFor(mailbox.Port());
     // A QWK directory deeper than 79 characters.
     std::string qwkDir = home.File("packets for the offline reader") + "/" + std::string(60, 'q');
     ASSERT_TRUE(fw::MakeDirectories(qwkDir));
@@ -213,4 +206,14 @@ TEST_F(UnattendedRun, ASettingsFileNameThatMakesAnUnusablePacketNameIsRefused)
         EXPECT_NE(r.err.find("QWK readers cannot take"), std::string::npos) << r.err;
     }
     EXPECT_TRUE(fw::ListDirectory(home.Path()).empty()) << "nothing was started";
+}
+
+TEST_F(UnattendedRun, EndsWhenTheServerStopsAnswering)
+{
+    testutil::LoopbackListener silent; // accepts the connection, never says a word
+    SetUpFor(silent.Port());
+    auto r = Cron({}, {"MAILTOLVAN_IDLE_TIMEOUT=1"});
+    EXPECT_NE(r.iExit, 0);
+    EXPECT_NE(r.err.find("No answer from the server for 1 seconds"), std::string::npos) << r.err;
+    EXPECT_FALSE(testutil::Exists(home.File("$WORK")));
 }

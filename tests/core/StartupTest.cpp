@@ -92,15 +92,3 @@ TEST(Startup, CreatesWorkDirectoriesKeepsLeftoversAndRemovesThemAtTheEnd)
     EXPECT_FALSE(again.m_bFirstStart);
     EXPECT_TRUE(again.m_bAutorun);
 }
-
-TEST(Startup, HomeWithBlanksWorks)
-{
-    TempDir base;
-    std::string home = base.File("my mail home");
-    ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
-    Startup s(ParseCommandLine({"/i:Second.INI"}), home);
-    EXPECT_EQ(s.m_szIniFile, home + "/Second.INI");
-    EXPECT_EQ(s.m_szNwsFile, home + "/Second.NWS");
-    EXPECT_EQ(s.m_szPacketName, "Second");
-    EXPECT_TRUE(s.WorkDirsReady());
-}

@@ -1,13 +1,21 @@
+// The settings file: what a first start writes, how values are read and
+// repaired, passwords, and the file belongs to the user: long values are read
+// whole, what the user wrote is never rewritten, a read-only file stays
+// untouched, and a settings file name that would make a packet name readers
+// refuse is not taken.
 #include "core/TnIni.h"
 #include "RecordingMessageBox.h"
 #include "core/Services.h"
+#include "core/Startup.h"
 #include "framework/MessageBox.h"
 #include "framework/Profile.h"
 #include "framework/Registry.h"
+#include "framework/Sound.h"
 
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using testutil::ReadFile;
 using testutil::TempDir;
@@ -19,7 +27,21 @@ struct IniFixture : ::testing::Test {
     std::string file = dir.File("TOLVAN.INI");
     void SetUp() override { fw::RegKey::SetStorePath(dir.File("registry.ini")); }
     void TearDown() override { fw::RegKey::SetStorePath(""); }
+    static ino_t Inode(const std::string& path)
+    {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_ino;
+    }
 };
+
+// Lines as a user writes them: a deep path, a template with quoted words,
+// a long name, and blanks around the equals sign.
+const std::string kLongDir =
+    "/home/someone/Documents/Offline Mail/QWK packets/from the mail server/inbox/daily";
+const std::string kTemplate = "\"/opt/my packer/bin/pack\" \"%1\" \"%2\"";
+const std::string kUserLines = "[Directories]\nQwk = " + kLongDir + "\nPacker=" + kTemplate +
+                               "\n[User]\nName=" + std::string(150, 'n') + "\n";
 } // namespace
 
 TEST_F(IniFixture, CreationWritesEveryKeyWithItsDefaultInTableOrder)
@@ -46,7 +68,6 @@ TEST_F(IniFixture, CreationWritesEveryKeyWithItsDefaultInTableOrder)
     EXPECT_EQ(fw::Profile::GetSections(file),
               (std::vector<std::string>{"Mailtolvan", "Windows", "Servers", "User", "Directories",
                                         "Autorun", "Email", "Articles", "Groups"}));
-    EXPECT_EQ(g_nIniKeys, 69u);
 }
 
 TEST_F(IniFixture, NormalisationKeepsUserValuesAndRepairsBadOnes)
@@ -69,21 +90,6 @@ TEST(TnIniParse, Integers)
     EXPECT_EQ(TnIni::ParseInt("- 5"), 0);
     EXPECT_EQ(TnIni::ParseInt("99999999999999999999"), 2147483647);
     EXPECT_EQ(TnIni::ParseInt("-99999999999999999999"), -2147483647 - 1);
-}
-
-TEST_F(IniFixture, EveryWriteGoesToTheRegistryCopy)
-{
-    TnIni ini(file);
-    auto copy = [](const char* section, const char* key) {
-        std::string v;
-        fw::RegKey::ClassesRoot().CreateKey("tolvan").CreateKey(section).QueryValue(key, v);
-        return v;
-    };
-    ASSERT_TRUE(ini.WriteInt("Articles", "Sort", 2));
-    EXPECT_EQ(copy("Articles", "Sort"), "2");
-    EXPECT_EQ(ini.GetInt("Articles", "Sort", 0), 2);
-    ASSERT_TRUE(ini.WriteString("User", "Name", "Ann Other"));
-    EXPECT_EQ(copy("User", "Name"), "Ann Other");
 }
 
 TEST(Scramble, RoundTripsEvery7BitTextAndSetsHighBits)
@@ -127,20 +133,6 @@ TEST_F(IniFixture, PasswordsFollowTheSaveFlag)
     // A reopened file gives the same password.
     TnIni again(file);
     EXPECT_EQ(again.GetPop3Password(), "p@ss word");
-}
-
-TEST_F(IniFixture, UnwritableFileIsReportedAndLeftAlone)
-{
-    if (testutil::RerunAsNobody())
-        return;
-    WriteFile(file, "[Servers]\nPOP3Server=mine\n");
-    ::chmod(file.c_str(), 0400);
-    ::chmod(dir.Path().c_str(), 0500);
-    TnIni ini(file);
-    ::chmod(dir.Path().c_str(), 0700);
-    EXPECT_TRUE(ini.ReadOnly());
-    EXPECT_FALSE(ini.ReadOnlyReason().empty());
-    EXPECT_EQ(ReadFile(file), "[Servers]\nPOP3Server=mine\n");
 }
 
 TEST(Placement, FormatsAndParses)
@@ -193,11 +185,124 @@ TEST_F(IniFixture, ConfirmIsYesWithoutAskingWhenConfirmationIsOffOrAutorunRuns)
 
 TEST_F(IniFixture, SoundIsGatedBySettings)
 {
+    // A player that does nothing, alone on the PATH, and the two sounds: each
+    // refusal below is the setting's, never a missing sound or player.
+    testutil::WriteFile(dir.File("aplay"), "#!/bin/sh\nexit 0\n");
+    ASSERT_EQ(::chmod(dir.File("aplay").c_str(), 0755), 0);
+    testutil::WriteFile(dir.File("Done.wav"), "RIFF");
+    testutil::WriteFile(dir.File("SystemAsterisk.wav"), "RIFF");
+    const char* pszPath = std::getenv("PATH");
+    std::string savedPath = pszPath ? pszPath : "/usr/bin:/bin";
+    ::setenv("PATH", dir.Path().c_str(), 1);
+    fw::Sound::SetResourceDir(dir.Path());
     TnIni ini(file);
     g_pIni = &ini;
-    ini.WriteInt("Mailtolvan", "Sound", 0);
-    EXPECT_FALSE(PlayResourceSound("anything"));
+    EXPECT_TRUE(PlayResourceSound("Done"));
+    EXPECT_TRUE(PlayDoneBeep());
+    ini.WriteInt("Mailtolvan", "Beep", 0);
     EXPECT_FALSE(PlayDoneBeep());
+    EXPECT_TRUE(PlayResourceSound("Done"));
+    ini.WriteInt("Mailtolvan", "Sound", 0);
+    EXPECT_FALSE(PlayResourceSound("Done"));
+    ini.WriteInt("Mailtolvan", "Beep", 1);
+    EXPECT_FALSE(PlayDoneBeep());
+    ini.WriteInt("Mailtolvan", "Sound", 1);
     g_pIni = nullptr;
-    EXPECT_FALSE(PlayResourceSound("anything"));
+    EXPECT_FALSE(PlayResourceSound("Done")) << "no settings, no sound";
+    fw::Sound::SetResourceDir("");
+    ::setenv("PATH", savedPath.c_str(), 1);
+}
+
+TEST_F(IniFixture, LongValuesAreReadWholeAndWhatTheUserWroteIsNeverRewritten)
+{
+    ASSERT_GT(kLongDir.size(), 79u);
+    WriteFile(file, kUserLines);
+    TnIni ini(file);
+    EXPECT_FALSE(ini.WriteFailed()) << ini.LastWriteError();
+    EXPECT_EQ(ini.GetString("Directories", "Qwk", ""), kLongDir);
+    EXPECT_EQ(ini.GetString("Directories", "Packer", ""), kTemplate);
+    EXPECT_EQ(ini.GetString("User", "Name", "").size(), 150u);
+    std::string after = ReadFile(file);
+    for (const std::string& line : {"\nQwk = " + kLongDir + "\n", "\nPacker=" + kTemplate + "\n",
+                                    "\nName=" + std::string(150, 'n') + "\n"})
+        EXPECT_NE(after.find(line), std::string::npos) << line << "\n---\n" << after;
+    // The missing keys were still added, and every value reached the copy.
+    EXPECT_EQ(fw::Profile::GetString(file, "Servers", "POP3Port", ""), "110");
+    std::string copied;
+    ASSERT_TRUE(fw::RegKey::ClassesRoot()
+                    .CreateKey("tolvan")
+                    .CreateKey("Directories")
+                    .QueryValue("Qwk", copied));
+    EXPECT_EQ(copied, kLongDir);
+    // A long value written by the program reads back whole too.
+    std::string longer = kLongDir + "/" + std::string(200, 'x');
+    ASSERT_TRUE(ini.WriteString("Directories", "Rep", longer));
+    EXPECT_EQ(ini.GetString("Directories", "Rep", ""), longer);
+}
+
+TEST_F(IniFixture, AValueWhollyInQuotesLosesThemAndNothingElseDoes)
+{
+    WriteFile(file, "[A]\nq=\"a b\"\nt='x'\nmixed=\"a\" 'b'\nopen=\"a\n");
+    EXPECT_EQ(fw::Profile::GetString(file, "A", "q", ""), "a b");
+    EXPECT_EQ(fw::Profile::GetString(file, "A", "t", ""), "x");
+    EXPECT_EQ(fw::Profile::GetString(file, "A", "mixed", ""), "\"a\" 'b'");
+    EXPECT_EQ(fw::Profile::GetString(file, "A", "open", ""), "\"a");
+    EXPECT_EQ(fw::Profile::GetString(file, "A", "q", "", 3), "a ") << "a caller's buffer";
+}
+
+TEST_F(IniFixture, AReadOnlySettingsFileIsReadAndNeverRewritten)
+{
+    // Root included: a file without write permission was made so on purpose,
+    // and its directory's permission to rename over it changes nothing.
+    WriteFile(file, kUserLines);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    ino_t before = Inode(file);
+    EXPECT_FALSE(fw::Profile::CanWrite(file));
+    {
+        TnIni ini(file);
+        EXPECT_TRUE(ini.ReadOnly());
+        EXPECT_FALSE(ini.ReadOnlyReason().empty());
+        EXPECT_FALSE(ini.WriteFailed()) << "reading what is there is no failure";
+        EXPECT_EQ(ini.GetString("Directories", "Qwk", ""), kLongDir);
+        EXPECT_EQ(ini.GetInt("Servers", "POP3Port", 110), 110);
+        // A change the program asks for is refused, not forced.
+        EXPECT_FALSE(ini.WriteInt("Articles", "Sort", 2));
+        EXPECT_TRUE(ini.WriteFailed());
+    }
+    EXPECT_EQ(ReadFile(file), kUserLines);
+    EXPECT_EQ(Inode(file), before) << "not replaced by a new file";
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    // Writable again, the same file is normalised as usual.
+    ::chmod(file.c_str(), 0644);
+    TnIni ini(file);
+    EXPECT_FALSE(ini.ReadOnly());
+    EXPECT_EQ(fw::Profile::GetString(file, "Servers", "POP3Port", ""), "110");
+}
+
+TEST_F(IniFixture, CanWriteTellsWhereASettingsFileMayBeWritten)
+{
+    EXPECT_TRUE(fw::Profile::CanWrite(file)) << "missing, in a writable directory";
+    WriteFile(file, "");
+    EXPECT_TRUE(fw::Profile::CanWrite(file));
+    EXPECT_FALSE(fw::Profile::CanWrite(dir.Path())) << "a directory";
+    EXPECT_FALSE(fw::Profile::CanWrite(dir.File("no/such/dir/TOLVAN.INI")));
+}
+
+TEST(PacketNameCheck, ASettingsFileNameThatMakesAnUnusablePacketNameIsRefused)
+{
+    for (const char* bad : {"/i:my home.ini", "/i:a,b.ini", "/i:x.y.ini", "/i:.ini",
+                            "/i:caf\xc3\xa9.ini", "/i:tab\there.ini", "/i:semi;c.ini"}) {
+        CommandLine cmd = ParseCommandLine({bad});
+        EXPECT_NE(cmd.error.find("QWK readers cannot take"), std::string::npos) << bad;
+    }
+    CommandLine cmd = ParseCommandLine({"--ini", "/tmp/p q.ini", "/a"});
+    EXPECT_NE(cmd.error.find("\"P q\""), std::string::npos) << cmd.error;
+    for (const char* good : {"/i:home-2.ini", "/i:My_Box.INI", "/i:/some dir/with, comma/home.ini",
+                             "/i:averyverylongname.ini", "/i:a", "/i:abcdefgh,ij.ini"}) {
+        CommandLine ok = ParseCommandLine({good});
+        EXPECT_EQ(ok.error, "") << good;
+    }
+    EXPECT_EQ(PacketNameProblem("abcdefgh.ini"), "");
 }

@@ -21,32 +21,28 @@ struct ProfileTest : ::testing::Test {
 };
 } // namespace
 
-TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefault)
+TEST_F(ProfileTest, LookupRules)
 {
-    EXPECT_EQ(Get("S", "K", "dflt"), "dflt");
-    WriteFile(f, "[S]\nOther=1\n");
-    EXPECT_EQ(Get("S", "K", "dflt"), "dflt");
-    EXPECT_EQ(Get("T", "Other", "d"), "d");
-}
-
-TEST_F(ProfileTest, LookupIgnoresCaseAndTrimsBlanksAndQuotes)
-{
-    WriteFile(f, "  [ServERS ]  \r\n  nntpport =  119  \r\nName=\"  spaced  \"\r\n");
-    EXPECT_EQ(Get("Servers", "NNTPPort"), "119");
-    EXPECT_EQ(Get("servers", "name"), "  spaced  ");
-}
-
-TEST_F(ProfileTest, FirstOfDuplicateSectionsAndKeysWins)
-{
-    WriteFile(f, "[A]\nk=1\nk=2\n[A]\nk=3\nj=4\n");
-    EXPECT_EQ(Get("A", "k"), "1");
-    EXPECT_EQ(Get("A", "j", "none"), "none");
-}
-
-TEST_F(ProfileTest, ValueIsCutToTheBuffer)
-{
+    EXPECT_EQ(Get("S", "K", "dflt"), "dflt") << "no file";
+    const struct {
+        const char* rule;
+        std::string text;
+        const char *section, *key, *want;
+    } rows[] = {
+        {"missing key", "[S]\nOther=1\n", "S", "K", "dflt"},
+        {"missing section", "[S]\nOther=1\n", "T", "Other", "dflt"},
+        {"case and blanks", "  [ServERS ]  \r\n  nntpport =  119  \r\n", "Servers", "NNTPPort",
+         "119"},
+        {"quotes keep blanks", "[S]\r\nName=\"  spaced  \"\r\n", "s", "name", "  spaced  "},
+        {"first key wins", "[A]\nk=1\nk=2\n[A]\nk=3\nj=4\n", "A", "k", "1"},
+        {"first section wins", "[A]\nk=1\nk=2\n[A]\nk=3\nj=4\n", "A", "j", "dflt"},
+    };
+    for (const auto& row : rows) {
+        WriteFile(f, row.text);
+        EXPECT_EQ(Get(row.section, row.key, "dflt"), row.want) << row.rule;
+    }
     WriteFile(f, "[A]\nk=" + std::string(5'000'000, 'v') + "\n");
-    EXPECT_EQ(Profile::GetString(f, "A", "k", "", 80).size(), 79u);
+    EXPECT_EQ(Profile::GetString(f, "A", "k", "", 80).size(), 79u) << "cut to the buffer";
     EXPECT_EQ(Profile::GetString(f, "A", "k", "", 1), "");
 }
 
@@ -118,23 +114,18 @@ TEST_F(ProfileTest, AReadOnlyFileIsLeftAsItWasAndAReadOnlyDirectoryIsWrittenInPl
     EXPECT_EQ(ReadFile(f), "[A]\nk=3\n");
 }
 
-TEST_F(ProfileTest, SymlinkedFileStaysASymlink)
+TEST_F(ProfileTest, SymlinkedFileStaysASymlinkAndListsItsSectionsAndKeys)
 {
     std::string link = dir.File("link.ini");
-    WriteFile(f, "[A]\nk=1\n");
+    WriteFile(f, "[A]\nk=1\nj=2\n[B]\n");
     ASSERT_EQ(::symlink(f.c_str(), link.c_str()), 0);
     ASSERT_TRUE(Profile::WriteString(link, "A", "k", "2"));
     struct stat st;
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadFile(f), "[A]\nk=2\n");
-}
-
-TEST_F(ProfileTest, ListsSectionsAndKeys)
-{
-    WriteFile(f, "[A]\nk=1\nj=2\n[B]\n");
-    EXPECT_EQ(Profile::GetSections(f), (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(Profile::GetKeys(f, "a"), (std::vector<std::string>{"k", "j"}));
+    EXPECT_EQ(ReadFile(f), "[A]\nk=2\nj=2\n[B]\n");
+    EXPECT_EQ(Profile::GetSections(link), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(Profile::GetKeys(link, "a"), (std::vector<std::string>{"k", "j"}));
 }
 
 TEST(Registry, StoresDefaultValuesByKeyPath)

@@ -1,6 +1,4 @@
 #include "framework/Window.h"
-#include "RecordingMessageBox.h"
-#include "framework/MessageBox.h"
 #include "framework/Sound.h"
 #include "framework/WaitCursor.h"
 
@@ -56,16 +54,6 @@ TEST(Window, HandlerMayPostToItselfAndReplaceItself)
     w.Post(3000);
     EXPECT_TRUE(MessageLoop::PumpUntil([&] { return n == 3; }, 5000));
     EXPECT_FALSE(MessageLoop::PumpUntil([&] { return n > 3; }, 50));
-}
-
-TEST(MessageBox, ServiceCanBeReplacedAndRestored)
-{
-    RecordingMessageBox rec;
-    SetMessageBoxService(&rec);
-    EXPECT_EQ(MessageBoxes().Show("q?", "Warning!", MbIcon::Question, MbButtons::YesNo), IDYES);
-    SetMessageBoxService(nullptr);
-    EXPECT_EQ(rec.boxes.size(), 1u);
-    EXPECT_NE(&MessageBoxes(), static_cast<IMessageBoxService*>(&rec));
 }
 
 TEST(WaitCursor, NestedScopesShowItOnce)

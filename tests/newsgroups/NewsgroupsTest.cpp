@@ -1,4 +1,7 @@
+// The newsgroup list: its file, its records, sorting, and adding a server's
+// group list to it.
 #include "newsgroups/Newsgroups.h"
+#include "newsgroups/GroupListMerge.h"
 
 #include "SmallDisk.h"
 #include "TestUtil.h"
@@ -332,4 +335,34 @@ TEST(NewsgroupsSort, LargeSortedAndReversedListsSortWithoutDeepRecursion)
     auto one = List({"single"});
     one->Sort();
     EXPECT_EQ(one->Count(), 1);
+}
+
+TEST(GroupListMerge, ListedGroupsNeverUndoTheUsersRecords)
+{
+    TempDir dir;
+    std::string path = dir.File("TOLVAN.NWS");
+    // A subscribed group with moved pointers and a login, and an unselected
+    // one the user set to date pointers.
+    WriteFile(path, "comp.lang.c,3,500,800000000,joe,pw\r\nalt.quiet,4,7,700000000,,\r\n");
+    Newsgroups list(path);
+    list.Find("comp.lang.c");
+    list.Current()->m_lPointer = 650; // moved by this run's retrieval
+
+    CGroupListMerge merge(list, 1700000000);
+    // As a server lists them: the known groups among new ones (a plain
+    // add-and-sort would replace both known records with flags 0).
+    EXPECT_TRUE(merge.Offer("zeta.new", 10));
+    EXPECT_FALSE(merge.Offer("comp.lang.c", 1));
+    EXPECT_TRUE(merge.Offer("alpha.new", 3));
+    EXPECT_FALSE(merge.Offer("alt.quiet", 1));
+    EXPECT_FALSE(merge.Offer("zeta.new", 99)) << "listed twice, added once";
+    merge.Finish();
+    EXPECT_EQ(merge.Added(), 2);
+
+    // The known records as they were (comp.lang.c's pointer as moved); a new
+    // group has flags 0, its first listed number and the list's date.
+    EXPECT_EQ(Dump(list), "alpha.new,0,3,1700000000,,#-1 | alt.quiet,4,7,700000000,,#1 | "
+                          "comp.lang.c,3,650,800000000,joe,pw#0 | zeta.new,0,10,1700000000,,#-1");
+    ASSERT_TRUE(list.Find("comp.lang.c"));
+    EXPECT_EQ(list.Current()->m_lLoadedPointer, 500);
 }

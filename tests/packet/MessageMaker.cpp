@@ -1,29 +1,21 @@
 #include "MessageMaker.h"
 
+#include <QByteArray>
+
 #include <cctype>
 
 namespace testmsg {
 
 std::string Base64(const std::string& bytes, std::size_t nLineChars)
 {
-    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out, line;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned b0 = static_cast<unsigned char>(bytes[i]);
-        unsigned b1 = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-        unsigned b2 = i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0;
-        line += abc[b0 >> 2];
-        line += abc[((b0 & 3) << 4) | (b1 >> 4)];
-        line += i + 1 < bytes.size() ? abc[((b1 & 15) << 2) | (b2 >> 6)] : '=';
-        line += i + 2 < bytes.size() ? abc[b2 & 63] : '=';
-        if (line.size() >= nLineChars) {
-            out += line + "\r\n";
-            line.clear();
-        }
-    }
-    if (!line.empty())
-        out += line + "\r\n";
-    return out;
+    // Qt's encoder, so that the decoders under test never check themselves.
+    std::string text =
+        QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64().toStdString();
+    std::size_t nLine = (nLineChars + 3) / 4 * 4;
+    std::string lines;
+    for (std::size_t at = 0; at < text.size(); at += nLine)
+        lines += text.substr(at, nLine) + "\r\n";
+    return lines;
 }
 
 std::string Uuencode(const std::string& bytes, const std::string& name)

@@ -94,29 +94,4 @@ TEST_F(RepFile, TheLedgerRemembersSentRepliesAcrossRuns)
     EXPECT_FALSE(error.empty());
 }
 
-TEST_F(RepFile, SentRepliesAreMarkedAndTheRestReported)
-{
-    testrep::Reply r;
-    r.to = "ann@example.org";
-    r.lines = {"one"};
-    testrep::Reply r2 = r;
-    r2.lines = {"two"};
-    r2.subject = "Second";
-    testrep::Reply none = r;
-    none.to = "";
-    testutil::WriteFile(work + "/T.MSG", testrep::MessageFile("TOLVAN", {r, r2, none}));
-    RepReadOptions options;
-    options.repWorkDir = work;
-    Repfile rep(work + "/T.MSG", "", options, "Tolvan");
-    ASSERT_EQ(rep.All().size(), 3u);
-    std::string error;
-    RepLedger ledger(dir.File("ledger"));
-    ASSERT_TRUE(ledger.Record(rep.All()[0]->m_szIdentity, error));
-    EXPECT_EQ(MarkSentFromLedger(rep, ledger), 1);
-    EXPECT_EQ(rep.FirstUnsent(), rep.All()[1].get());
-    std::string report = UnsentReport(rep, "it was not sent");
-    EXPECT_EQ(report, "reply 2 (mail to ann@example.org, \"Second\"): it was not sent\n"
-                      "reply 3 (mail to nobody, \"Test\"): it has no destination\n");
-}
-
 } // namespace

@@ -1,10 +1,13 @@
 // Reading REP packets: replies as real readers write them, the body's start,
 // header lines, the mail/news decision and the conference mapping, the
-// reader's character set, and broken or hostile packets.
+// reader's character set, broken or hostile packets, and the packet index
+// that gives replies the whole address the reader cut to 25 characters and
+// threads them under the message they answer.
 #include "RepMaker.h"
 #include "TestUtil.h"
 
 #include "newsgroups/Newsgroups.h"
+#include "packet/PacketIndex.h"
 #include "packet/Repfile.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +18,9 @@
 using testrep::Reply;
 
 namespace {
+
+const std::string kLongFrom = "Benedict Cumberbatch-Smith <benedict.cumberbatch@example.org>";
+const std::string kShown = "Benedict Cumberbatch-Smit"; // the 25 bytes a reader copies
 
 class RepRead : public ::testing::Test {
 protected:
@@ -48,32 +54,37 @@ protected:
         r.lines = std::move(lines);
         return r;
     }
+    static Reply Answer(const std::string& to, const std::string& reference,
+                        std::vector<std::string> lines = {"Thanks."})
+    {
+        Reply r = Mail(std::move(lines), to);
+        r.reference = reference;
+        return r;
+    }
+    // The index of the packet the replies answer, with two mailing lists
+    // before the groups: conference 4 is b.two, conference 3 a.one.
+    void Indexed()
+    {
+        PacketIndexWriter w;
+        ASSERT_TRUE(w.Open(index));
+        w.Add({1, 0, kLongFrom, kLongFrom, "<m1@example.org>", "<r0@example.org>", ""});
+        w.Add({2, 0, "Ann <ann@example.org>", "Ann <ann@example.org>", "<m2@example.org>", "", ""});
+        w.Add({1, 4, "Bob <bob@example.org>", "Bob <bob@example.org>", "<n1@example.org>", "",
+               "a.one,b.two"});
+        // Conference 3's message 1 went to a group that conference 3 is not
+        // (the packet answered was numbered otherwise).
+        w.Add({1, 3, "Bob <bob@example.org>", "", "<n3@example.org>", "", "x.other"});
+        ASSERT_TRUE(w.Close());
+        options.iMailingLists = 2;
+        options.indexPath = index;
+    }
 
     testutil::TempDir dir;
     std::string work = dir.File("REPWORK");
+    std::string index = dir.File("Tolvan.Qwk.idx");
     std::unique_ptr<Newsgroups> groups;
     RepReadOptions options;
 };
-
-TEST_F(RepRead, AReaderStyleReplyKeepsEveryParagraphAndItsLetters)
-{
-    // No header lines, a quote header, several paragraphs, "caf\x82" in code
-    // page 437 and the blank line before the tear line.
-    Reply news = testrep::ReaderStyleReply(
-        3, "Bob Example", "Lunch",
-        {"Hi Bob,", "", "the caf\x82 opens at noon.", "", "See you there."});
-    auto rep = Read({news});
-    ASSERT_TRUE(rep->Belongs());
-    ASSERT_EQ(rep->m_iNewsCount, 1);
-    mailxarticle* p = rep->FirstUnsent();
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->m_iEmail, 0);
-    EXPECT_EQ(p->m_szNewsgroups.value_or(""), "c.three"); // conference 3 = position 2
-    EXPECT_EQ(p->m_szSubject, "Lunch");
-    EXPECT_EQ(p->Body(), "-=> Bob Example wrote to All <=-\n\nHi Bob,\n\nthe caf\xC3\xA9 opens at "
-                         "noon.\n\nSee you there.\n\n--- MultiMail/Linux v0.52\n");
-    EXPECT_TRUE(p->m_szProblem.empty());
-}
 
 TEST_F(RepRead, TheBodyStartsAfterALeadingHeaderBlockOnly)
 {
@@ -276,6 +287,84 @@ TEST_F(RepRead, TheReadersCharacterSet)
                                                "ber");
     EXPECT_EQ(ReaderCharsetFromSetting("CP437"), ReaderCharset::Cp437);
     EXPECT_EQ(ReaderCharsetFromSetting(""), ReaderCharset::Cp437);
+}
+
+TEST_F(RepRead, ACutAddressIsRestoredAndTheReplyThreads)
+{
+    Indexed();
+    testrep::Reply news = testrep::ReaderStyleReply(4, "Bob", "Re: x", {"Agreed."});
+    news.reference = "1";
+    auto rep = Read({Answer(kShown, "1"), Answer("Ann <ann@example.org>", "2"), news});
+    ASSERT_EQ(rep->All().size(), 3u);
+    const mailxarticle& a = *rep->All()[0];
+    EXPECT_EQ(a.m_iReference, 1);
+    EXPECT_EQ(a.m_szTo.value_or(""), "benedict.cumberbatch@example.org");
+    EXPECT_EQ(a.m_szInReplyTo, "<m1@example.org>");
+    EXPECT_EQ(a.m_szReferences, "<r0@example.org> <m1@example.org>");
+    // A sender that fitted whole stays as written, and still threads.
+    const mailxarticle& b = *rep->All()[1];
+    EXPECT_EQ(b.m_szTo.value_or(""), "Ann <ann@example.org>");
+    EXPECT_EQ(b.m_szReferences, "<m2@example.org>");
+    // News: conference 4 is b.two (after two mailing lists), one of its groups.
+    const mailxarticle& n = *rep->All()[2];
+    EXPECT_EQ(n.m_szNewsgroups.value_or(""), "b.two");
+    EXPECT_EQ(n.m_szInReplyTo, "<n1@example.org>");
+    EXPECT_EQ(n.m_szTo.value_or(""), "Bob");
+}
+
+TEST_F(RepRead, WithoutAFittingEntryTheReplyStaysAsWritten)
+{
+    Indexed();
+    testrep::Reply typed = Answer(kShown, "1", {"To: someone@example.net", "", "Hi"});
+    testrep::Reply otherGroup = testrep::ReaderStyleReply(3, "Bob", "Re: x", {"Agreed."});
+    otherGroup.reference = "1";
+    std::vector<testrep::Reply> replies = {Answer(kShown, "7"), Answer(kShown, ""),
+                                           Answer("Someone Else", "1"), typed, otherGroup};
+    auto check = [&](const Repfile& rep, bool bIndexed) {
+        ASSERT_EQ(rep.All().size(), 5u);
+        EXPECT_EQ(rep.All()[0]->m_szTo.value_or(""), kShown);
+        EXPECT_EQ(rep.All()[1]->m_szTo.value_or(""), kShown);
+        EXPECT_EQ(rep.All()[2]->m_szTo.value_or(""), "Someone Else");
+        EXPECT_EQ(rep.All()[3]->m_szTo.value_or(""), "someone@example.net");
+        for (const auto& p : rep.All())
+            EXPECT_TRUE(p->m_szInReplyTo.empty() && p->m_szReferences.empty())
+                << p->m_iNumber << (bIndexed ? " with" : " without") << " the index";
+    };
+    check(*Read(replies), true);
+    options.indexPath = "";
+    check(*Read(replies), false);
+    options.indexPath = dir.File("no-such.idx");
+    check(*Read(replies), false);
+}
+
+TEST_F(RepRead, HostileIndexLinesAreIgnored)
+{
+    Indexed();
+    std::string good = "3\t0\tAnn <ann@example.org>\t\t<ok@example.org>\t\t\n";
+    testutil::WriteFile(index, "MTIDX 1\n"
+                               "1\t0\tEvil <evil@example.net>\n"               // too few fields
+                               "1\t0\ta\tb\tc\td\te\tf\n"                      // too many
+                               "x1\t0\tEvil <evil@example.net>\t\t<e@x>\t\t\n" // not a number
+                               "-1\t0\tEvil <evil@example.net>\t\t<e@x>\t\t\n" // negative
+                               "1\t0\t" +
+                                   kShown + std::string(5000, 'x') +
+                                   "\t\t<e@x>\t\t\n" // too long
+                                   "2\t0\t" +
+                                   kLongFrom + "\t\t<a b@x>\rBcc: evil@x\t<c@x>\rX: y\t\n" + good);
+    auto rep =
+        Read({Answer(kShown, "1"), Answer(kShown, "2"), Answer("Ann <ann@example.org>", "3")});
+    ASSERT_EQ(rep->All().size(), 3u);
+    EXPECT_EQ(rep->All()[0]->m_szTo.value_or(""), kShown);
+    EXPECT_TRUE(rep->All()[0]->m_szInReplyTo.empty());
+    // The address is known, the identifier is not well formed: no threading.
+    EXPECT_EQ(rep->All()[1]->m_szTo.value_or(""), "benedict.cumberbatch@example.org");
+    EXPECT_TRUE(rep->All()[1]->m_szInReplyTo.empty());
+    EXPECT_EQ(rep->All()[2]->m_szInReplyTo, "<ok@example.org>");
+
+    // A file that is not an index at all is no index.
+    testutil::WriteFile(index, good);
+    rep = Read({Answer("Ann <ann@example.org>", "3")});
+    EXPECT_TRUE(rep->All()[0]->m_szInReplyTo.empty());
 }
 
 } // namespace

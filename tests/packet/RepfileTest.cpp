@@ -138,25 +138,18 @@ TEST_F(RepRead, HeaderLinesWinOverTheHeaderFields)
 TEST_F(RepRead, MailNewsAndTheConferenceMapping)
 {
     options.iMailingLists = 2;
-    Reply priv = Mail({"x"});
-    priv.number = "7";
-    priv.status = '+';
-    Reply zero = Mail({"x"});
-    zero.status = ' ';
-    zero.number = "0";
-    Reply news7 = zero;
-    news7.number = "  7";
-    Reply named = zero;
-    named.number = "7";
-    named.lines = {"Newsgroups: comp.misc,comp.lang.c", "", "x"};
-    Reply list = zero;
-    list.number = "2"; // a mailing-list conference
-    Reply beyond = zero;
-    beyond.number = "9";
-    Reply last = zero;
-    last.number = "3"; // position 0
-    auto rep =
-        Read({priv, zero, news7, named, list, beyond, last}, "\n\n\n\n\n\nX.BIN,x.bin\n", true);
+    auto in = [](char status, const char* number, std::vector<std::string> lines = {"x"}) {
+        Reply r = Mail(std::move(lines));
+        r.status = status;
+        r.number = number;
+        return r;
+    };
+    // Private, then public in conference 0, 7 (blank-led), 7 with a
+    // Newsgroups: line, 2 (a mailing list), 9 (beyond the list), 3 (position 0).
+    auto rep = Read({in('+', "7"), in(' ', "0"), in(' ', "  7"),
+                     in(' ', "7", {"Newsgroups: comp.misc,comp.lang.c", "", "x"}), in(' ', "2"),
+                     in(' ', "9"), in(' ', "3")},
+                    "\n\n\n\n\n\nX.BIN,x.bin\n", true);
     testutil::WriteFile(work + "/X.BIN", "x");
     ASSERT_EQ(rep->All().size(), 7u);
     EXPECT_EQ(rep->m_iEmailCount, 2);

@@ -189,6 +189,7 @@ struct MemberSource {
     std::size_t iMember = 0;
     std::uint64_t size = 0;
     std::time_t mtime = 0;
+    mode_t mode = 0;
     zip_error_t error;
 };
 
@@ -262,6 +263,7 @@ std::int16_t WriteArchive(zip_t* pZip, const std::vector<Pending>& members)
         }
         sources[i].size = static_cast<std::uint64_t>(st.st_size);
         sources[i].mtime = st.st_mtime;
+        sources[i].mode = st.st_mode;
         zip_error_init(&sources[i].error);
         if (deflate[i]) {
             sources[i].iMember = deflated.size();
@@ -273,6 +275,8 @@ std::int16_t WriteArchive(zip_t* pZip, const std::vector<Pending>& members)
     if (!deflated.empty())
         pDeflater = std::make_unique<et4::MemberDeflater>(std::move(deflated), nThreads);
 
+    // Deflated members get their file's permissions, as members read
+    // straight from their files (the stored ones) do.
     std::int16_t iResult = ET4_OK;
     for (std::size_t i = 0; i < members.size() && iResult == ET4_OK; ++i) {
         const char* pszName = members[i].name.c_str();
@@ -287,6 +291,11 @@ std::int16_t WriteArchive(zip_t* pZip, const std::vector<Pending>& members)
         if (iIndex < 0) {
             if (pSource)
                 zip_source_free(pSource);
+            iResult = ET4_CLOSE_FAILED;
+        } else if (deflate[i] &&
+                   zip_file_set_external_attributes(
+                       pZip, static_cast<zip_uint64_t>(iIndex), 0, ZIP_OPSYS_UNIX,
+                       static_cast<zip_uint32_t>(sources[i].mode & 0177777) << 16) != 0) {
             iResult = ET4_CLOSE_FAILED;
         } else if (!deflate[i] && zip_set_file_compression(pZip, static_cast<zip_uint64_t>(iIndex),
                                                            ZIP_CM_STORE, 0) != 0) {

@@ -248,6 +248,18 @@ void MemberDeflater::Compress(const Job& job, Slot& slot, void* pStream,
         slot.iErrno = ENOMEM;
 }
 
+int MemberDeflater::Errno() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_iErrno;
+}
+
+std::string MemberDeflater::FailedPath() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failedPath;
+}
+
 long long MemberDeflater::Read(std::size_t iMember, unsigned char* pBuffer, std::size_t nMax)
 {
     std::unique_lock<std::mutex> lock(m_mutex);

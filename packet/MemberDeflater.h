@@ -68,8 +68,8 @@ public:
     std::uint64_t CompressedSize(std::size_t iMember) const { return m_done[iMember].nCompressed; }
     bool Finished(std::size_t iMember) const { return m_done[iMember].bFinished; }
 
-    int Errno() const { return m_iErrno; }
-    const std::string& FailedPath() const { return m_failedPath; }
+    int Errno() const;
+    std::string FailedPath() const;
 
 private:
     struct Job {
@@ -101,7 +101,7 @@ private:
     int m_iLevel;
     std::size_t m_nChunk;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_workCv, m_readyCv;
     std::size_t m_nextJob = 0;  // next job for a worker
     std::size_t m_consumed = 0; // jobs handed out completely

@@ -3,7 +3,7 @@
 `mailtolvan-tool pack` and compares with `cat` of the same bytes and `zip -q`
 of the packet files.
 
-  bench/packet_bench.py BUILD_DIR [--quick] [--scratch DIR]
+  bench/packet_bench.py BUILD_DIR [--quick] [--scratch DIR] [--save-only] [--runs N]
 
 --scratch puts the generated files, the program's directory and the packet
 in DIR (for example /dev/shm, to measure the program rather than the disk).
@@ -13,7 +13,15 @@ quoted-printable, the rest plain text), about 100 kB each on average.  News
 set: small articles spread over G groups.  Each run reports wall seconds,
 MB/s of input and the peak resident memory of the tool; the doubling runs
 show how time and memory grow with the number of messages and of groups.
+
+Save: the files of the packet of the 2000-message mail set (200 with
+--quick) are zipped by the built-in archiver (bench_packet_save, the save
+step alone: automatic threads and one thread) and by `zip -q`; medians of
+--runs runs (default 5) of wall and CPU seconds, and the sizes.  The goal:
+the save takes at most half the time of `zip -q`, its packet at most 5 %
+larger.  --save-only runs just this part.
 """
+import statistics
 import base64
 import os
 import random
@@ -161,6 +169,64 @@ def zip_time(qwk, scratch):
     return secs, size
 
 
+def run_times(argv, cwd=None):
+    """(wall seconds, CPU seconds of the children) of one command."""
+    before = os.times()
+    start = time.monotonic()
+    subprocess.run(argv, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+    wall = time.monotonic() - start
+    after = os.times()
+    cpu = (after.children_user - before.children_user) + (after.children_system -
+                                                          before.children_system)
+    return wall, cpu
+
+
+def save_bench(build, tool, scratch, home, n, runs):
+    """The save step against `zip -q` on the files of one packet."""
+    d = os.path.join(scratch, "save-mail")
+    os.makedirs(d)
+    files = make_mail(d, n)
+    qwk = os.path.join(scratch, "save.qwk")
+    pack(tool, home, qwk, email=files)
+    shutil.rmtree(d)
+    work = os.path.join(scratch, "save-work")
+    os.makedirs(work)
+    subprocess.run(["unzip", "-q", qwk, "-d", work], check=True)
+    names = sorted(os.listdir(work))
+    with open(os.path.join(work, "qwkfiles.lst"), "w") as f:
+        f.write("".join(name + "\r\n" for name in names))
+    size = sum(os.path.getsize(os.path.join(work, name)) for name in names)
+    saver = os.path.join(build, "bench", "packet", "bench_packet_save")
+    ref = os.path.join(scratch, "ref.zip")
+    out = os.path.join(scratch, "saved.qwk")
+    kinds = {"zip -q": [], "save": [], "save, 1 thread": []}
+    sizes = {}
+    for _ in range(runs):
+        for label in kinds:
+            target = ref if label == "zip -q" else out
+            if os.path.exists(target):
+                os.unlink(target)
+            if label == "zip -q":
+                argv, cwd = ["zip", "-q", ref] + names, work
+            else:
+                argv, cwd = [saver, work, out, "1" if "1 thread" in label else "0"], None
+            kinds[label].append(run_times(argv, cwd))
+            sizes[label] = os.path.getsize(target)
+    print("== save: %d files, %.1f MB, of the %d-message mail packet (median of %d runs)" %
+          (len(names), size / 1e6, n, runs))
+    med = {}
+    for label, times in kinds.items():
+        wall = statistics.median(t[0] for t in times)
+        cpu = statistics.median(t[1] for t in times)
+        med[label] = wall
+        print("   %-16s %7.2f s wall %7.2f s CPU %10.1f MB" % (label, wall, cpu, sizes[label] / 1e6))
+    ratio = med["save"] / med["zip -q"] if med["zip -q"] else 0
+    grow = sizes["save"] / sizes["zip -q"] - 1
+    print("   save / zip -q: time x%.2f (goal <= 0.50), size %+.1f %% (goal <= +5 %%)%s" %
+          (ratio, 100 * grow, "" if ratio <= 0.5 and grow <= 0.05 else "  ** goal missed **"))
+    shutil.rmtree(work)
+
+
 def cat_time(files):
     start = time.monotonic()
     for i in range(0, len(files), 2000):
@@ -189,6 +255,12 @@ def main():
         os.makedirs(home)
         out = os.path.join(scratch, "Bench.qwk")
         base = 100 if quick else 1000
+        runs = 5
+        if "--runs" in sys.argv:
+            runs = int(sys.argv[sys.argv.index("--runs") + 1])
+        save_bench(os.path.abspath(sys.argv[1]), tool, scratch, home, base * 2, runs)
+        if "--save-only" in sys.argv:
+            return
 
         print("== mail: %d messages doubling (30%% base64, 10%% uuencode, 10%% QP)" % base)
         results = []

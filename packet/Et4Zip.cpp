@@ -1,11 +1,18 @@
 #include "packet/Et4Zip.h"
 
+#include "packet/MemberDeflater.h"
+
 #include <zip.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <map>
@@ -16,14 +23,23 @@
 
 namespace {
 
+// A file to be added; it is read when the archive is closed.
+struct Pending {
+    std::string path;
+    std::string name;
+};
+
 struct Archive {
     zip_t* pZip = nullptr;
     bool bCreating = false;
+    std::vector<Pending> members;
 };
 
 std::mutex sg_mutex;
 std::map<ET4HANDLE, Archive> sg_archives;
 ET4HANDLE sg_nextHandle = 1;
+std::atomic<unsigned> sg_nThreads{0};
+std::string sg_lastFailedFile;
 
 Archive* Lookup(ET4HANDLE h)
 {
@@ -125,7 +141,7 @@ std::int16_t Et4ZipOpen(const char* pszArchive, int iMode, ET4HANDLE* phZip)
     ET4HANDLE h = sg_nextHandle++;
     if (sg_nextHandle == 0)
         sg_nextHandle = 1;
-    sg_archives[h] = Archive{pZip, iMode == ET4_MODE_CREATE};
+    sg_archives[h] = Archive{pZip, iMode == ET4_MODE_CREATE, {}};
     *phZip = h;
     return ET4_OK;
 }
@@ -147,16 +163,166 @@ std::int16_t Et4Zip(ET4HANDLE* phZip, const char* pszFile, const char*, const ch
     if (fd < 0)
         return ET4_READ_FAILED;
     ::close(fd);
-    zip_source_t* pSource = zip_source_file(pArchive->pZip, pszFile, 0, -1);
-    if (!pSource)
-        return ET4_ADD_FAILED;
-    if (zip_file_add(pArchive->pZip, name.c_str(), pSource, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) <
-        0) {
-        zip_source_free(pSource);
-        return ET4_ADD_FAILED;
+    for (Pending& member : pArchive->members) {
+        if (member.name == name) { // the later file of a name replaces the earlier one
+            member.path = pszFile;
+            return ET4_OK;
+        }
     }
+    pArchive->members.push_back({pszFile, name});
     return ET4_OK;
 }
+
+void Et4ZipSetThreads(unsigned nThreads) { sg_nThreads = nThreads; }
+
+std::string Et4ZipLastFailedFile()
+{
+    std::lock_guard<std::mutex> lock(sg_mutex);
+    return sg_lastFailedFile;
+}
+
+namespace {
+
+// What the archive writer needs to pull one deflated member.
+struct MemberSource {
+    et4::MemberDeflater* pDeflater = nullptr;
+    std::size_t iMember = 0;
+    std::uint64_t size = 0;
+    std::time_t mtime = 0;
+    mode_t mode = 0;
+    zip_error_t error;
+};
+
+zip_int64_t ReadMember(void* pUser, void* pData, zip_uint64_t nLen, zip_source_cmd_t cmd)
+{
+    auto* p = static_cast<MemberSource*>(pUser);
+    switch (cmd) {
+    case ZIP_SOURCE_OPEN:
+    case ZIP_SOURCE_CLOSE:
+    case ZIP_SOURCE_FREE:
+        return 0;
+    case ZIP_SOURCE_READ: {
+        long long n = p->pDeflater->Read(p->iMember, static_cast<unsigned char*>(pData),
+                                         static_cast<std::size_t>(nLen));
+        if (n < 0)
+            zip_error_set(&p->error, ZIP_ER_READ, p->pDeflater->Errno());
+        return n;
+    }
+    case ZIP_SOURCE_STAT: {
+        zip_stat_t* pStat = ZIP_SOURCE_GET_ARGS(zip_stat_t, pData, nLen, &p->error);
+        if (!pStat)
+            return -1;
+        zip_stat_init(pStat);
+        // The data comes deflated: the writer copies it as it is.
+        pStat->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
+        pStat->size = p->size;
+        pStat->mtime = p->mtime;
+        pStat->comp_method = ZIP_CM_DEFLATE;
+        if (p->pDeflater->Finished(p->iMember)) {
+            pStat->valid |= ZIP_STAT_CRC | ZIP_STAT_COMP_SIZE;
+            pStat->crc = p->pDeflater->Crc(p->iMember);
+            pStat->comp_size = p->pDeflater->CompressedSize(p->iMember);
+        }
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&p->error, pData, nLen);
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+    default:
+        zip_error_set(&p->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+// Adds the pending members and writes the archive.  Members that compress
+// are deflated by worker threads (see MemberDeflater); the others are
+// stored.  sg_mutex is held.
+std::int16_t WriteArchive(zip_t* pZip, const std::vector<Pending>& members)
+{
+    unsigned nThreads = et4::WorkerCount(sg_nThreads);
+    std::vector<std::string> paths;
+    for (const Pending& member : members)
+        paths.push_back(member.path);
+    std::vector<et4::Trial> trials = et4::TryDeflateAll(paths, nThreads);
+    std::vector<bool> deflate;
+    for (et4::Trial trial : trials)
+        deflate.push_back(trial == et4::Trial::Deflate);
+
+    std::vector<et4::MemberDeflater::Member> deflated;
+    std::vector<MemberSource> sources(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        struct stat st;
+        if (trials[i] == et4::Trial::Unreadable || ::stat(members[i].path.c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode)) {
+            sg_lastFailedFile = members[i].path;
+            zip_discard(pZip);
+            return ET4_READ_FAILED;
+        }
+        sources[i].size = static_cast<std::uint64_t>(st.st_size);
+        sources[i].mtime = st.st_mtime;
+        sources[i].mode = st.st_mode;
+        zip_error_init(&sources[i].error);
+        if (deflate[i]) {
+            sources[i].iMember = deflated.size();
+            deflated.push_back({members[i].path, sources[i].size});
+        }
+    }
+    // Declared after the sources it reads for, so that it stops first.
+    std::unique_ptr<et4::MemberDeflater> pDeflater;
+    if (!deflated.empty())
+        pDeflater = std::make_unique<et4::MemberDeflater>(std::move(deflated), nThreads);
+
+    // Deflated members get their file's permissions, as members read
+    // straight from their files (the stored ones) do.
+    std::int16_t iResult = ET4_OK;
+    for (std::size_t i = 0; i < members.size() && iResult == ET4_OK; ++i) {
+        const char* pszName = members[i].name.c_str();
+        zip_source_t* pSource = nullptr;
+        if (deflate[i]) {
+            sources[i].pDeflater = pDeflater.get();
+            pSource = zip_source_function(pZip, ReadMember, &sources[i]);
+        } else {
+            pSource = zip_source_file(pZip, members[i].path.c_str(), 0, -1);
+        }
+        zip_int64_t iIndex = pSource ? zip_file_add(pZip, pszName, pSource, ZIP_FL_ENC_UTF_8) : -1;
+        if (iIndex < 0) {
+            if (pSource)
+                zip_source_free(pSource);
+            iResult = ET4_CLOSE_FAILED;
+        } else if (deflate[i] &&
+                   zip_file_set_external_attributes(
+                       pZip, static_cast<zip_uint64_t>(iIndex), 0, ZIP_OPSYS_UNIX,
+                       static_cast<zip_uint32_t>(sources[i].mode & 0177777) << 16) != 0) {
+            iResult = ET4_CLOSE_FAILED;
+        } else if (!deflate[i] && zip_set_file_compression(pZip, static_cast<zip_uint64_t>(iIndex),
+                                                           ZIP_CM_STORE, 0) != 0) {
+            iResult = ET4_CLOSE_FAILED;
+        }
+    }
+    if (iResult == ET4_OK && zip_close(pZip) == 0)
+        return ET4_OK;
+    if (iResult == ET4_OK) {
+        zip_error_t* pError = zip_get_error(pZip);
+        int iSys = zip_error_code_system(pError);
+        if (pDeflater && pDeflater->Errno() != 0) {
+            sg_lastFailedFile = pDeflater->FailedPath();
+            iResult = ET4_READ_FAILED;
+        } else if (iSys != 0 && IsDiskFull(iSys)) {
+            iResult = ET4_DISK_FULL;
+        } else {
+            iResult = ET4_CLOSE_FAILED;
+        }
+    }
+    // Frees the sources (and removes the archive's temporary file) before
+    // the deflater and the source states go.
+    zip_discard(pZip);
+    return iResult;
+}
+
+} // namespace
 
 std::int16_t Et4ZipClose(ET4HANDLE* phZip)
 {
@@ -168,13 +334,14 @@ std::int16_t Et4ZipClose(ET4HANDLE* phZip)
     if (it == sg_archives.end())
         return ET4_BAD_HANDLE;
     zip_t* pZip = it->second.pZip;
+    std::vector<Pending> members = std::move(it->second.members);
+    bool bCreating = it->second.bCreating;
     sg_archives.erase(it);
-    if (zip_close(pZip) == 0)
-        return ET4_OK;
-    zip_error_t* pError = zip_get_error(pZip);
-    bool bFull = zip_error_code_system(pError) != 0 && IsDiskFull(zip_error_code_system(pError));
+    sg_lastFailedFile.clear();
+    if (bCreating)
+        return WriteArchive(pZip, members);
     zip_discard(pZip);
-    return bFull ? ET4_DISK_FULL : ET4_CLOSE_FAILED;
+    return ET4_OK;
 }
 
 std::int16_t Et4ZipFindFirst(ET4HANDLE hZip, ET4FIND* pFind, char* pszName, const char*, unsigned,

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using ET4HANDLE = std::uint32_t;
 
@@ -46,7 +47,16 @@ std::int16_t Et4ZipOpen(const char* pszArchive, int iMode, ET4HANDLE* phZip);
 std::int16_t Et4Zip(ET4HANDLE* phZip, const char* pszFile, const char* pszPath2,
                     const char* pszOptions);
 // Writes (creating mode) and closes the archive; the handle becomes 0.
+// Members that compress are deflated, spread over the processor's cores;
+// members that do not (already compressed files, random data) are stored.
+// A failure leaves no archive and no temporary file: ET4_READ_FAILED when a
+// member cannot be read (Et4ZipLastFailedFile names it), ET4_DISK_FULL when
+// space runs out, ET4_CLOSE_FAILED for other write errors.
 std::int16_t Et4ZipClose(ET4HANDLE* phZip);
+// The member file that made the last Et4ZipClose fail with ET4_READ_FAILED.
+std::string Et4ZipLastFailedFile();
+// The number of threads that compress members (0: one per core, at most 8).
+void Et4ZipSetThreads(unsigned nThreads);
 
 // pszName holds a pattern on entry ("*.*" for every entry; "*" and "?" as
 // wildcards, compared ignoring case) and receives the entry name; its buffer

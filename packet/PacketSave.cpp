@@ -119,6 +119,8 @@ int CPacketSaver::ZipPacketFiles(const std::string& workDir, const std::string& 
     ::unlink(temp.c_str());
     if (!failed.empty())
         error = "cannot add " + failed + " to " + archive;
+    else if (iClose == ET4_READ_FAILED)
+        error = "cannot read " + Et4ZipLastFailedFile() + ": " + archive + " was not written";
     else if (iClose == ET4_DISK_FULL)
         error = "the disk is full: " + archive + " was not written";
     else if (iClose != ET4_OK)

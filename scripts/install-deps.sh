@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libzip-dev zip unzip
+  qt6-base-dev libzip-dev zlib1g-dev zip unzip
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   fonts-dejavu-core

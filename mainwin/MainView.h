@@ -2,6 +2,7 @@
 // implements it with widgets; a headless run prints; tests record.
 #pragma once
 
+#include "session/WArticles.h"
 #include "session/WEmail.h"
 #include "session/WGroups.h"
 #include "session/WPost.h"
@@ -55,9 +56,17 @@ public:
     // "Windows" "Group").  A view that has no such window yet gets one that
     // shows nothing.
     virtual std::unique_ptr<IGroupsView> CreateGroupsView();
+    // The view of a new article window (placement "Windows" "Article").  A
+    // view that has no such window yet gets one that shows nothing.
+    virtual std::unique_ptr<IArticlesView> CreateArticlesView();
 };
 
 inline std::unique_ptr<IGroupsView> IMainView::CreateGroupsView()
 {
     return std::make_unique<HiddenGroupsView>();
+}
+
+inline std::unique_ptr<IArticlesView> IMainView::CreateArticlesView()
+{
+    return std::make_unique<HiddenArticlesView>();
 }

@@ -37,6 +37,12 @@ public:
     // group only.  True for OK, when the dialog has put the group's new
     // settings in the newsgroup list; a view without dialogs returns false.
     virtual bool ShowGroupSettings(const std::string& group) = 0;
+    // The Find dialog (Find, Repeat, Cancel) over this window; its buttons
+    // call WGroups::FindGroup.  The main menu's "Find &Group" asks for it.
+    virtual void ShowFind() {}
+    // Shows the window again and brings it to the front.  False when it
+    // cannot (the user closed it for good): the owner then makes a new view.
+    virtual bool Reveal() { return true; }
 };
 
 // What the window needs of the main window.

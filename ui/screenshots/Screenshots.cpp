@@ -125,6 +125,10 @@ int main(int argc, char** argv)
         ini.WriteString("Servers", "SMTPServer", "smtp.example.org");
         ini.WriteString("Servers", "POP3Name", "ann");
         ini.StorePop3Password("secret");
+        ini.WriteString("Servers", "POP3Security", "tls");
+        ini.WriteInt("Servers", "POP3Port", 995);
+        ini.WriteString("Servers", "SMTPName", "ann@example.org");
+        ini.WriteString("Servers", "SMTPPasswordCommand", "secret-tool lookup smtp ann");
         ini.WriteString("User", "Name", "Ann Example");
         ini.WriteString("User", "EmailAddress", "ann@example.org");
         ini.WriteString("User", "Organization", "Example Widgets");

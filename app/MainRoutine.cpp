@@ -240,6 +240,7 @@ int RunMainRoutine(const CommandLine& cmd, const std::string& homeDir, CWinsock&
 
     // Shutdown, in order: newsgroup list (writes its file), start-up object
     // (empties and removes the work directories), main window, settings.
+    pMain->RestrainPointers();
     view.SetStatus("Saving newsgroups file . . .");
     bool bNwsSaved = pNewsgroups->Save();
     std::string nwsError = pNewsgroups->LastError();

@@ -42,6 +42,20 @@ void ConsoleGroupsView::SetStatus(const std::string& text)
     std::fprintf(stderr, "Usenet Groups: %s\n", text.c_str());
 }
 
+void ConsoleArticlesView::SetTitle(const std::string& text)
+{
+    m_title = text;
+    std::fprintf(stderr, "Articles: %s\n", text.c_str());
+}
+
+void ConsoleArticlesView::SetStatus(const std::string& text)
+{
+    if (text.rfind("Receiving ", 0) == 0 && !::isatty(STDERR_FILENO))
+        return;
+    std::fprintf(stderr, "Articles %s: %s\n", m_title.substr(0, m_title.find(',')).c_str(),
+                 text.c_str());
+}
+
 void ConsoleMainView::SetStatus(const std::string& text)
 {
     if (text == m_lastStatus)

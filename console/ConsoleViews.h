@@ -37,6 +37,17 @@ public:
     bool ShowGroupSettings(const std::string&) override { return false; }
 };
 
+// An article window of a headless run: its status lines, without the line
+// counts; its rows would flood a cron mail.
+class ConsoleArticlesView : public HiddenArticlesView {
+public:
+    void SetTitle(const std::string& text) override;
+    void SetStatus(const std::string& text) override;
+
+private:
+    std::string m_title;
+};
+
 class ConsoleMainView : public IMainView {
 public:
     void SetStatus(const std::string& text) override;
@@ -64,6 +75,11 @@ public:
     {
         return std::make_unique<ConsoleGroupsView>();
     }
+    std::unique_ptr<IArticlesView> CreateArticlesView() override
+    {
+        return std::make_unique<ConsoleArticlesView>();
+    }
+    bool Unattended() const override { return true; }
 
     std::map<int, bool> enabled;
     std::map<int, bool> checked;

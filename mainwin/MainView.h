@@ -59,6 +59,9 @@ public:
     // The view of a new article window (placement "Windows" "Article").  A
     // view that has no such window yet gets one that shows nothing.
     virtual std::unique_ptr<IArticlesView> CreateArticlesView();
+    // Nobody sits at this screen (a headless run): article retrieval
+    // leaves the groups whose articles are chosen by hand alone.
+    virtual bool Unattended() const { return false; }
 };
 
 inline std::unique_ptr<IGroupsView> IMainView::CreateGroupsView()

@@ -82,7 +82,12 @@ WMain::WMain(IMainView& view, bool bStartedWithAutorun, bool bFirstStart)
     hooks.progress = [this](int p) { m_view.SetProgress(p); };
     hooks.pProgressWindow = this;
     hooks.messages = [this] { return Messages(); };
-    hooks.dropMessages = [this] { DropMessages(); };
+    hooks.dropMessages = [this] {
+        // The packet is saved: the pointers of what it holds may be written.
+        if (g_pNewsgroups && !m_pointers.PacketSaved(*g_pNewsgroups))
+            Error("The newsgroups file could not be written: " + g_pNewsgroups->LastError() + ".");
+        DropMessages();
+    };
     m_pSaver = std::make_unique<CPacketSaver>(hooks);
     m_pLedger = std::make_unique<RepLedger>(
         fw::JoinPath(g_pStartup ? g_pStartup->m_szHomeDir : std::string("."), "sent-replies.lst"));
@@ -231,6 +236,18 @@ void WMain::OnCommand(int iCommand)
         break;
     case CMD_GROUPSETTINGS:
         GroupSettings();
+        break;
+    case CMD_FINDGROUP:
+        OpenGroupsWindow();
+        m_pGroups->View().ShowFind();
+        break;
+    case CMD_SORTNUMBER:
+    case CMD_SORTDATE:
+    case CMD_SORTFROM:
+    case CMD_SORTSUBJECT:
+    case CMD_GETSELECTED:
+    case CMD_FINDARTICLE:
+        ArticleCommand(iCommand);
         break;
     case CMD_POST:
         PostReplies();
@@ -522,6 +539,7 @@ void WMain::Interrupt(const std::string& why)
     if (m_bExited)
         return;
     Stop();
+    RestrainPointers();
     std::string text = why;
     if (m_pSpool && !m_pSpool->Messages().empty())
         text += " The mail retrieved so far is kept in " + m_pSpool->Dir() +
@@ -537,6 +555,8 @@ void WMain::Stop()
         m_pEmail->Stop();
     if (m_pPost)
         m_pPost->Stop();
+    if (m_pGroups)
+        m_pGroups->Stop();
     StopNews(false);
 }
 
@@ -601,8 +621,8 @@ void WMain::Exit()
     if (m_bConnected && !Confirm(834))
         return;
     if (!Messages()) {
-        if (m_bPointersMoved)
-            Confirm(837);
+        if (m_bPointersMoved && g_pNewsgroups)
+            g_pNewsgroups->SetSaveCurrent(Confirm(837));
     } else if (bUnattended) {
         // The sequence's own save failed: keep the mail rather than take
         // silence for consent to drop it.
@@ -612,10 +632,11 @@ void WMain::Exit()
         if (!Save()) {
             if (!AskToDropMessages(bNewMail ? 836 : 835))
                 return;
-            if (m_bPointersMoved)
-                Confirm(837);
+            if (m_bPointersMoved && g_pNewsgroups)
+                g_pNewsgroups->SetSaveCurrent(Confirm(837));
         }
     }
+    RestrainPointers();
     m_bExited = true;
     fw::MessageLoop::Quit(0);
 }
@@ -725,8 +746,15 @@ void WMain::EndAutorunRun()
     // Nobody is there to answer the exit questions, and the mail may
     // already be gone from the server: never drop it.
     KeepUnsavedMessages();
+    RestrainPointers();
     m_bExited = true;
     fw::MessageLoop::Quit(0);
+}
+
+void WMain::RestrainPointers()
+{
+    if (g_pNewsgroups)
+        m_pointers.Restrain(*g_pNewsgroups);
 }
 
 void WMain::FinishStalledAutorun()

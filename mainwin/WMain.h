@@ -7,6 +7,7 @@
 #include "framework/Window.h"
 #include "mainwin/Commands.h"
 #include "mainwin/MainView.h"
+#include "session/PointerGuard.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,7 @@ class WPost;
 class Repfile;
 class RepLedger;
 class WGroups;
+class WArticles;
 class CNNTP;
 class GroupListRetrieval;
 class CPacketSaver;
@@ -97,6 +99,9 @@ public:
     // Where retrieved mail waits for its packet; nullptr when the spool
     // cannot be used (mail is then not retrieved at all).
     MailSpool* Spool() const { return m_pSpool.get(); }
+    // Before the newsgroup list is written at the end of the run: no
+    // pointer may pass an article that is not in a saved packet.
+    void RestrainPointers();
 
 private:
     void OnProgress(std::uintptr_t wParam, std::intptr_t lParam);
@@ -144,6 +149,13 @@ private:
     void GetGroups(bool bAll, bool bAutomatic);
     void GetArticles(bool bNew);
     void OpenGroupsWindow();
+    void NewsLoopDone();
+    // The Articles menu: sorting, get selected, find article.
+    void ArticleCommand(int iCommand);
+    void EnableArticleCommands(bool bEnable);
+    // The article window the Articles menu acts on: the active one, else
+    // the first of a manual group.
+    WArticles* ArticlesTarget() const;
     void GroupSettings();
     // Stop for the news client: a list being received stops at its next
     // line; with bAbort anything under way ends at once.
@@ -176,6 +188,9 @@ private:
     bool m_bNewsConnecting = false;                   // the 1228 of a Connect is awaited
     bool m_bAutoGroupList = false;                    // the list retrieval follows the connection
     bool m_bEditingGroups = false;                    // the Group Settings dialog is open
+    bool m_bNewsStepOpen = false;                     // Autorun's news step awaits its end
+    WArticles* m_pActiveArticles = nullptr;           // the active article window
+    PointerGuard m_pointers;
 };
 
 // The process-wide main window (null outside the program's run).

@@ -11,6 +11,7 @@
 #include "newsgroups/Newsgroups.h"
 #include "proto/CNNTP.h"
 #include "session/GroupList.h"
+#include "session/WArticles.h"
 #include "session/WGroups.h"
 
 #include <algorithm>
@@ -195,6 +196,8 @@ void WMain::NewsLost(int iStatus, bool bReported)
         }
     }
     m_bNewsConnected = false;
+    if (m_pGroups)
+        m_pGroups->ConnectionLost();
     if (!m_bConnected)
         return;
     for (int c : kNewsCommands)
@@ -339,19 +342,109 @@ void WMain::GetArticles(bool bNew)
 {
     m_view.SetStatus(bNew ? "Retrieving new usenet articles" : "Retrieving all usenet articles");
     OpenGroupsWindow();
-    // The article windows come with the next version; the groups window
-    // already lists the groups to choose from.
-    Unavailable("Article retrieval");
-    if (m_bAutorunRunning)
-        AutorunStepDone(AUTORUN_NEWS);
+    if (m_pGroups->Retrieving())
+        return;
+    m_view.EnableCommand(CMD_NEWGROUPS, false);
+    m_view.EnableCommand(CMD_ALLGROUPS, false);
+    m_bNewsStepOpen = m_bAutorunRunning;
+    m_pGroups->Retrieve(bNew);
+}
+
+void WMain::NewsLoopDone()
+{
+    m_view.SetProgress(0);
+    if (m_bNewsConnected && !m_bAutorunRunning) {
+        m_view.EnableCommand(CMD_NEWGROUPS, true);
+        m_view.EnableCommand(CMD_ALLGROUPS, true);
+    }
+    if (m_bNewsStepOpen) {
+        m_bNewsStepOpen = false;
+        if (m_bAutorunRunning)
+            AutorunStepDone(AUTORUN_NEWS);
+    }
 }
 
 void WMain::OpenGroupsWindow()
 {
-    if (m_pGroups)
+    if (m_pGroups) {
+        // Closed by the user: shown again.
+        if (!m_pGroups->View().Reveal())
+            m_pGroups->ReplaceView(m_view.CreateGroupsView());
+        else if (!m_pGroups->Retrieving())
+            m_pGroups->Fill();
         return;
+    }
     GroupsOwner owner;
+    owner.gone = [this] { m_pActiveArticles = nullptr; };
+    owner.client = [this] { return m_pNews.get(); };
+    owner.messages = [this]() -> Rfcmsg& { return GatherMessages(); };
+    owner.createArticlesView = [this] { return m_view.CreateArticlesView(); };
+    owner.mainStatus = [this](const std::string& text) { m_view.SetStatus(text); };
+    owner.articleCommands = [this](bool b) { EnableArticleCommands(b); };
+    owner.pointersMoved = [this] { m_bPointersMoved = true; };
+    owner.opening = [this](const newsgr& group) { m_pointers.Opening(group); };
+    owner.converted = [this](const std::string& group, std::int32_t iArticle) {
+        m_bPointersMoved = true;
+        m_pointers.Converted(group, iArticle);
+    };
+    owner.activated = [this](WArticles* p, bool bActive) {
+        if (bActive)
+            m_pActiveArticles = p;
+        else if (m_pActiveArticles == p)
+            m_pActiveArticles = nullptr;
+    };
+    owner.loopDone = [this] { NewsLoopDone(); };
+    owner.connectionEnded = [this](int iStatus) {
+        if (iStatus == CNNTP::STATUS_CLOSED && m_bConnected)
+            PostCommand(CMD_DISCONNECT);
+        else
+            NewsLost(iStatus, true);
+    };
+    owner.bUnattended = m_view.Unattended();
     m_pGroups = std::make_unique<WGroups>(owner, m_view.CreateGroupsView());
+}
+
+void WMain::EnableArticleCommands(bool bEnable)
+{
+    for (int c : {CMD_SORTNUMBER, CMD_SORTDATE, CMD_SORTFROM, CMD_SORTSUBJECT, CMD_GETSELECTED,
+                  CMD_FINDARTICLE})
+        m_view.EnableCommand(c, bEnable);
+}
+
+WArticles* WMain::ArticlesTarget() const
+{
+    if (!m_pGroups)
+        return nullptr;
+    for (const auto& p : m_pGroups->ArticleWindows())
+        if (p.get() == m_pActiveArticles && !p->Automatic())
+            return p.get();
+    return m_pGroups->FirstManualWindow();
+}
+
+void WMain::ArticleCommand(int iCommand)
+{
+    WArticles* pTarget = ArticlesTarget();
+    if (iCommand >= CMD_SORTNUMBER && iCommand <= CMD_SORTSUBJECT) {
+        for (int c = CMD_SORTNUMBER; c <= CMD_SORTSUBJECT; ++c)
+            m_view.CheckCommand(c, c == iCommand);
+        if (pTarget)
+            pTarget->Sort(iCommand - CMD_SORTNUMBER);
+        else if (g_pIni)
+            (void)g_pIni->WriteInt("Articles", "Sort", iCommand - CMD_SORTNUMBER);
+        return;
+    }
+    if (!pTarget)
+        return;
+    if (iCommand == CMD_FINDARTICLE) {
+        pTarget->View().ShowFind();
+        return;
+    }
+    // Get selected acts on the first article window of a manual group.
+    WArticles* pFirst = m_pGroups ? m_pGroups->FirstManualWindow() : nullptr;
+    if (pFirst) {
+        pFirst->View().Activate();
+        (void)pFirst->RetrieveSelected();
+    }
 }
 
 void WMain::GroupSettings()

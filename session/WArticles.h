@@ -27,6 +27,7 @@
 class CNNTP;
 class Rfcmsg;
 struct newsgr;
+class WArticles;
 
 // What the window shows.  The window program draws a list with multiple
 // selection; a headless run prints status lines; tests record.
@@ -122,8 +123,13 @@ struct ArticlesOwner {
     // The main window's status line, and its mark that pointers moved.
     std::function<void(const std::string&)> mainStatus;
     std::function<void()> pointersMoved;
-    // The server closed the connection: the whole retrieval ends.
-    std::function<void()> serverClosed;
+    // The connection ended (the client's status): the whole retrieval ends.
+    std::function<void(int iStatus)> serverClosed;
+    // The groups window is still working through its groups (no single
+    // or selective fetch then).
+    std::function<bool()> groupsBusy;
+    // The window became the active child (true) or stopped being it.
+    std::function<void(WArticles*, bool)> activated;
     // The user asked to close the window and it may close now.
     std::function<void()> close;
 };
@@ -137,6 +143,8 @@ public:
     ~WArticles() override;
 
     IArticlesView& View() { return *m_pView; }
+    // Who is told when the window may close (see QueryClose).
+    void SetClose(std::function<void()> close) { m_owner.close = std::move(close); }
     const std::string& GroupName() const { return m_group; }
     bool Automatic() const { return m_bAutomatic; }
 
@@ -184,6 +192,28 @@ public:
 private:
     enum class Phase { Idle, Articles, Headers, HeadByHead, Reopen, Selected, One };
 
+    CNNTP* Client() const;
+    newsgr* Group() const;
+    void SetPointer(std::int32_t iPointer);
+    // The fetch in progress is over: back to the group loop (or, after a
+    // chosen fetch, to the groups window's idle state).
+    void Finish(bool bStopped);
+    // The notification is the end of the connection: handled, true.
+    bool ConnectionEnded(std::intptr_t lParam, std::uintptr_t wParam);
+    // One article into the packet collector; false when it could not be
+    // written (the article is then not in the packet).
+    bool Convert(const std::string& file, std::int32_t iNumber, std::string* pSubject);
+    void OnArticle(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnXover(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnHeader(std::uintptr_t wParam, std::intptr_t lParam);
+    void AskHead(bool bNext);
+    void HeadersDone(bool bStopped);
+    void FillRows();
+    bool Reopen(Phase next);
+    void OnReopened(std::uintptr_t wParam, std::intptr_t lParam);
+    void NextChosen();
+    void OnChosenArticle(std::uintptr_t wParam, std::intptr_t lParam);
+
     ArticlesOwner m_owner;
     std::unique_ptr<IArticlesView> m_pView;
     std::string m_group;
@@ -203,5 +233,6 @@ private:
     // A selected run: the rows to fetch and the position in it.
     std::vector<std::int32_t> m_run;
     std::size_t m_iRunPos = 0;
-    std::int32_t m_iOneRow = -1;
+    std::int32_t m_iRunCount = 0;
+    Phase m_afterReopen = Phase::Idle;
 };

@@ -1,6 +1,9 @@
 // The "Usenet Groups" window's logic: the newsgroup list as rows, Find
-// Group, and the popup's Group Settings for one group.  (Article retrieval
-// through the selected groups comes with the article windows.)
+// Group, the popup's Group Settings for one group, and the article
+// retrieval loop: each selected group in turn is opened on the news server,
+// its range worked out from its pointers and the settings, and handed to an
+// article window (WArticles) that fetches it.  The pointers move in memory;
+// whether they are written is the owner's decision.
 //
 // Rows are "%c\t%ld\t%s": "+" for a selected group or a blank, the group's
 // number pointer, its name.  Which groups are listed, in the list's order:
@@ -10,6 +13,7 @@
 #pragma once
 
 #include "framework/Window.h"
+#include "session/WArticles.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +21,9 @@
 #include <string>
 #include <vector>
 
+class CNNTP;
 class Newsgroups;
+class Rfcmsg;
 struct newsgr;
 
 // What the window shows.  The window program draws a list with tab stops
@@ -48,6 +54,37 @@ public:
 // What the window needs of the main window.
 struct GroupsOwner {
     std::function<void()> gone; // the window is being destroyed
+    // Retrieval (none of these: the window only lists).
+    std::function<CNNTP*()> client;
+    std::function<Rfcmsg&()> messages;
+    std::function<std::unique_ptr<IArticlesView>()> createArticlesView;
+    std::function<void(const std::string&)> mainStatus;
+    // The Articles menu commands (sorting, find, get selected) on or off.
+    std::function<void(bool)> articleCommands;
+    std::function<void()> pointersMoved;
+    // A group's pointers are about to change (called once per opening).
+    std::function<void(const newsgr&)> opening;
+    // An article of a group went into the packet collector.
+    std::function<void(const std::string& group, std::int32_t iArticle)> converted;
+    // An article window became the active child, or stopped being it.
+    std::function<void(WArticles*, bool)> activated;
+    // The loop has passed its last group.
+    std::function<void()> loopDone;
+    // The connection ended under the retrieval (the client's status).
+    std::function<void(int iStatus)> connectionEnded;
+    // Nobody sits at the screen: groups with manual retrieval are left
+    // alone (their headers need a person to choose).
+    bool bUnattended = false;
+};
+
+// The range of one group as its pointers and the settings decide it.
+struct GroupRange {
+    enum Outcome { FETCH, NO_NEW, NO_ARTICLES, NOT_ENOUGH };
+    Outcome outcome = FETCH;
+    std::int32_t iStart = 0;
+    std::int32_t iLast = 0;
+    std::int32_t iPointer = 0; // the group's pointer number afterwards
+    std::string title;         // the article window's caption
 };
 
 class WGroups : public fw::Window {
@@ -79,6 +116,35 @@ public:
     // Cancel or when the row names no group.
     bool GroupSettings(std::int32_t iRow);
 
+    // Get New / Get All articles: starts the loop through the selected
+    // groups, resumes a stopped one, or starts it again once it is done.
+    void Retrieve(bool bNew);
+    // The Stop command: the article in progress is the last.
+    void Stop();
+    // The loop or a fetch of an article window is under way.
+    bool Retrieving() const { return !m_bDone || m_bArticlesActive; }
+    bool Done() const { return m_bDone; }
+    // Enter or a double click on a row: that group alone (message 826
+    // while retrieval is active, 827 when its articles were fetched).
+    bool OpenRow(std::int32_t iRow);
+    // The connection ended while nothing was asked of it by this window.
+    void ConnectionLost();
+    // The article windows opened so far, oldest first.
+    const std::vector<std::unique_ptr<WArticles>>& ArticleWindows() const { return m_articles; }
+    // The first article window of a group with manual retrieval, or null.
+    WArticles* FirstManualWindow() const;
+    // A new view after the user closed the window: rows shown anew.
+    void ReplaceView(std::unique_ptr<IGroupsView> pView);
+
+    // The range rules for one group opened in new mode (bNew) or all mode.
+    // ask838: the question whether to use the number pointer when the date
+    // found no article.  minimum and maximum: "MinimumRetrieved" and
+    // "MaximumRetrieved" (0: no limit).
+    static GroupRange PlanRange(const newsgr& group, std::int32_t iCount, std::int32_t iFirst,
+                                std::int32_t iLast, std::int32_t iFirstNew, bool bNew,
+                                std::int32_t iMinimum, std::int32_t iMaximum,
+                                const std::function<bool()>& ask838);
+
     // The rows of a list for the two settings.
     static std::vector<std::string> RowsOf(Newsgroups& list, bool bSelectedAtTop, bool bDisplayAll);
     static std::string RowOf(const newsgr& group);
@@ -89,9 +155,26 @@ private:
     // The row of a group, -1 when it is not listed.
     std::int32_t RowOfGroup(const std::string& name) const;
     void Select(std::int32_t iRow);
+    CNNTP* Client() const { return m_owner.client ? m_owner.client() : nullptr; }
+    // The selected group after that list position, or none.
+    newsgr* NextSelectedAfter(std::int32_t iPosition) const;
+    void OpenGroup(newsgr& group);
+    void OnGroup(std::uintptr_t wParam, std::intptr_t lParam);
+    // The current group is finished or skipped.
+    void NextGroup();
+    void OpenArticles(newsgr& group, const GroupRange& range, std::int32_t iTotal);
+    void CloseArticles(WArticles* pWindow);
 
     GroupsOwner m_owner;
     std::unique_ptr<IGroupsView> m_pView;
     std::vector<std::string> m_rows;
     std::int32_t m_iCurrent = -1;
+
+    bool m_bNew = true;
+    bool m_bDone = true;
+    bool m_bStop = false;
+    bool m_bArticlesActive = false;
+    std::string m_current; // the group being worked on
+    std::vector<std::unique_ptr<WArticles>> m_articles;
+    std::vector<std::string> m_skipped; // manual groups an unattended run left
 };

@@ -45,8 +45,72 @@ public:
     std::vector<std::string> rows;
     int iFills = 0;
     std::int32_t selected = -1;
+    void ShowFind() override { ++iFinds; }
+    int iFinds = 0;
     std::vector<std::string> settingsFor; // the popup's dialogs, by group
     std::function<bool(const std::string&)> onSettings;
+};
+
+// An article window's view: rows, highlights and caret as a list keeps them.
+class RecordingArticlesView : public IArticlesView {
+public:
+    void SetTitle(const std::string& text) override { title = text; }
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void SetRows(const std::vector<std::string>& r) override
+    {
+        rows = r;
+        highlighted.assign(rows.size(), false);
+        caret = rows.empty() ? -1 : 0;
+    }
+    void AddRow(const std::string& row) override
+    {
+        rows.push_back(row);
+        highlighted.push_back(false);
+    }
+    void SetRow(std::int32_t i, const std::string& row) override { rows.at(i) = row; }
+    void SelectRow(std::int32_t i) override
+    {
+        highlighted.assign(rows.size(), false);
+        highlighted.at(i) = true;
+        caret = i;
+    }
+    void HighlightRow(std::int32_t i, bool b) override { highlighted.at(i) = b; }
+    std::vector<std::int32_t> HighlightedRows() const override
+    {
+        std::vector<std::int32_t> out;
+        for (std::size_t i = 0; i < highlighted.size(); ++i)
+            if (highlighted[i])
+                out.push_back(static_cast<std::int32_t>(i));
+        return out;
+    }
+    std::int32_t CaretRow() const override { return caret; }
+    void SetCaretRow(std::int32_t i) override { caret = i; }
+    void EnableCommands(bool b, int iKey) override
+    {
+        bCommands = b;
+        iSortKey = iKey;
+    }
+    void ShowFind() override { ++iFinds; }
+    void Activate() override { ++iActivations; }
+    bool Saw(const std::string& text) const
+    {
+        for (const auto& s : statuses)
+            if (s == text)
+                return true;
+        return false;
+    }
+
+    std::string title;
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+    std::vector<std::string> rows;
+    std::vector<bool> highlighted;
+    std::int32_t caret = -1;
+    bool bCommands = false;
+    int iSortKey = -1;
+    int iFinds = 0;
+    int iActivations = 0;
 };
 
 // Remembers everything, for tests.
@@ -102,6 +166,15 @@ public:
         return p;
     }
     RecordingGroupsView* pGroupsView = nullptr;
+    std::unique_ptr<IArticlesView> CreateArticlesView() override
+    {
+        auto p = std::make_unique<RecordingArticlesView>();
+        articlesViews.push_back(p.get());
+        return p;
+    }
+    std::vector<RecordingArticlesView*> articlesViews; // in creation order
+    bool Unattended() const override { return bUnattended; }
+    bool bUnattended = false;
 
     std::vector<std::string> statuses;
     std::vector<int> progress;

@@ -20,9 +20,10 @@ namespace ui {
 
 class ArticlesSubWindow : public ListSubWindow {
 public:
-    // Tab stops in dialog units: after the mark, the six-digit number, the
-    // date "yy/mm/dd hh:mm", the sender (23 characters) and the line count.
-    static constexpr int kTabStops[] = {8, 36, 100, 196, 222};
+    // Tab stops in dialog units: after the mark (room for a "+" whatever
+    // the font), the six-digit number, the date "yy/mm/dd hh:mm", the
+    // sender (23 characters) and the line count.
+    static constexpr int kTabStops[] = {12, 40, 116, 214, 240};
 
     // logic gives the window's logic (nullptr while there is none).
     explicit ArticlesSubWindow(std::function<WArticles*()> logic, QWidget* pParent = nullptr);

@@ -77,7 +77,7 @@ run_ours() {
         echo "news_bench: mailtolvan failed:" >&2; tail -5 "$work/ours.log" >&2; exit 1; }
     t1=$(now)
     local n
-    n=$(unzip -p "$h/Tolvan.Qwk" MESSAGES.DAT | /usr/bin/python3 -c '
+    n=$(unzip -p -C "$h/Tolvan.Qwk" MESSAGES.DAT | /usr/bin/python3 -c '
 import sys
 m = sys.stdin.buffer.read()
 at, n = 128, 0

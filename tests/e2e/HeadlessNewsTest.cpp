@@ -1,13 +1,18 @@
 // mailtolvan --headless /a with the real INN of tests/peers: the run
 // connects, fetches the group list as "Groups" "Retrieve" asks, keeps what
 // the user set for a subscribed group, and says QUIT; the next run asks only
-// for the groups made since.
+// for the groups made since.  With "AutoEmail" and "AutoNews" the mail and
+// every selected automatic group go into one packet; a second run fetches
+// only what is new.
 #include "PeerState.h"
 #include "TestUtil.h"
+
+#include "framework/Process.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -68,10 +73,7 @@ TEST_F(HeadlessNews, ConnectsListsTheGroupsKeepsTheSubscribedOneAndSaysQuit)
     testutil::WriteFile(home.File("TOLVAN.NWS"), "local.test.alpha,3,15,1000,,\r\n");
     std::time_t tStart = std::time(nullptr);
     auto r = Run();
-    // The article step cannot run yet: the run says so and fails, after
-    // doing everything else.
-    EXPECT_EQ(r.iExit, 1) << r.err;
-    EXPECT_NE(r.err.find("Article retrieval is not available"), std::string::npos) << r.err;
+    EXPECT_EQ(r.iExit, 0) << r.err;
     EXPECT_EQ(r.err.find("Winsock"), std::string::npos) << r.err;
     // Shown only when the server has answered QUIT.
     EXPECT_NE(r.err.find("Disconnected from " + peers.Get("PEERS_HOST")), std::string::npos)
@@ -81,7 +83,8 @@ TEST_F(HeadlessNews, ConnectsListsTheGroupsKeepsTheSubscribedOneAndSaysQuit)
     auto groups = Groups();
     for (const auto& name : peers.GetList("NNTP_GROUPS"))
         EXPECT_EQ(groups.count(name), 1u) << name;
-    EXPECT_EQ(groups["local.test.alpha"], "local.test.alpha,3,15,1000,,\r");
+    // Articles 15 to 20 went into the saved packet: the pointer follows.
+    EXPECT_EQ(groups["local.test.alpha"].rfind("local.test.alpha,3,21,", 0), 0u);
     EXPECT_EQ(groups["local.test.big"].rfind("local.test.big,0,1,", 0), 0u);
     long lNewGroups = std::atol(Tool({"config", "Groups", "NewGroups"}).c_str());
     EXPECT_GE(lNewGroups, static_cast<long>(tStart));
@@ -97,7 +100,110 @@ TEST_F(HeadlessNews, ConnectsListsTheGroupsKeepsTheSubscribedOneAndSaysQuit)
     groups = Groups();
     EXPECT_EQ(groups.count(made), 1u) << r.err;
     EXPECT_EQ(groups.count("local.test.big"), 0u) << "NEWGROUPS, not the whole list";
-    EXPECT_EQ(groups["local.test.alpha"], "local.test.alpha,3,15,1000,,\r");
+    EXPECT_EQ(groups["local.test.alpha"].rfind("local.test.alpha,3,21,", 0), 0u);
+}
+
+// The conferences of a QWK packet (CONTROL.DAT) and how many messages
+// each holds (MESSAGES.DAT: a 128-byte header block per message with its
+// block count at 116 and its conference at 123).
+std::map<std::string, int> CountByConference(const std::string& qwk)
+{
+    auto unzip = [&](const char* member) {
+        std::string out;
+        int code = -1;
+        EXPECT_TRUE(fw::RunAndCapture({"unzip", "-p", "-C", qwk, member}, out, code));
+        return out;
+    };
+    std::map<int, std::string> names;
+    std::istringstream control(unzip("CONTROL.DAT"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(control, line);)
+        lines.push_back(line.substr(0, line.find('\r')));
+    // Line 11 holds the highest conference index; the pairs follow it.
+    EXPECT_GT(lines.size(), 11u);
+    int iConferences = lines.size() > 10 ? std::atoi(lines[10].c_str()) + 1 : 0;
+    for (std::size_t i = 11; iConferences-- > 0 && i + 1 < lines.size(); i += 2)
+        names[std::atoi(lines[i].c_str())] = lines[i + 1];
+    std::string m = unzip("MESSAGES.DAT");
+    std::map<std::string, int> out;
+    for (std::size_t at = 128; at + 128 <= m.size();) {
+        int iBlocks = std::atoi(m.substr(at + 116, 6).c_str());
+        int iConf =
+            static_cast<unsigned char>(m[at + 123]) | static_cast<unsigned char>(m[at + 124]) << 8;
+        EXPECT_GE(iBlocks, 1);
+        EXPECT_EQ(names.count(iConf), 1u) << iConf;
+        ++out[names[iConf]];
+        at += static_cast<std::size_t>(std::max(iBlocks, 1)) * 128;
+    }
+    return out;
+}
+
+TEST_F(HeadlessNews, MailAndTheAutomaticGroupsMakeOnePacketAndTheNextRunOnlyWhatIsNew)
+{
+    // A group of this test alone, so that nothing else posts to it.
+    std::string own = "local.test.r" + std::to_string(::getpid());
+    std::string ctl = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
+                      " /usr/lib/news/bin/ctlinnd -s newgroup " + own + " y tester";
+    ASSERT_EQ(std::system(ctl.c_str()), 0) << ctl;
+    auto seed = [&](int iCount, const std::string& prefix) {
+        std::string cmd = "/usr/bin/python3 " + std::string(MT_PEERS_SCRIPT) +
+                          " seed-nntp --port " + peers.Get("NNTP_PORT") + " --group " + own +
+                          " --count " + std::to_string(iCount) + " --prefix " + prefix +
+                          " --user " + peers.Get("NNTP_USER") + " --password " +
+                          peers.Get("NNTP_PASS") + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    };
+    seed(3, "first");
+    // One mail waits in a mailbox of this test.
+    std::string user = peers.GetList("POP3_SCRATCH_USERS").at(8);
+    ASSERT_TRUE(testpeers::EmptyMaildir(peers, user));
+    ASSERT_TRUE(testpeers::DeliverToMaildir(
+        peers, user, 1, "From: a@b.test\nTo: c@d.test\nSubject: the mail\n\nHello.\n"));
+    Tool({"config", "Servers", "POP3Server", peers.Get("PEERS_HOST")});
+    Tool({"config", "Servers", "POP3Port", peers.Get("POP3_PORT")});
+    Tool({"config", "Servers", "POP3Name", user});
+    Tool({"config", "Autorun", "AutoEmail", "1"});
+    Tool({"config", "Groups", "Retrieve", "0"});
+    auto pw =
+        testutil::RunTool(home.Path(), {"password", "pop3"}, peers.Get("POP3_SCRATCH_PASS") + "\n");
+    ASSERT_EQ(pw.iExit, 0) << pw.err;
+    // alpha and beta automatic, new chosen by hand, big not selected.
+    testutil::WriteFile(home.File("TOLVAN.NWS"),
+                        "local.test.alpha,3,0,0,,\r\nlocal.test.beta,3,0,0,,\r\n"
+                        "local.test.new,1,0,0,,\r\nlocal.test.big,2,0,0,,\r\n" +
+                            own + ",3,0,0,,\r\n");
+    auto r = Run();
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    auto counts = CountByConference(home.File("Tolvan.Qwk"));
+    // 20 posted, 3 and 4 cancelled; beta holds its own and alpha's
+    // crossposts (every fifth).
+    EXPECT_EQ(counts["local.test.alpha"], 18) << r.err;
+    EXPECT_GE(counts["local.test.beta"], 4 + 1) << r.err;
+    EXPECT_EQ(counts[own], 3) << r.err;
+    EXPECT_EQ(counts.count("local.test.new"), 0u);
+    EXPECT_EQ(counts.count("local.test.big"), 0u);
+    int iMail = 0;
+    for (const auto& [name, n] : counts)
+        if (name.find("local.test.") != 0)
+            iMail += n;
+    EXPECT_EQ(iMail, 1) << "the mail in the same packet";
+    std::size_t said = r.err.find("Skipped local.test.new");
+    EXPECT_NE(said, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Skipped local.test.new", said + 1), std::string::npos) << "once";
+    auto groups = Groups();
+    EXPECT_EQ(groups["local.test.new"], "local.test.new,1,0,0,,\r") << "left as it was";
+    EXPECT_EQ(groups[own].rfind(own + ",3,4,", 0), 0u) << groups[own];
+    EXPECT_EQ(groups["local.test.alpha"].rfind("local.test.alpha,3,21,", 0), 0u);
+
+    // Two more articles: the next run fetches those two alone.
+    seed(2, "second");
+    r = Run();
+    ASSERT_EQ(r.iExit, 0) << r.err;
+    ASSERT_TRUE(testutil::Exists(home.File("Tolvan.Qwa"))) << r.err;
+    counts = CountByConference(home.File("Tolvan.Qwa"));
+    EXPECT_EQ(counts[own], 2) << r.err;
+    EXPECT_EQ(counts.count("local.test.alpha"), 0u);
+    EXPECT_EQ(Groups()[own].rfind(own + ",3,6,", 0), 0u);
 }
 
 } // namespace

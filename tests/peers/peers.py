@@ -11,7 +11,7 @@
 
 start builds a fresh tree in DIR and runs there, on 127.0.0.1 only:
   POP3  dovecot: users alice/secret (N seeded mails), bob/hunter2 (empty) and
-        scratch users s1..s8 with password "scratch" whose mailboxes the tests fill
+        scratch users s1..s9 with password "scratch" whose mailboxes the tests fill
   NNTP  INN (innd + nnrpd) as user news, with the groups local.test.*
   SMTP  an aiosmtpd sink that keeps every message and its envelope
 and writes DIR/state.env (KEY=VALUE lines) for the tests.  No server of
@@ -39,7 +39,7 @@ import mailgen  # noqa: E402
 HOST = "127.0.0.1"
 MARKER = ".mt-peers"
 INNBIN = "/usr/lib/news/bin"
-SCRATCH_USERS = ["s%d" % i for i in range(1, 9)]
+SCRATCH_USERS = ["s%d" % i for i in range(1, 10)]
 SCRATCH_PASS = "scratch"
 GROUPS = ["local.test.alpha", "local.test.beta", "local.test.big", "local.test.empty",
           "local.test.post"]

@@ -286,12 +286,10 @@ void QtArticlesView::Activate()
     if (!m_pWindow)
         return;
     m_pWindow->Reveal();
-    if (m_pArea && m_pArea->activeSubWindow() != m_pWindow) {
-        m_bActivating = true; // the logic asked for it: no echo back
+    // Activating the child tells the logic (and through it the menu and
+    // the window that was active before) as a click on it would.
+    if (m_pArea && m_pArea->activeSubWindow() != m_pWindow)
         m_pArea->setActiveSubWindow(m_pWindow);
-        m_bActivating = false;
-        m_bActive = true;
-    }
     m_pWindow->List()->setFocus(Qt::OtherFocusReason);
 }
 

@@ -181,6 +181,12 @@ TEST_F(ArticlesWindow, PopupAndActivationReachTheLogic)
     pFrame->Area()->setActiveSubWindow(&w);
     EXPECT_EQ(activations, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(commands, (std::vector<bool>{true, false, true}));
+    // The main menu's Get selected brings the window forward the same way.
+    pFrame->Area()->setActiveSubWindow(pOther);
+    pLogic->View().Activate();
+    EXPECT_EQ(pFrame->Area()->activeSubWindow(), &w);
+    EXPECT_EQ(activations, (std::vector<bool>{true, false, true, false, true}));
+    EXPECT_EQ(commands.back(), true);
 
     // Closing asks the logic, which closes the window from its own
     // message (nothing is being fetched).

@@ -274,7 +274,7 @@ bool DServerInfo::EncryptionOk(Server server, OkResult& result) const
         result = OkResult::StayOn(s_fields[server].fingerprint);
         return false;
     }
-    if (!dlg::TextFits(e.szPasswordCommand, s_fields[server].command, result))
+    if (!dlg::TextFits(e.szPasswordCommand, s_fields[server].command, result, kMaxCommand))
         return false;
     if (e.bAccessToken && TakesAccessToken(server) && e.szPasswordCommand.empty()) {
         dlg::CheckError("The " + name +

@@ -130,6 +130,8 @@ public:
     Encryption m_secured[kServers];
 
     static constexpr int kSubmissionPort = 587;
+    // Password commands are read back whole: longer than the other texts.
+    static constexpr std::size_t kMaxCommand = 255;
 
 private:
     bool EncryptionOk(Server server, dlg::OkResult& result) const;

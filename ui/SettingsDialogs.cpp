@@ -184,9 +184,10 @@ ServerInfoDialog::ServerInfoDialog(DServerInfo& model, QWidget* pParent)
             pSecurity->addItem(DServerInfo::SecurityLabel(i));
         pSecurity->setCurrentIndex(e.iSecurity);
         QLineEdit* pFingerprint = Edit(pBox, (prefix + "Fingerprint").c_str(), e.szFingerprint,
-                                       3 * 32 + 8); // pairs, separators, some slack
+                                       160); // pairs, separators, some slack
         pFingerprint->setPlaceholderText("SHA-256 of the server's own certificate");
-        QLineEdit* pCommand = Edit(pBox, (prefix + "PasswordCommand").c_str(), e.szPasswordCommand);
+        QLineEdit* pCommand = Edit(pBox, (prefix + "PasswordCommand").c_str(), e.szPasswordCommand,
+                                   DServerInfo::kMaxCommand);
         pCommand->setPlaceholderText("prints the password");
         int iRow = pGrid->rowCount();
         pGrid->addWidget(Label("Encryption", pSecurity), iRow, 0);

@@ -129,7 +129,10 @@ TEST_F(DialogFixture, ServerSecurityChecksStopOnTheFieldAtFault)
     d.m_szSmtpPassword = "caf\xc3\xa9";
     EXPECT_EQ(d.CheckOk().iFocus, S::SMTP_PASSWORD);
     d.m_szSmtpPassword = "";
-    d.Secured(S::NNTP).szPasswordCommand = std::string(80, 'x');
+    // A command may be longer than the other texts, not endless.
+    d.Secured(S::NNTP).szPasswordCommand = std::string(255, 'x');
+    EXPECT_TRUE(d.CheckOk().bAccepted);
+    d.Secured(S::NNTP).szPasswordCommand = std::string(256, 'x');
     EXPECT_EQ(d.CheckOk().iFocus, S::NNTP_PASSWORD_COMMAND);
 
     ASSERT_EQ(boxes.boxes.size(), 5u);

@@ -132,8 +132,9 @@ bool ArticlesSubWindow::eventFilter(QObject* pWatched, QEvent* pEvent)
 // ------------------------------------------------------------------ view
 
 QtArticlesView::QtArticlesView(QMdiArea* pArea, const std::string& placement,
-                               std::function<WArticles*(const IArticlesView*)> logic)
-    : m_pArea(pArea), m_logic(std::move(logic))
+                               std::function<WArticles*(const IArticlesView*)> logic,
+                               std::function<void(int)> sortShown)
+    : m_pArea(pArea), m_logic(std::move(logic)), m_sortShown(std::move(sortShown))
 {
     m_pWindow = new ArticlesSubWindow([this]() { return m_logic ? m_logic(this) : nullptr; });
     m_activation = QObject::connect(pArea, &QMdiArea::subWindowActivated, m_pWindow,
@@ -273,6 +274,9 @@ void QtArticlesView::EnableCommands(bool bEnable, int iSortKey)
 {
     if (m_pWindow)
         m_pWindow->EnableCommands(bEnable, iSortKey);
+    // A sort chosen from the popup moves the main menu's mark as well.
+    if (m_sortShown)
+        m_sortShown(iSortKey);
 }
 
 void QtArticlesView::ShowFind()

@@ -58,8 +58,11 @@ class QtArticlesView : public IArticlesView {
 public:
     // logic finds the logic that owns this view (it does not exist yet
     // while the view is being made).
+    // sortShown shows the sort key's check mark elsewhere too (the main
+    // menu's Articles items).
     QtArticlesView(QMdiArea* pArea, const std::string& placement,
-                   std::function<WArticles*(const IArticlesView*)> logic);
+                   std::function<WArticles*(const IArticlesView*)> logic,
+                   std::function<void(int)> sortShown = nullptr);
     ~QtArticlesView() override;
 
     void SetTitle(const std::string& text) override;
@@ -85,6 +88,7 @@ private:
     QPointer<QMdiArea> m_pArea;
     QPointer<ArticlesSubWindow> m_pWindow;
     std::function<WArticles*(const IArticlesView*)> m_logic;
+    std::function<void(int)> m_sortShown;
     QMetaObject::Connection m_activation;
     bool m_bActive = false;
     bool m_bActivating = false;

@@ -488,7 +488,10 @@ std::unique_ptr<IArticlesView> MainFrame::CreateArticlesView()
     ShowFrame();
     // Every article window opens at the one stored placement.
     std::string placement = g_pIni ? g_pIni->GetString("Windows", "Article", "0,0,0,0") : "";
-    return std::make_unique<QtArticlesView>(m_pArea, placement, m_articlesLogic);
+    return std::make_unique<QtArticlesView>(m_pArea, placement, m_articlesLogic, [this](int iKey) {
+        for (int c = CMD_SORTNUMBER; c <= CMD_SORTSUBJECT; ++c)
+            CheckCommand(c, c - CMD_SORTNUMBER == iKey);
+    });
 }
 
 std::vector<ArticlesSubWindow*> MainFrame::ArticleWindows() const

@@ -3,6 +3,7 @@
 // reaching the window's logic, closing through the logic, and placement.
 #include "UiFixture.h"
 #include "framework/Window.h"
+#include "mainwin/Commands.h"
 #include "ui/MainFrame.h"
 
 #include <QAction>
@@ -157,6 +158,8 @@ TEST_F(ArticlesWindow, PopupAndActivationReachTheLogic)
     EXPECT_EQ(pIni->GetInt("Articles", "Sort", -1), 1);
     EXPECT_TRUE(w.SortAction(1)->isChecked());
     EXPECT_FALSE(w.SortAction(0)->isChecked());
+    EXPECT_TRUE(pFrame->MenuAction(CMD_SORTDATE)->isChecked());
+    EXPECT_FALSE(pFrame->MenuAction(CMD_SORTNUMBER)->isChecked());
 
     auto* pTimer = new QTimer(&w);
     QObject::connect(pTimer, &QTimer::timeout, pTimer, [pTimer] {

@@ -2,7 +2,11 @@
 
 #include "core/Services.h"
 #include "core/TnIni.h"
+#include "framework/MessageBox.h"
 #include "util/TimeZone.h"
+
+#include <cctype>
+#include <strings.h>
 
 using dlg::OkResult;
 
@@ -26,6 +30,118 @@ DServerInfo::DServerInfo(const TnIni& ini)
     m_iTimeZone = ini.GetInt("Servers", "TimeZone", 20);
     if (m_iTimeZone < 0 || m_iTimeZone >= tz::kTableSize)
         m_iTimeZone = 20;
+    m_szSmtpName = ini.GetString("Servers", "SMTPName", "");
+    m_bSmtpSavePassword = ini.GetInt("Servers", "SMTPSavePassword", 1) != 0;
+    if (m_bSmtpSavePassword) {
+        m_szSmtpPassword = ini.GetString("Servers", "SMTPPassword", "");
+        TnIni::ScramblePassword(m_szSmtpPassword, false);
+    }
+    for (int i = 0; i < kServers; ++i) {
+        const std::string name = ServerName(Server(i));
+        Encryption& e = m_secured[i];
+        e.iSecurity = ParseSecurity(ini.GetString("Servers", (name + "Security").c_str(), "auto"));
+        e.szFingerprint = ini.GetString("Servers", (name + "Fingerprint").c_str(), "");
+        e.szPasswordCommand = ini.GetString("Servers", (name + "PasswordCommand").c_str(), "");
+        e.bAccessToken =
+            TakesAccessToken(Server(i)) && ini.GetInt("Servers", (name + "OAuth2").c_str(), 0) == 1;
+    }
+}
+
+const char* DServerInfo::SecurityName(int iSecurity)
+{
+    static const char* const s_names[] = {"auto", "starttls", "tls", "none"};
+    return iSecurity >= 0 && iSecurity < kSecurities ? s_names[iSecurity] : s_names[SEC_AUTO];
+}
+
+int DServerInfo::ParseSecurity(const std::string& text)
+{
+    for (int i = 0; i < kSecurities; ++i)
+        if (strcasecmp(text.c_str(), SecurityName(i)) == 0)
+            return i;
+    return SEC_AUTO;
+}
+
+const char* DServerInfo::SecurityLabel(int iSecurity)
+{
+    static const char* const s_labels[] = {"STARTTLS when offered", "STARTTLS required",
+                                           "TLS from the start", "No encryption"};
+    return iSecurity >= 0 && iSecurity < kSecurities ? s_labels[iSecurity] : s_labels[SEC_AUTO];
+}
+
+const char* DServerInfo::ServerName(Server server)
+{
+    static const char* const s_names[] = {"NNTP", "SMTP", "POP3"};
+    return s_names[server];
+}
+
+int DServerInfo::PlainPort(Server server)
+{
+    static const int s_ports[] = {119, 25, 110};
+    return s_ports[server];
+}
+
+int DServerInfo::TlsPort(Server server)
+{
+    static const int s_ports[] = {563, 465, 995};
+    return s_ports[server];
+}
+
+int& DServerInfo::Port(Server server)
+{
+    return server == NNTP ? m_iNntpPort : server == SMTP ? m_iSmtpPort : m_iPop3Port;
+}
+
+bool DServerInfo::ParseFingerprint(const std::string& text, std::string& normalized)
+{
+    std::string digits;
+    for (char c : text) {
+        if (c == ':' || c == ' ') {
+            if (digits.size() % 2 != 0) // inside a pair
+                return false;
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    // Blanks alone are an empty field; colons alone are not.
+    if (digits.empty() ? text.find(':') != std::string::npos : digits.size() != 64)
+        return false;
+    normalized.clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        if (i)
+            normalized += ':';
+        normalized += digits.substr(i, 2);
+    }
+    return true;
+}
+
+bool DServerInfo::ChooseSecurity(Server server, int iSecurity)
+{
+    if (iSecurity < 0 || iSecurity >= kSecurities)
+        return false;
+    m_secured[server].iSecurity = iSecurity;
+    int& iPort = Port(server);
+    const int iBefore = iPort;
+    if (iSecurity == SEC_TLS) {
+        if (iPort == PlainPort(server) || (server == SMTP && iPort == kSubmissionPort))
+            iPort = TlsPort(server);
+        return iPort != iBefore;
+    }
+    // Encryption after the greeting, or none, speaks the plain protocol.
+    if (iPort == TlsPort(server))
+        iPort = PlainPort(server);
+    if (server == SMTP && iSecurity == SEC_STARTTLS && iPort == PlainPort(SMTP)) {
+        dlg::RegisterDialogStrings();
+        // Port 25 often takes mail only for its own domain, and some
+        // networks block it; the submission port is meant for senders.
+        if (fw::MessageBoxes().Show("Many mail providers accept mail with STARTTLS on the "
+                                    "submission port 587 only.\nUse port 587 for SMTP?",
+                                    kTitle, fw::MbIcon::Question,
+                                    fw::MbButtons::YesNo) == fw::IDYES)
+            iPort = kSubmissionPort;
+    }
+    return iPort != iBefore;
 }
 
 bool DServerInfo::ShowsTimeZone() { return PlatformIs(0); }
@@ -121,7 +237,53 @@ OkResult DServerInfo::CheckOk() const
     if (!dlg::PasswordFits(m_szNntpPassword, NNTP_PASSWORD, result) ||
         !dlg::PasswordFits(m_szPop3Password, POP3_PASSWORD, result))
         return result;
+    if (!dlg::TextFits(m_szSmtpName, SMTP_NAME, result) ||
+        !dlg::PasswordFits(m_szSmtpPassword, SMTP_PASSWORD, result))
+        return result;
+    for (int i = 0; i < kServers; ++i)
+        if (!EncryptionOk(Server(i), result))
+            return result;
     return OkResult::Accept();
+}
+
+// The fields of one server's encryption and password command.
+bool DServerInfo::EncryptionOk(Server server, OkResult& result) const
+{
+    static const struct {
+        Field fingerprint, command, token;
+    } s_fields[] = {
+        {NNTP_FINGERPRINT, NNTP_PASSWORD_COMMAND, NNTP_PASSWORD_COMMAND},
+        {SMTP_FINGERPRINT, SMTP_PASSWORD_COMMAND, SMTP_ACCESS_TOKEN},
+        {POP3_FINGERPRINT, POP3_PASSWORD_COMMAND, POP3_ACCESS_TOKEN},
+    };
+    const Encryption& e = m_secured[server];
+    const std::string name = ServerName(server);
+    std::string normalized;
+    if (!ParseFingerprint(e.szFingerprint, normalized)) {
+        dlg::CheckError("The " + name +
+                        " certificate fingerprint must be a SHA-256 fingerprint: 64 hex "
+                        "digits, in pairs that may be separated by colons or blanks.");
+        result = OkResult::StayOn(s_fields[server].fingerprint);
+        return false;
+    }
+    if (!normalized.empty() && e.iSecurity == SEC_NONE) {
+        // A pinned certificate with encryption off would never be checked.
+        dlg::CheckError("The " + name +
+                        " certificate fingerprint needs an encrypted connection: choose "
+                        "STARTTLS or TLS, or clear the fingerprint.");
+        result = OkResult::StayOn(s_fields[server].fingerprint);
+        return false;
+    }
+    if (!dlg::TextFits(e.szPasswordCommand, s_fields[server].command, result, kMaxCommand))
+        return false;
+    if (e.bAccessToken && TakesAccessToken(server) && e.szPasswordCommand.empty()) {
+        dlg::CheckError("The " + name +
+                        " access token comes from a password command: enter the command, or "
+                        "clear \"Access token\".");
+        result = OkResult::StayOn(s_fields[server].command);
+        return false;
+    }
+    return true;
 }
 
 bool DServerInfo::Save(TnIni& ini) const
@@ -143,5 +305,22 @@ bool DServerInfo::Save(TnIni& ini) const
     // off is stored as a scrambled empty text.
     bOk &= ini.StoreNntpPassword(m_szNntpPassword);
     bOk &= ini.StorePop3Password(m_szPop3Password);
+    bOk &= ini.WriteString("Servers", "SMTPName", m_szSmtpName);
+    bOk &= ini.WriteInt("Servers", "SMTPSavePassword", m_bSmtpSavePassword ? 1 : 0);
+    // Like the others: scrambled, and empty when it is not to be saved.
+    std::string smtp = m_bSmtpSavePassword ? m_szSmtpPassword : std::string();
+    TnIni::ScramblePassword(smtp, true);
+    bOk &= ini.WriteString("Servers", "SMTPPassword", smtp);
+    for (int i = 0; i < kServers; ++i) {
+        const std::string name = ServerName(Server(i));
+        const Encryption& e = m_secured[i];
+        std::string fingerprint;
+        (void)ParseFingerprint(e.szFingerprint, fingerprint); // checked by CheckOk
+        bOk &= ini.WriteString("Servers", (name + "Security").c_str(), SecurityName(e.iSecurity));
+        bOk &= ini.WriteString("Servers", (name + "Fingerprint").c_str(), fingerprint);
+        bOk &= ini.WriteString("Servers", (name + "PasswordCommand").c_str(), e.szPasswordCommand);
+        if (TakesAccessToken(Server(i)))
+            bOk &= ini.WriteInt("Servers", (name + "OAuth2").c_str(), e.bAccessToken ? 1 : 0);
+    }
     return bOk;
 }

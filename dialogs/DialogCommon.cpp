@@ -59,10 +59,12 @@ void CheckError(int iStringId)
     CheckError(LoadStringRes(iStringId));
 }
 
-bool TextFits(const std::string& text, int iField, OkResult& result)
+bool TextFits(const std::string& text, int iField, OkResult& result, std::size_t nMax)
 {
-    if (text.size() > TnIni::kMaxText) {
-        CheckError("This entry is longer than " + std::to_string(TnIni::kMaxText) +
+    if (nMax == 0)
+        nMax = TnIni::kMaxText;
+    if (text.size() > nMax) {
+        CheckError("This entry is longer than " + std::to_string(nMax) +
                    " characters; the settings file cannot keep it.");
         result = OkResult::StayOn(iField);
         return false;

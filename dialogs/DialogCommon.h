@@ -5,6 +5,7 @@
 // pressed, and the writing back.  The window program lays them out.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace dlg {
@@ -38,7 +39,8 @@ void CheckError(const std::string& text);
 // would be cut when read back) and no line breaks.  Passwords: at most 51
 // characters, 7-bit (the scrambling keeps nothing else).  Each shows the
 // error and sets the result to stay on the field when the text does not fit.
-bool TextFits(const std::string& text, int iField, OkResult& result);
+// nMax: a longer limit for keys read back whole (0: the usual 79).
+bool TextFits(const std::string& text, int iField, OkResult& result, std::size_t nMax = 0);
 bool PasswordFits(const std::string& text, int iField, OkResult& result);
 
 // The text before the first at sign ("" when there is none) and after it.

@@ -10,6 +10,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   fonts-dejavu-core
+  # sounds: the sound library and its sound-service backend (which wants a
+  # service package; pipewire-pulse is the smaller one)
+  libcanberra-dev libcanberra-pulse pipewire-pulse
   python3 tzdata
 )
 # Extra packages from callers (the test peers add their servers).

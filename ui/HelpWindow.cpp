@@ -39,6 +39,7 @@ QString HelpTopic(const QString& name)
     static const std::map<QString, QString> topics = {
         {"WMain", "main-window.html"},
         {"WEmail", "email-window.html"},
+        {"WArticles", "articles-window.html"},
         {"DServerInfo", "server-info.html"},
         {"DUserInfo", "personal-info.html"},
         {"DDirectories", "directories.html"},

@@ -123,7 +123,15 @@ QString Plain(const char* pszText) { return QString(pszText).section('\t', 0, 0)
 
 MainFrame::MainFrame(std::function<void(int)> onCommand, std::function<void()> onClose)
     : m_onCommand(std::move(onCommand)), m_onClose(std::move(onClose)),
-      m_groupsLogic([] { return g_pMain ? g_pMain->GroupsWindow() : nullptr; })
+      m_groupsLogic([] { return g_pMain ? g_pMain->GroupsWindow() : nullptr; }),
+      m_articlesLogic([](const IArticlesView* pView) -> WArticles* {
+          WGroups* pGroups = g_pMain ? g_pMain->GroupsWindow() : nullptr;
+          if (pGroups)
+              for (const auto& p : pGroups->ArticleWindows())
+                  if (&p->View() == pView)
+                      return p.get();
+          return nullptr;
+      })
 {
     setObjectName("MainFrame");
     setWindowTitle(kTitle);
@@ -475,6 +483,26 @@ std::unique_ptr<IGroupsView> MainFrame::CreateGroupsView()
     return p;
 }
 
+std::unique_ptr<IArticlesView> MainFrame::CreateArticlesView()
+{
+    ShowFrame();
+    // Every article window opens at the one stored placement.
+    std::string placement = g_pIni ? g_pIni->GetString("Windows", "Article", "0,0,0,0") : "";
+    return std::make_unique<QtArticlesView>(m_pArea, placement, m_articlesLogic, [this](int iKey) {
+        for (int c = CMD_SORTNUMBER; c <= CMD_SORTSUBJECT; ++c)
+            CheckCommand(c, c - CMD_SORTNUMBER == iKey);
+    });
+}
+
+std::vector<ArticlesSubWindow*> MainFrame::ArticleWindows() const
+{
+    std::vector<ArticlesSubWindow*> v;
+    for (QMdiSubWindow* w : m_pArea->subWindowList(QMdiArea::CreationOrder))
+        if (auto* p = dynamic_cast<ArticlesSubWindow*>(w); p && !p->isHidden())
+            v.push_back(p);
+    return v;
+}
+
 void MainFrame::SavePositions()
 {
     if (!g_pIni)
@@ -482,6 +510,10 @@ void MainFrame::SavePositions()
     bool bOk = g_pIni->WriteString("Windows", "Main", PlacementText(this));
     for (auto [pszKey, pChild] : Children(m_pEmailWindow, m_pGroupsWindow, m_pPostWindow))
         bOk &= g_pIni->WriteString("Windows", pszKey, PlacementText(pChild));
+    // The article windows share one placement: the first one's.
+    std::vector<ArticlesSubWindow*> articles = ArticleWindows();
+    if (!articles.empty())
+        bOk &= g_pIni->WriteString("Windows", "Article", PlacementText(articles.front()));
     if (!bOk)
         Error("The window positions could not be written to " + g_pIni->Path() + ": " +
               g_pIni->LastWriteError() + ".");
@@ -494,6 +526,8 @@ void MainFrame::RestorePositions()
     ApplyPlacement(this, g_pIni->GetString("Windows", "Main", "0,0,0,0"));
     for (auto [pszKey, pChild] : Children(m_pEmailWindow, m_pGroupsWindow, m_pPostWindow))
         ApplyPlacement(pChild, g_pIni->GetString("Windows", pszKey, "0,0,0,0"));
+    for (ArticlesSubWindow* p : ArticleWindows())
+        ApplyPlacement(p, g_pIni->GetString("Windows", "Article", "0,0,0,0"));
 }
 
 void MainFrame::ArrangeIcons()

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "mainwin/MainView.h"
+#include "ui/ArticlesWindow.h"
 #include "ui/EmailWindow.h"
 #include "ui/GroupsWindow.h"
 #include "ui/PostWindow.h"
@@ -52,10 +53,17 @@ public:
     bool AskOpenPath(const std::string& proposed, std::string& chosen) override;
     std::unique_ptr<IPostView> CreatePostView() override;
     std::unique_ptr<IGroupsView> CreateGroupsView() override;
+    std::unique_ptr<IArticlesView> CreateArticlesView() override;
 
     // Where the groups window finds its logic (by default the main
     // window's groups window).
     void SetGroupsLogic(std::function<WGroups*()> logic) { m_groupsLogic = std::move(logic); }
+    // Where an article window finds its logic (by default among the groups
+    // window's article windows).
+    void SetArticlesLogic(std::function<WArticles*(const IArticlesView*)> logic)
+    {
+        m_articlesLogic = std::move(logic);
+    }
 
     // The menu item of a command (nullptr when it has none) and the
     // toolbar's Connect button.
@@ -67,6 +75,8 @@ public:
     EmailSubWindow* EmailWindow() const { return m_pEmailWindow; }
     GroupsSubWindow* GroupsWindow() const { return m_pGroupsWindow; }
     PostSubWindow* PostWindow() const { return m_pPostWindow; }
+    // The open article windows, oldest first.
+    std::vector<ArticlesSubWindow*> ArticleWindows() const;
 
     // Window positions: the open windows' placements to the "Windows"
     // keys, and back.
@@ -99,6 +109,7 @@ private:
     QPointer<GroupsSubWindow> m_pGroupsWindow;
     QPointer<PostSubWindow> m_pPostWindow;
     std::function<WGroups*()> m_groupsLogic;
+    std::function<WArticles*(const IArticlesView*)> m_articlesLogic;
 };
 
 } // namespace ui

@@ -172,17 +172,73 @@ ServerInfoDialog::ServerInfoDialog(DServerInfo& model, QWidget* pParent)
         SetField(iNameField, pName);
         SetField(iPasswordField, pPassword);
     };
+    // How the connection is secured, below a server's login.
+    auto secured = [this](QGridLayout* pGrid, DServerInfo::Server server, int iSecurityField,
+                          int iFingerprintField, int iCommandField, int iTokenField) {
+        QWidget* pBox = pGrid->parentWidget();
+        const std::string prefix = DServerInfo::ServerName(server);
+        const DServerInfo::Encryption& e = m_model.Secured(server);
+        auto* pSecurity = new QComboBox(pBox);
+        pSecurity->setObjectName(Q(prefix + "Security"));
+        for (int i = 0; i < DServerInfo::kSecurities; ++i)
+            pSecurity->addItem(DServerInfo::SecurityLabel(i));
+        pSecurity->setCurrentIndex(e.iSecurity);
+        QLineEdit* pFingerprint = Edit(pBox, (prefix + "Fingerprint").c_str(), e.szFingerprint,
+                                       160); // pairs, separators, some slack
+        pFingerprint->setPlaceholderText("SHA-256 of the server's own certificate");
+        QLineEdit* pCommand = Edit(pBox, (prefix + "PasswordCommand").c_str(), e.szPasswordCommand,
+                                   DServerInfo::kMaxCommand);
+        pCommand->setPlaceholderText("prints the password");
+        int iRow = pGrid->rowCount();
+        pGrid->addWidget(Label("Encryption", pSecurity), iRow, 0);
+        pGrid->addWidget(pSecurity, iRow, 1);
+        pGrid->addWidget(Label("Certificate", pFingerprint), iRow + 1, 0);
+        pGrid->addWidget(pFingerprint, iRow + 1, 1, 1, 3);
+        pGrid->addWidget(Label("Password command", pCommand), iRow + 2, 0);
+        pGrid->addWidget(pCommand, iRow + 2, 1);
+        if (DServerInfo::TakesAccessToken(server)) {
+            QCheckBox* pToken =
+                Check(pBox, (prefix + "AccessToken").c_str(), "Access token", e.bAccessToken);
+            pGrid->addWidget(pToken, iRow + 2, 2, 1, 2);
+            SetField(iTokenField, pToken);
+        }
+        SetField(iSecurityField, pSecurity);
+        SetField(iFingerprintField, pFingerprint);
+        SetField(iCommandField, pCommand);
+        // A choice of the user's may move the port (never one typed by
+        // hand); the model asks before SMTP moves to the submission port.
+        connect(pSecurity, &QComboBox::activated, this, [this, server](int iSecurity) {
+            auto* pPort =
+                findChild<QLineEdit*>(Q(std::string(DServerInfo::ServerName(server)) + "Port"));
+            int iPort = DServerInfo::ParsePort(S(pPort->text()));
+            if (iPort < 0) {
+                m_model.Secured(server).iSecurity = iSecurity;
+                return;
+            }
+            m_model.Port(server) = iPort;
+            if (m_model.ChooseSecurity(server, iSecurity))
+                pPort->setText(QString::number(m_model.Port(server)));
+        });
+    };
     QGridLayout* pGrid = nullptr;
     server("News", "NNTP Server", "NNTP", model.m_szNntpServer, model.m_iNntpPort,
            DServerInfo::NNTP_SERVER, DServerInfo::NNTP_PORT, pGrid);
     login(pGrid, "NNTP", model.m_szNntpName, model.m_szNntpPassword, model.m_bNntpSavePassword,
           DServerInfo::NNTP_NAME, DServerInfo::NNTP_PASSWORD);
+    secured(pGrid, DServerInfo::NNTP, DServerInfo::NNTP_SECURITY, DServerInfo::NNTP_FINGERPRINT,
+            DServerInfo::NNTP_PASSWORD_COMMAND, 0);
     server("Sending mail", "SMTP Server", "SMTP", model.m_szSmtpServer, model.m_iSmtpPort,
            DServerInfo::SMTP_SERVER, DServerInfo::SMTP_PORT, pGrid);
+    login(pGrid, "SMTP", model.m_szSmtpName, model.m_szSmtpPassword, model.m_bSmtpSavePassword,
+          DServerInfo::SMTP_NAME, DServerInfo::SMTP_PASSWORD);
+    secured(pGrid, DServerInfo::SMTP, DServerInfo::SMTP_SECURITY, DServerInfo::SMTP_FINGERPRINT,
+            DServerInfo::SMTP_PASSWORD_COMMAND, DServerInfo::SMTP_ACCESS_TOKEN);
     server("Receiving mail", "POP3 Server", "POP3", model.m_szPop3Server, model.m_iPop3Port,
            DServerInfo::POP3_SERVER, DServerInfo::POP3_PORT, pGrid);
     login(pGrid, "POP3", model.m_szPop3Name, model.m_szPop3Password, model.m_bPop3SavePassword,
           DServerInfo::POP3_NAME, DServerInfo::POP3_PASSWORD);
+    secured(pGrid, DServerInfo::POP3, DServerInfo::POP3_SECURITY, DServerInfo::POP3_FINGERPRINT,
+            DServerInfo::POP3_PASSWORD_COMMAND, DServerInfo::POP3_ACCESS_TOKEN);
 
     auto* pZones = new QComboBox(this);
     pZones->setObjectName("TimeZone");
@@ -215,6 +271,19 @@ bool ServerInfoDialog::TryAccept()
     m_model.m_szPop3Name = text("POP3Name");
     m_model.m_szPop3Password = text("POP3Password");
     m_model.m_bPop3SavePassword = checked("POP3SavePassword");
+    m_model.m_szSmtpName = text("SMTPName");
+    m_model.m_szSmtpPassword = text("SMTPPassword");
+    m_model.m_bSmtpSavePassword = checked("SMTPSavePassword");
+    for (int i = 0; i < DServerInfo::kServers; ++i) {
+        auto server = DServerInfo::Server(i);
+        const std::string prefix = DServerInfo::ServerName(server);
+        DServerInfo::Encryption& e = m_model.Secured(server);
+        e.iSecurity = findChild<QComboBox*>(Q(prefix + "Security"))->currentIndex();
+        e.szFingerprint = text((prefix + "Fingerprint").c_str());
+        e.szPasswordCommand = text((prefix + "PasswordCommand").c_str());
+        e.bAccessToken =
+            DServerInfo::TakesAccessToken(server) && checked((prefix + "AccessToken").c_str());
+    }
     m_model.m_iTimeZone = findChild<QComboBox*>("TimeZone")->currentIndex();
     dlg::OkResult r = m_model.CheckOk();
     if (!r.bAccepted)

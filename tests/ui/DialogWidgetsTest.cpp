@@ -97,6 +97,54 @@ TEST_F(DialogWidgets, AtSignsWarnAndPasswordQuestionKeepsTheFocus)
     EXPECT_EQ(pIni->GetPop3Password(), "");
 }
 
+TEST_F(DialogWidgets, EncryptionChoiceMovesDefaultPortsAndBadFingerprintKeepsTheFocus)
+{
+    DServerInfo model(*pIni);
+    ui::ServerInfoDialog d(model);
+    d.show();
+    Type(Child(d, "POP3Name"), "ann");
+    Type(Child(d, "POP3Password"), "pw");
+    // The user steps through the choices with the keyboard: "STARTTLS
+    // required" first, then "TLS from the start".
+    auto choose = [&](const char* pszCombo, int iSteps) {
+        QWidget* p = Child(d, pszCombo);
+        p->setFocus();
+        for (int i = 0; i < iSteps; ++i)
+            QTest::keyClick(p, Qt::Key_Down);
+    };
+    choose("POP3Security", 2);
+    EXPECT_EQ(Child<QLineEdit>(d, "POP3Port")->text(), "995");
+    boxes.answers = {fw::IDYES};
+    choose("SMTPSecurity", 1);
+    EXPECT_EQ(Child<QLineEdit>(d, "SMTPPort")->text(), "587");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    // A port typed by hand stays.
+    Type(Child(d, "NNTPPort"), "8119");
+    choose("NNTPSecurity", 2);
+    EXPECT_EQ(Child<QLineEdit>(d, "NNTPPort")->text(), "8119");
+
+    Type(Child(d, "POP3Fingerprint"), "AB:CD");
+    EXPECT_FALSE(PressOk(d));
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "POP3Fingerprint"));
+    Type(Child(d, "POP3Fingerprint"), QString(64, 'a'));
+    Type(Child(d, "SMTPName"), "me");
+    Type(Child(d, "SMTPPassword"), "smtp-pw");
+    Type(Child(d, "SMTPPasswordCommand"), "token-helper --smtp");
+    Child<QCheckBox>(d, "SMTPAccessToken")->click();
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(model.Save(*pIni));
+    EXPECT_EQ(pIni->GetString("Servers", "POP3Security", ""), "tls");
+    EXPECT_EQ(pIni->GetInt("Servers", "POP3Port", 0), 995);
+    EXPECT_EQ(pIni->GetString("Servers", "SMTPSecurity", ""), "starttls");
+    EXPECT_EQ(pIni->GetString("Servers", "NNTPSecurity", ""), "tls");
+    EXPECT_EQ(pIni->GetString("Servers", "POP3Fingerprint", "").size(), 95u);
+    EXPECT_EQ(pIni->GetString("Servers", "SMTPName", ""), "me");
+    EXPECT_EQ(pIni->GetString("Servers", "SMTPPasswordCommand", ""), "token-helper --smtp");
+    EXPECT_EQ(pIni->GetInt("Servers", "SMTPOAuth2", 0), 1);
+    EXPECT_EQ(DServerInfo(*pIni).m_szSmtpPassword, "smtp-pw");
+    EXPECT_EQ(d.findChild<QWidget*>("NNTPAccessToken"), nullptr);
+}
+
 TEST_F(DialogWidgets, UserInfoEmptyAddressKeepsTheFocusThere)
 {
     DUserInfo model(*pIni);

@@ -1,5 +1,5 @@
-// mailtolvan-screenshots: draws the main window, the Email, Usenet Groups
-// and Posted Messages windows, every dialog, the menus, the splash screen,
+// mailtolvan-screenshots: draws the main window, the Email, Usenet Groups,
+// article and Posted Messages windows, every dialog, the menus, the splash screen,
 // the help window and a message box into PNG files of a directory,
 // offscreen, for reviewers.  Settings live in a temporary home directory;
 // nothing touches the network.
@@ -125,6 +125,10 @@ int main(int argc, char** argv)
         ini.WriteString("Servers", "SMTPServer", "smtp.example.org");
         ini.WriteString("Servers", "POP3Name", "ann");
         ini.StorePop3Password("secret");
+        ini.WriteString("Servers", "POP3Security", "tls");
+        ini.WriteInt("Servers", "POP3Port", 995);
+        ini.WriteString("Servers", "SMTPName", "ann@example.org");
+        ini.WriteString("Servers", "SMTPPasswordCommand", "secret-tool lookup smtp ann");
         ini.WriteString("User", "Name", "Ann Example");
         ini.WriteString("User", "EmailAddress", "ann@example.org");
         ini.WriteString("User", "Organization", "Example Widgets");
@@ -272,6 +276,52 @@ int main(int argc, char** argv)
                 bOk &= Save(&frame, "main-online-news");
                 bOk &= Save(frame.GroupsWindow(), "window-groups");
                 bOk &= Save(frame.PostWindow(), "window-post");
+            }
+
+            // An article window of a group read by hand, some rows chosen
+            // and one already fetched.
+            if (groups.Find("rec.arts.books")) {
+                WArticles articles(ArticlesOwner{}, frame.CreateArticlesView(), *groups.Current(),
+                                   2201, 2206, 6);
+                const struct {
+                    std::int32_t iNumber;
+                    const char* pszFrom;
+                    const char* pszSubject;
+                    long lLines;
+                } heads[] = {
+                    {2201, "ann@example.org", "A reading list for the winter", 34},
+                    {2202, "Bob Builder <bob@example.net>", "Re: A reading list for the winter",
+                     12},
+                    {2203, "carol@example.net", "Second-hand shops in the old town", 21},
+                    {2204, "dan@example.com", "Re: Second-hand shops in the old town", 8},
+                    {2205, "erin@example.org", "Audiobooks: worth it?", 45},
+                    {2206, "frank@example.net", "Re: Audiobooks: worth it?", 17},
+                };
+                std::vector<std::string> rows;
+                std::time_t t = 1767225600; // 2026-01-01
+                for (const auto& h : heads) {
+                    ArticleHeader a;
+                    a.iNumber = h.iNumber;
+                    a.from = h.pszFrom;
+                    a.subject = h.pszSubject;
+                    a.lLines = h.lLines;
+                    a.tDate = t += 5400;
+                    a.cMark = h.iNumber == 2203 ? '+' : ' ';
+                    rows.push_back(WArticles::RowOf(a, a.cMark == '+'));
+                }
+                IArticlesView& v = articles.View();
+                v.SetTitle("rec.arts.books,  6 new out of 6 total");
+                v.SetRows(rows);
+                v.HighlightRow(1, true);
+                v.HighlightRow(4, true);
+                v.SetCaretRow(4);
+                v.EnableCommands(true, 1);
+                v.SetStatus("Done!");
+                ui::ArticlesSubWindow* pWin = frame.ArticleWindows().front();
+                pWin->setGeometry(0, 0, 700, 240);
+                bOk &= Save(pWin, "window-articles");
+                pWin->Popup()->adjustSize();
+                bOk &= Save(pWin->Popup(), "menu-articles-popup");
             }
             main.OnCommand(CMD_DISCONNECT);
             ini.WriteString("Servers", "NNTPServer", "news.example.org");

@@ -28,6 +28,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -113,6 +114,11 @@ const std::vector<Menu>& MenuTable()
 const int kToolBar[] = {CMD_OPEN,   CMD_SAVE, CMD_CONNECT,   CMD_STOP,         CMD_GETMAIL,
                         CMD_GETNEW, CMD_POST, CMD_RUNREADER, CMD_HELPCONTENTS, CMD_EXIT};
 
+bool IsFindCommand(int iCommand)
+{
+    return iCommand == CMD_FINDGROUP || iCommand == CMD_FINDARTICLE;
+}
+
 bool IsSortCommand(int iCommand)
 {
     return iCommand >= CMD_SORTNUMBER && iCommand <= CMD_SORTSUBJECT;
@@ -141,6 +147,8 @@ MainFrame::MainFrame(std::function<void(int)> onCommand, std::function<void()> o
     m_pArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_pArea);
     BuildMenus();
+    auto* pFind = new QShortcut(QKeySequence("Ctrl+F"), this);
+    connect(pFind, &QShortcut::activated, this, [this] { FindInActiveChild(); });
     BuildToolBar();
     m_pStatusText = new QLabel(this);
     m_pStatusText->setObjectName("StatusText");
@@ -168,7 +176,12 @@ void MainFrame::BuildMenus()
             QAction* pAction = pMenu->addAction(text);
             pAction->setObjectName(QString("cmd%1").arg(item.iCommand));
             pAction->setData(item.iCommand);
-            if (!keys.isEmpty())
+            // Find Group and Find Article share Ctrl+F: two actions with one
+            // shortcut would both be ambiguous and neither would fire, so the
+            // frame's own shortcut gives the key to the active child's Find.
+            if (IsFindCommand(item.iCommand))
+                pAction->setText(QString(item.pszText));
+            else if (!keys.isEmpty())
                 pAction->setShortcut(QKeySequence(keys));
             pAction->setStatusTip(item.pszHint);
             pAction->setCheckable(IsSortCommand(item.iCommand));
@@ -184,6 +197,21 @@ void MainFrame::BuildMenus()
         }
         if (QString(menu.pszTitle) == "&Window")
             connect(pMenu, &QMenu::aboutToShow, this, [this, pMenu] { FillWindowMenu(pMenu); });
+    }
+}
+
+void MainFrame::FindInActiveChild()
+{
+    // The active child's Find when it has one enabled, else whichever is.
+    QMdiSubWindow* pActive = m_pArea->activeSubWindow();
+    int iFirst = dynamic_cast<ArticlesSubWindow*>(pActive) ? CMD_FINDARTICLE : CMD_FINDGROUP;
+    int iSecond = iFirst == CMD_FINDARTICLE ? CMD_FINDGROUP : CMD_FINDARTICLE;
+    for (int iCommand : {iFirst, iSecond}) {
+        auto it = m_menuActions.find(iCommand);
+        if (it != m_menuActions.end() && it->second->isEnabled()) {
+            it->second->trigger();
+            return;
+        }
     }
 }
 

@@ -96,6 +96,9 @@ private:
     template <class Model>
     bool RunSettingsDialog(QDialog& dialog, const Model& model);
 
+    // Ctrl+F: Find in the active child window.
+    void FindInActiveChild();
+
     std::function<void(int)> m_onCommand;
     std::function<void()> m_onClose;
     QMdiArea* m_pArea;

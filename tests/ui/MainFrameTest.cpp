@@ -99,6 +99,29 @@ TEST_F(MainFrameTest, MenuToolbarAndKeysSendCommandsOnlyWhenEnabled)
     EXPECT_EQ(commands, (std::vector<int>{CMD_OPEN, CMD_HELPCONTENTS, CMD_CONNECT}));
 }
 
+TEST_F(MainFrameTest, CtrlFFindsInTheActiveChildWindow)
+{
+    // Find Group and Find Article share the key; it must reach one of them.
+    auto groups = pFrame->CreateGroupsView();
+    auto articles = pFrame->CreateArticlesView();
+    Settle();
+    pFrame->EnableCommand(CMD_FINDGROUP, true);
+    pFrame->EnableCommand(CMD_FINDARTICLE, true);
+    QMdiArea* pArea = pFrame->Area();
+    auto activate = [&](QMdiSubWindow* w) {
+        pArea->setActiveSubWindow(w);
+        Settle();
+        commands.clear();
+        QTest::keyClick(pFrame.get(), Qt::Key_F, Qt::ControlModifier);
+        return commands;
+    };
+    EXPECT_EQ(activate(pFrame->ArticleWindows().front()), std::vector<int>{CMD_FINDARTICLE});
+    EXPECT_EQ(activate(pFrame->GroupsWindow()), std::vector<int>{CMD_FINDGROUP});
+    // The active child's own Find grayed: the other one still answers.
+    pFrame->EnableCommand(CMD_FINDGROUP, false);
+    EXPECT_EQ(activate(pFrame->GroupsWindow()), std::vector<int>{CMD_FINDARTICLE});
+}
+
 TEST_F(MainFrameTest, ProgressPaneDrawsTheShareInGreenWithThePercentage)
 {
     ui::ProgressPane* pPane = pFrame->Progress();

@@ -23,6 +23,7 @@ void ConfigureMailRun(const std::string& home, int iPort)
           {"config", "Servers", "POP3Port", std::to_string(iPort)},
           {"config", "Servers", "POP3Name", "me"},
           {"config", "Servers", "NNTPServer", ""},
+          {"config", "Servers", "POP3Security", "none"},
           {"config", "Autorun", "AutoEmail", "1"}})
         ASSERT_EQ(RunTool(home, args).iExit, 0);
     ASSERT_EQ(RunTool(home, {"password", "pop3"}, "pw\n").iExit, 0);

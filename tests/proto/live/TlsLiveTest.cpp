@@ -29,6 +29,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -109,6 +110,9 @@ protected:
         prototest::EnsureWinsock();
         ASSERT_TRUE(peers.Ok()) << peers.Error();
         ASSERT_FALSE(peers.Get("TLS_DIR").empty());
+        // The private authority stands in for the system's trust store (for
+        // this process and the tool it starts).
+        ::setenv("SSL_CERT_FILE", peers.Get("TLS_CA").c_str(), 1);
         host = peers.Get("PEERS_HOST");
     }
     std::string Tls(const std::string& name) { return peers.Get("TLS_DIR") + "/" + name; }

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-dev
   fonts-dejavu-core
   python3 tzdata
+  libssl-dev openssl
 )
 # Extra packages from callers (the test peers add their servers).
 packages+=("$@")

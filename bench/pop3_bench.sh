@@ -3,12 +3,13 @@
 # BSMTP file, on the same mailbox of a private dovecot on loopback.
 #
 #   bench/pop3_bench.sh [--tool PATH] [--runs N] [--messages N] [--size BYTES]
-#                       [--workdir DIR]
+#                       [--workdir DIR] [--tls]
 #
 # Seeds N messages of about SIZE bytes (default 1000 of 5000), runs both
 # clients RUNS times each (alternating, nothing deleted), checks that our
 # client stored every message with the right size, and prints the medians
-# and their ratio.  Output goes below --workdir (default /dev/shm, a tmpfs,
+# and their ratio.  With --tls both clients use implicit TLS (POP3S) with the
+# server's certificate checked against a private CA the servers' script makes.  Output goes below --workdir (default /dev/shm, a tmpfs,
 # so the figures are the clients' and not the file system's: on ext4 the
 # creation of a thousand files right after a thousand were deleted costs
 # more than the whole POP3 session).  Run as root (the servers change users); installs
@@ -24,6 +25,7 @@ runs=5
 messages=1000
 size=5000
 workdir=/dev/shm
+tls=0
 [ -d "$workdir" ] && [ -w "$workdir" ] || workdir=/tmp
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
         --messages) messages=$2; shift 2 ;;
         --size) size=$2; shift 2 ;;
         --workdir) workdir=$2; shift 2 ;;
+        --tls) tls=1; shift ;;
         -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
         *) echo "pop3_bench: unknown option $1" >&2; exit 2 ;;
     esac
@@ -48,14 +51,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+tlsarg=()
+[ "$tls" = 1 ] && tlsarg=(--tls)
 /usr/bin/python3 "$root/tests/peers/peers.py" start --dir "$dir" --only pop3 \
-    --messages "$messages" --pad "$size" >/dev/null
+    --messages "$messages" --pad "$size" "${tlsarg[@]}" >/dev/null
 # shellcheck disable=SC1091
 . "$dir/state.env"
+port=$POP3_PORT security=none
+if [ "$tls" = 1 ]; then
+    export POP3_TLS_CA=$TLS_CA SSL_CERT_FILE=$TLS_CA
+    port=$POP3S_PORT security=tls
+fi
 total_bytes=$(/usr/bin/python3 -c '
 import json, sys
 print(sum(json.loads(l)["crlf_size"] for l in open(sys.argv[1])))' "$POP3_MANIFEST")
-echo "mailbox: $messages messages, $total_bytes bytes (CR LF), dovecot on $PEERS_HOST:$POP3_PORT; output in $workdir"
+echo "mailbox: $messages messages, $total_bytes bytes (CR LF), dovecot on $PEERS_HOST:$port ($security); output in $workdir"
 
 now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
@@ -65,8 +75,9 @@ run_ours() {
     rm -rf "$out" && mkdir "$out"
     local t0 t1
     t0=$(now)
-    POP3_BENCH_PW=$POP3_PASS "$tool" pop3 --host "$PEERS_HOST" --port "$POP3_PORT" \
-        --user "$POP3_USER" --password-env POP3_BENCH_PW --dir "$out" > "$work/ours.log"
+    POP3_BENCH_PW=$POP3_PASS "$tool" pop3 --host "$PEERS_HOST" --port "$port" \
+        --security "$security" --user "$POP3_USER" --password-env POP3_BENCH_PW --dir "$out" \
+        > "$work/ours.log"
     t1=$(now)
     local n bytes
     n=$(find "$out" -type f | wc -l)

@@ -282,6 +282,20 @@ std::string TnIni::GetPop3Password() const
     return s;
 }
 
+std::string TnIni::GetSmtpPassword() const
+{
+    std::string s = GetString("Servers", "SMTPPassword", "");
+    ScramblePassword(s, false);
+    return s;
+}
+
+bool TnIni::StoreSmtpPassword(const std::string& plain)
+{
+    std::string s = GetInt("Servers", "SMTPSavePassword", 1) ? plain : std::string();
+    ScramblePassword(s, true);
+    return WriteString("Servers", "SMTPPassword", s);
+}
+
 bool TnIni::StoreNntpPassword(const std::string& plain)
 {
     std::string s = GetInt("Servers", "NNTPSavePassword", 1) ? plain : std::string();

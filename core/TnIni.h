@@ -59,6 +59,7 @@ public:
 
     std::string GetNntpPassword() const;
     std::string GetPop3Password() const;
+    std::string GetSmtpPassword() const;
 
     // Scrambles or unscrambles in place; the text is cut to kMaxPassword.
     static void ScramblePassword(std::string& text, bool bScramble);
@@ -67,6 +68,7 @@ public:
     // matching save flag is 1, a scrambled empty text when it is 0.
     bool StoreNntpPassword(const std::string& plain);
     bool StorePop3Password(const std::string& plain);
+    bool StoreSmtpPassword(const std::string& plain);
 
     // Why the last write failed ("" when none did); whether any write of
     // this object failed.

@@ -3,6 +3,7 @@
 // of the news connection.  The news client notifies this window with
 // MSG_CONNECT (1228), MSG_GROUP_LIST (1229) and MSG_QUIT (1236).
 #include "mainwin/WMain.h"
+#include "proto/ServerSecurity.h"
 
 #include "core/Services.h"
 #include "core/TnIni.h"
@@ -85,7 +86,7 @@ bool WMain::ConnectNews()
         } else {
             password = g_pIni->GetNntpPassword();
         }
-        if (password.empty()) {
+        if (password.empty() && g_pIni->GetString("Servers", "NNTPPasswordCommand", "").empty()) {
             Warning(858);
             NoteFailure("News: no password (set one with mailtolvan-tool password nntp); going "
                         "online without news.");
@@ -98,6 +99,7 @@ bool WMain::ConnectNews()
               " is not a port number (1 to 65535): going online without news.");
         return false;
     }
+    m_pNews->SetSecurity(SecurityFromSettings("NNTP"));
     m_bNewsConnecting = m_pNews->Connect(
         this, CNNTP::MSG_CONNECT, server.c_str(), static_cast<std::uint16_t>(iPort),
         user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str());

@@ -5,6 +5,9 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <climits>
+
 using namespace wsa;
 
 CStreamSocket::CStreamSocket() = default;
@@ -96,7 +99,7 @@ int CStreamSocket::Send(const char* pBuffer, int iLength, int iFlags)
     const char* p = pBuffer;
     int iLeft = iLength;
     while (iLeft > 0) {
-        int n = wsa::Send(m_s, p, iLeft, iFlags);
+        int n = SendSome(p, iLeft, iFlags);
         if (n == SOCKET_ERROR) {
             m_iLastError = GetLastError();
             if (m_iLastError == WSAEWOULDBLOCK)
@@ -114,11 +117,16 @@ void CStreamSocket::DrainQueue()
     bool bDestroyed = false;
     bool* pbOuter = m_pbDestroyed;
     m_pbDestroyed = &bDestroyed;
+    if (m_pTls && FlushTls() == WSAEWOULDBLOCK) {
+        m_iLastError = WSAEWOULDBLOCK;
+        m_pbDestroyed = pbOuter;
+        return;
+    }
     while (m_pbdHead) {
         BufferDescriptor* pbd = m_pbdHead;
         int iError = 0;
         while (pbd->m_iRemaining > 0) {
-            int n = wsa::Send(m_s, pbd->m_pNextByte, pbd->m_iRemaining, 0);
+            int n = SendSome(pbd->m_pNextByte, pbd->m_iRemaining, 0);
             if (n == SOCKET_ERROR) {
                 iError = GetLastError();
                 break;
@@ -148,10 +156,15 @@ void CStreamSocket::DrainQueue()
 
 void CStreamSocket::EventCallback(fw::Window*, unsigned, fw::WPARAM, fw::LPARAM lParam)
 {
-    if (!m_pCallback)
-        return;
     int iEvent = SelectEvent(lParam);
     int iError = SelectError(lParam);
+    if (m_pTls && m_pTls->Handshaking() && m_iState == CONNECTED) {
+        if (!m_bTlsFailed)
+            TlsHandshakeEvent(iEvent, iError);
+        return;
+    }
+    if (!m_pCallback)
+        return;
     switch (iEvent) {
     case FD_CONNECT:
         MT_ASSERT(m_iState == CONNECTING);
@@ -185,6 +198,8 @@ void CStreamSocket::EventCallback(fw::Window*, unsigned, fw::WPARAM, fw::LPARAM 
 int CStreamSocket::Receive(char* pBuffer, int& iLength, int iFlags)
 {
     MT_ASSERT(iLength >= 0 && (pBuffer != nullptr || iLength == 0));
+    if (m_pTls)
+        return TlsReceive(pBuffer, iLength);
     int n = wsa::Recv(m_s, pBuffer, iLength, iFlags);
     if (n > 0) {
         iLength = n;
@@ -202,6 +217,17 @@ int CStreamSocket::Close()
     // Queued output is dropped without any WRITE event.
     while (m_pbdHead)
         delete RemoveHead();
+    if (m_pTls) {
+        // The closing alert, when the network takes it at once.
+        if (!m_pTls->Handshaking() && m_iTlsOutDone == m_tlsOut.size()) {
+            m_pTls->Shutdown();
+            (void)FlushTls();
+        }
+        m_pTls.reset();
+    }
+    m_tlsOut.clear();
+    m_iTlsOutDone = 0;
+    m_bTlsFailed = false;
     m_iLastError = CloseSocket(m_s) == 0 ? 0 : GetLastError();
     m_s = INVALID_SOCKET;
     m_iState = IDLE;
@@ -288,4 +314,182 @@ int CStreamSocket::IoctlSocket(long lCmd, unsigned long* pulArg)
     if (m_s == INVALID_SOCKET && CreateSocket() != 0)
         return m_iLastError;
     return m_iLastError = wsa::IoctlSocket(m_s, lCmd, pulArg) == 0 ? 0 : GetLastError();
+}
+
+// ---------------------------------------------------------------- TLS
+
+int CStreamSocket::StartTls(const TlsOptions& options)
+{
+    MT_ASSERT(m_iState == CONNECTED && !m_pTls);
+    int iError = 0;
+    m_pTls = CTlsSession::Create(options, iError);
+    if (!m_pTls)
+        return m_iLastError = iError;
+    m_bTlsFailed = false;
+    // The first flight (the client's hello) goes out now; the server's
+    // answer arrives as FD_READ.
+    if (m_pTls->Handshake(iError) == CTlsSession::FAILED) {
+        m_pTls.reset();
+        return m_iLastError = iError;
+    }
+    int e = FlushTls();
+    if (e != 0 && e != WSAEWOULDBLOCK) {
+        m_bTlsFailed = true;
+        return m_iLastError = e;
+    }
+    return m_iLastError = WSAEWOULDBLOCK;
+}
+
+int CStreamSocket::FlushTls()
+{
+    m_pTls->TakeOutput(m_tlsOut);
+    while (m_iTlsOutDone < m_tlsOut.size()) {
+        std::size_t left = m_tlsOut.size() - m_iTlsOutDone;
+        int n = wsa::Send(m_s, m_tlsOut.data() + m_iTlsOutDone,
+                          static_cast<int>(std::min<std::size_t>(left, INT_MAX)), 0);
+        if (n == SOCKET_ERROR)
+            return GetLastError();
+        m_iTlsOutDone += static_cast<std::size_t>(n);
+    }
+    m_tlsOut.clear();
+    m_iTlsOutDone = 0;
+    return 0;
+}
+
+int CStreamSocket::SendSome(const char* p, int iLength, int iFlags)
+{
+    if (!m_pTls)
+        return wsa::Send(m_s, p, iLength, iFlags);
+    // One record at a time, and only when the last one has gone out: the
+    // caller's buffer then stays queued as long as the network is busy, as
+    // on a plain socket.
+    int e = FlushTls();
+    if (e != 0) {
+        SetLastError(e);
+        return SOCKET_ERROR;
+    }
+    int iError = 0;
+    int n = m_pTls->Write(p, std::min(iLength, 16384), iError);
+    if (n < 0) {
+        SetLastError(iError);
+        return SOCKET_ERROR;
+    }
+    e = FlushTls();
+    if (e != 0 && e != WSAEWOULDBLOCK) {
+        SetLastError(e);
+        return SOCKET_ERROR;
+    }
+    return n;
+}
+
+int CStreamSocket::TlsReceive(char* pBuffer, int& iLength)
+{
+    if (m_pTls->Handshaking()) {
+        iLength = 0;
+        return m_iLastError = m_bTlsFailed ? static_cast<int>(TLS_E_HANDSHAKE)
+                                           : static_cast<int>(WSAEWOULDBLOCK);
+    }
+    for (;;) {
+        int iError = 0;
+        bool bClosed = false;
+        int n = m_pTls->Read(pBuffer, iLength, iError, bClosed);
+        (void)FlushTls(); // a key update may want an answer
+        if (n > 0) {
+            iLength = n;
+            // Decrypted text may wait inside with nothing more to come from
+            // the network: ask for another read.
+            if (m_pTls->HasBufferedInput())
+                PostReadAgain();
+            return m_iLastError = 0;
+        }
+        if (n < 0 || bClosed) {
+            iLength = 0;
+            return m_iLastError = iError; // 0: the server ended the session
+        }
+        char raw[16384];
+        int r = wsa::Recv(m_s, raw, sizeof raw, 0);
+        if (r > 0) {
+            m_pTls->Feed(raw, r);
+            continue;
+        }
+        iLength = 0;
+        return m_iLastError = (r == 0 ? 0 : GetLastError());
+    }
+}
+
+void CStreamSocket::PostReadAgain()
+{
+    if (fw::Window* pWnd = GetWinsockEventWindow())
+        pWnd->Post(WM_WINSOCK_SELECT, m_s, MakeSelectReply(FD_READ, 0));
+}
+
+void CStreamSocket::TlsHandshakeEvent(int iEvent, int iError)
+{
+    if (iError != 0) {
+        FinishHandshake(iError);
+        return;
+    }
+    bool bClosed = false;
+    char raw[16384];
+    switch (iEvent) {
+    case FD_READ: {
+        int r = wsa::Recv(m_s, raw, sizeof raw, 0);
+        if (r > 0)
+            m_pTls->Feed(raw, r);
+        else if (r == 0)
+            bClosed = true;
+        else if (GetLastError() != WSAEWOULDBLOCK) {
+            FinishHandshake(GetLastError());
+            return;
+        }
+        break;
+    }
+    case FD_WRITE: {
+        int e = FlushTls();
+        if (e == WSAEWOULDBLOCK)
+            return;
+        if (e != 0) {
+            FinishHandshake(e);
+            return;
+        }
+        break;
+    }
+    case FD_CLOSE:
+        for (int r; (r = wsa::Recv(m_s, raw, sizeof raw, 0)) > 0;)
+            m_pTls->Feed(raw, r);
+        bClosed = true;
+        break;
+    default:
+        return;
+    }
+    int iTlsError = 0;
+    CTlsSession::Progress progress = m_pTls->Handshake(iTlsError);
+    int e = FlushTls();
+    if (progress == CTlsSession::FAILED) {
+        FinishHandshake(iTlsError);
+    } else if (e != 0 && e != WSAEWOULDBLOCK) {
+        FinishHandshake(e);
+    } else if (progress == CTlsSession::DONE) {
+        FinishHandshake(0);
+    } else if (bClosed) {
+        SetTlsFailureDetail(TLS_E_CLOSED, "the server closed the connection before the "
+                                          "secure connection was set up");
+        FinishHandshake(TLS_E_CLOSED);
+    }
+}
+
+void CStreamSocket::FinishHandshake(int iError)
+{
+    if (iError == WSAECONNRESET || iError == WSAECONNABORTED) {
+        SetTlsFailureDetail(TLS_E_CLOSED, "the server reset the connection before the secure "
+                                          "connection was set up");
+        iError = TLS_E_CLOSED;
+    }
+    m_iLastError = iError;
+    if (iError != 0)
+        m_bTlsFailed = true;
+    else if (m_pTls->HasBufferedInput())
+        PostReadAgain(); // the server's first words came with the handshake
+    if (m_pCallback)
+        m_pCallback->StreamCallback(m_dwCallbackData, CStreamCallback::CONNECT, iError, nullptr);
 }

@@ -1,6 +1,7 @@
 // Non-blocking TCP stream sockets that report their events to an owner.
 #pragma once
 
+#include "net/CTls.h"
 #include "net/CWinsock.h"
 #include "net/Wsa.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // The owner of a stream socket.
 class CStreamCallback {
@@ -62,6 +64,17 @@ public:
     int SetSockOpt(int iLevel, int iName, const char* pVal, int iLen);
     int IoctlSocket(long lCmd, unsigned long* pulArg);
 
+    // Starts TLS on a connected socket (at once for implicit TLS, or after
+    // the server agreed to STARTTLS).  Returns 10035 while the handshake runs
+    // or an error; the outcome comes as a CONNECT event with 0 or the TLS
+    // error (the certificate's problem and fingerprint are in the error's
+    // text).  Afterwards Send, Receive and the events work as before on the
+    // plain text; a failed handshake leaves the socket for the owner to close.
+    int StartTls(const TlsOptions& options);
+    // The secure session (null on a plain socket).
+    const CTlsSession* Tls() const { return m_pTls.get(); }
+    bool Encrypted() const { return m_pTls && !m_pTls->Handshaking(); }
+
     wsa::SOCKET m_s = wsa::INVALID_SOCKET;
     int m_iLastError = 0;
     CStreamCallback* m_pCallback = nullptr; // null: events are dropped
@@ -75,6 +88,21 @@ private:
     void AppendDescriptor(const char* pBuffer, const char* pNext, int iRemaining);
     BufferDescriptor* RemoveHead();
     void DrainQueue();
+    // Sends up to iLength bytes (through TLS when on): the count taken, or
+    // SOCKET_ERROR with the last error set.
+    int SendSome(const char* p, int iLength, int iFlags);
+    int TlsReceive(char* pBuffer, int& iLength);
+    // Writes out what TLS produced: 0, 10035 (the rest waits for FD_WRITE)
+    // or an error.
+    int FlushTls();
+    void TlsHandshakeEvent(int iEvent, int iError);
+    void FinishHandshake(int iError);
+    void PostReadAgain();
+
+    std::unique_ptr<CTlsSession> m_pTls;
+    std::string m_tlsOut; // ciphertext not yet taken by the network
+    std::size_t m_iTlsOutDone = 0;
+    bool m_bTlsFailed = false; // the handshake failed: events are dropped
 
     // Set by the destructor so that a loop that called out can tell whether
     // its owner destroyed the socket meanwhile.

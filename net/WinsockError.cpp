@@ -2,6 +2,7 @@
 
 #include "core/Strings.h"
 #include "framework/MessageBox.h"
+#include "net/CTls.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -78,12 +79,23 @@ const ErrorText kErrorTexts[] = {
     {11004, "A connection to the server was attempted, however either\nthe server is down and "
             "not responding or your winsock\ncould not pass any data through.  Make sure your "
             "winsock\nhas a valid connection and try again."},
+    {12001, "The secure connection could not be set up"},
+    {12002, "The server's certificate has expired"},
+    {12003, "The server's certificate is not valid yet"},
+    {12004, "The server's certificate was issued for another host name"},
+    {12005, "The server's certificate comes from an issuer that is not trusted"},
+    {12006, "The server's certificate is not the pinned one"},
+    {12007, "The server closed the connection during the secure handshake"},
+    {12008, "The server does not offer encryption (STARTTLS)"},
+    {12009, "The server's certificate was refused"},
+    {12010, "The secure connection broke"},
+    {12011, "The secure layer could not be started"},
 };
 
 // Socket-error texts live in this block of the string table; other codes
 // never pick up an unrelated text of another part.
 constexpr int kFirstErrorId = 10000;
-constexpr int kLastErrorId = 11999;
+constexpr int kLastErrorId = 12999;
 constexpr std::size_t kMaxErrorText = 512;
 constexpr std::size_t kMaxBoxText = 164;
 constexpr std::size_t kCutMessageTo = 160;
@@ -107,8 +119,16 @@ std::string WinsockErrorString(int iError)
 {
     RegisterWinsockErrorStrings();
     int iId = iError == 0 ? kFirstErrorId : iError;
-    if (iId >= kFirstErrorId && iId <= kLastErrorId && HasStringRes(iId))
-        return LoadStringRes(iId, kMaxErrorText);
+    if (iId >= kFirstErrorId && iId <= kLastErrorId && HasStringRes(iId)) {
+        std::string text = LoadStringRes(iId, kMaxErrorText);
+        // A certificate's problem says which one: the reason and fingerprint.
+        if (iId >= TLS_E_FIRST && iId <= TLS_E_LAST) {
+            std::string detail = TlsFailureDetail(iId);
+            if (!detail.empty())
+                text += ":\n" + detail;
+        }
+        return text;
+    }
     char text[40];
     std::snprintf(text, sizeof text, "[%d] Unknown Error", iId);
     return text;

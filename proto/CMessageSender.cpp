@@ -1,6 +1,12 @@
 #include "proto/CMessageSender.h"
 
+#include "net/CTls.h"
+#include "proto/Sasl.h"
 #include "proto/SendHeaders.h"
+
+#include <cctype>
+#include <sstream>
+#include <strings.h>
 
 #include <ctime>
 
@@ -35,6 +41,8 @@ bool CMessageSender::Start(const char* pszServer, std::uint16_t wPort, std::FILE
     m_iStatus = STATUS_ABORTED;
     m_strFailure.clear();
     m_strLastReply.clear();
+    m_replyLines.clear();
+    m_strSecret.clear();
     SetState(&CMessageSender::Connect);
     Run(EV_ENTER);
     return true;
@@ -103,6 +111,11 @@ bool CMessageSender::Failed(const std::string& why)
 
 bool CMessageSender::Connect(int)
 {
+    if (!m_strStartFailure.empty()) {
+        std::string why;
+        why.swap(m_strStartFailure);
+        return Failed(why);
+    }
     SetState(&CMessageSender::AwaitConnection);
     StartConnect();
     return false;
@@ -147,10 +160,192 @@ bool CMessageSender::AwaitGreeting(int iEvent)
         SetState(&CMessageSender::End);
         return true;
     }
+    if (m_bExtended)
+        return SendEhlo();
+    return BeginChain();
+}
+
+bool CMessageSender::BeginChain()
+{
     if (m_iNext < m_commands.size())
         return SendNextCommand();
     SetState(&CMessageSender::SendHeaders);
     return true;
+}
+
+bool CMessageSender::SendEhlo()
+{
+    if (!SendCommand("EHLO %s\r\n", m_strHelloHost.c_str()))
+        return Failed(std::string());
+    SetState(&CMessageSender::AwaitEhlo);
+    return false;
+}
+
+bool CMessageSender::AwaitEhlo(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent != EV_CLASS2) {
+        // A server of the old kind: HELO, without any extension.
+        if (!SendCommand("HELO %s\r\n", m_strHelloHost.c_str()))
+            return Failed(std::string());
+        SetState(&CMessageSender::AwaitHelo);
+        return false;
+    }
+    m_bOfferedTls = m_bOfferedPlain = m_bOfferedLogin = m_bOfferedXOAuth2 = false;
+    for (std::size_t i = 0; i < m_replyLines.size(); ++i) {
+        const std::string& line = m_replyLines[i];
+        if (i == 0 || line.size() < 4)
+            continue; // the first line greets
+        std::istringstream words(line.substr(4));
+        std::string word;
+        words >> word;
+        for (char& ch : word)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (word == "STARTTLS") {
+            m_bOfferedTls = true;
+        } else if (word == "AUTH" || word.compare(0, 5, "AUTH=") == 0) {
+            std::string rest = word.size() > 5 ? word.substr(5) + " " : std::string();
+            std::string mech;
+            std::istringstream mechs(
+                rest + line.substr(4 + std::min<std::size_t>(line.size() - 4, word.size())));
+            while (mechs >> mech) {
+                if (strcasecmp(mech.c_str(), "PLAIN") == 0)
+                    m_bOfferedPlain = true;
+                else if (strcasecmp(mech.c_str(), "LOGIN") == 0)
+                    m_bOfferedLogin = true;
+                else if (strcasecmp(mech.c_str(), "XOAUTH2") == 0)
+                    m_bOfferedXOAuth2 = true;
+            }
+        }
+    }
+    if (!Encrypted() && m_security.iMode != ServerSecurity::NONE &&
+        m_security.iMode != ServerSecurity::TLS && WantStartTls(m_bOfferedTls)) {
+        if (!m_bOfferedTls) {
+            m_iLastError = TLS_E_NOT_OFFERED;
+            m_strFailure = "The server does not offer encryption (STARTTLS).";
+            m_iStatus = STATUS_FAILED;
+            SetState(&CMessageSender::Quit);
+            return true;
+        }
+        if (!SendCommand("STARTTLS\r\n"))
+            return Failed(std::string());
+        SetState(&CMessageSender::AwaitStartTls);
+        return false;
+    }
+    return StartAuth();
+}
+
+bool CMessageSender::AwaitHelo(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent != EV_CLASS2)
+        return Refused();
+    if (!Encrypted() && m_security.iMode == ServerSecurity::STARTTLS) {
+        m_iLastError = TLS_E_NOT_OFFERED;
+        m_strFailure = "The server does not offer encryption (STARTTLS).";
+        m_iStatus = STATUS_FAILED;
+        SetState(&CMessageSender::Quit);
+        return true;
+    }
+    m_bOfferedPlain = m_bOfferedLogin = m_bOfferedXOAuth2 = false;
+    return StartAuth();
+}
+
+bool CMessageSender::AwaitStartTls(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent != EV_CLASS2)
+        return Refused();
+    if (!BeginStartTls(EV_TLS))
+        return Failed(std::string());
+    SetState(&CMessageSender::AwaitTls);
+    return false;
+}
+
+bool CMessageSender::AwaitTls(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_TLS)
+        return false;
+    if (m_iTlsError)
+        return Failed(std::string()); // the reason is in m_iLastError
+    // What the server offers may differ once the connection is private.
+    return SendEhlo();
+}
+
+bool CMessageSender::SendSecret(const std::string& line)
+{
+    m_strSecret = line;
+    return SendBytes(m_strSecret.data(), static_cast<int>(m_strSecret.size())) == 0;
+}
+
+bool CMessageSender::StartAuth()
+{
+    if (m_strAuthUser.empty())
+        return BeginChain();
+    m_iAuthStep = 0;
+    if (m_security.bOAuth2) {
+        if (!m_bOfferedXOAuth2)
+            return Failed("The server does not offer a login with an OAuth2 token (XOAUTH2).");
+        m_iAuthKind = AUTH_XOAUTH2;
+    } else if (m_bOfferedPlain) {
+        m_iAuthKind = AUTH_PLAIN;
+    } else if (m_bOfferedLogin) {
+        m_iAuthKind = AUTH_LOGIN;
+    } else {
+        return Failed("The server offers no login (AUTH PLAIN or LOGIN) for the user name "
+                      "given.");
+    }
+    NoteClearPassword("SMTP");
+    bool bSent = false;
+    switch (m_iAuthKind) {
+    case AUTH_XOAUTH2:
+        bSent =
+            SendSecret("AUTH XOAUTH2 " + SaslXOAuth2(m_strAuthUser, m_strAuthPassword) + "\r\n");
+        break;
+    case AUTH_PLAIN:
+        bSent = SendSecret("AUTH PLAIN " + SaslPlain(m_strAuthUser, m_strAuthPassword) + "\r\n");
+        break;
+    case AUTH_LOGIN:
+        bSent = SendSecret("AUTH LOGIN\r\n");
+        break;
+    }
+    if (!bSent)
+        return Failed(std::string());
+    SetState(&CMessageSender::AwaitAuth);
+    return false;
+}
+
+bool CMessageSender::AwaitAuth(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
+        return false;
+    if (iEvent == EV_CLASS2) {
+        m_strSecret.assign(m_strSecret.size(), '\0');
+        return BeginChain();
+    }
+    if (iEvent != EV_CLASS3 || ++m_iAuthStep > 2)
+        return Refused();
+    std::string answer;
+    if (m_iAuthKind == AUTH_LOGIN)
+        answer = Base64Of(m_iAuthStep == 1 ? m_strAuthUser : m_strAuthPassword);
+    // XOAUTH2 and PLAIN: a challenge here carries the reason of a refusal;
+    // an empty answer lets the server say it.
+    if (!SendSecret(answer + "\r\n"))
+        return Failed(std::string());
+    return false;
 }
 
 bool CMessageSender::AwaitCommand(int iEvent)

@@ -43,6 +43,22 @@ protected:
                std::vector<Command> commands, std::vector<std::string> headers);
     virtual void NotifyDone() = 0;
 
+    // SMTP's extended start: EHLO (HELO when refused), STARTTLS as the
+    // security settings say, and AUTH (PLAIN, LOGIN or XOAUTH2) when a user
+    // name is given, all before the command chain.
+    // bOn false: the plain start of the command chain.  A non-empty
+    // startFailure ends the next session as failed before it connects (a
+    // password command that failed).
+    void SetExtendedStart(bool bOn, const std::string& helloHost, const std::string& user,
+                          const std::string& password, const std::string& startFailure)
+    {
+        m_bExtended = bOn;
+        m_strHelloHost = helloHost;
+        m_strAuthUser = user;
+        m_strAuthPassword = password;
+        m_strStartFailure = startFailure;
+    }
+
     // What the header lines are made of: the local host name (HELO, Path,
     // Message-ID), the current time and a new Message-ID value.
     virtual std::string HostName() const;
@@ -57,6 +73,16 @@ private:
     bool AwaitConnection(int iEvent);
     bool AwaitGreeting(int iEvent);
     bool AwaitCommand(int iEvent);
+    bool SendEhlo();
+    bool AwaitEhlo(int iEvent);
+    bool AwaitHelo(int iEvent);
+    bool AwaitStartTls(int iEvent);
+    bool AwaitTls(int iEvent);
+    bool StartAuth();
+    bool AwaitAuth(int iEvent);
+    // The command chain after the extended start.
+    bool BeginChain();
+    bool SendSecret(const std::string& line);
     bool SendHeaders(int iEvent);
     bool SendBody(int iEvent);
     bool AwaitEnd(int iEvent);
@@ -76,4 +102,12 @@ private:
     std::size_t m_iNext = 0;
     int m_iExpected = 2;
     std::string m_strFailure;
+
+    bool m_bExtended = false;
+    std::string m_strHelloHost, m_strAuthUser, m_strAuthPassword, m_strStartFailure;
+    std::string m_strSecret; // an AUTH line: kept until it has gone out
+    enum { AUTH_PLAIN, AUTH_LOGIN, AUTH_XOAUTH2 } m_iAuthKind = AUTH_PLAIN;
+    int m_iAuthStep = 0;
+    bool m_bOfferedTls = false;
+    bool m_bOfferedPlain = false, m_bOfferedLogin = false, m_bOfferedXOAuth2 = false;
 };

@@ -1,5 +1,7 @@
 #include "proto/CNNTP.h"
 
+#include "net/CTls.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -153,7 +155,17 @@ bool CNNTP::Connect(fw::Window* pWnd, unsigned uMsg, const char* pszServer, std:
     m_strConnPass = pszPassword ? pszPassword : "";
     ResetSession();
     m_iStatus = STATUS_ABORTED;
-    if (HasLineEnd(pszUser) || HasLineEnd(pszPassword)) {
+    if (!m_security.strPasswordCommand.empty()) {
+        if (!ResolvePassword(m_strConnPass)) {
+            m_strFailure = m_strLocalError;
+            m_iStatus = STATUS_CONNECT_FAILED;
+            SetState(&CNNTP::End);
+            Run(EV_ENTER);
+            return true;
+        }
+        m_bConnPass = true;
+    }
+    if (HasLineEnd(pszUser) || HasLineEnd(m_strConnPass.c_str())) {
         // It would end the login command early and send the rest as a
         // command of its own.
         m_strFailure = "The news server's user name or password holds a line end.";
@@ -479,7 +491,62 @@ bool CNNTP::AwaitGreeting(int iEvent)
 {
     if (Common(iEvent))
         return true;
-    switch (iEvent) {
+    if ((iEvent == EV_CLASS2 || iEvent == EV_CLASS4) && !Encrypted() &&
+        (m_security.iMode == ServerSecurity::AUTO ||
+         m_security.iMode == ServerSecurity::STARTTLS)) {
+        // STARTTLS is simply asked for: a server without it says no.
+        m_iGreeting = iEvent;
+        if (!Send("STARTTLS\r\n"))
+            return SendFailed();
+        SetState(&CNNTP::AwaitStartTls);
+        return false;
+    }
+    m_iGreeting = iEvent;
+    return Greeted();
+}
+
+bool CNNTP::AwaitStartTls(int iEvent)
+{
+    if (Common(iEvent))
+        return true;
+    if (iEvent == EV_CLASS3) {
+        if (!BeginStartTls(EV_TLS)) {
+            m_iStatus = STATUS_CONNECT_FAILED;
+            SetState(&CNNTP::End);
+            return true;
+        }
+        SetState(&CNNTP::AwaitTls);
+        return false;
+    }
+    if (iEvent < EV_CLASS1 || iEvent > EV_OTHER)
+        return false;
+    if (WantStartTls(false) || iEvent == EV_OTHER) {
+        m_iLastError = TLS_E_NOT_OFFERED;
+        m_strFailure = "The news server does not offer encryption (STARTTLS): " + m_strReply;
+        m_iStatus = STATUS_CONNECT_FAILED;
+        SetState(&CNNTP::End);
+        return true;
+    }
+    return Greeted(); // auto: the server offers no encryption
+}
+
+bool CNNTP::AwaitTls(int iEvent)
+{
+    if (Common(iEvent))
+        return true;
+    if (iEvent != EV_TLS)
+        return false;
+    if (m_iTlsError) {
+        m_iStatus = STATUS_CONNECT_FAILED;
+        SetState(&CNNTP::End);
+        return true;
+    }
+    return Greeted();
+}
+
+bool CNNTP::Greeted()
+{
+    switch (m_iGreeting) {
     case EV_CLASS2: {
         fw::LPARAM lValue = m_bStop ? 1 : 0;
         m_bStop = false;
@@ -552,6 +619,7 @@ bool CNNTP::StartLogin(bool bGroupLogin)
 bool CNNTP::SendAuthUser(int)
 {
     const std::string& user = m_bGroupLogin ? m_strGroupUser : m_strConnUser;
+    NoteClearPassword("news");
     if (!Send("AUTHINFO USER %s\r\n", user.c_str()))
         return SendFailed();
     SetState(&CNNTP::AwaitAuthUser);

@@ -105,7 +105,8 @@ public:
         EV_XOVER = 15,
         EV_HEAD = 16,
         EV_ARTICLE = 17,
-        EV_QUIT = 18
+        EV_QUIT = 18,
+        EV_TLS = 19 // the STARTTLS handshake ended (m_iTlsError)
     };
 
     struct GroupRecord {
@@ -196,6 +197,11 @@ private:
     bool ConnectStep(int iEvent);
     bool AwaitConnection(int iEvent);
     bool AwaitGreeting(int iEvent);
+    bool AwaitStartTls(int iEvent);
+    bool AwaitTls(int iEvent);
+    // The greeting's news for the owner (after STARTTLS, when it was used).
+    bool Greeted();
+    int m_iGreeting = 0; // the greeting's class event
     bool Ready(int iEvent);
     bool SendGroup(int iEvent);
     bool AwaitGroup(int iEvent);

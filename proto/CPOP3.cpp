@@ -1,6 +1,8 @@
 #include "proto/CPOP3.h"
 
 #include "msg/Rfc822.h"
+#include "net/CTls.h"
+#include "proto/Sasl.h"
 
 #include <cctype>
 #include <cstring>
@@ -64,7 +66,15 @@ bool CPOP3::RetrieveMail(const char* pszServer, std::uint16_t wPort, const char*
     m_deletedUids.clear();
     m_iSkipped = 0;
     m_oversized.clear();
-    SetState(&CPOP3::Connect);
+    m_strAuthLine.clear();
+    if (!ResolvePassword(m_strPassword)) {
+        m_strFailure = m_strLocalError;
+        m_iStatus = STATUS_FAILED;
+        m_iDetail = DETAIL_PASSWORD;
+        SetState(&CPOP3::End);
+    } else {
+        SetState(&CPOP3::Connect);
+    }
     Run(EV_ENTER);
     return true;
 }
@@ -189,9 +199,88 @@ bool CPOP3::AwaitGreeting(int iEvent)
         return true;
     if (iEvent != EV_LINE)
         return false;
+    if (Encrypted() || m_security.iMode == ServerSecurity::NONE ||
+        m_security.iMode == ServerSecurity::TLS)
+        return Login();
+    // STLS is simply asked for: a server without it says no.
+    if (!SendCommand("STLS\r\n"))
+        return SendFailed();
+    SetState(&CPOP3::AwaitStls);
+    return false;
+}
+
+bool CPOP3::AwaitStls(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (!Positive()) {
+        if (!WantStartTls(false))
+            return Login(); // auto: the server offers no encryption
+        m_iLastError = TLS_E_NOT_OFFERED;
+        Refused(DETAIL_NONE);
+        m_strFailure = "The server does not offer encryption (STLS): " + m_szReply;
+        return true;
+    }
+    if (!BeginStartTls(EV_TLS)) {
+        m_iStatus = STATUS_FAILED;
+        SetState(&CPOP3::End);
+        return true;
+    }
+    SetState(&CPOP3::AwaitTls);
+    return false;
+}
+
+bool CPOP3::AwaitTls(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_TLS)
+        return false;
+    if (m_iTlsError) {
+        // Nothing more may be said on a connection that failed its check.
+        m_iStatus = STATUS_FAILED;
+        SetState(&CPOP3::End);
+        return true;
+    }
+    return Login();
+}
+
+bool CPOP3::Login()
+{
+    if (m_security.bOAuth2) {
+        m_strAuthLine = "AUTH XOAUTH2 " + SaslXOAuth2(m_strUser, m_strPassword) + "\r\n";
+        if (SendBytes(m_strAuthLine.data(), static_cast<int>(m_strAuthLine.size())) != 0)
+            return SendFailed();
+        SetState(&CPOP3::AwaitAuth);
+        return false;
+    }
+    NoteClearPassword("POP3");
     if (!SendCommand("USER %s\r\n", m_strUser.c_str()))
         return SendFailed();
     SetState(&CPOP3::AwaitUser);
+    return false;
+}
+
+bool CPOP3::AwaitAuth(int iEvent)
+{
+    if (CommonEvent(iEvent))
+        return true;
+    if (iEvent != EV_LINE)
+        return false;
+    if (m_szReply.size() >= 1 && m_szReply[0] == '+' && !Positive()) {
+        // "+ <error details>": the token was refused; an empty line ends
+        // the exchange and the refusal follows.
+        if (!SendCommand("\r\n"))
+            return SendFailed();
+        return false;
+    }
+    if (!Positive())
+        return Refused(DETAIL_PASSWORD);
+    if (!SendCommand("STAT\r\n"))
+        return SendFailed();
+    SetState(&CPOP3::AwaitStat);
     return false;
 }
 

@@ -1,12 +1,12 @@
 // The POP3 client: one mail-retrieval session per RetrieveMail.
 //
-// Connects, logs in with USER and PASS, counts the messages with STAT, asks
-// for the messages' unique ids with UIDL (and their sizes with LIST when a
-// size cap is set), fetches each with RETR into its own temporary file
-// "PWZ<hex>.TMP" in the directory given at construction (dot-unstuffed, CR
-// LF line ends), deletes it with DELE when asked (only when older than the
-// cut-off, if one is given), and QUITs.  It reports to the owner's window
-// with posted messages (wParam, lParam), the codes of Notification:
+// Connects (with TLS at once, or after STLS as the security settings say),
+// logs in with USER and PASS (or AUTH XOAUTH2 with an access token), counts the messages with STAT,
+// asks for the messages' unique ids with UIDL (and their sizes with LIST when a size cap is set),
+// fetches each with RETR into its own temporary file "PWZ<hex>.TMP" in the directory given at
+// construction (dot-unstuffed, CR LF line ends), deletes it with DELE when asked (only when older
+// than the cut-off, if one is given), and QUITs.  It reports to the owner's window with posted
+// messages (wParam, lParam), the codes of Notification:
 //   (NOTIFY_COUNT, count)     STAT answered
 //   (NOTIFY_LINE, index)      one more line of message `index` (0-based)
 //   (NOTIFY_MESSAGE, &record) a message is stored; the record names it, its
@@ -76,7 +76,8 @@ public:
         EV_CLOSED = 2,
         EV_LINE = 3,
         EV_CONNECT_FAILED = 4,
-        EV_ABORT = 5
+        EV_ABORT = 5,
+        EV_TLS = 6 // the STLS handshake ended (m_iTlsError)
     };
 
     // One stored message: its 1-based number, its file and the server's
@@ -160,6 +161,12 @@ private:
     bool Connect(int iEvent);
     bool AwaitConnection(int iEvent);
     bool AwaitGreeting(int iEvent);
+    bool AwaitStls(int iEvent);
+    bool AwaitTls(int iEvent);
+    bool AwaitAuth(int iEvent);
+    // The login after the greeting (and STLS): USER and PASS, or AUTH
+    // XOAUTH2 with a token.
+    bool Login();
     bool AwaitUser(int iEvent);
     bool AwaitPass(int iEvent);
     bool AwaitStat(int iEvent);
@@ -205,6 +212,7 @@ private:
     std::string m_strTempDir;
     int m_iDetail = DETAIL_NONE;
     std::string m_strUser, m_strPassword, m_strText;
+    std::string m_strAuthLine; // AUTH XOAUTH2: too long for the command buffer
     int m_iMessageCount = 0;
     int m_iIndex = 0;
     CBodyFile m_output;

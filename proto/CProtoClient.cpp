@@ -1,5 +1,7 @@
 #include "proto/CProtoClient.h"
 
+#include "core/PasswordCommand.h"
+#include "core/Services.h"
 #include "net/CWinsock.h"
 #include "util/Assert.h"
 
@@ -9,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 CProtoClient::CProtoClient(const char* pszName, int iMaxReply, int iCommandSize,
@@ -37,7 +40,10 @@ void CProtoClient::BeginSession(const char* pszServer, std::uint16_t wPort)
 {
     MT_ASSERT(pszServer != nullptr);
     m_strServer = pszServer;
-    m_wPort = wPort;
+    m_wPort = m_security.EffectivePort(wPort);
+    m_iTlsPhase = TLS_NONE;
+    m_iTlsError = 0;
+    m_bEncrypted = false;
     m_iLastError = 0;
     m_strLocalError.clear();
     m_rx.Clear();
@@ -109,6 +115,18 @@ void CProtoClient::ConnMgrCallback(std::uint32_t, int iResult)
         m_socket.SetSockOpt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&iOne),
                             sizeof iOne);
         AckQuickly();
+        if (m_security.iMode == ServerSecurity::TLS) {
+            // Implicit TLS: the session sees the connection only when the
+            // handshake has passed.
+            m_iTlsPhase = TLS_IMPLICIT;
+            int e = m_socket.StartTls(TlsSettings());
+            if (e != wsa::WSAEWOULDBLOCK) {
+                m_iTlsPhase = TLS_NONE;
+                m_iLastError = e;
+                Run(m_events.iConnectFailed);
+            }
+            break;
+        }
         Run(m_events.iConnected);
         break;
     }
@@ -158,6 +176,18 @@ void CProtoClient::StreamCallback(std::uint32_t, int iEvent, int iError, const c
     case CStreamCallback::WRITE:
         OnWriteDone(pBuffer, iError);
         break;
+    case CStreamCallback::CONNECT: {
+        // The end of a TLS handshake.
+        int iPhase = m_iTlsPhase;
+        m_iTlsPhase = TLS_NONE;
+        m_iTlsError = iError;
+        m_bEncrypted = iError == 0 && m_socket.Encrypted();
+        if (iPhase == TLS_IMPLICIT)
+            Run(iError ? m_events.iConnectFailed : m_events.iConnected);
+        else if (iPhase == TLS_STARTTLS)
+            Run(m_iTlsEvent);
+        break;
+    }
     default: {
         std::string text =
             std::string("Unexpected socket event in ") + m_pszName + "::StreamCallback";
@@ -218,4 +248,61 @@ bool CProtoClient::DispatchLines()
         }
     }
     return false;
+}
+
+TlsOptions CProtoClient::TlsSettings() const
+{
+    TlsOptions options;
+    options.strHost = m_strServer;
+    options.strPin = m_security.strPin;
+    return options;
+}
+
+bool CProtoClient::BeginStartTls(int iEvent)
+{
+    // Whatever followed the server's agreement in the clear was not
+    // protected; it must not be taken as the server's words.
+    m_rx.Clear();
+    m_iTlsEvent = iEvent;
+    m_iTlsPhase = TLS_STARTTLS;
+    m_iTlsError = 0;
+    int e = m_socket.StartTls(TlsSettings());
+    if (e != wsa::WSAEWOULDBLOCK) {
+        m_iTlsPhase = TLS_NONE;
+        m_iLastError = m_iTlsError = e;
+        return false;
+    }
+    return true;
+}
+
+bool CProtoClient::WantStartTls(bool bOffered) const
+{
+    return m_security.iMode == ServerSecurity::STARTTLS ||
+           (m_security.iMode == ServerSecurity::AUTO && bOffered);
+}
+
+void CProtoClient::NoteClearPassword(const char* pszWhat)
+{
+    if (m_security.iMode != ServerSecurity::AUTO || m_bEncrypted)
+        return;
+    static std::set<std::string> s_told;
+    std::string key = std::string(m_pszName) + " " + m_strServer;
+    if (!s_told.insert(key).second)
+        return;
+    Warning(std::string("The ") + pszWhat + " server " + m_strServer +
+            " offers no encryption: the password goes over the network in clear text.  Set "
+            "the security of this server to \"none\" to accept that, or to \"tls\" or "
+            "\"starttls\" to refuse it.");
+}
+
+bool CProtoClient::ResolvePassword(std::string& password)
+{
+    if (m_security.strPasswordCommand.empty())
+        return true;
+    std::string why;
+    if (!RunPasswordCommand(m_security.strPasswordCommand, password, why)) {
+        m_strLocalError = "The password command failed: " + why;
+        return false;
+    }
+    return true;
 }

@@ -21,6 +21,7 @@
 #include "net/CConnMgr.h"
 #include "net/CSocket.h"
 #include "proto/ReplyBuffer.h"
+#include "proto/ServerSecurity.h"
 
 #include <cstdint>
 #include <string>
@@ -50,7 +51,17 @@ public:
     // No session running (the idle state ignores every event).
     bool IsIdle() const { return m_pState == static_cast<State>(&CProtoClient::Idle); }
 
-    // The last platform error (receive, send, lookup or connect); 0 = none.
+    // How the next sessions secure the connection and log in (kept across
+    // sessions; a client that was never given one stays plain).
+    void SetSecurity(const ServerSecurity& security) { m_security = security; }
+    const ServerSecurity& Security() const { return m_security; }
+    // The connection of the session under way (or the last one) is
+    // encrypted.
+    bool Encrypted() const { return m_bEncrypted; }
+    const CStreamSocket& Socket() const { return m_socket; }
+
+    // The last platform error (receive, send, lookup, connect or the secure
+    // layer's); 0 = none.
     int m_iLastError = 0;
 
 protected:
@@ -78,6 +89,21 @@ protected:
     void StartConnect();
     // Gives up a connection attempt under way; no event follows.
     void CancelConnect();
+    // After the server agreed to STARTTLS: starts the handshake.  Anything
+    // the server sent after its agreement is dropped unread.  The outcome
+    // runs the machine with iEvent, with m_iTlsError 0 or the reason (also
+    // in m_iLastError).  False when the handshake could not even start.
+    bool BeginStartTls(int iEvent);
+    // Whether to ask for STARTTLS after the greeting, given whether the
+    // server offers it: true for starttls and for auto when offered.
+    bool WantStartTls(bool bOffered) const;
+    // A password is about to go out: with auto on a plain connection the
+    // user hears of it once per run and server.
+    void NoteClearPassword(const char* pszWhat);
+    // The password for the login: the one given, or the first line of the
+    // password command.  False with m_strLocalError set when the command
+    // failed.
+    bool ResolvePassword(std::string& password);
     // Formats a command into the command buffer and sends it.  False when
     // the socket refused it (the error is in m_iLastError) or the command
     // does not fit or holds a line break of its own (m_strLocalError says
@@ -134,6 +160,8 @@ protected:
     // Why the session failed when the reason is ours rather than the
     // server's or the network's ("" otherwise).
     std::string m_strLocalError;
+    ServerSecurity m_security;
+    int m_iTlsError = 0;
 
 private:
     // A lock-step client waits for each reply before it sends again; the
@@ -145,6 +173,11 @@ private:
     void ReceiveAndDispatch();
     bool DispatchLines();
 
+    TlsOptions TlsSettings() const;
+
     State m_pState;
     bool m_bRunning = false;
+    enum { TLS_NONE, TLS_IMPLICIT, TLS_STARTTLS } m_iTlsPhase = TLS_NONE;
+    int m_iTlsEvent = 0;
+    bool m_bEncrypted = false;
 };

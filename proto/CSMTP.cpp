@@ -55,7 +55,16 @@ bool CSMTP::SendMail(const char* pszServer, std::uint16_t wPort, std::FILE* pStr
     MT_ASSERT(!to.empty() || !cc.empty());
     std::string host = HostName();
     std::vector<Command> commands;
-    commands.push_back({"HELO " + host + "\r\n", 2});
+    std::string password = m_security.strPassword;
+    if (m_security.iMode != ServerSecurity::NONE || !m_security.strUser.empty()) {
+        std::string failure;
+        if (!m_security.strUser.empty() && !ResolvePassword(password))
+            failure = m_strLocalError;
+        SetExtendedStart(true, host, m_security.strUser, password, failure);
+    } else {
+        SetExtendedStart(false, std::string(), std::string(), std::string(), std::string());
+        commands.push_back({"HELO " + host + "\r\n", 2});
+    }
     commands.push_back({"MAIL FROM:<" + std::string(pszAddress) + ">\r\n", 2});
     for (const auto* pList : {&to, &cc})
         for (const std::string& a : *pList)

@@ -19,7 +19,12 @@ CSendingClient::CSendingClient(const char* pszName, fw::Window* pNotifyWnd, unsi
 void CSendingClient::OnReplyLine(const char* pLine, int iLen)
 {
     m_strLastReply.assign(pLine, static_cast<std::size_t>(iLen));
-    if (iLen >= 4 && pLine[3] == '-')
+    if (m_bReplyDone)
+        m_replyLines.clear();
+    if (m_replyLines.size() < 100)
+        m_replyLines.push_back(m_strLastReply);
+    m_bReplyDone = !(iLen >= 4 && pLine[3] == '-');
+    if (!m_bReplyDone)
         return; // a multi-line reply goes on
     char c = iLen > 0 ? pLine[0] : '\0';
     if (c < '1' || c > '5') {

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CSendingClient : public CProtoClient {
 public:
@@ -35,7 +36,8 @@ public:
         EV_CLASS5 = 7,
         EV_BUFFER_SENT = 8,
         EV_CONNECT_FAILED = 9,
-        EV_ABORT = 10
+        EV_ABORT = 10,
+        EV_TLS = 11 // a STARTTLS handshake ended (m_iTlsError)
     };
 
     CSendingClient(const char* pszName, fw::Window* pNotifyWnd, unsigned uNotifyMsg);
@@ -68,8 +70,11 @@ protected:
     int BodyLines() const { return m_pBody ? m_pBody->Lines() : 0; }
 
     std::string m_strLastReply;
+    // Every line of the last (or current) reply.
+    std::vector<std::string> m_replyLines;
 
 private:
+    bool m_bReplyDone = true;
     bool m_bBusy = false;
     std::unique_ptr<CBodyLineSource> m_pBody;
 };

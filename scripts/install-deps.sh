@@ -14,6 +14,7 @@ packages=(
   # service package; pipewire-pulse is the smaller one)
   libcanberra-dev libcanberra-pulse pipewire-pulse
   python3 tzdata
+  libssl-dev openssl
 )
 # Extra packages from callers (the test peers add their servers).
 packages+=("$@")

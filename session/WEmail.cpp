@@ -1,5 +1,7 @@
 #include "session/WEmail.h"
 
+#include "proto/ServerSecurity.h"
+
 #include "core/Services.h"
 #include "core/Startup.h"
 #include "core/TnIni.h"
@@ -64,6 +66,8 @@ bool WEmail::ObtainPassword(std::string& password)
     password.clear();
     if (!g_pIni)
         return false;
+    if (!g_pIni->GetString("Servers", "POP3PasswordCommand", "").empty())
+        return true; // the client runs the command
     if (g_pIni->GetInt("Servers", "POP3SavePassword", 1) == 1) {
         password = g_pIni->GetPop3Password();
     } else if (m_owner.askPassword) {
@@ -128,6 +132,7 @@ bool WEmail::Start()
     if (!PortOk(iPort))
         return true; // reported; the window stays open for another try
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+    m_pClient->SetSecurity(SecurityFromSettings("POP3"));
     m_pClient->RetrieveMail(host.c_str(), static_cast<std::uint16_t>(iPort), user.c_str(),
                             password.c_str(), dir.c_str(),
                             g_pIni->GetInt("Email", "ClearMailbox", 1) != 0, cutoff);
@@ -141,6 +146,7 @@ void WEmail::RetrieveAgain()
     if (!Spool() || !ObtainPassword(password) || Busy() || !PortOk(iPort))
         return;
     std::string dir = g_pStartup ? g_pStartup->m_szWorkDir : std::string(".");
+    m_pClient->SetSecurity(SecurityFromSettings("POP3"));
     m_pClient->RetrieveMail(g_pIni->GetString("Servers", "POP3Server", "mail").c_str(),
                             static_cast<std::uint16_t>(iPort),
                             g_pIni->GetString("Servers", "POP3Name", "").c_str(), password.c_str(),

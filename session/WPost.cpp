@@ -1,5 +1,7 @@
 #include "session/WPost.h"
 
+#include "proto/ServerSecurity.h"
+
 #include "compose/WSend.h"
 #include "core/Services.h"
 #include "core/Strings.h"
@@ -57,6 +59,7 @@ WPost::WPost(PostOwner owner, std::unique_ptr<IPostView> pView)
     if (!m_owner.newsSettings)
         m_owner.newsSettings = [] { return SendSettings::ForNews(); };
     m_pSmtp = std::make_unique<CSMTPWithWinMsg>(this, fw::WM_SMTP_EVENT);
+    m_pSmtp->SetSecurity(SecurityFromSettings("SMTP"));
     m_pNntp = std::make_unique<CNNTPPWithWinMsg>(this, fw::WM_NNTPP_EVENT);
     OnMessage(fw::WM_SMTP_EVENT, [this](fw::WPARAM, fw::LPARAM lp) {
         OnEvent(true, lp);

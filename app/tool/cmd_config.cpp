@@ -104,7 +104,7 @@ int Config(ToolContext& ctx, const std::vector<std::string>& args)
     bool ok = false;
     switch (k->type) {
     case IniType::Scrambled:
-        return ToolFail("passwords are set with: mailtolvan-tool password pop3|nntp");
+        return ToolFail("passwords are set with: mailtolvan-tool password pop3|nntp|smtp");
     case IniType::Integer:
     case IniType::Flag:
     case IniType::Long:
@@ -129,12 +129,16 @@ int Config(ToolContext& ctx, const std::vector<std::string>& args)
 
 int Password(ToolContext& ctx, const std::vector<std::string>& args)
 {
-    if (args.size() != 1 || (args[0] != "pop3" && args[0] != "nntp"))
-        return ToolFail("usage: password pop3|nntp  (the password is read from standard input)");
+    if (args.size() != 1 || (args[0] != "pop3" && args[0] != "nntp" && args[0] != "smtp"))
+        return ToolFail(
+            "usage: password pop3|nntp|smtp  (the password is read from standard input)");
     bool bTerminal = ::isatty(STDIN_FILENO);
     termios saved{};
     if (bTerminal) {
-        std::fprintf(stderr, "%s password: ", args[0] == "pop3" ? "POP3" : "NNTP");
+        std::fprintf(stderr, "%s password: ",
+                     args[0] == "pop3"   ? "POP3"
+                     : args[0] == "nntp" ? "NNTP"
+                                         : "SMTP");
         ::tcgetattr(STDIN_FILENO, &saved);
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -158,9 +162,11 @@ int Password(ToolContext& ctx, const std::vector<std::string>& args)
     if (!OpenIni(ctx))
         return 1;
     TnIni ini(ctx.paths.settingsFile);
-    bool bPop3 = args[0] == "pop3";
-    bool ok = ini.WriteInt("Servers", bPop3 ? "POP3SavePassword" : "NNTPSavePassword", 1) &&
-              (bPop3 ? ini.StorePop3Password(password) : ini.StoreNntpPassword(password));
+    const std::string key = args[0] == "pop3" ? "POP3" : args[0] == "nntp" ? "NNTP" : "SMTP";
+    bool ok = ini.WriteInt("Servers", (key + "SavePassword").c_str(), 1) &&
+              (key == "POP3"   ? ini.StorePop3Password(password)
+               : key == "NNTP" ? ini.StoreNntpPassword(password)
+                               : ini.StoreSmtpPassword(password));
     if (!ok)
         return ToolFail("cannot write " + ctx.paths.settingsFile + ": " + ini.LastWriteError());
     return 0;
@@ -170,5 +176,5 @@ int Password(ToolContext& ctx, const std::vector<std::string>& args)
 
 MT_TOOL_COMMAND("config", "SECTION KEY [VALUE] | --list",
                 "print or set a setting of TOLVAN.INI; --list prints them all", Config);
-MT_TOOL_COMMAND("password", "pop3|nntp",
+MT_TOOL_COMMAND("password", "pop3|nntp|smtp",
                 "read a password from standard input and store it (scrambled)", Password);

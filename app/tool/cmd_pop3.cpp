@@ -11,6 +11,7 @@
 #include "net/CWinsock.h"
 #include "net/WinsockError.h"
 #include "proto/CPOP3.h"
+#include "proto/ServerSecurity.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,10 +37,11 @@ bool ParseNumber(const std::string& text, long long lMax, long long& n)
 
 int Pop3(ToolContext&, const std::vector<std::string>& args)
 {
-    const char* pszUsage =
-        "usage: pop3 --host H --port P --user U (--password-file F | "
-        "--password-env VAR) [--delete] [--keep-days N] [--max-size BYTES] --dir D";
+    const char* pszUsage = "usage: pop3 --host H --port P --user U (--password-file F | "
+                           "--password-env VAR) [--delete] [--keep-days N] [--max-size BYTES] "
+                           "[--security auto|starttls|tls|none] --dir D";
     std::string host, user, dir, passwordFile, passwordEnv;
+    int iSecurity = ServerSecurity::NONE;
     long long port = 110, keepDays = 0, maxSize = 0;
     bool bDelete = false, bPassword = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -68,6 +70,10 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
             if (!value(passwordEnv) || bPassword)
                 return ToolFail(pszUsage);
             bPassword = true;
+        } else if (a == "--security") {
+            if (!value(v) || (ServerSecurity::ParseMode(v) == ServerSecurity::AUTO && v != "auto"))
+                return ToolFail("--security takes auto, starttls, tls or none");
+            iSecurity = ServerSecurity::ParseMode(v);
         } else if (a == "--delete") {
             bDelete = true;
         } else if (a == "--keep-days") {
@@ -136,6 +142,7 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
         keepDays > 0 ? static_cast<std::int64_t>(std::time(nullptr)) - keepDays * 86400 : 0;
     CPOP3 client(&owner, fw::WM_POP3_EVENT, 0, dir.c_str());
     client.SetMaxMessageSize(maxSize);
+    client.SetSecurity(ServerSecurity::For("POP3", iSecurity));
     client.RetrieveMail(host.c_str(), static_cast<std::uint16_t>(port), user.c_str(),
                         password.c_str(), dir.c_str(), bDelete, tCutOff);
     // The platform's connect time-out is the only limit, as in the program.
@@ -163,7 +170,8 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
 
 } // namespace
 
-MT_TOOL_COMMAND("pop3",
-                "--host H --port P --user U (--password-file F | --password-env VAR) [--delete] "
-                "[--keep-days N] [--max-size BYTES] --dir D",
-                "fetch the mailbox into files in D (one POP3 session); print what happens", Pop3);
+MT_TOOL_COMMAND(
+    "pop3",
+    "--host H --port P --user U (--password-file F | --password-env VAR) [--security M] [--delete] "
+    "[--keep-days N] [--max-size BYTES] --dir D",
+    "fetch the mailbox into files in D (one POP3 session); print what happens", Pop3);

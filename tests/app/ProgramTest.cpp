@@ -145,7 +145,7 @@ TEST(Tool, PasswordIsStoredScrambledWithItsSaveFlag)
 
     EXPECT_NE(RunTool(home.Path(), {"password", "pop3"}, std::string(52, 'p') + "\n").iExit, 0);
     EXPECT_NE(RunTool(home.Path(), {"password", "pop3"}, "caf\xc3\xa9\n").iExit, 0);
-    EXPECT_NE(RunTool(home.Path(), {"password", "smtp"}, "x\n").iExit, 0);
+    EXPECT_NE(RunTool(home.Path(), {"password", "imap"}, "x\n").iExit, 0);
     EXPECT_NE(RunTool(home.Path(), {"password", "nntp"}, "").iExit, 0);
 }
 

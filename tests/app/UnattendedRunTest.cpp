@@ -88,6 +88,7 @@ protected:
               {"config", "Servers", "POP3Port", std::to_string(iPort)},
               {"config", "Servers", "POP3Name", "me"},
               {"config", "Servers", "NNTPServer", ""},
+              {"config", "Servers", "POP3Security", "none"},
               {"config", "Email", "ClearMailbox", "0"},
               {"config", "Autorun", "AutoEmail", "1"}})
             ASSERT_EQ(Tool(args), 0);

@@ -59,6 +59,8 @@ protected:
         pIni = std::make_unique<TnIni>(pStartup->m_szIniFile);
         g_pIni = pIni.get();
         pIni->WriteString("Servers", "NNTPServer", "");
+        for (const char* key : {"POP3Security", "NNTPSecurity", "SMTPSecurity"})
+            pIni->WriteString("Servers", key, "none"); // the scripted servers speak plain
         pGroups = std::make_unique<Newsgroups>(pStartup->m_szNwsFile);
         g_pNewsgroups = pGroups.get();
         pMain = std::make_unique<WMain>(view, pStartup->m_bAutorun, false);

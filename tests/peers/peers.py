@@ -3,7 +3,7 @@
 
     peers.py start [--dir DIR] [--port-base B|auto] [--messages N] [--articles N]
                    [--pad BYTES] [--only pop3,nntp,smtp] [--nntp-auth] [--smtp-auth]
-                   [--no-seed] [--install]
+                   [--no-seed] [--install] [--tls]
     peers.py stop  [--dir DIR] [--wipe]
     peers.py seed-pop3 --maildir DIR --count N [--prefix P] [--pad BYTES] [--manifest F]
     peers.py seed-nntp --port P --group G --count N [--prefix P] [--user U --password W]
@@ -14,7 +14,15 @@ start builds a fresh tree in DIR and runs there, on 127.0.0.1 only:
         scratch users s1..s9 with password "scratch" whose mailboxes the tests fill
   NNTP  INN (innd + nnrpd) as user news, with the groups local.test.*
   SMTP  an aiosmtpd sink that keeps every message and its envelope
-and writes DIR/state.env (KEY=VALUE lines) for the tests.  No server of
+and writes DIR/state.env (KEY=VALUE lines) for the tests.
+
+With --tls a private certificate authority is made in DIR/tls with the
+openssl command, and every server also speaks TLS with a certificate for
+localhost and 127.0.0.1: dovecot offers STLS and listens for POP3S, INN
+offers STARTTLS and an nnrpd daemon listens for NNTPS, the SMTP sink offers
+STARTTLS (and requires it before AUTH) and listens for SMTPS.  The other
+certificates (expired, issued for another host, from an unknown issuer) are
+there for the tests' own small servers.  No server of
 the system is touched.  Must run as root: dovecot and INN change users.
 
 Must run with Debian's /usr/bin/python3 (where aiosmtpd is installed).
@@ -125,6 +133,63 @@ def run_daemon(args, logfile, **kw):
                               check=True, **kw)
 
 
+# ---------------------------------------------------------------- TLS
+
+def openssl(args, cwd):
+    subprocess.run(["openssl"] + args, cwd=cwd, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def make_certificates(d):
+    """A private CA and the certificates the tests need, all on loopback names."""
+    t = os.path.join(d, "tls")
+    os.makedirs(t)
+    days = ["-days", "3650"]
+    openssl(["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+             "ca.pem", "-subj", "/CN=Mail Tolvan Test CA"] + days, t)
+    openssl(["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "rogue-ca.key", "-out",
+             "rogue-ca.pem", "-subj", "/CN=Unknown Test CA"] + days, t)
+
+    def leaf(name, cn, san, ca="ca", start=None, end=None):
+        openssl(["req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
+                 name + ".csr", "-subj", "/CN=" + cn], t)
+        with open(os.path.join(t, name + ".ext"), "w") as f:
+            f.write("subjectAltName=%s\nbasicConstraints=CA:FALSE\n"
+                    "extendedKeyUsage=serverAuth\n" % san)
+        if start is None:
+            openssl(["x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey",
+                     ca + ".key", "-CAcreateserial", "-out", name + ".pem", "-extfile",
+                     name + ".ext"] + days, t)
+            return
+        # Dates in the past need the ca command and a small database.
+        db = os.path.join(t, "db-" + name)
+        os.makedirs(os.path.join(db, "new"))
+        open(os.path.join(db, "index.txt"), "w").close()
+        with open(os.path.join(db, "serial"), "w") as f:
+            f.write("1000\n")
+        with open(os.path.join(t, name + ".cnf"), "w") as f:
+            f.write("[ca]\ndefault_ca=c\n[c]\ndir=%s\ndatabase=$dir/index.txt\n"
+                    "new_certs_dir=$dir/new\nserial=$dir/serial\ndefault_md=sha256\n"
+                    "policy=p\ncopy_extensions=none\n[p]\ncommonName=supplied\n" % db)
+        openssl(["ca", "-batch", "-config", name + ".cnf", "-cert", ca + ".pem", "-keyfile",
+                 ca + ".key", "-in", name + ".csr", "-out", name + ".pem", "-startdate",
+                 start, "-enddate", end, "-extfile", name + ".ext", "-notext"], t)
+
+    local = "DNS:localhost,IP:127.0.0.1"
+    leaf("server", "localhost", local)
+    leaf("otherhost", "mail.other.test", "DNS:mail.other.test")
+    leaf("expired", "localhost", local, start="20200101000000Z", end="20210101000000Z")
+    leaf("rogue", "localhost", local, ca="rogue-ca")
+    for name in os.listdir(t):
+        os.chmod(os.path.join(t, name), 0o644)
+    os.chmod(t, 0o755)
+    fp = subprocess.run(["openssl", "x509", "-in", os.path.join(t, "server.pem"), "-noout",
+                         "-fingerprint", "-sha256"], capture_output=True, text=True,
+                        check=True).stdout.strip().split("=", 1)[1]
+    return {"TLS_DIR": t, "TLS_CA": os.path.join(t, "ca.pem"),
+            "TLS_SERVER_FINGERPRINT": fp}
+
+
 # ---------------------------------------------------------------- POP3
 
 def seed_maildir(maildir, count, prefix, pad=0, manifest=None, first=1, owner="mail"):
@@ -169,7 +234,7 @@ listen = {host}
 base_dir = {p}/run
 state_dir = {p}/state
 log_path = {p}/log/dovecot.log
-ssl = no
+{ssl}
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 # failed logins answer at once (the tests try wrong passwords on purpose)
@@ -198,10 +263,15 @@ service pop3-login {{
     port = {port}
   }}
   inet_listener pop3s {{
-    port = 0
+    address = {host}
+    port = {pop3s}
   }}
 }}
-""".format(host=HOST, p=p, uid=mail.pw_uid, gid=mail.pw_gid, port=port))
+""".format(host=HOST, p=p, uid=mail.pw_uid, gid=mail.pw_gid, port=port,
+           pop3s=a.tls_ports["pop3s"] if a.tls else 0,
+           ssl=("ssl = yes\nssl_cert = <{t}/server.pem\nssl_key = <{t}/server.key\n"
+                "ssl_min_protocol = TLSv1.2".format(t=os.path.join(d, "tls"))) if a.tls
+           else "ssl = no"))
     for u, _ in users:
         seed_maildir(os.path.join(p, "home", u, "Maildir"), 0, "none")
     manifest = os.path.join(p, "manifest-alice.jsonl")
@@ -219,7 +289,7 @@ service pop3-login {{
     pid = int(open(pidfile).read().split()[0])
     if not wait_for(lambda: port_open(port) or not alive(pid), 10) or not alive(pid):
         die("dovecot did not open port %d; see %s/log/dovecot.log" % (port, p))
-    return {
+    state = {
         "POP3_PORT": port, "POP3_PID": pid,
         "POP3_USER": "alice", "POP3_PASS": "secret",
         "POP3_USER2": "bob", "POP3_PASS2": "hunter2",
@@ -231,6 +301,11 @@ service pop3-login {{
         "POP3_MAIL_UID": mail.pw_uid, "POP3_MAIL_GID": mail.pw_gid,
         "POP3_CONF": conf,
     }
+    if a.tls:
+        if not wait_for(lambda: port_open(a.tls_ports["pop3s"]), 10):
+            die("dovecot did not open the POP3S port")
+        state["POP3S_PORT"] = a.tls_ports["pop3s"]
+    return state
 
 
 # ---------------------------------------------------------------- NNTP
@@ -349,6 +424,10 @@ def start_nntp(d, port, a):
                 ("docancels", "all"), ("noreader", "false"), ("readerswhenstopped", "false"),
                 ("maxconnections", 100), ("nnrpdloadlimit", 0), ("nicekids", 0),
                 ("nicennrpd", 0), ("status", 0), ("timer", 0)] + sorted(paths.items())
+    if a.tls:
+        t = os.path.join(d, "tls")
+        settings += [("tlscafile", t + "/ca.pem"), ("tlscertfile", t + "/server.pem"),
+                     ("tlskeyfile", n + "/etc/server.key")]
     with open(innconf, "w") as f:
         f.write("# private NNTP server of the tests\n")
         for k, v in settings:
@@ -394,6 +473,12 @@ def start_nntp(d, port, a):
     subprocess.run(["chown", "-R", "news:news", n], check=True)
     subprocess.run(["chown", "-R", "root:root", etc], check=True)
     subprocess.run(["chmod", "-R", "a+rX", etc], check=True)
+    if a.tls:
+        # nnrpd wants its key readable by news only
+        key = os.path.join(etc, "server.key")
+        shutil.copy(os.path.join(d, "tls", "server.key"), key)
+        subprocess.run(["chown", "news:news", key], check=True)
+        os.chmod(key, 0o600)
     run_as_news([INNBIN + "/makedbz", "-i", "-o"], innconf, cwd=db, check=True)
     run_daemon(["runuser", "-u", "news", "--", "env", "INNCONF=" + innconf, INNBIN + "/innd"],
                os.path.join(n, "log", "start.log"), cwd=n)
@@ -422,13 +507,23 @@ def start_nntp(d, port, a):
         for i in (3, 4):   # a gap in the numbers of local.test.alpha
             run_as_news([INNBIN + "/ctlinnd", "-s", "cancel", "<local-test-alpha.%d@peers.test>" % i],
                         innconf, check=True)
-    return {
+    state = {}
+    if a.tls:
+        # Implicit TLS: a standalone nnrpd that starts TLS on every connection.
+        nntps = a.tls_ports["nntps"]
+        run_daemon(["runuser", "-u", "news", "--", "env", "INNCONF=" + innconf,
+                    INNBIN + "/nnrpd", "-D", "-b", HOST, "-p", str(nntps), "-S"],
+                   os.path.join(n, "log", "nnrpd-tls.log"), cwd=n)
+        if not wait_for(lambda: port_open(nntps), 15):
+            die("nnrpd did not open the NNTPS port %d" % nntps)
+        state["NNTPS_PORT"] = nntps
+    return dict(state, **{
         "NNTP_PORT": port, "NNTP_PID": pid, "NNTP_AUTH_REQUIRED": int(a.nntp_auth),
         "NNTP_USER": "alice", "NNTP_PASS": "secret", "NNTP_USER2": "bob", "NNTP_PASS2": "hunter2",
         "NNTP_ARTICLES_BIG": 0 if a.no_seed else a.articles,
         "NNTP_GROUPS": " ".join(GROUPS + ["local.test.new"]),
         "NNTP_MANIFEST": manifest, "INNCONF": innconf,
-    }
+    })
 
 
 # ---------------------------------------------------------------- SMTP
@@ -440,12 +535,21 @@ def start_smtp(d, port, a):
             "--port", str(port), "--reject-rcpt", "reject"]
     if a.smtp_auth:
         args += ["--auth", "alice:secret"]
+    if a.tls:
+        t = os.path.join(d, "tls")
+        args += ["--tls-cert", t + "/server.pem", "--tls-key", t + "/server.key",
+                 "--tls-port", str(a.tls_ports["smtps"])]
     with open(os.path.join(m, "sink.log"), "w") as lf:
         proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=lf, stderr=lf,
                                 start_new_session=True)
     if not wait_for(lambda: port_open(port) or proc.poll() is not None, 15) or proc.poll() is not None:
         die("the SMTP sink did not start; see " + os.path.join(m, "sink.log"))
-    return {"SMTP_PORT": port, "SMTP_PID": proc.pid, "SMTP_AUTH_REQUIRED": int(a.smtp_auth),
+    extra = {}
+    if a.tls:
+        if not wait_for(lambda: port_open(a.tls_ports["smtps"]), 15):
+            die("the SMTP sink did not open the SMTPS port")
+        extra["SMTPS_PORT"] = a.tls_ports["smtps"]
+    return {**extra, "SMTP_PORT": port, "SMTP_PID": proc.pid, "SMTP_AUTH_REQUIRED": int(a.smtp_auth),
             "SMTP_USER": "alice", "SMTP_PASS": "secret", "SMTP_STORE": m}
 
 
@@ -485,23 +589,39 @@ def smtp_sink(a):
     def check(server, session, envelope, mechanism, auth_data):
         ok = (creds is not None and isinstance(auth_data, LoginPassword) and
               (auth_data.login.decode(), auth_data.password.decode()) == creds)
-        return AuthResult(success=ok, handled=False)
+        return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
     kw = {}
+    tls = None
+    if a.tls_cert:
+        import ssl
+        tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        tls.load_cert_chain(a.tls_cert, a.tls_key)
+        kw["tls_context"] = tls
     if creds:
-        kw = dict(authenticator=check, auth_require_tls=False, auth_required=True)
+        # with TLS on, a login is taken only on an encrypted connection
+        kw.update(authenticator=check, auth_require_tls=bool(tls), auth_required=True)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
         lambda: SMTP(Handler(), hostname="peers.test", decode_data=False,
                      enable_SMTPUTF8=True, **kw), HOST, a.port))
+    servers = [server]
+    if tls and a.tls_port:
+        implicit = dict(kw)
+        implicit.pop("tls_context", None)
+        implicit["auth_require_tls"] = False
+        servers.append(loop.run_until_complete(loop.create_server(
+            lambda: SMTP(Handler(), hostname="peers.test", decode_data=False,
+                         enable_SMTPUTF8=True, **implicit), HOST, a.tls_port, ssl=tls)))
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
     loop.run_until_complete(stop.wait())
-    server.close()
-    loop.run_until_complete(server.wait_closed())
+    for s in servers:
+        s.close()
+        loop.run_until_complete(s.wait_closed())
 
 
 # ---------------------------------------------------------------- start/stop
@@ -594,9 +714,13 @@ def start(a):
     open(os.path.join(d, MARKER), "w").close()
     os.chmod(d, 0o755)
     ports = choose_ports(d, a.port_base)
+    a.tls_ports = {"pop3s": ports["pop3"] + 885, "nntps": ports["nntp"] + 444,
+                   "smtps": ports["smtp"] + 440}
     t0 = time.monotonic()
     state = {"PEERS_DIR": d, "PEERS_HOST": HOST}
     try:
+        if a.tls:
+            state.update(make_certificates(d))
         if "pop3" in want:
             state.update(start_pop3(d, ports["pop3"], a))
             log("POP3 on %s:%d" % (HOST, ports["pop3"]))
@@ -640,6 +764,7 @@ def main():
     s.add_argument("--smtp-auth", action="store_true")
     s.add_argument("--no-seed", action="store_true")
     s.add_argument("--install", action="store_true", help="run install.sh first")
+    s.add_argument("--tls", action="store_true", help="a private CA; TLS on every server")
     t = sub.add_parser("stop")
     t.add_argument("--dir", default=os.environ.get("MT_PEERS_DIR", "/tmp/mt-peers"))
     t.add_argument("--wipe", action="store_true")
@@ -663,6 +788,9 @@ def main():
     k.add_argument("--port", type=int, required=True)
     k.add_argument("--auth")
     k.add_argument("--reject-rcpt")
+    k.add_argument("--tls-cert")
+    k.add_argument("--tls-key")
+    k.add_argument("--tls-port", type=int)
     a = ap.parse_args()
     if a.cmd == "start":
         start(a)

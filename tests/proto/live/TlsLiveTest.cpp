@@ -1,0 +1,409 @@
+// Encrypted sessions against the real servers started with TLS on (a private
+// certificate authority trusted through SSL_CERT_FILE): POP3 with STLS and
+// implicit TLS, NNTP with STARTTLS and implicit TLS, SMTP with STARTTLS and
+// AUTH; certificates refused for their reasons (expired, another host, an
+// unknown issuer, not the pinned one) by small loopback TLS servers of the
+// test's own; a server that drops the connection in the handshake.
+#include "ClientHarness.h"
+#include "NetTestUtil.h"
+#include "NntpHarness.h"
+#include "PeerState.h"
+#include "TestUtil.h"
+
+#include "net/CTls.h"
+#include "net/WinsockError.h"
+#include "proto/CNNTP.h"
+#include "proto/CPOP3.h"
+#include "proto/CSMTP.h"
+#include "util/CStringList.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+using prototest::NntpNote;
+using prototest::NntpRecorder;
+using prototest::Pop3Recorder;
+using prototest::PumpUntil;
+using testpeers::PeerState;
+
+namespace {
+
+// A one-connection loopback TLS server on its own thread, presenting the
+// given certificate and greeting with "+OK tiny"; or, with bDrop, one that
+// reads the client's first bytes and closes without answering.
+class TinyTlsServer {
+public:
+    TinyTlsServer(const std::string& cert, const std::string& key, bool bDrop = false)
+    {
+        // A client that refused the certificate has gone when the greeting
+        // is written.
+        std::signal(SIGPIPE, SIG_IGN);
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 1);
+        socklen_t len = sizeof a;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this, cert, key, bDrop] { Serve(cert, key, bDrop); });
+    }
+    ~TinyTlsServer()
+    {
+        ::shutdown(m_listen, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listen);
+    }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    void Serve(const std::string& cert, const std::string& key, bool bDrop)
+    {
+        int fd = ::accept(m_listen, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        if (bDrop) {
+            char buf[64];
+            (void)::recv(fd, buf, sizeof buf, 0);
+            ::close(fd);
+            return;
+        }
+        SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_file(ctx, cert.c_str(), SSL_FILETYPE_PEM);
+        SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM);
+        SSL* ssl = SSL_new(ctx);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            SSL_write(ssl, "+OK tiny\r\n", 10);
+            char buf[256];
+            while (SSL_read(ssl, buf, sizeof buf) > 0) {
+            }
+        }
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+        ::close(fd);
+    }
+    int m_listen = -1;
+    std::uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+class TlsLive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prototest::EnsureWinsock();
+        ASSERT_TRUE(peers.Ok()) << peers.Error();
+        ASSERT_FALSE(peers.Get("TLS_DIR").empty());
+        // The private authority stands in for the system's trust store (for
+        // this process and the tool it starts).
+        ::setenv("SSL_CERT_FILE", peers.Get("TLS_CA").c_str(), 1);
+        host = peers.Get("PEERS_HOST");
+    }
+    std::string Tls(const std::string& name) { return peers.Get("TLS_DIR") + "/" + name; }
+
+    struct Pop3Result {
+        std::unique_ptr<Pop3Recorder> rec;
+        int iStatus = -1, iLastError = -1;
+        bool bEncrypted = false;
+        std::string failure;
+    };
+    Pop3Result Pop3(const std::string& server, std::uint16_t port, const ServerSecurity& s,
+                    const std::string& user = "alice", const std::string& pass = "secret")
+    {
+        Pop3Result r;
+        r.rec = std::make_unique<Pop3Recorder>();
+        CPOP3 c(r.rec.get(), Pop3Recorder::kMsg, 0, dir.Path().c_str());
+        c.SetSecurity(s);
+        EXPECT_TRUE(c.RetrieveMail(server.c_str(), port, user.c_str(), pass.c_str(), "", false, 0));
+        EXPECT_TRUE(PumpUntil([&] { return r.rec->bEnded; }, 60000));
+        r.iStatus = c.Status();
+        r.iLastError = c.m_iLastError;
+        r.bEncrypted = c.Encrypted();
+        r.failure = c.ReplyLine();
+        return r;
+    }
+    ServerSecurity Mode(const std::string& proto, int iMode, const std::string& pin = "")
+    {
+        ServerSecurity s = ServerSecurity::For(proto, iMode);
+        s.strPin = pin;
+        return s;
+    }
+
+    PeerState peers;
+    std::string host;
+    testutil::TempDir dir;
+};
+
+TEST_F(TlsLive, Pop3MailboxOverStlsAndOverImplicitTls)
+{
+    const int iMessages = peers.GetInt("POP3_MESSAGES");
+    ASSERT_GT(iMessages, 0);
+    for (int iMode : {ServerSecurity::AUTO, ServerSecurity::STARTTLS, ServerSecurity::TLS}) {
+        SCOPED_TRACE(ServerSecurity::ModeName(iMode));
+        std::uint16_t port = static_cast<std::uint16_t>(
+            peers.GetInt(iMode == ServerSecurity::TLS ? "POP3S_PORT" : "POP3_PORT"));
+        Pop3Result r = Pop3(host, port, Mode("POP3", iMode));
+        EXPECT_EQ(r.iStatus, CPOP3::STATUS_DONE) << r.failure;
+        EXPECT_EQ(r.iLastError, 0) << WinsockErrorString(r.iLastError);
+        EXPECT_TRUE(r.bEncrypted);
+        EXPECT_EQ(static_cast<int>(r.rec->Messages().size()), iMessages);
+        for (const auto& m : r.rec->Messages())
+            EXPECT_NE(m.content.find("Message-ID:"), std::string::npos);
+    }
+}
+
+TEST_F(TlsLive, Pop3NoneStaysPlainAndAWrongPasswordIsStillRefused)
+{
+    Pop3Result plain =
+        Pop3(host, static_cast<std::uint16_t>(peers.GetInt("POP3_PORT")), Mode("POP3", 3));
+    EXPECT_EQ(plain.iStatus, CPOP3::STATUS_DONE);
+    EXPECT_FALSE(plain.bEncrypted);
+    Pop3Result wrong = Pop3(host, static_cast<std::uint16_t>(peers.GetInt("POP3_PORT")),
+                            Mode("POP3", ServerSecurity::STARTTLS), "alice", "nope");
+    EXPECT_EQ(wrong.iStatus, CPOP3::STATUS_FAILED);
+    EXPECT_EQ(wrong.rec->end.lParam, CPOP3::DETAIL_PASSWORD);
+}
+
+TEST_F(TlsLive, Pop3PasswordCommandGivesThePasswordOrFailsTheSession)
+{
+    std::uint16_t port = static_cast<std::uint16_t>(peers.GetInt("POP3S_PORT"));
+    ServerSecurity s = Mode("POP3", ServerSecurity::TLS);
+    s.strPasswordCommand = "printf \"secret\\nsecond line\\n\"";
+    Pop3Result ok = Pop3(host, port, s, "alice", "");
+    EXPECT_EQ(ok.iStatus, CPOP3::STATUS_DONE) << ok.failure;
+
+    s.strPasswordCommand = "sh -c \"echo no vault >&2; exit 3\"";
+    Pop3Result bad = Pop3(host, port, s, "alice", "");
+    EXPECT_EQ(bad.iStatus, CPOP3::STATUS_FAILED);
+    EXPECT_NE(bad.failure.find("password command failed"), std::string::npos) << bad.failure;
+    EXPECT_NE(bad.failure.find("status 3: no vault"), std::string::npos) << bad.failure;
+}
+
+TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)
+{
+    for (int iMode : {ServerSecurity::STARTTLS, ServerSecurity::TLS}) {
+        SCOPED_TRACE(ServerSecurity::ModeName(iMode));
+        std::uint16_t port = static_cast<std::uint16_t>(
+            peers.GetInt(iMode == ServerSecurity::TLS ? "NNTPS_PORT" : "NNTP_PORT"));
+        CNNTP client(dir.Path().c_str());
+        NntpRecorder rec(client);
+        std::size_t seen = 0;
+        client.SetSecurity(Mode("NNTP", iMode));
+        ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, host.c_str(), port, nullptr, nullptr));
+        NntpNote n = rec.Next(&seen);
+        ASSERT_EQ(n.kind, NntpNote::CONNECTED)
+            << n.reply << " " << WinsockErrorString(client.m_iLastError);
+        EXPECT_TRUE(client.Encrypted());
+        ASSERT_TRUE(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
+        NntpNote list = rec.Next(&seen);
+        ASSERT_EQ(list.kind, NntpNote::FILE) << list.reply;
+        EXPECT_NE(list.content.find("local.test.alpha "), std::string::npos);
+        ASSERT_TRUE(client.Group(&rec, CNNTP::MSG_GROUP, "local.test.beta", 0, nullptr, nullptr));
+        ASSERT_EQ(rec.Next(&seen).kind, NntpNote::GROUP);
+        ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
+        NntpNote a = rec.Next(&seen);
+        ASSERT_EQ(a.kind, NntpNote::FILE) << a.reply;
+        EXPECT_NE(a.content.find("local.test.beta"), std::string::npos) << a.content;
+        ASSERT_TRUE(client.Quit(&rec, CNNTP::MSG_QUIT));
+        rec.Next(&seen);
+    }
+}
+
+// SMTP clients report through NotifyDone.
+class Smtp : public CSMTP {
+public:
+    explicit Smtp(fw::Window* pWnd) : CSMTP(pWnd, fw::WM_USER + 77) {}
+    bool bDone = false;
+
+protected:
+    void NotifyDone() override { bDone = true; }
+};
+
+TEST_F(TlsLive, ReplyPostedOverStartTlsWithALoginAndOverImplicitTls)
+{
+    fw::Window wnd;
+    std::string store = peers.Get("SMTP_STORE");
+    auto Envelopes = [&] {
+        std::ifstream in(store + "/envelopes.jsonl");
+        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return all;
+    };
+    struct Case {
+        int iMode;
+        const char* pszPort;
+        const char* pszPassword;
+        int iStatus;
+    } cases[] = {{ServerSecurity::AUTO, "SMTP_PORT", "secret", CMessageSender::STATUS_SENT},
+                 {ServerSecurity::TLS, "SMTPS_PORT", "secret", CMessageSender::STATUS_SENT},
+                 {ServerSecurity::STARTTLS, "SMTP_PORT", "wrong", CMessageSender::STATUS_FAILED}};
+    int iSent = 0;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(ServerSecurity::ModeName(k.iMode));
+        testutil::WriteFile(dir.File("body"), "A reply over a private line.\r\n");
+        std::FILE* f = std::fopen(dir.File("body").c_str(), "rb");
+        CStringList to;
+        to.Add("bob@peers.test");
+        Smtp c(&wnd);
+        ServerSecurity s = Mode("SMTP", k.iMode);
+        s.strUser = "alice";
+        s.strPassword = k.pszPassword;
+        c.SetSecurity(s);
+        ASSERT_TRUE(c.SendMail(host.c_str(), static_cast<std::uint16_t>(peers.GetInt(k.pszPort)), f,
+                               "Encrypted", "alice@peers.test", "Alice", &to, nullptr));
+        ASSERT_TRUE(PumpUntil([&] { return c.bDone; }, 60000));
+        std::fclose(f);
+        EXPECT_EQ(c.m_iStatus, k.iStatus)
+            << c.FailureText() << " / " << WinsockErrorString(c.m_iLastError);
+        EXPECT_TRUE(c.Encrypted());
+        if (k.iStatus == CMessageSender::STATUS_SENT)
+            ++iSent;
+        else
+            EXPECT_EQ(c.FailureText().rfind("535", 0), 0u) << c.FailureText();
+    }
+    std::string env = Envelopes();
+    int iFound = 0;
+    for (std::size_t at = 0; (at = env.find("\"auth_user\": \"alice\"", at)) != std::string::npos;
+         ++at)
+        ++iFound;
+    EXPECT_EQ(iFound, iSent);
+}
+
+// Connects one socket with TLS and returns the handshake's outcome.
+int Handshake(const std::string& server, std::uint16_t port, const std::string& pin,
+              std::string* pGreeting = nullptr)
+{
+    nettest::StreamRecorder rec;
+    CStreamSocket socket;
+    struct Waiter : CConnMgrCallback {
+        void ConnMgrCallback(std::uint32_t, int i) override { iResult = i; }
+        int iResult = 0;
+    } waiter;
+    CConnMgr mgr(&waiter);
+    mgr.Connect(server.c_str(), port, &socket, &rec, 0);
+    EXPECT_TRUE(PumpUntil([&] { return waiter.iResult != 0; }));
+    if (waiter.iResult != CConnMgrCallback::CONNECTED)
+        return -1;
+    EXPECT_EQ(socket.StartTls(TlsOptions{server, pin}), wsa::WSAEWOULDBLOCK);
+    EXPECT_TRUE(PumpUntil([&] { return rec.Count(CStreamCallback::CONNECT) > 0; }));
+    int iError = rec.events.back().iError;
+    if (iError == 0 && pGreeting) {
+        EXPECT_TRUE(PumpUntil([&] {
+            char buf[64];
+            int n = sizeof buf;
+            if (socket.Receive(buf, n) == 0 && n > 0)
+                pGreeting->append(buf, static_cast<std::size_t>(n));
+            return pGreeting->find('\n') != std::string::npos;
+        }));
+    }
+    return iError;
+}
+
+TEST_F(TlsLive, CertificatesRefusedForTheirReasonsAndAPinAccepted)
+{
+    std::string fp = peers.Get("TLS_SERVER_FINGERPRINT");
+    struct Case {
+        const char* pszCert;
+        std::string pin;
+        int iWant;
+        const char* pszDetail;
+    } cases[] = {
+        {"server", "", 0, ""},
+        {"expired", "", TLS_E_EXPIRED, "expired"},
+        {"otherhost", "", TLS_E_HOST, "127.0.0.1"},
+        {"rogue", "", TLS_E_ISSUER, "issuer"},
+        {"rogue", "", 0, ""}, // pinned below: accepted, whoever issued it
+        {"rogue", fp, TLS_E_PIN, "not the pinned one"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Case& k = cases[i];
+        SCOPED_TRACE(std::string(k.pszCert) + " case " + std::to_string(i));
+        std::string certFp;
+        {
+            // The fingerprint the client must name: from the file itself.
+            BIO* b = BIO_new_file(Tls(std::string(k.pszCert) + ".pem").c_str(), "r");
+            X509* x = PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
+            unsigned char d[32];
+            unsigned n = 0;
+            X509_digest(x, EVP_sha256(), d, &n);
+            certFp = FormatFingerprint(d, static_cast<int>(n));
+            X509_free(x);
+            BIO_free(b);
+        }
+        if (i == 4)
+            k.pin = certFp;
+        TinyTlsServer server(Tls(std::string(k.pszCert) + ".pem"),
+                             Tls(std::string(k.pszCert) + ".key"));
+        std::string greeting;
+        int iError = Handshake(host, server.Port(), k.pin, &greeting);
+        EXPECT_EQ(iError, k.iWant) << WinsockErrorString(iError);
+        if (k.iWant == 0) {
+            EXPECT_EQ(greeting, "+OK tiny\r\n");
+        } else {
+            std::string text = WinsockErrorString(iError);
+            EXPECT_NE(text.find(certFp), std::string::npos) << text;
+            EXPECT_NE(text.find(k.pszDetail), std::string::npos) << text;
+        }
+    }
+}
+
+TEST_F(TlsLive, AServerDroppingTheHandshakeIsNamed)
+{
+    {
+        TinyTlsServer dropper("", "", true);
+        EXPECT_EQ(Handshake(host, dropper.Port(), ""), TLS_E_CLOSED);
+    }
+    // A POP3 session with implicit TLS against the dropping server fails
+    // with that reason rather than hanging or logging in.
+    {
+        TinyTlsServer dropper("", "", true);
+        Pop3Result r = Pop3(host, dropper.Port(), Mode("POP3", ServerSecurity::TLS));
+        EXPECT_EQ(r.iStatus, CPOP3::STATUS_FAILED);
+        EXPECT_EQ(r.iLastError, TLS_E_CLOSED);
+    }
+}
+
+TEST_F(TlsLive, ToolShowsTheCertificateOrWhyItWasRefused)
+{
+    testutil::TempDir home;
+    std::string fp = peers.Get("TLS_SERVER_FINGERPRINT");
+    struct Case {
+        std::vector<std::string> args;
+        int iExit;
+        std::string want;
+    } cases[] = {
+        {{"--tls", "pop3", peers.Get("POP3S_PORT")}, 0, "fingerprint: SHA256 " + fp},
+        {{"--starttls", "pop3", peers.Get("POP3_PORT")}, 0, "issuer: CN = Mail Tolvan Test CA"},
+        {{"--starttls", "nntp", peers.Get("NNTP_PORT")}, 0, "subject: CN = localhost"},
+        {{"--starttls", "smtp", peers.Get("SMTP_PORT")}, 0, "protocol: TLSv1."},
+        {{"--tls", "nntp", peers.Get("NNTPS_PORT"), "--pin", std::string(64, 'a')},
+         1,
+         "not the pinned one"},
+    };
+    for (const Case& k : cases) {
+        std::vector<std::string> args = {"connect", host, k.args[2]};
+        args.insert(args.end(), {k.args[0], k.args[1]});
+        args.insert(args.end(), k.args.begin() + 3, k.args.end());
+        SCOPED_TRACE(k.args[0] + " " + k.args[1]);
+        auto r = testutil::RunTool(home.Path(), args);
+        EXPECT_EQ(r.iExit, k.iExit) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(k.want), std::string::npos) << r.out << r.err;
+    }
+}
+
+} // namespace

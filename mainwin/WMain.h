@@ -157,6 +157,8 @@ private:
     // the first of a manual group.
     WArticles* ArticlesTarget() const;
     void GroupSettings();
+    // The Group Settings dialog (the menu's or the popup's) opens or closes.
+    void EditingGroups(bool bEditing);
     // Stop for the news client: a list being received stops at its next
     // line; with bAbort anything under way ends at once.
     void StopNews(bool bAbort);

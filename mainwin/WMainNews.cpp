@@ -377,7 +377,10 @@ void WMain::OpenGroupsWindow()
         return;
     }
     GroupsOwner owner;
-    owner.gone = [this] { m_pActiveArticles = nullptr; };
+    owner.gone = [this] {
+        m_pActiveArticles = nullptr;
+        m_view.EnableCommand(CMD_GROUPSETTINGS, true);
+    };
     owner.client = [this] { return m_pNews.get(); };
     owner.messages = [this]() -> Rfcmsg& { return GatherMessages(); };
     owner.createArticlesView = [this] { return m_view.CreateArticlesView(); };
@@ -396,6 +399,10 @@ void WMain::OpenGroupsWindow()
             m_pActiveArticles = nullptr;
     };
     owner.loopDone = [this] { NewsLoopDone(); };
+    owner.editing = [this](bool b) { EditingGroups(b); };
+    // The dialog's copy of the list would undo the pointers the retrieval
+    // moves meanwhile.
+    owner.retrievingChanged = [this](bool b) { m_view.EnableCommand(CMD_GROUPSETTINGS, !b); };
     owner.connectionEnded = [this](int iStatus) {
         if (iStatus == CNNTP::STATUS_CLOSED && m_bConnected)
             PostCommand(CMD_DISCONNECT);
@@ -455,10 +462,29 @@ void WMain::GroupSettings()
     // what it adds.
     if (!g_pNewsgroups || m_pGroupList || m_bEditingGroups)
         return;
-    m_bEditingGroups = true;
+    // Nor while articles are retrieved: the dialog's copy would put back
+    // the pointers the retrieval moves meanwhile, and its OK writes them.
+    if (m_pGroups && m_pGroups->Retrieving()) {
+        Error(826);
+        return;
+    }
     // OK puts the edited copy in the list's place and writes its file.
+    EditingGroups(true);
     bool bOk = m_view.ShowDialog(CMD_GROUPSETTINGS);
-    m_bEditingGroups = false;
+    EditingGroups(false);
     if (bOk && m_pGroups)
         m_pGroups->Reload();
+}
+
+void WMain::EditingGroups(bool bEditing)
+{
+    m_bEditingGroups = bEditing;
+    if (!g_pNewsgroups)
+        return;
+    // The dialog writes the list at OK: not with pointers past articles
+    // that no saved packet holds yet.
+    if (bEditing)
+        m_pointers.Hold(*g_pNewsgroups);
+    else
+        m_pointers.Resume(*g_pNewsgroups);
 }

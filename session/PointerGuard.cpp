@@ -43,3 +43,31 @@ void PointerGuard::Restrain(Newsgroups& list) const
         p->m_lDate = e.lDateBefore;
     }
 }
+
+void PointerGuard::Hold(Newsgroups& list)
+{
+    m_held.clear();
+    for (const auto& [name, e] : m_groups) {
+        if (e.iLowestUnsaved == INT32_MAX || !list.Find(name))
+            continue;
+        newsgr* p = list.Current();
+        Held h{p->m_lPointer, p->m_lDate, std::min(p->m_lPointer, e.iLowestUnsaved), e.lDateBefore};
+        p->m_lPointer = h.lHeldPointer;
+        p->m_lDate = h.lHeldDate;
+        m_held[name] = h;
+    }
+}
+
+void PointerGuard::Resume(Newsgroups& list)
+{
+    for (const auto& [name, h] : m_held) {
+        if (!list.Find(name))
+            continue; // deleted in the dialog
+        newsgr* p = list.Current();
+        if (p->m_lPointer == h.lHeldPointer && p->m_lDate == h.lHeldDate) {
+            p->m_lPointer = h.lPointer;
+            p->m_lDate = h.lDate;
+        }
+    }
+    m_held.clear();
+}

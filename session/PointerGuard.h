@@ -28,6 +28,12 @@ public:
     // what it was.
     void Restrain(Newsgroups& list) const;
     bool HasUnsaved() const;
+    // The list is about to be written with what the user sets (the Group
+    // Settings dialog writes it at OK): meanwhile each pointer that passed
+    // an unsaved article stands at it, as Restrain puts it.  Resume brings
+    // forward again each of those that the user left as it stood.
+    void Hold(Newsgroups& list);
+    void Resume(Newsgroups& list);
 
 private:
     struct Entry {
@@ -35,4 +41,9 @@ private:
         std::int32_t iLowestUnsaved = INT32_MAX;
     };
     std::map<std::string, Entry> m_groups;
+    struct Held {
+        std::int32_t lPointer, lDate;         // as the retrieval left them
+        std::int32_t lHeldPointer, lHeldDate; // as they stood meanwhile
+    };
+    std::map<std::string, Held> m_held;
 };

@@ -161,8 +161,19 @@ bool WGroups::GroupSettings(std::int32_t iRow)
 {
     if (!g_pNewsgroups || iRow < 0 || iRow >= static_cast<std::int32_t>(m_rows.size()))
         return false;
+    if (Retrieving()) {
+        Error(826);
+        return false;
+    }
     std::string name = GroupOfRow(m_rows[static_cast<std::size_t>(iRow)]);
-    if (!g_pNewsgroups->Find(name) || !m_pView->ShowGroupSettings(name))
+    if (!g_pNewsgroups->Find(name))
+        return false;
+    if (m_owner.editing)
+        m_owner.editing(true);
+    bool bOk = m_pView->ShowGroupSettings(name);
+    if (m_owner.editing)
+        m_owner.editing(false);
+    if (!bOk)
         return false;
     Fill();
     Select(RowOfGroup(name));
@@ -250,13 +261,24 @@ void WGroups::Retrieve(bool bNew)
         // Resume after the group that was stopped.
         m_bStop = false;
         m_bDone = false;
+        NoteRetrieving();
         NextGroup();
         return;
     }
     m_bStop = false;
     m_bDone = false;
     m_current.clear();
+    NoteRetrieving();
     NextGroup();
+}
+
+void WGroups::NoteRetrieving()
+{
+    if (Retrieving() == m_bToldRetrieving)
+        return;
+    m_bToldRetrieving = Retrieving();
+    if (m_owner.retrievingChanged)
+        m_owner.retrievingChanged(m_bToldRetrieving);
 }
 
 void WGroups::Stop()
@@ -276,6 +298,7 @@ void WGroups::ConnectionLost()
     m_bStop = true;
     m_bArticlesActive = false;
     m_bDone = true;
+    NoteRetrieving();
     if (m_owner.articleCommands)
         m_owner.articleCommands(false);
     if (m_owner.loopDone)
@@ -397,6 +420,7 @@ void WGroups::OpenArticles(newsgr& group, const GroupRange& range, std::int32_t 
     owner.finished = [this](bool) { Post(kMsgNextGroup); };
     owner.fetching = [this](bool b) {
         m_bArticlesActive = b;
+        NoteRetrieving();
         if (m_owner.articleCommands && !b)
             m_owner.articleCommands(false);
     };
@@ -458,6 +482,7 @@ void WGroups::NextGroup()
     }
     if (!m_bDone) {
         m_bDone = true;
+        NoteRetrieving();
         m_pView->SetStatus(m_bStop ? "Stopped" : "Done retrieving");
         if (!m_bStop)
             (void)PlayDoneBeep();
@@ -487,6 +512,7 @@ bool WGroups::OpenRow(std::int32_t iRow)
     m_bArticlesActive = true;
     m_bDone = false;
     m_bStop = false;
+    NoteRetrieving();
     OpenGroup(*g_pNewsgroups->Current());
     return true;
 }

@@ -70,6 +70,11 @@ struct GroupsOwner {
     std::function<void(WArticles*, bool)> activated;
     // The loop has passed its last group.
     std::function<void()> loopDone;
+    // The Group Settings dialog is about to open (true) or has closed.
+    std::function<void(bool)> editing;
+    // Retrieving() turned true or false (the list may not be edited
+    // meanwhile).
+    std::function<void(bool)> retrievingChanged;
     // The connection ended under the retrieval (the client's status).
     std::function<void(int iStatus)> connectionEnded;
     // Nobody sits at the screen: groups with manual retrieval are left
@@ -113,7 +118,8 @@ public:
 
     // The popup's Settings: the Group Settings dialog for the row's group
     // only.  After OK the row is redrawn where the table puts it.  False on
-    // Cancel or when the row names no group.
+    // Cancel, when the row names no group, and while retrieving (message
+    // 826: the retrieval holds the group and moves its pointers).
     bool GroupSettings(std::int32_t iRow);
 
     // Get New / Get All articles: starts the loop through the selected
@@ -164,6 +170,8 @@ private:
     void NextGroup();
     void OpenArticles(newsgr& group, const GroupRange& range, std::int32_t iTotal);
     void CloseArticles(WArticles* pWindow);
+    // Tells the owner when Retrieving() has changed since it was last told.
+    void NoteRetrieving();
 
     GroupsOwner m_owner;
     std::unique_ptr<IGroupsView> m_pView;
@@ -174,6 +182,7 @@ private:
     bool m_bDone = true;
     bool m_bStop = false;
     bool m_bArticlesActive = false;
+    bool m_bToldRetrieving = false;
     std::string m_current; // the group being worked on
     std::vector<std::unique_ptr<WArticles>> m_articles;
     std::vector<std::string> m_skipped; // manual groups an unattended run left

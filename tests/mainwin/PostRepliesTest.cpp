@@ -1,11 +1,11 @@
 // The main window's posting path: Open (the default file in any letter
 // case, packets that are no REP or not ours, replies without destination),
 // Post replies, and the posting step of Autorun.
+#include "ClientHarness.h"
 #include "LooseServer.h"
 #include "MainFixture.h"
 #include "RepMaker.h"
 
-#include "net/CWinsock.h"
 #include "packet/RepPacket.h"
 #include "session/WPost.h"
 
@@ -17,11 +17,7 @@ class PostReplies : public MainFixture {
 protected:
     void SetUp() override
     {
-        static std::unique_ptr<CWinsock> s_pWinsock;
-        if (!s_pWinsock) {
-            s_pWinsock = std::make_unique<CWinsock>();
-            CreateWinsockEventWindow();
-        }
+        prototest::EnsureWinsock();
         MainFixture::SetUp();
         repDir = home.File("rep");
         ::mkdir(repDir.c_str(), 0700);

@@ -349,4 +349,58 @@ TEST_F(NewsMain, GroupSettingsOkRefillsTheGroupsWindow)
     EXPECT_TRUE(s.Finish()) << s.Report();
 }
 
+TEST_F(NewsMain, GroupSettingsWaitsWhileArticlesAreRetrieved)
+{
+    while (pGroups->Count() > 0)
+        pGroups->Remove(pGroups->At(0)->m_szName);
+    pGroups->Add("a.auto", NG_SELECTED | NG_AUTOMATIC, 1, 0, "", "");
+    ScriptedServer s;
+    std::atomic<bool> bGo{false};
+    s.Say(kGreeting).Expect("GROUP a.auto\r\n").Say("211 2 1 2 a.auto\r\n");
+    s.Expect("ARTICLE 1\r\n").WaitFor([&] { return bGo.load(); });
+    s.Say("220 1 <1@x>\r\nSubject: one\r\nFrom: x@y\r\n\r\nbody\r\n.\r\n");
+    s.Expect("ARTICLE 2\r\n").Say("220 2 <2@x>\r\nSubject: two\r\nFrom: x@y\r\n\r\nb\r\n.\r\n");
+    Quit(s);
+    Connect(s);
+    ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; })) << s.Report();
+    pMain->OnCommand(CMD_GETNEW);
+    ASSERT_TRUE(Pump([this] { return !pMain->GroupsWindow()->ArticleWindows().empty(); }));
+    // Neither the menu's dialog nor the popup's while the group is fetched.
+    EXPECT_FALSE(view.enabled[CMD_GROUPSETTINGS]);
+    pMain->OnCommand(CMD_GROUPSETTINGS);
+    EXPECT_FALSE(pMain->GroupsWindow()->GroupSettings(0));
+    EXPECT_TRUE(view.dialogs.empty());
+    EXPECT_TRUE(view.pGroupsView->settingsFor.empty());
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].text, "Article retrieval is still active!");
+    bGo = true;
+    ASSERT_TRUE(Pump([this] { return pMain->GroupsWindow()->Done(); })) << s.Report();
+    EXPECT_EQ(pGroups->Find("a.auto") ? pGroups->Current()->m_lPointer : 0, 3);
+    EXPECT_TRUE(view.enabled[CMD_GROUPSETTINGS]);
+
+    // Articles 1 and 2 are in no saved packet yet: the dialog, which writes
+    // the list at OK, sees the pointer before them; what the user leaves
+    // comes forward again, what the user sets stays.
+    auto pointer = [this] { return pGroups->Find("a.auto") ? pGroups->Current()->m_lPointer : 0; };
+    view.onDialog = [&](int) {
+        EXPECT_EQ(pointer(), 1);
+        EXPECT_TRUE(pGroups->Save());
+        return true;
+    };
+    pMain->OnCommand(CMD_GROUPSETTINGS);
+    EXPECT_EQ(view.dialogs, (std::vector<int>{CMD_GROUPSETTINGS}));
+    EXPECT_NE(testutil::ReadFile(pStartup->m_szNwsFile).find("a.auto,3,1,0,"), std::string::npos);
+    EXPECT_EQ(pointer(), 3);
+    view.pGroupsView->onSettings = [&](const std::string&) {
+        EXPECT_EQ(pointer(), 1);
+        pGroups->Current()->m_lPointer = 9;
+        return true;
+    };
+    EXPECT_TRUE(pMain->GroupsWindow()->GroupSettings(0));
+    EXPECT_EQ(view.pGroupsView->settingsFor, (std::vector<std::string>{"a.auto"}));
+    EXPECT_EQ(pointer(), 9);
+    Disconnect();
+    EXPECT_TRUE(s.Finish()) << s.Report();
+}
+
 } // namespace

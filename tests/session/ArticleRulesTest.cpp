@@ -164,6 +164,19 @@ TEST(PointerGuardTest, WrittenPointersNeverPassAnUnsavedArticle)
     at("c.other")->m_lPointer = 9; // moved without articles (headers seen)
     EXPECT_TRUE(guard.HasUnsaved());
 
+    // While a dialog may write the list: at the first unsaved article;
+    // afterwards forward again, unless the user set the pointer (b.date).
+    guard.Hold(list);
+    EXPECT_EQ(at("a.auto")->m_lPointer, 10);
+    EXPECT_EQ(at("b.date")->m_lDate, 2000);
+    EXPECT_EQ(at("c.other")->m_lPointer, 9);
+    at("b.date")->m_lPointer = 30;
+    guard.Resume(list);
+    EXPECT_EQ(at("a.auto")->m_lPointer, 15);
+    EXPECT_EQ(at("b.date")->m_lPointer, 30);
+    EXPECT_EQ(at("b.date")->m_lDate, 2000);
+    at("b.date")->m_lPointer = 42;
+
     guard.Restrain(list);
     EXPECT_EQ(at("a.auto")->m_lPointer, 10);
     EXPECT_EQ(at("b.date")->m_lPointer, 40);

@@ -174,6 +174,23 @@ TEST_F(Security, SmtpLoginWithLoginOrPlainAndHeloWhenEhloIsRefused)
     plain.Expect("MAIL FROM:<me@x>\r\n").Say("451 later\r\n").Expect("QUIT\r\n").Say("221\r\n");
     EXPECT_EQ(RunSmtp(plain, s, dir.Path()).failure, "451 later");
 
+    // An access token: XOAUTH2 in one line; a refusal's challenge is
+    // answered empty and the refusal ends the session; a server without
+    // XOAUTH2 gets no password at all.
+    ServerSecurity t = s;
+    t.bOAuth2 = true;
+    ScriptedServer oauth;
+    oauth.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN XOAUTH2\r\n");
+    oauth.Expect("AUTH XOAUTH2 " + SaslXOAuth2("joe", "pw") + "\r\n");
+    oauth.Say("334 eyJzdGF0dXMiOiI0MDEifQ==\r\n").Expect("\r\n").Say("535 5.7.8 bad token\r\n");
+    oauth.Expect("QUIT\r\n").Say("221 bye\r\n");
+    EXPECT_EQ(RunSmtp(oauth, t, dir.Path()).failure, "535 5.7.8 bad token");
+    ScriptedServer noOauth;
+    noOauth.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
+    SmtpRun n = RunSmtp(noOauth, t, dir.Path());
+    EXPECT_EQ(n.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_NE(n.failure.find("XOAUTH2"), std::string::npos) << n.failure;
+
     // A server of the old kind: HELO; with a user name there is no login
     // to be had, and the message does not go out without it.
     ScriptedServer old;

@@ -110,6 +110,7 @@ TEST_F(PostReplies, AutorunWithOnlyPostingAndNoRepFileEndsTheSequence)
     EXPECT_TRUE(pMain->m_bConnected); // the Connect that Open posted still ran
     // Nothing to post is no failure of a cron run.
     EXPECT_EQ(FailureCount(), 0) << LastFailure();
+    EXPECT_FALSE(pMain->AutorunOverWithoutExit()) << "not started with the autorun option";
 }
 
 TEST_F(PostReplies, AutorunPostsTheRepFileAndDeletesItWhenAllIsSent)

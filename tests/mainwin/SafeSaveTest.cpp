@@ -145,6 +145,11 @@ TEST_F(SafeSave, AFailingPackerLeavesTheOldPacketAndTheMessages)
         for (const std::string& name : fw::ListDirectory(home.Path()))
             EXPECT_EQ(name.find(".Tolvan.Qwk"), std::string::npos) << "left behind: " << name;
     }
+    // A packer that cannot be started is told as such.
+    pIni->WriteString("Directories", "Packer", "/no/such/packer %1 %2");
+    pMain->OnCommand(CMD_SAVE);
+    EXPECT_EQ(boxes.boxes.back().text, kNoReader);
+    EXPECT_NE(pMain->Messages(), nullptr);
     // A packer that works replaces the old packet with its own.
     pIni->WriteString("Directories", "Packer", Packer("zip -q -j \"$1\" -@ < \"$2\"\n"));
     pMain->OnCommand(CMD_SAVE);
@@ -179,20 +184,32 @@ TEST_F(SafeSave, WithConfirmationOffTheUserIsStillAskedBeforeUnsavedMailIsDroppe
     EXPECT_TRUE(pMain->Exited()) << "a real Yes lets the mail go";
 }
 
-TEST_F(SafeSave, WithConfirmationOffAFailedSaveAtTheEndOfAnAutorunRunKeepsTheMail)
+TEST_F(SafeSave, AFailedSaveAtTheEndOfAnAutorunRunKeepsTheMailWhateverConfirmationSays)
 {
-    pIni->WriteInt("Mailtolvan", "Confirmation", 0);
-    pIni->WriteInt("Autorun", "AutoEmail", 1);
-    BreakTheQwkDirectory();
-    Build({"/a"});
-    GatherMail("rescued");
-    AutorunSave();
-    EXPECT_TRUE(pMain->Exited());
-    EXPECT_EQ(Questions(), 0);
-    std::vector<std::string> rescued = Rescued();
-    ASSERT_EQ(rescued.size(), 1u) << LastFailure();
-    EXPECT_NE(LastFailure().find(rescued[0]), std::string::npos) << LastFailure();
-    EXPECT_EQ(ReadFile(home.File(rescued[0])).substr(0, 2), "PK");
+    for (int iConfirm : {1, 0}) {
+        SCOPED_TRACE(iConfirm);
+        pIni->WriteInt("Mailtolvan", "Confirmation", iConfirm);
+        pIni->WriteInt("Autorun", "AutoEmail", 1);
+        BreakTheQwkDirectory();
+        Build({"/a"});
+        GatherMail("rescued");
+        // Its exit has nobody to ask; a Yes it took for consent would drop the mail.
+        boxes.iDefaultAnswer = fw::IDYES;
+        pMain->m_bAutorunRunning = true;
+        pMain->OnCommand(CMD_SAVE);
+        int iFailures = FailureCount(); // the save's own; its exit tells where the mail went
+        Drain();
+        EXPECT_TRUE(pMain->Exited());
+        EXPECT_EQ(Questions(), 0);
+        EXPECT_EQ(FailureCount(), iFailures + 1);
+        EXPECT_NE(LastFailure().find("could not be saved"), std::string::npos) << LastFailure();
+        EXPECT_EQ(pMain->Messages(), nullptr);
+        std::vector<std::string> rescued = Rescued();
+        ASSERT_EQ(rescued.size(), 1u) << LastFailure();
+        EXPECT_NE(LastFailure().find(rescued[0]), std::string::npos) << LastFailure();
+        EXPECT_EQ(ReadFile(home.File(rescued[0])).substr(0, 2), "PK");
+        ::unlink(home.File(rescued[0]).c_str());
+    }
 }
 
 TEST_F(SafeSave, TheReaderIsNotStartedAfterAFailedSave)

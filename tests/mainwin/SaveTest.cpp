@@ -23,18 +23,6 @@ std::string Script(const testutil::TempDir& dir, const std::string& name, const 
 }
 } // namespace
 
-TEST(UniqueQwkName, TakesTheNextFreeLetter)
-{
-    testutil::TempDir dir;
-    std::string qwk = dir.File("Home.Qwk");
-    EXPECT_EQ(CPacketSaver::UniqueQwkName(qwk), dir.File("Home.Qwa"));
-    WriteFile(dir.File("Home.Qwa"), "");
-    EXPECT_EQ(CPacketSaver::UniqueQwkName(qwk), dir.File("Home.Qwb"));
-    for (char c = 'b'; c <= 'y'; ++c)
-        WriteFile(dir.File(std::string("Home.Qw") + c), "");
-    EXPECT_EQ(CPacketSaver::UniqueQwkName(qwk), dir.File("Home-2.Qwk"));
-}
-
 TEST(PackerCommand, FillsBothPlaceholdersInsideWordsInTheirOwnOrder)
 {
     EXPECT_EQ(CPacketSaver::PackerCommand("pk -l %2 -o %1", "/a b/P.QWK", "/w d/qwkfiles.lst"),
@@ -98,20 +86,6 @@ TEST_F(MainFixture, ExternalPackerGetsTheListFirstWhenTheTemplateSaysSo)
     EXPECT_EQ(fw::ListDirectory(qwkDir), std::vector<std::string>{"Tolvan.Qwk"});
     EXPECT_TRUE(Exists(qwkDir + "/Tolvan.Qwk"));
     EXPECT_EQ(pMain->Messages(), nullptr);
-}
-
-TEST_F(MainFixture, AFailingPackerKeepsTheMessages)
-{
-    testutil::TempDir tools;
-    pIni->WriteString("Directories", "Packer", Script(tools, "bad.sh", "exit 4\n") + " %1 %2");
-    GatherMail("kept");
-    pMain->OnCommand(CMD_SAVE);
-    EXPECT_NE(pMain->Messages(), nullptr);
-    EXPECT_EQ(boxes.boxes.back().caption, "ERROR!");
-    pIni->WriteString("Directories", "Packer", "/no/such/packer %1 %2");
-    pMain->OnCommand(CMD_SAVE);
-    EXPECT_EQ(boxes.boxes.back().text, "There was an error executing the external program.");
-    EXPECT_NE(pMain->Messages(), nullptr);
 }
 
 namespace {

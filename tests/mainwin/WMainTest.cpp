@@ -72,18 +72,6 @@ TEST_F(MainFixture, ProgressMessages)
     EXPECT_EQ(view.progress.back(), 100) << "clamped";
 }
 
-TEST_F(MainFixture, AutorunWithOnlyPostingAndNoRepFileEndsOnline)
-{
-    pIni->WriteInt("Autorun", "AutoPost", 1);
-    pMain->OnCommand(CMD_AUTORUN);
-    Drain();
-    // Posting counted (weight 2 = the target), Disconnect posted, then the
-    // Connect that Open posted right after runs: the program ends online.
-    EXPECT_FALSE(pMain->m_bAutorunRunning);
-    EXPECT_TRUE(pMain->m_bConnected);
-    EXPECT_TRUE(Contains(view.statuses, "Disconnecting from server . . ."));
-}
-
 TEST_F(MainFixture, AutorunDisconnectsOnlyWhenEveryEnabledStepIsDone)
 {
     pIni->WriteInt("Autorun", "AutoEmail", 1);
@@ -252,35 +240,6 @@ TEST_F(MainFixture, ACommandWaitingForAPackerIsNotAStall)
     EXPECT_EQ(pMain->Messages(), nullptr) << LastFailure();
 }
 
-TEST_F(MainFixture, AnAutorunRunWhoseSaveFailsKeepsTheMailAtItsExit)
-{
-    pIni->WriteInt("Autorun", "AutoEmail", 1);
-    testutil::WriteFile(home.File("blocker"), "");
-    pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
-    Build({"/a"});
-    GatherMail("cannot be saved");
-    // The save of the sequence fails; its exit has nobody to ask.
-    boxes.iDefaultAnswer = fw::IDYES;
-    pMain->m_bAutorunRunning = true;
-    pMain->OnCommand(CMD_SAVE);
-    int iFailures = FailureCount();
-    Drain();
-    EXPECT_TRUE(pMain->Exited());
-    for (const auto& box : boxes.boxes)
-        EXPECT_NE(box.buttons, fw::MbButtons::YesNo) << box.text;
-    EXPECT_EQ(FailureCount(), iFailures + 1);
-    EXPECT_NE(LastFailure().find("could not be saved"), std::string::npos) << LastFailure();
-    // Nobody was asked, so nothing is dropped: a packet in the program's directory.
-    EXPECT_EQ(pMain->Messages(), nullptr);
-    std::string rescued;
-    for (const std::string& name : fw::ListDirectory(home.Path()))
-        if (name.rfind("Tolvan-unsaved-", 0) == 0)
-            rescued = name;
-    ASSERT_FALSE(rescued.empty()) << LastFailure();
-    EXPECT_NE(LastFailure().find(rescued), std::string::npos);
-    EXPECT_EQ(testutil::ReadFile(home.File(rescued)).substr(0, 2), "PK");
-}
-
 TEST_F(MainFixture, WhenNoPacketCanBeMadeTheWorkFilesAreKept)
 {
     testutil::WriteFile(home.File("blocker"), "");
@@ -316,14 +275,6 @@ TEST_F(MainFixture, APostingOnlyAutorunRunEndsOnline)
     pMain->EndAutorunRun();
     EXPECT_TRUE(pMain->Exited());
     EXPECT_EQ(FailureCount(), iFailures) << "nothing was left unsaved";
-}
-
-TEST_F(MainFixture, AnInteractiveRunIsNeverEndedByTheAutorunCheck)
-{
-    pIni->WriteInt("Autorun", "AutoPost", 1);
-    pMain->OnCommand(CMD_AUTORUN);
-    Drain();
-    EXPECT_FALSE(pMain->AutorunOverWithoutExit()) << "not started with the autorun option";
 }
 
 TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)

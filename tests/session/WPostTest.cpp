@@ -1,6 +1,6 @@
-// The posting window: rows and progress, parts, refusals, a news reply
-// without a news server, Stop and resume, and what becomes of the REP file
-// and the ledger at the end.
+// The posting window: rows and progress, refusals, a news reply without a
+// news server, Stop and resume, and what becomes of the REP file and the
+// ledger at the end (parts and later runs: the headless posting test).
 #include "ClientHarness.h"
 #include "LooseServer.h"
 #include "RecordingMessageBox.h"
@@ -82,7 +82,6 @@ protected:
         s.senderAddress = "me@host.test";
         s.senderName = "Me";
         s.workDir = work;
-        s.iPostSize = iPostSize;
         return s;
     }
     std::unique_ptr<WPost> Open()
@@ -121,7 +120,7 @@ protected:
     RecordingMessageBox boxes;
     RecordingPostView* pView = nullptr;
     bool bAutorun = true, bNewsServer = true, bOpenEnabled = false;
-    int iStepDone = 0, iPostSize = 0;
+    int iStepDone = 0;
 };
 
 TEST_F(Post, RowsProgressAndAFinishedPacket)
@@ -170,38 +169,6 @@ TEST_F(Post, ARefusedRecipientAndNoNewsServerKeepTheRepFile)
     EXPECT_NE(LastFailure().find("reply 2 (news to local.a, \"Skipped\"): no news server"),
               std::string::npos);
     EXPECT_EQ(LastFailure().find("reply 3"), std::string::npos);
-
-    // A later run with the same packet sends only what is left.
-    bNewsServer = true;
-    smtp.refuseRecipient = "nobody";
-    ResetFailures();
-    Load({Mail("ok@x, reject@x", "Refused"), News("local.a", "Skipped"), Mail("c@x", "Fine")});
-    auto again = Open();
-    ASSERT_TRUE(WaitDone(*again));
-    ASSERT_EQ(smtp.Messages().size(), 2u);
-    EXPECT_NE(smtp.Messages()[1].find("Subject: Refused"), std::string::npos);
-    EXPECT_EQ(nntp.Messages().size(), 1u);
-    EXPECT_FALSE(testutil::Exists(repPath));
-    EXPECT_EQ(FailureCount(), 0);
-}
-
-TEST_F(Post, AReplyInThreePartsIsSentWhenItsLastPartIs)
-{
-    std::vector<std::string> lines;
-    for (int i = 0; i < 50; ++i)
-        lines.push_back(std::string(49, 'p'));
-    Load({Mail("a@x", "Big", lines)});
-    iPostSize = 1;
-    auto w = Open();
-    ASSERT_TRUE(WaitDone(*w));
-    EXPECT_EQ(pView->Count("Message sent!"), 3);
-    auto msgs = smtp.Messages();
-    ASSERT_EQ(msgs.size(), 3u);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_NE(msgs[static_cast<std::size_t>(i)].find("Subject: Big -  [" +
-                                                         std::to_string(i + 1) + "/3]"),
-                  std::string::npos);
-    EXPECT_FALSE(testutil::Exists(repPath));
 }
 
 TEST_F(Post, StopAndResumeSendTheSameReplyAgainFromItsStart)

@@ -168,18 +168,6 @@ TEST_F(TlsLive, Pop3MailboxOverStlsAndOverImplicitTls)
     }
 }
 
-TEST_F(TlsLive, Pop3NoneStaysPlainAndAWrongPasswordIsStillRefused)
-{
-    Pop3Result plain =
-        Pop3(host, static_cast<std::uint16_t>(peers.GetInt("POP3_PORT")), Mode("POP3", 3));
-    EXPECT_EQ(plain.iStatus, CPOP3::STATUS_DONE);
-    EXPECT_FALSE(plain.bEncrypted);
-    Pop3Result wrong = Pop3(host, static_cast<std::uint16_t>(peers.GetInt("POP3_PORT")),
-                            Mode("POP3", ServerSecurity::STARTTLS), "alice", "nope");
-    EXPECT_EQ(wrong.iStatus, CPOP3::STATUS_FAILED);
-    EXPECT_EQ(wrong.rec->end.lParam, CPOP3::DETAIL_PASSWORD);
-}
-
 TEST_F(TlsLive, Pop3PasswordCommandGivesThePasswordOrFailsTheSession)
 {
     std::uint16_t port = static_cast<std::uint16_t>(peers.GetInt("POP3S_PORT"));

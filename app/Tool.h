@@ -38,3 +38,11 @@ std::string ForTerminal(const std::string& text);
 
 // Prints "mailtolvan-tool: <text>" on stderr and returns 1.
 int ToolFail(const std::string& text);
+
+// A decimal number of digits only, at most lMax.
+bool ParseToolNumber(const std::string& text, long long lMax, long long& n);
+
+// The password of --password-file (its first line) or --password-env (the
+// variable's value); "" when neither was given.  Returns ToolFail's 1 with
+// the reason, 0 when read.
+int ReadToolPassword(const std::string& file, const std::string& env, std::string& password);

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <strings.h>
 
 namespace {
@@ -54,6 +56,38 @@ int ToolFail(const std::string& text)
 {
     std::fprintf(stderr, "mailtolvan-tool: %s\n", text.c_str());
     return 1;
+}
+
+bool ParseToolNumber(const std::string& text, long long lMax, long long& n)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    return n <= lMax;
+}
+
+int ReadToolPassword(const std::string& file, const std::string& env, std::string& password)
+{
+    password.clear();
+    if (!file.empty()) {
+        std::ifstream in(file);
+        if (!in)
+            return ToolFail("cannot read the password file " + file);
+        std::getline(in, password);
+        if (!password.empty() && password.back() == '\r')
+            password.pop_back();
+    } else if (!env.empty()) {
+        const char* p = std::getenv(env.c_str());
+        if (!p)
+            return ToolFail("the environment variable " + env + " is not set");
+        password = p;
+    }
+    return 0;
 }
 
 bool ToolContext::PrepareHome() const

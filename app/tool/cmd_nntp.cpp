@@ -36,25 +36,12 @@ constexpr const char* kUsage =
     "  articles NAME FIRST-LAST --dir D   a range one by one, each into D/NUMBER\n"
     "Dates: seconds since 1970, YYYY-MM-DD[ HH:MM[:SS]] in UTC, or a Date: value.";
 
-bool ParseNumber(const std::string& text, long long lMax, long long& n)
-{
-    if (text.empty() || text.size() > 10)
-        return false;
-    n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + (c - '0');
-    }
-    return n <= lMax;
-}
-
 bool ParseRange(const std::string& text, std::int32_t& first, std::int32_t& last)
 {
     auto dash = text.find('-');
     long long a = 0, b = 0;
-    if (dash == std::string::npos || !ParseNumber(text.substr(0, dash), 0x7FFFFFFF, a) ||
-        !ParseNumber(text.substr(dash + 1), 0x7FFFFFFF, b) || a > b)
+    if (dash == std::string::npos || !ParseToolNumber(text.substr(0, dash), 0x7FFFFFFF, a) ||
+        !ParseToolNumber(text.substr(dash + 1), 0x7FFFFFFF, b) || a > b)
         return false;
     first = static_cast<std::int32_t>(a);
     last = static_cast<std::int32_t>(b);
@@ -65,7 +52,7 @@ bool ParseRange(const std::string& text, std::int32_t& first, std::int32_t& last
 std::int64_t ParseSince(const std::string& text)
 {
     long long n = 0;
-    if (ParseNumber(text, 0xFFFFFFFFLL, n))
+    if (ParseToolNumber(text, 0xFFFFFFFFLL, n))
         return n;
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     char sep = 0;
@@ -217,7 +204,7 @@ int Nntp(ToolContext&, const std::vector<std::string>& args)
         if (a == "--host")
             ok = value(host);
         else if (a == "--port") {
-            if (!value(v) || !ParseNumber(v, 65535, port) || port == 0)
+            if (!value(v) || !ParseToolNumber(v, 65535, port) || port == 0)
                 return ToolFail("the port must be a number from 1 to 65535");
         } else if (a == "--user")
             ok = value(user);
@@ -266,7 +253,7 @@ int Nntp(ToolContext&, const std::vector<std::string>& args)
             return ToolFail("articles needs --dir with an existing directory");
     } else if (command == "article") {
         long long n = 0;
-        if (!need(2) || !ParseNumber(words[2], 0x7FFFFFFF, n) || out.empty())
+        if (!need(2) || !ParseToolNumber(words[2], 0x7FFFFFFF, n) || out.empty())
             return ToolFail("article takes a group name, a number and --out FILE");
         iFirst = static_cast<std::int32_t>(n);
     } else {
@@ -276,19 +263,8 @@ int Nntp(ToolContext&, const std::vector<std::string>& args)
         return ToolFail(reason);
 
     std::string password;
-    if (!passwordFile.empty()) {
-        std::ifstream in(passwordFile);
-        if (!in)
-            return ToolFail("cannot read the password file " + passwordFile);
-        std::getline(in, password);
-        if (!password.empty() && password.back() == '\r')
-            password.pop_back();
-    } else if (!passwordEnv.empty()) {
-        const char* p = std::getenv(passwordEnv.c_str());
-        if (!p)
-            return ToolFail("the environment variable " + passwordEnv + " is not set");
-        password = p;
-    }
+    if (ReadToolPassword(passwordFile, passwordEnv, password) != 0)
+        return 1;
 
     // Where the client's files go: beside the output, in the output
     // directory, or in a directory of our own that goes at the end.

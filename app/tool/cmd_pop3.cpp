@@ -22,19 +22,6 @@
 
 namespace {
 
-bool ParseNumber(const std::string& text, long long lMax, long long& n)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
-    n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + (c - '0');
-    }
-    return n <= lMax;
-}
-
 int Pop3(ToolContext&, const std::vector<std::string>& args)
 {
     const char* pszUsage = "usage: pop3 --host H --port P --user U (--password-file F | "
@@ -57,7 +44,7 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
             if (!value(host))
                 return ToolFail(pszUsage);
         } else if (a == "--port") {
-            if (!value(v) || !ParseNumber(v, 65535, port) || port == 0)
+            if (!value(v) || !ParseToolNumber(v, 65535, port) || port == 0)
                 return ToolFail("the port must be a number from 1 to 65535");
         } else if (a == "--user") {
             if (!value(user))
@@ -77,10 +64,10 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
         } else if (a == "--delete") {
             bDelete = true;
         } else if (a == "--keep-days") {
-            if (!value(v) || !ParseNumber(v, 36500, keepDays))
+            if (!value(v) || !ParseToolNumber(v, 36500, keepDays))
                 return ToolFail("--keep-days takes a number of days from 0 to 36500");
         } else if (a == "--max-size") {
-            if (!value(v) || !ParseNumber(v, 1LL << 50, maxSize))
+            if (!value(v) || !ParseToolNumber(v, 1LL << 50, maxSize))
                 return ToolFail("--max-size takes a number of bytes (0: no limit)");
         } else if (a == "--dir") {
             if (!value(dir))
@@ -89,23 +76,13 @@ int Pop3(ToolContext&, const std::vector<std::string>& args)
             return ToolFail("unknown argument \"" + a + "\"; " + pszUsage);
         }
     }
-    if (host.empty() || user.empty() || dir.empty() || !bPassword)
+    if (host.empty() || user.empty() || dir.empty() ||
+        (passwordFile.empty() && passwordEnv.empty()))
         return ToolFail(pszUsage);
 
     std::string password;
-    if (!passwordFile.empty()) {
-        std::ifstream in(passwordFile);
-        if (!in)
-            return ToolFail("cannot read the password file " + passwordFile);
-        std::getline(in, password);
-        if (!password.empty() && password.back() == '\r')
-            password.pop_back();
-    } else {
-        const char* p = std::getenv(passwordEnv.c_str());
-        if (!p)
-            return ToolFail("the environment variable " + passwordEnv + " is not set");
-        password = p;
-    }
+    if (ReadToolPassword(passwordFile, passwordEnv, password) != 0)
+        return 1;
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return ToolFail("no such directory: " + dir);

@@ -35,29 +35,9 @@ done
 [ -x "$bin/mailtolvan" ] && [ -x "$bin/mailtolvan-tool" ] ||
     { echo "news_bench: no programs in $bin (build first, or pass --bin)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "news_bench: run as root" >&2; exit 1; }
-bash "$root/tests/peers/install.sh"
-if ! command -v suck >/dev/null; then
-    DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=900 \
-        install --no-install-recommends suck >&2
-fi
-
-dir=/tmp/mtbench-news
-work=$(mktemp -d "$workdir/mtbench-news.XXXXXX")
-cleanup() {
-    /usr/bin/python3 "$root/tests/peers/peers.py" stop --dir "$dir" --wipe >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-/usr/bin/python3 "$root/tests/peers/peers.py" start --dir "$dir" --only nntp \
-    --articles "$articles" >/dev/null
-# shellcheck disable=SC1091
-. "$dir/state.env"
-group=local.test.big
+start_news_peer news "$articles" "$workdir"
 echo "group $group: $articles articles, INN on $PEERS_HOST:$NNTP_PORT; output in $workdir"
 
-now() { date +%s.%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 peak_kb() { awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$1"; }
 
 run_ours() {
@@ -107,18 +87,6 @@ run_suck() {
     secs "$t0" "$t1"
 }
 
-: > "$work/ours.times"; : > "$work/suck.times"; : > "$work/ours.kb"; : > "$work/suck.kb"
-for i in $(seq 1 "$runs"); do
-    if [ $((i % 2)) -eq 1 ]; then
-        a=$(run_ours); b=$(run_suck)
-    else
-        b=$(run_suck); a=$(run_ours)
-    fi
-    echo "$a" >> "$work/ours.times"; echo "$b" >> "$work/suck.times"
-    echo "run $i: mailtolvan $a s, suck $b s"
-done
-mo=$(median < "$work/ours.times")
-ms=$(median < "$work/suck.times")
-echo "median over $runs runs: mailtolvan $mo s, suck $ms s"
-awk -v a="$mo" -v b="$ms" 'BEGIN { printf "ratio mailtolvan / suck: %.2f (below 1: faster)\n", a / b }'
+: > "$work/ours.kb"; : > "$work/suck.kb"
+compare_runs "$runs" mailtolvan run_suck suck
 echo "peak memory (median): mailtolvan $(median < "$work/ours.kb") kB, suck $(median < "$work/suck.kb") kB"

@@ -35,25 +35,7 @@ while [ $# -gt 0 ]; do
 done
 [ -x "$tool" ] || { echo "nntp_bench: no $tool (build first, or pass --tool)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "nntp_bench: run as root" >&2; exit 1; }
-bash "$root/tests/peers/install.sh"
-if ! command -v suck >/dev/null; then
-    DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=900 \
-        install --no-install-recommends suck >&2
-fi
-
-dir=/tmp/mtbench-nntp
-work=$(mktemp -d "$workdir/mtbench-nntp.XXXXXX")
-cleanup() {
-    /usr/bin/python3 "$root/tests/peers/peers.py" stop --dir "$dir" --wipe >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-/usr/bin/python3 "$root/tests/peers/peers.py" start --dir "$dir" --only nntp \
-    --articles "$articles" >/dev/null
-# shellcheck disable=SC1091
-. "$dir/state.env"
-group=local.test.big
+start_news_peer nntp "$articles" "$workdir"
 spool=$PEERS_DIR/nntp/spool/articles/local/test/big
 # What the server holds, as the client stores it: the spool has the wire
 # form (CR LF, dots doubled, a final dot line).
@@ -66,8 +48,6 @@ for name in os.listdir(sys.argv[1]):
 print(total)' "$spool")
 echo "group $group: $articles articles, $want_bytes bytes (CR LF), INN on $PEERS_HOST:$NNTP_PORT; output in $workdir"
 
-now() { date +%s.%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
 run_ours() {
     local out=$work/ours
@@ -104,17 +84,4 @@ run_suck() {
     secs "$t0" "$t1"
 }
 
-: > "$work/ours.times"; : > "$work/suck.times"
-for i in $(seq 1 "$runs"); do
-    if [ $((i % 2)) -eq 1 ]; then
-        a=$(run_ours); b=$(run_suck)
-    else
-        b=$(run_suck); a=$(run_ours)
-    fi
-    echo "$a" >> "$work/ours.times"; echo "$b" >> "$work/suck.times"
-    echo "run $i: mailtolvan-tool $a s, suck $b s"
-done
-mo=$(median < "$work/ours.times")
-ms=$(median < "$work/suck.times")
-echo "median over $runs runs: mailtolvan-tool $mo s, suck $ms s"
-awk -v a="$mo" -v b="$ms" 'BEGIN { printf "ratio mailtolvan-tool / suck: %.2f (below 1: faster)\n", a / b }'
+compare_runs "$runs" mailtolvan-tool run_suck suck

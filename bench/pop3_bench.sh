@@ -67,8 +67,6 @@ import json, sys
 print(sum(json.loads(l)["crlf_size"] for l in open(sys.argv[1])))' "$POP3_MANIFEST")
 echo "mailbox: $messages messages, $total_bytes bytes (CR LF), dovecot on $PEERS_HOST:$port ($security); output in $workdir"
 
-now() { date +%s.%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
 run_ours() {
     local out=$work/ours
@@ -105,17 +103,4 @@ run_fetchmail() {
     secs "$t0" "$t1"
 }
 
-: > "$work/ours.times"; : > "$work/fm.times"
-for i in $(seq 1 "$runs"); do
-    if [ $((i % 2)) -eq 1 ]; then
-        a=$(run_ours); b=$(run_fetchmail)
-    else
-        b=$(run_fetchmail); a=$(run_ours)
-    fi
-    echo "$a" >> "$work/ours.times"; echo "$b" >> "$work/fm.times"
-    echo "run $i: mailtolvan-tool $a s, fetchmail $b s"
-done
-mo=$(median < "$work/ours.times")
-mf=$(median < "$work/fm.times")
-echo "median over $runs runs: mailtolvan-tool $mo s, fetchmail $mf s"
-awk -v a="$mo" -v b="$mf" 'BEGIN { printf "ratio mailtolvan-tool / fetchmail: %.2f (below 1: faster)\n", a / b }'
+compare_runs "$runs" mailtolvan-tool run_fetchmail fetchmail

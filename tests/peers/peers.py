@@ -3,29 +3,25 @@
 
     peers.py start [--dir DIR] [--port-base B|auto] [--messages N] [--articles N]
                    [--pad BYTES] [--only pop3,nntp,smtp] [--nntp-auth] [--smtp-auth]
-                   [--no-seed] [--install] [--tls]
+                   [--install] [--tls]
     peers.py stop  [--dir DIR] [--wipe]
-    peers.py seed-pop3 --maildir DIR --count N [--prefix P] [--pad BYTES] [--manifest F]
     peers.py seed-nntp --port P --group G --count N [--prefix P] [--user U --password W]
     peers.py smtp-sink --dir DIR --port P [--auth USER:PASS] [--reject-rcpt TEXT]
 
 start builds a fresh tree in DIR and runs there, on 127.0.0.1 only:
-  POP3  dovecot: users alice/secret (N seeded mails), bob/hunter2 (empty) and
-        scratch users s1..s9 with password "scratch" whose mailboxes the tests fill
+  POP3  dovecot: user alice/secret (N seeded mails) and scratch users s1..s9
+        with password "scratch" whose mailboxes the tests fill
   NNTP  INN (innd + nnrpd) as user news, with the groups local.test.*
   SMTP  an aiosmtpd sink that keeps every message and its envelope
 and writes DIR/state.env (KEY=VALUE lines) for the tests.
 
-With --tls a private certificate authority is made in DIR/tls with the
-openssl command, and every server also speaks TLS with a certificate for
-localhost and 127.0.0.1: dovecot offers STLS and listens for POP3S, INN
-offers STARTTLS and an nnrpd daemon listens for NNTPS, the SMTP sink offers
-STARTTLS (and requires it before AUTH) and listens for SMTPS.  The other
-certificates (expired, issued for another host, from an unknown issuer) are
-there for the tests' own small servers.  No server of
-the system is touched.  Must run as root: dovecot and INN change users.
-
-Must run with Debian's /usr/bin/python3 (where aiosmtpd is installed).
+With --tls a private CA is made in DIR/tls, and every server also speaks TLS
+with a certificate for localhost and 127.0.0.1: STLS/STARTTLS on the plain
+port (the SMTP sink requires it before AUTH) and implicit TLS on a port of
+its own.  The other certificates (expired, for another host, from an unknown
+issuer) are for the tests' own small servers.  No server of the system is
+touched.  Must run as root (dovecot and INN change users), with Debian's
+/usr/bin/python3 (where aiosmtpd is installed).
 """
 
 import argparse
@@ -49,6 +45,9 @@ MARKER = ".mt-peers"
 INNBIN = "/usr/lib/news/bin"
 SCRATCH_USERS = ["s%d" % i for i in range(1, 10)]
 SCRATCH_PASS = "scratch"
+# alpha: threaded, every fifth crossposted to beta, 3 and 4 cancelled; beta: one
+# article of each kind; big: --articles; post: for the posting tests;
+# local.test.new is made at start (NEWGROUPS finds it)
 GROUPS = ["local.test.alpha", "local.test.beta", "local.test.big", "local.test.empty",
           "local.test.post"]
 
@@ -103,6 +102,21 @@ def port_free(port):
         return False
     finally:
         s.close()
+
+
+def await_daemon(name, pidfile, port, logs):
+    """The pid of a server that forked away, once it listens on its port."""
+    if not wait_for(lambda: os.path.exists(pidfile) and os.path.getsize(pidfile) > 0, 15):
+        die("%s wrote no pid file; see %s" % (name, logs))
+    pid = int(open(pidfile).read().split()[0])
+    if not wait_for(lambda: port_open(port) or not alive(pid), 15) or not alive(pid):
+        die("%s did not open port %d; see %s" % (name, port, logs))
+    return pid
+
+
+def need_port(port, what):
+    if not wait_for(lambda: port_open(port), 15):
+        die("%s did not open port %d" % (what, port))
 
 
 def read_state(d):
@@ -192,8 +206,8 @@ def make_certificates(d):
 
 # ---------------------------------------------------------------- POP3
 
-def seed_maildir(maildir, count, prefix, pad=0, manifest=None, first=1, owner="mail"):
-    pw = pwd.getpwnam(owner) if os.geteuid() == 0 else None
+def seed_maildir(maildir, count, prefix, pad=0, manifest=None):
+    pw = pwd.getpwnam("mail") if os.geteuid() == 0 else None
     for sub in ("", "new", "cur", "tmp"):
         p = os.path.join(maildir, sub)
         os.makedirs(p, exist_ok=True)
@@ -201,7 +215,7 @@ def seed_maildir(maildir, count, prefix, pad=0, manifest=None, first=1, owner="m
             os.chown(p, pw.pw_uid, pw.pw_gid)
     out = open(manifest, "a") if manifest else None
     stamp = int(time.time())
-    for i in range(first, first + count):
+    for i in range(1, count + 1):
         info, raw = mailgen.build(i, prefix=prefix, pad=pad)
         # dovecot numbers new mail in the order of these names
         name = "%d.M%07dP%d.mt-peers" % (stamp, i, os.getpid())
@@ -222,7 +236,7 @@ def start_pop3(d, port, a):
     for sub in ("run", "state", "log", "home"):
         os.makedirs(os.path.join(p, sub))
     mail = pwd.getpwnam("mail")
-    users = [("alice", "secret"), ("bob", "hunter2")] + [(u, SCRATCH_PASS) for u in SCRATCH_USERS]
+    users = [("alice", "secret")] + [(u, SCRATCH_PASS) for u in SCRATCH_USERS]
     with open(os.path.join(p, "passwd"), "w") as f:
         for u, pw in users:
             f.write("%s:{PLAIN}%s::::::\n" % (u, pw))
@@ -276,34 +290,23 @@ service pop3-login {{
         seed_maildir(os.path.join(p, "home", u, "Maildir"), 0, "none")
     manifest = os.path.join(p, "manifest-alice.jsonl")
     open(manifest, "w").close()
-    if not a.no_seed and a.messages > 0:
+    if a.messages > 0:
         seed_maildir(os.path.join(p, "home", "alice", "Maildir"), a.messages, "mail",
                      pad=a.pad, manifest=manifest)
     for root, dirs, files in os.walk(os.path.join(p, "home")):
         for n in dirs + files:
             os.chown(os.path.join(root, n), mail.pw_uid, mail.pw_gid)
     run_daemon(["dovecot", "-c", conf], os.path.join(p, "log", "start.log"))
-    pidfile = os.path.join(p, "run", "master.pid")
-    if not wait_for(lambda: os.path.exists(pidfile) and os.path.getsize(pidfile) > 0, 10):
-        die("dovecot wrote no pid file; see " + os.path.join(p, "log", "dovecot.log"))
-    pid = int(open(pidfile).read().split()[0])
-    if not wait_for(lambda: port_open(port) or not alive(pid), 10) or not alive(pid):
-        die("dovecot did not open port %d; see %s/log/dovecot.log" % (port, p))
+    pid = await_daemon("dovecot", os.path.join(p, "run", "master.pid"), port,
+                       os.path.join(p, "log", "dovecot.log"))
     state = {
-        "POP3_PORT": port, "POP3_PID": pid,
-        "POP3_USER": "alice", "POP3_PASS": "secret",
-        "POP3_USER2": "bob", "POP3_PASS2": "hunter2",
+        "POP3_PORT": port, "POP3_PID": pid, "POP3_USER": "alice", "POP3_PASS": "secret",
         "POP3_SCRATCH_USERS": " ".join(SCRATCH_USERS), "POP3_SCRATCH_PASS": SCRATCH_PASS,
-        "POP3_MESSAGES": 0 if a.no_seed else a.messages,
-        "POP3_HOME": os.path.join(p, "home"),
-        "POP3_MAILDIR": os.path.join(p, "home", "alice", "Maildir"),
-        "POP3_MANIFEST": manifest,
-        "POP3_MAIL_UID": mail.pw_uid, "POP3_MAIL_GID": mail.pw_gid,
-        "POP3_CONF": conf,
+        "POP3_MESSAGES": a.messages, "POP3_HOME": os.path.join(p, "home"),
+        "POP3_MANIFEST": manifest, "POP3_MAIL_UID": mail.pw_uid, "POP3_MAIL_GID": mail.pw_gid,
     }
     if a.tls:
-        if not wait_for(lambda: port_open(a.tls_ports["pop3s"]), 10):
-            die("dovecot did not open the POP3S port")
+        need_port(a.tls_ports["pop3s"], "dovecot (POP3S)")
         state["POP3S_PORT"] = a.tls_ports["pop3s"]
     return state
 
@@ -316,10 +319,15 @@ class NntpClient:
     def __init__(self, port, user=None, password=None):
         self.sock = socket.create_connection((HOST, port), timeout=60)
         self.rd = self.sock.makefile("rb")
-        self.user, self.password = user, password
         greeting = self.line()
         if not greeting.startswith(("200", "201")):
             raise RuntimeError("greeting: " + greeting)
+        if user:
+            r = self.cmd("AUTHINFO USER " + user)
+            if r.startswith("381"):
+                r = self.cmd("AUTHINFO PASS " + password)
+            if not r.startswith("281"):
+                raise RuntimeError("AUTHINFO: " + r)
 
     def line(self):
         b = self.rd.readline()
@@ -329,21 +337,7 @@ class NntpClient:
 
     def cmd(self, text):
         self.sock.sendall(text.encode() + b"\r\n")
-        reply = self.line()
-        if reply.startswith("480") and self.user:
-            self.login()
-            self.sock.sendall(text.encode() + b"\r\n")
-            reply = self.line()
-        return reply
-
-    def login(self):
-        self.sock.sendall(("AUTHINFO USER %s\r\n" % self.user).encode())
-        r = self.line()
-        if r.startswith("381"):
-            self.sock.sendall(("AUTHINFO PASS %s\r\n" % self.password).encode())
-            r = self.line()
-        if not r.startswith("281"):
-            raise RuntimeError("AUTHINFO: " + r)
+        return self.line()
 
     def post(self, raw):
         r = self.cmd("POST")
@@ -363,10 +357,9 @@ class NntpClient:
         self.sock.close()
 
 
-def seed_group(port, group, count, prefix, user=None, password=None, manifest=None,
-               threads=False, crosspost=None, kinds=None, with_date=True):
+def seed_group(port, group, count, prefix, user=None, password=None, threads=False,
+               crosspost=None, kinds=None, with_date=True):
     c = NntpClient(port, user, password)
-    out = open(manifest, "a") if manifest else None
     refused = 0
     try:
         for i in range(1, count + 1):
@@ -374,8 +367,8 @@ def seed_group(port, group, count, prefix, user=None, password=None, manifest=No
             if crosspost and i % 5 == 0:
                 groups = group + "," + crosspost
             kind = kinds[(i - 1) % len(kinds)] if kinds else None
-            info, raw = mailgen.build(i, kind=kind, prefix=prefix, newsgroups=groups,
-                                      with_date=with_date)
+            _, raw = mailgen.build(i, kind=kind, prefix=prefix, newsgroups=groups,
+                                   with_date=with_date)
             if threads and i > 1:
                 parent = "<%s.%d@peers.test>" % (prefix, (i - 1) // 2 + 1 if i > 2 else 1)
                 head, body = raw.split(b"\n\n", 1)
@@ -385,13 +378,8 @@ def seed_group(port, group, count, prefix, user=None, password=None, manifest=No
             if not r.startswith("240"):
                 refused += 1
                 log("%s: article %d refused: %s" % (group, i, r))
-            elif out:
-                info["group"] = groups
-                out.write(json.dumps(info) + "\n")
     finally:
         c.close()
-        if out:
-            out.close()
     return refused
 
 
@@ -438,11 +426,9 @@ def start_nntp(d, port, a):
     open(os.path.join(etc, "newsfeeds"), "w").write("ME:*,!junk,!control*/!local::\n")
     open(os.path.join(etc, "storage.conf"), "w").write(
         "method tradspool {\n    newsgroups: *\n    class: 0\n}\n")
-    with open(os.path.join(etc, "newsusers"), "w") as f:
-        for u, pw in (("alice", "secret"), ("bob", "hunter2")):
-            h = subprocess.run(["openssl", "passwd", "-6", pw], capture_output=True, text=True,
-                               check=True).stdout.strip()
-            f.write("%s:%s\n" % (u, h))
+    h = subprocess.run(["openssl", "passwd", "-6", "secret"], capture_output=True, text=True,
+                       check=True).stdout.strip()
+    open(os.path.join(etc, "newsusers"), "w").write("alice:%s\n" % h)
     auth = ('auth "loopback" {\n    hosts: "localhost, 127.0.0.1, ::1, stdin"\n'
             '    auth: "ckpasswd -f %s/newsusers"\n' % etc)
     if a.nntp_auth:
@@ -462,14 +448,8 @@ def start_nntp(d, port, a):
             act.write("%s 0000000000 0000000001 y\n" % g)
             # made "a month ago": NEWGROUPS since yesterday lists only local.test.new
             times.write("%s %d seeder@peers.test\n" % (g, old))
-    with open(os.path.join(db, "newsgroups"), "w") as f:
-        f.write("local.test.alpha\tThreaded talk, crossposts to beta, cancelled 3 and 4\n"
-                "local.test.beta\tOne article of each kind\n"
-                "local.test.big\tMany articles\n"
-                "local.test.empty\tNo articles\n"
-                "local.test.post\tEmpty; for posting tests\n"
-                "local.test.new\tCreated at start (NEWGROUPS finds it)\n")
-    open(os.path.join(db, "history"), "w").close()
+    for name in ("newsgroups", "history"):
+        open(os.path.join(db, name), "w").close()
     subprocess.run(["chown", "-R", "news:news", n], check=True)
     subprocess.run(["chown", "-R", "root:root", etc], check=True)
     subprocess.run(["chmod", "-R", "a+rX", etc], check=True)
@@ -482,48 +462,35 @@ def start_nntp(d, port, a):
     run_as_news([INNBIN + "/makedbz", "-i", "-o"], innconf, cwd=db, check=True)
     run_daemon(["runuser", "-u", "news", "--", "env", "INNCONF=" + innconf, INNBIN + "/innd"],
                os.path.join(n, "log", "start.log"), cwd=n)
-    pidfile = os.path.join(n, "run", "innd.pid")
-    if not wait_for(lambda: os.path.exists(pidfile) and os.path.getsize(pidfile) > 0, 15):
-        die("innd wrote no pid file; see " + os.path.join(n, "log"))
-    pid = int(open(pidfile).read().split()[0])
-    if not wait_for(lambda: port_open(port) or not alive(pid), 15) or not alive(pid):
-        die("innd did not open port %d; see %s/log" % (port, n))
+    pid = await_daemon("innd", os.path.join(n, "run", "innd.pid"), port, os.path.join(n, "log"))
     run_as_news([INNBIN + "/ctlinnd", "-s", "newgroup", "local.test.new", "y",
                  "seeder@peers.test"], innconf, check=True)
-    manifest = os.path.join(n, "manifest.jsonl")
-    open(manifest, "w").close()
-    os.chmod(manifest, 0o644)
-    if not a.no_seed:
-        kw = dict(user="alice", password="secret", manifest=manifest)
-        bad = seed_group(port, "local.test.alpha", 20, "local-test-alpha", threads=True,
-                         crosspost="local.test.beta", **kw)
-        bad += seed_group(port, "local.test.beta", len(mailgen.KINDS), "local-test-beta", **kw)
-        bad += seed_group(port, "local.test.new", 3, "local-test-new", kinds=["plain"],
-                          with_date=False, **kw)
-        if a.articles > 0:
-            bad += seed_group(port, "local.test.big", a.articles, "local-test-big", **kw)
-        if bad:
-            die("%d articles were refused while seeding" % bad)
-        for i in (3, 4):   # a gap in the numbers of local.test.alpha
-            run_as_news([INNBIN + "/ctlinnd", "-s", "cancel", "<local-test-alpha.%d@peers.test>" % i],
-                        innconf, check=True)
-    state = {}
+    kw = dict(user="alice", password="secret")
+    bad = seed_group(port, "local.test.alpha", 20, "local-test-alpha", threads=True,
+                     crosspost="local.test.beta", **kw)
+    bad += seed_group(port, "local.test.beta", len(mailgen.KINDS), "local-test-beta", **kw)
+    bad += seed_group(port, "local.test.new", 3, "local-test-new", kinds=["plain"],
+                      with_date=False, **kw)
+    if a.articles > 0:
+        bad += seed_group(port, "local.test.big", a.articles, "local-test-big", **kw)
+    if bad:
+        die("%d articles were refused while seeding" % bad)
+    for i in (3, 4):
+        run_as_news([INNBIN + "/ctlinnd", "-s", "cancel", "<local-test-alpha.%d@peers.test>" % i],
+                    innconf, check=True)
+    state = {
+        "NNTP_PORT": port, "NNTP_PID": pid, "NNTP_AUTH_REQUIRED": int(a.nntp_auth),
+        "NNTP_USER": "alice", "NNTP_PASS": "secret", "NNTP_ARTICLES_BIG": a.articles,
+        "NNTP_GROUPS": " ".join(GROUPS + ["local.test.new"]), "INNCONF": innconf,
+    }
     if a.tls:
         # Implicit TLS: a standalone nnrpd that starts TLS on every connection.
-        nntps = a.tls_ports["nntps"]
+        state["NNTPS_PORT"] = nntps = a.tls_ports["nntps"]
         run_daemon(["runuser", "-u", "news", "--", "env", "INNCONF=" + innconf,
                     INNBIN + "/nnrpd", "-D", "-b", HOST, "-p", str(nntps), "-S"],
                    os.path.join(n, "log", "nnrpd-tls.log"), cwd=n)
-        if not wait_for(lambda: port_open(nntps), 15):
-            die("nnrpd did not open the NNTPS port %d" % nntps)
-        state["NNTPS_PORT"] = nntps
-    return dict(state, **{
-        "NNTP_PORT": port, "NNTP_PID": pid, "NNTP_AUTH_REQUIRED": int(a.nntp_auth),
-        "NNTP_USER": "alice", "NNTP_PASS": "secret", "NNTP_USER2": "bob", "NNTP_PASS2": "hunter2",
-        "NNTP_ARTICLES_BIG": 0 if a.no_seed else a.articles,
-        "NNTP_GROUPS": " ".join(GROUPS + ["local.test.new"]),
-        "NNTP_MANIFEST": manifest, "INNCONF": innconf,
-    })
+        need_port(nntps, "nnrpd (NNTPS)")
+    return state
 
 
 # ---------------------------------------------------------------- SMTP
@@ -544,18 +511,15 @@ def start_smtp(d, port, a):
                                 start_new_session=True)
     if not wait_for(lambda: port_open(port) or proc.poll() is not None, 15) or proc.poll() is not None:
         die("the SMTP sink did not start; see " + os.path.join(m, "sink.log"))
-    extra = {}
+    state = {"SMTP_PORT": port, "SMTP_PID": proc.pid, "SMTP_STORE": m}
     if a.tls:
-        if not wait_for(lambda: port_open(a.tls_ports["smtps"]), 15):
-            die("the SMTP sink did not open the SMTPS port")
-        extra["SMTPS_PORT"] = a.tls_ports["smtps"]
-    return {**extra, "SMTP_PORT": port, "SMTP_PID": proc.pid, "SMTP_AUTH_REQUIRED": int(a.smtp_auth),
-            "SMTP_USER": "alice", "SMTP_PASS": "secret", "SMTP_STORE": m}
+        need_port(a.tls_ports["smtps"], "the SMTP sink (SMTPS)")
+        state["SMTPS_PORT"] = a.tls_ports["smtps"]
+    return state
 
 
 def smtp_sink(a):
     import asyncio
-    import hashlib
     from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
     store = os.path.join(a.dir, "messages")
@@ -581,9 +545,8 @@ def smtp_sink(a):
             user = (session.auth_data.login.decode()
                     if isinstance(session.auth_data, LoginPassword) else None)
             envelopes.write(json.dumps({
-                "seq": count[0], "file": "messages/" + name, "mail_from": envelope.mail_from,
-                "rcpt_tos": envelope.rcpt_tos, "helo": session.host_name, "size": len(data),
-                "sha256": hashlib.sha256(data).hexdigest(), "auth_user": user}) + "\n")
+                "file": "messages/" + name, "mail_from": envelope.mail_from,
+                "rcpt_tos": envelope.rcpt_tos, "auth_user": user}) + "\n")
             return "250 2.0.0 queued as %06d" % count[0]
 
     def check(server, session, envelope, mechanism, auth_data):
@@ -604,17 +567,16 @@ def smtp_sink(a):
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    server = loop.run_until_complete(loop.create_server(
-        lambda: SMTP(Handler(), hostname="peers.test", decode_data=False,
-                     enable_SMTPUTF8=True, **kw), HOST, a.port))
-    servers = [server]
-    if tls and a.tls_port:
-        implicit = dict(kw)
-        implicit.pop("tls_context", None)
-        implicit["auth_require_tls"] = False
-        servers.append(loop.run_until_complete(loop.create_server(
+
+    def serve(port, ssl=None, **opts):
+        return loop.run_until_complete(loop.create_server(
             lambda: SMTP(Handler(), hostname="peers.test", decode_data=False,
-                         enable_SMTPUTF8=True, **implicit), HOST, a.tls_port, ssl=tls)))
+                         enable_SMTPUTF8=True, **opts), HOST, port, ssl=ssl))
+    servers = [serve(a.port, **kw)]
+    if tls and a.tls_port:
+        implicit = dict(kw, auth_require_tls=False)
+        del implicit["tls_context"]
+        servers.append(serve(a.tls_port, ssl=tls, **implicit))
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
@@ -627,19 +589,14 @@ def smtp_sink(a):
 # ---------------------------------------------------------------- start/stop
 
 def choose_ports(d, base):
-    if base != "auto":
-        b = int(base)
-        return {"pop3": b + 110, "nntp": b + 119, "smtp": b + 25}
     # derived from the directory, so two build trees rarely meet; moved on
     # while any of the three ports is taken
-    b = 20000 + (zlib.crc32(d.encode()) % 300) * 100
+    b = 20000 + (zlib.crc32(d.encode()) % 300) * 100 if base == "auto" else int(base)
     for _ in range(60):
         ports = {"pop3": b + 110, "nntp": b + 119, "smtp": b + 25}
-        if all(port_free(p) for p in ports.values()):
+        if base != "auto" or all(port_free(p) for p in ports.values()):
             return ports
-        b += 100
-        if b > 50000:
-            b = 20000
+        b = b + 100 if b < 50000 else 20000
     die("no free ports found")
 
 
@@ -734,9 +691,8 @@ def start(a):
         write_state(d, state)
         stop(d)
         raise
-    state["START_SECONDS"] = "%.2f" % (time.monotonic() - t0)
     write_state(d, state)
-    log("up in %s s; state in %s/state.env" % (state["START_SECONDS"], d))
+    log("up in %.2f s; state in %s/state.env" % (time.monotonic() - t0, d))
 
 
 def write_state(d, state):
@@ -762,19 +718,11 @@ def main():
     s.add_argument("--only", default="pop3,nntp,smtp")
     s.add_argument("--nntp-auth", action="store_true")
     s.add_argument("--smtp-auth", action="store_true")
-    s.add_argument("--no-seed", action="store_true")
     s.add_argument("--install", action="store_true", help="run install.sh first")
     s.add_argument("--tls", action="store_true", help="a private CA; TLS on every server")
     t = sub.add_parser("stop")
     t.add_argument("--dir", default=os.environ.get("MT_PEERS_DIR", "/tmp/mt-peers"))
     t.add_argument("--wipe", action="store_true")
-    p = sub.add_parser("seed-pop3")
-    p.add_argument("--maildir", required=True)
-    p.add_argument("--count", type=int, required=True)
-    p.add_argument("--first", type=int, default=1)
-    p.add_argument("--prefix", default="more")
-    p.add_argument("--pad", type=int, default=0)
-    p.add_argument("--manifest")
     n = sub.add_parser("seed-nntp")
     n.add_argument("--port", type=int, required=True)
     n.add_argument("--group", required=True)
@@ -782,7 +730,6 @@ def main():
     n.add_argument("--prefix", default="more")
     n.add_argument("--user")
     n.add_argument("--password")
-    n.add_argument("--manifest")
     k = sub.add_parser("smtp-sink")
     k.add_argument("--dir", required=True)
     k.add_argument("--port", type=int, required=True)
@@ -796,11 +743,8 @@ def main():
         start(a)
     elif a.cmd == "stop":
         stop(os.path.abspath(a.dir), a.wipe)
-    elif a.cmd == "seed-pop3":
-        seed_maildir(a.maildir, a.count, a.prefix, a.pad, a.manifest, a.first)
     elif a.cmd == "seed-nntp":
-        sys.exit(1 if seed_group(a.port, a.group, a.count, a.prefix, a.user, a.password,
-                                 a.manifest) else 0)
+        sys.exit(1 if seed_group(a.port, a.group, a.count, a.prefix, a.user, a.password) else 0)
     elif a.cmd == "smtp-sink":
         smtp_sink(a)
 

@@ -23,12 +23,10 @@ _BASE = datetime.datetime(2024, 1, 1, 10, 0, tzinfo=datetime.timezone.utc)
 
 
 def date_of(index):
-    """The RFC 822 Date text and the UTC seconds of item `index`."""
-    when = _BASE + datetime.timedelta(minutes=index)
+    """The RFC 822 Date text of item `index`."""
     minutes, zone = _ZONES[index % len(_ZONES)]
-    local = when + datetime.timedelta(minutes=minutes)
-    text = local.strftime("%a, %d %b %Y %H:%M:%S ") + zone
-    return text, int(when.timestamp())
+    local = _BASE + datetime.timedelta(minutes=index + minutes)
+    return local.strftime("%a, %d %b %Y %H:%M:%S ") + zone
 
 
 def _payload(index, size):
@@ -57,25 +55,23 @@ def _uuencode(data, name):
 
 def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
           to="Alice Example <alice@peers.test>", newsgroups=None, pad=0, with_date=True):
-    """Returns (info dict, bytes with LF line ends) of item `index` (1-based).
+    """Returns (sizes and hash with CR LF, bytes with LF line ends) of item `index` (1-based).
 
     With `newsgroups` the item is a news article (Newsgroups header, no To).
     `pad` adds filler lines until the body has at least that many bytes.
     """
     kind = kind or KINDS[(index - 1) % len(KINDS)]
-    date_text, date_utc = date_of(index)
     mid = "<%s.%d@peers.test>" % (prefix, index)
     subject = "%s %d: %s sample" % (prefix, index, kind)
     head = ["From: " + sender]
     head.append("Newsgroups: " + newsgroups if newsgroups else "To: " + to)
     head += ["Subject: " + subject, "Message-ID: " + mid]
     if with_date:
-        head.append("Date: " + date_text)
+        head.append("Date: " + date_of(index))
     head += ["X-Seed-Kind: " + kind,
              "X-Folded: first part of a header",
              "\tthat goes on over",
              "  three lines"]
-    files = []
     body = []
     if kind == "plain":
         body = ["Plain text item %d." % index, "",
@@ -90,7 +86,6 @@ def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
     elif kind == "mime":
         data = _payload(index, 700 + index % 300)
         name = "data-%d.bin" % index
-        files.append((name, data))
         head += ["MIME-Version: 1.0",
                  'Content-Type: multipart/mixed; boundary="=-b%d"' % index]
         body = ["This is a multi-part message in MIME format.", "",
@@ -105,7 +100,6 @@ def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
     elif kind == "uuencode":
         data = _payload(index, 400 + index % 200)
         name = "uu-%d.bin" % index
-        files.append((name, data))
         body = ["A uuencoded file follows.", ""] + _uuencode(data, name) + ["", "Text after end."]
     elif kind == "qp":
         text = ("Caf\xe9 na\xefve r\xe9sum\xe9 = equals, and a rather long line that a "
@@ -121,7 +115,6 @@ def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
     elif kind == "split":
         data = _payload(index, 1800)
         name = "split-%d.bin" % index
-        files.append((name, data))
         lines = _uuencode(data, name)
         half = len(lines) // 2
         subject += " %s [1/2]" % name
@@ -140,13 +133,4 @@ def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
             extra.append("Padding line %d of item %d, so that the message reaches its size." % (n, index))
         raw += ("\n".join(extra) + "\n").encode("ascii")
     crlf = raw.replace(b"\n", b"\r\n")
-    info = {
-        "index": index, "kind": kind, "message_id": mid, "subject": subject,
-        "date": date_text if with_date else None, "date_utc": date_utc if with_date else None,
-        "size": len(raw), "crlf_size": len(crlf),
-        "sha256": hashlib.sha256(raw).hexdigest(),
-        "crlf_sha256": hashlib.sha256(crlf).hexdigest(),
-        "files": [{"name": n, "size": len(d), "sha256": hashlib.sha256(d).hexdigest()}
-                  for n, d in files],
-    }
-    return info, raw
+    return {"crlf_size": len(crlf), "crlf_sha256": hashlib.sha256(crlf).hexdigest()}, raw

@@ -56,7 +56,7 @@ protected:
     std::map<std::uint32_t, int> m_injected;
 };
 
-TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookup)
+TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookupAndTheNextConnectDropsIt)
 {
     Listener listener;
     int iInFlight = wsa::LookupsInFlight();
@@ -64,6 +64,13 @@ TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookup)
     EXPECT_EQ(iInFlight, wsa::LookupsInFlight());
     EXPECT_FALSE(m_connMgr->IsIdle());
     EXPECT_EQ(m_connMgr.get(), m_socket.m_pCallback);
+    // A Connect while one is running is refused and changes nothing.
+    CStreamSocket other;
+    StreamRecorder otherFinal;
+    EXPECT_FALSE(m_connMgr->Connect("localhost", 1, &other, &otherFinal, 2));
+    EXPECT_EQ(nullptr, other.m_pCallback);
+    EXPECT_EQ(listener.Port(), m_connMgr->m_wPort);
+    EXPECT_STREQ("127.0.0.1", m_connMgr->m_pszHost.get());
     ASSERT_TRUE(WaitResult());
     ASSERT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
     EXPECT_EQ(55u, m_owner.m_dwLastData);
@@ -82,6 +89,18 @@ TEST_F(ConnMgrTest, NumericAddressConnectsWithoutLookup)
         [&] { return m_final.Count(CStreamCallback::READ) >= 1; }, kTimeoutMs));
     EXPECT_EQ(31u, m_final.m_dwLastData);
     EXPECT_EQ(1u, m_tried.size());
+
+    // The second time by name, through the system's own lookup.
+    wsa::SOCKET first = m_socket.m_s;
+    m_owner.results.clear();
+    ASSERT_TRUE(m_connMgr->Connect("localhost", listener.Port(), &m_socket, &m_final, 0));
+    EXPECT_NE(first, m_socket.m_s);
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
+    EXPECT_FALSE(m_connMgr->m_bNumericAddress);
+    // The far end of the first connection sees it close.
+    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
+        [&] { return listener.peer.Count(CStreamCallback::CLOSE) == 1; }, kTimeoutMs));
 }
 
 TEST_F(ConnMgrTest, LookedUpNameMovesOnAfterTimeOutAndUnreachableNetwork)
@@ -146,22 +165,6 @@ TEST_F(ConnMgrTest, FailuresAreReportedOnceAfterTheRightTries)
     }
 }
 
-TEST_F(ConnMgrTest, ConnectWhileRunningReturnsFalseAndChangesNothing)
-{
-    Listener listener;
-    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 1));
-    CStreamSocket other;
-    StreamRecorder otherFinal;
-    EXPECT_FALSE(m_connMgr->Connect("localhost", 1, &other, &otherFinal, 2));
-    EXPECT_EQ(m_connMgr.get(), m_socket.m_pCallback);
-    EXPECT_EQ(nullptr, other.m_pCallback);
-    EXPECT_EQ(listener.Port(), m_connMgr->m_wPort);
-    EXPECT_STREQ("127.0.0.1", m_connMgr->m_pszHost.get());
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
-    EXPECT_EQ(1u, m_socket.m_dwCallbackData);
-}
-
 TEST_F(ConnMgrTest, CancelDuringLookupOrConnectNotifiesOnlyWhenAsked)
 {
     m_connMgr->Cancel(true);
@@ -196,26 +199,6 @@ TEST_F(ConnMgrTest, CancelDuringLookupOrConnectNotifiesOnlyWhenAsked)
             EXPECT_TRUE(m_final.events.empty());
             EXPECT_EQ(m_tried.size(), bLookup ? 0u : 1u);
         }
-}
-
-TEST_F(ConnMgrTest, ConnectDropsAnEarlierConnection)
-{
-    Listener listener;
-    ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", listener.Port(), &m_socket, &m_final, 0));
-    ASSERT_TRUE(WaitResult());
-    wsa::SOCKET first = m_socket.m_s;
-    ASSERT_TRUE(
-        fw::MessageLoop::PumpUntil([&] { return listener.accepted.size() == 1; }, kTimeoutMs));
-    // The second time by name, through the system's own lookup.
-    m_owner.results.clear();
-    ASSERT_TRUE(m_connMgr->Connect("localhost", listener.Port(), &m_socket, &m_final, 0));
-    EXPECT_NE(first, m_socket.m_s);
-    ASSERT_TRUE(WaitResult());
-    EXPECT_EQ(std::vector<int>{CConnMgrCallback::CONNECTED}, m_owner.results);
-    EXPECT_FALSE(m_connMgr->m_bNumericAddress);
-    // The far end of the first connection sees it close.
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
-        [&] { return listener.peer.Count(CStreamCallback::CLOSE) == 1; }, kTimeoutMs));
 }
 
 TEST_F(ConnMgrTest, OwnerMayReconnectFromItsCallback)
@@ -258,7 +241,7 @@ TEST_F(ConnMgrTest, DestroyingARunningManagerCancelsQuietly)
 
 using ConnMgrDeathTest = ConnMgrTest;
 
-TEST_F(ConnMgrDeathTest, UnexpectedSocketEventIsFatal)
+TEST_F(ConnMgrDeathTest, UnexpectedSocketEventOrLookupWithoutAddressIsFatal)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -269,11 +252,6 @@ TEST_F(ConnMgrDeathTest, UnexpectedSocketEventIsFatal)
         },
         ::testing::ExitedWithCode(1),
         "Winsock Classes Fatal Error.*Unexpected socket event in CConnMgr::StreamCallback");
-}
-
-TEST_F(ConnMgrDeathTest, LookupWithoutAddressIsFatal)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             wsa::SetResolveHook([](const std::string&, std::vector<std::uint32_t>&) { return 0; });

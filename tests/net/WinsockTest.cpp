@@ -129,7 +129,7 @@ TEST_F(EventRegistryTest, ReceiverMayDeregisterItselfWhileCalled)
 
 using EventRegistryDeathTest = NetTest;
 
-TEST_F(EventRegistryDeathTest, DuplicateRegistrationIsFatal)
+TEST_F(EventRegistryDeathTest, DuplicateRegistrationOrMissingDeregistrationIsFatal)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EventRecorder rec;
@@ -140,11 +140,6 @@ TEST_F(EventRegistryDeathTest, DuplicateRegistrationIsFatal)
         },
         ::testing::ExitedWithCode(1),
         "Winsock Classes Fatal Error.*Can't register CWinsockEventCallback object\\.");
-}
-
-TEST_F(EventRegistryDeathTest, MissingDeregistrationIsFatal)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(DeregisterWinsockEventCallback(8002, WINSOCK_KIND_TASK),
                 ::testing::ExitedWithCode(1),
                 "Winsock Classes Fatal Error.*Can't deregister CWinsockEventCallback object\\.");

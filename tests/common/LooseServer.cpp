@@ -1,33 +1,23 @@
 #include "LooseServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 LooseServer::LooseServer(Kind kind) : m_kind(kind)
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&sa), &len);
-    m_port = ntohs(sa.sin_port);
-    ::listen(m_listenFd, 8);
-    m_thread = std::thread([this] { Main(); });
+    m_thread = std::thread([this] {
+        for (int fd; (fd = m_listener.Accept()) >= 0; ::close(fd))
+            Session(fd);
+    });
 }
 
 LooseServer::~LooseServer()
 {
     m_bStop = true;
     Release();
+    m_listener.Close();
     m_thread.join();
-    ::close(m_listenFd);
 }
 
 void LooseServer::Release()
@@ -41,20 +31,6 @@ std::vector<std::string> LooseServer::Messages()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_messages;
-}
-
-void LooseServer::Main()
-{
-    while (!m_bStop) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        int fd = ::accept(m_listenFd, nullptr, nullptr);
-        if (fd >= 0) {
-            Session(fd);
-            ::close(fd);
-        }
-    }
 }
 
 void LooseServer::Session(int fd)
@@ -91,17 +67,12 @@ void LooseServer::Session(int fd)
             say(m_kind == SMTP ? "221 bye\r\n" : "205 bye\r\n");
             return;
         }
-        if (cmd == "RCPT" && !refuseRecipient.empty() &&
-            l.find(refuseRecipient) != std::string::npos) {
+        if (cmd == "RCPT" && l.find("reject") != std::string::npos) {
             say("550 5.1.1 " + l.substr(8) + ": recipient refused\r\n");
             continue;
         }
         if (!bData) {
             say("250 ok\r\n");
-            continue;
-        }
-        if (m_kind == NNTP && bRefusePost) {
-            say("440 posting not allowed\r\n");
             continue;
         }
         say(m_kind == SMTP ? "354 go ahead\r\n" : "340 send it\r\n");

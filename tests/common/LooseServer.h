@@ -1,8 +1,10 @@
 // A small mail or news server on 127.0.0.1 for the posting tests: it
 // answers any number of sessions by command (not by script), keeps every
-// message it takes, and can refuse recipients, refuse posting, or hold the
-// end of a message until released.
+// message it takes, refuses recipients with "reject" in them, and can hold
+// the end of a message until released.
 #pragma once
+
+#include "TestUtil.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -16,12 +18,8 @@ public:
     enum Kind { SMTP, NNTP };
     explicit LooseServer(Kind kind);
     ~LooseServer();
-    unsigned short Port() const { return m_port; }
+    unsigned short Port() const { return static_cast<unsigned short>(m_listener.Port()); }
 
-    // Recipients containing this text are refused (SMTP).
-    std::string refuseRecipient = "reject";
-    // POST is refused (NNTP).
-    std::atomic<bool> bRefusePost{false};
     // The end of each message waits for Release().
     std::atomic<bool> bHold{false};
     void Release();
@@ -31,12 +29,10 @@ public:
     int Held() const { return m_iHeld.load(); }
 
 private:
-    void Main();
     void Session(int fd);
 
     Kind m_kind;
-    int m_listenFd = -1;
-    unsigned short m_port = 0;
+    testutil::LoopbackListener m_listener;
     std::atomic<bool> m_bStop{false};
     std::atomic<int> m_iHeld{0};
     std::mutex m_mutex;

@@ -1,9 +1,6 @@
-// mailtolvan --headless /a with the real INN of tests/peers: the run
-// connects, fetches the group list as "Groups" "Retrieve" asks, keeps what
-// the user set for a subscribed group, and says QUIT; the next run asks only
-// for the groups made since.  With "AutoEmail" and "AutoNews" the mail and
-// every selected automatic group go into one packet; a second run fetches
-// only what is new.
+// mailtolvan --headless /a with the real INN of tests/peers: the group list,
+// then only the groups made since; mail and the automatic groups in one
+// packet, then only what is new.
 #include "PeerState.h"
 #include "TestUtil.h"
 
@@ -40,6 +37,13 @@ protected:
         Tool({"config", "Directories", "Qwk", home.Path()});
     }
     std::vector<std::string> Env() { return {"MAILTOLVAN_HOME=" + home.Path()}; }
+    // A group made now, by the server's own control command.
+    void NewGroup(const std::string& name)
+    {
+        std::string cmd = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
+                          " /usr/lib/news/bin/ctlinnd -s newgroup " + name + " y tester";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
     std::string Tool(std::vector<std::string> args)
     {
         args.insert(args.begin(), BinPath("mailtolvan-tool"));
@@ -91,9 +95,7 @@ TEST_F(HeadlessNews, ConnectsListsTheGroupsKeepsTheSubscribedOneAndSaysQuit)
 
     // A group made after that run: the next run asks for new groups only.
     std::string made = "local.test.e2e" + std::to_string(::getpid());
-    std::string cmd = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
-                      " /usr/lib/news/bin/ctlinnd -s newgroup " + made + " y tester";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    NewGroup(made);
     testutil::WriteFile(home.File("TOLVAN.NWS"), "local.test.alpha,3,15,1000,,\r\n");
     r = Run();
     EXPECT_NE(r.err.find("Disconnected from"), std::string::npos) << r.err;
@@ -142,9 +144,7 @@ TEST_F(HeadlessNews, MailAndTheAutomaticGroupsMakeOnePacketAndTheNextRunOnlyWhat
 {
     // A group of this test alone, so that nothing else posts to it.
     std::string own = "local.test.r" + std::to_string(::getpid());
-    std::string ctl = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
-                      " /usr/lib/news/bin/ctlinnd -s newgroup " + own + " y tester";
-    ASSERT_EQ(std::system(ctl.c_str()), 0) << ctl;
+    NewGroup(own);
     auto seed = [&](int iCount, const std::string& prefix) {
         std::string cmd = "/usr/bin/python3 " + std::string(MT_PEERS_SCRIPT) +
                           " seed-nntp --port " + peers.Get("NNTP_PORT") + " --group " + own +

@@ -137,11 +137,10 @@ class CrashRecovery(unittest.TestCase):
         self.server.box = self.box
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.env = dict(os.environ, MAILTOLVAN_HOME=self.home)
-        settings = [("Servers", "POP3Server", "127.0.0.1"),
-                    ("Servers", "POP3Port", str(self.server.server_address[1])),
-                    ("Servers", "POP3Name", "me"), ("Servers", "NNTPServer", ""),
-                    ("Autorun", "AutoEmail", "1"), ("Directories", "Qwk", self.qwk)]
-        for s in settings:
+        for s in [("Servers", "POP3Server", "127.0.0.1"),
+                  ("Servers", "POP3Port", str(self.server.server_address[1])),
+                  ("Servers", "POP3Name", "me"), ("Servers", "NNTPServer", ""),
+                  ("Autorun", "AutoEmail", "1"), ("Directories", "Qwk", self.qwk)]:
             self.tool("config", *s)
         self.tool("password", "pop3", stdin="secret\n")
 
@@ -181,15 +180,13 @@ class CrashRecovery(unittest.TestCase):
             proc.send_signal(sig)
             proc.wait(timeout=30)
         finally:
-            os.killpg(proc.pid, signal.SIGKILL) if proc.poll() is None else None
             try:
-                os.killpg(proc.pid, signal.SIGKILL)  # the packer, if any
+                os.killpg(proc.pid, signal.SIGKILL)  # the run if it is still there, and the packer
             except ProcessLookupError:
                 pass
         self.assertNotEqual(proc.returncode, 0)
         if during_save:
             self.tool("config", "Directories", "Packer", "")
-        return proc
 
     def check_exactly_once(self):
         second = self.run_to_end()
@@ -200,10 +197,10 @@ class CrashRecovery(unittest.TestCase):
         self.assertEqual(third.returncode, 0, third.stderr)
         self.assertEqual(sorted(packets(self.qwk, self.home)), sorted(SUBJECTS))
 
+
     def phase(self, sig, **kw):
         self.interrupted_run(sig, **kw)
         self.check_exactly_once()
-
 
     def test_a_second_run_on_the_same_directory_refuses_to_start(self):
         self.box.trap = ("RETR 2", "before")

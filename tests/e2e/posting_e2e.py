@@ -14,24 +14,17 @@ import email.policy
 import json
 import os
 import secrets
-import socket
 import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+import peers  # noqa: E402
+
 MAILTOLVAN = TOOL = None
-STATE = {}
-
-
-def load_state():
-    path = os.path.join(os.environ.get("MT_PEERS_DIR", ""), "state.env")
-    with open(path) as f:
-        for line in f:
-            if "=" in line and not line.startswith("#"):
-                k, v = line.rstrip("\n").split("=", 1)
-                STATE[k] = v.strip('"')
+STATE = peers.read_state(os.environ.get("MT_PEERS_DIR", ""))
 
 
 # ------------------------------------------------------------------ packets
@@ -42,8 +35,8 @@ def field(text, width):
 
 
 def reply(status, conference, to, subject, lines):
-    """One reply as MultiMail writes it: the number field with a leading
-    blank, 0xE3 line ends, blank padding, conference also in bytes 123-124."""
+    """One reply as MultiMail writes it: number field with a leading blank,
+    0xE3 line ends, blank padding, conference also in bytes 123-124."""
     text = b"".join(line + b"\xe3" for line in lines)
     blocks = (len(text) + 127) // 128
     text = text.ljust(blocks * 128, b" ")
@@ -72,8 +65,7 @@ def write_rep(path, replies, dat=None, files=None):
 
 
 def content(part):
-    """A text part's content with plain line ends (the messages travel with
-    CR LF)."""
+    """A text part's content with LF line ends (it travels with CR LF)."""
     return part.get_content().replace("\r\n", "\n")
 
 
@@ -85,8 +77,7 @@ def text_of(lines, codec="cp437"):
 # ------------------------------------------------------------------ servers
 
 def sink_messages(token):
-    """(envelope, parsed message) of every mail the sink kept whose subject
-    holds the token."""
+    """(envelope, message) of every mail the sink kept with the token in its subject."""
     out = []
     store = STATE["SMTP_STORE"]
     with open(os.path.join(store, "envelopes.jsonl")) as f:
@@ -99,51 +90,23 @@ def sink_messages(token):
     return out
 
 
-class Nntp:
-    def __init__(self):
-        self.sock = socket.create_connection(("127.0.0.1", int(STATE["NNTP_PORT"])), timeout=30)
-        self.rd = self.sock.makefile("rb")
-        self.line()
+def news(token):
+    """The articles of local.test.post whose overview line holds the token."""
+    c = peers.NntpClient(int(STATE["NNTP_PORT"]))
 
-    def line(self):
-        return self.rd.readline().rstrip(b"\r\n")
-
-    def cmd(self, text):
-        self.sock.sendall(text.encode() + b"\r\n")
-        return self.line()
-
-    def block(self):
-        out = []
-        while True:
-            ln = self.line()
-            if ln == b".":
-                return out
-            out.append(ln[1:] if ln.startswith(b"..") else ln)
-
-    def articles(self, group, token):
-        parts = self.cmd("GROUP " + group).split()
-        first, last = int(parts[2]), int(parts[3])
+    def block():
+        lines = iter(lambda: c.rd.readline().rstrip(b"\r\n"), b".")
+        return [ln[1:] if ln.startswith(b"..") else ln for ln in lines]
+    try:
+        if not c.cmd("GROUP local.test.post").startswith("211") or \
+                not c.cmd("XOVER 1-").startswith("224"):
+            return []
         found = []
-        if int(parts[1]) == 0:
-            return found
-        if not self.cmd("XOVER %d-%d" % (first, last)).startswith(b"224"):
-            return found
-        numbers = [int(ln.split(b"\t")[0]) for ln in self.block() if token.encode() in ln]
-        for n in numbers:
-            if self.cmd("ARTICLE %d" % n).startswith(b"220"):
-                raw = b"\r\n".join(self.block()) + b"\r\n"
+        for n in [ln.split(b"\t")[0].decode() for ln in block() if token.encode() in ln]:
+            if c.cmd("ARTICLE " + n).startswith("220"):
+                raw = b"\r\n".join(block()) + b"\r\n"
                 found.append(email.message_from_bytes(raw, policy=email.policy.default))
         return found
-
-    def close(self):
-        self.cmd("QUIT")
-        self.sock.close()
-
-
-def news(token):
-    c = Nntp()
-    try:
-        return c.articles("local.test.post", token)
     finally:
         c.close()
 
@@ -340,5 +303,4 @@ class Posting(unittest.TestCase):
 
 if __name__ == "__main__":
     MAILTOLVAN, TOOL = sys.argv[1], sys.argv[2]
-    load_state()
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -138,10 +138,8 @@ def run_as_news(args, innconf, **kw):
 
 
 def run_daemon(args, logfile, **kw):
-    """Starts a server that forks into the background.  Its output goes to
-    its log, never to ours: whoever runs this script (ctest) waits for the
-    end of our output, and a daemon holding it open would make that wait
-    last forever."""
+    """Starts a server that forks away, its output to its log: ctest waits for
+    the end of ours, and a daemon holding it open would make that wait forever."""
     with open(logfile, "ab") as log_fd:
         return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=log_fd, stderr=log_fd,
                               check=True, **kw)
@@ -710,19 +708,17 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     sub = ap.add_subparsers(dest="cmd", required=True)
     s = sub.add_parser("start")
-    s.add_argument("--dir", default=os.environ.get("MT_PEERS_DIR", "/tmp/mt-peers"))
+    t = sub.add_parser("stop")
+    for p in (s, t):
+        p.add_argument("--dir", default=os.environ.get("MT_PEERS_DIR", "/tmp/mt-peers"))
+    t.add_argument("--wipe", action="store_true")
     s.add_argument("--port-base", default="auto")
     s.add_argument("--messages", type=int, default=25)
     s.add_argument("--articles", type=int, default=200)
     s.add_argument("--pad", type=int, default=0, help="pad each seeded mail to this many bytes")
     s.add_argument("--only", default="pop3,nntp,smtp")
-    s.add_argument("--nntp-auth", action="store_true")
-    s.add_argument("--smtp-auth", action="store_true")
-    s.add_argument("--install", action="store_true", help="run install.sh first")
-    s.add_argument("--tls", action="store_true", help="a private CA; TLS on every server")
-    t = sub.add_parser("stop")
-    t.add_argument("--dir", default=os.environ.get("MT_PEERS_DIR", "/tmp/mt-peers"))
-    t.add_argument("--wipe", action="store_true")
+    for flag in ("--nntp-auth", "--smtp-auth", "--install", "--tls"):
+        s.add_argument(flag, action="store_true")
     n = sub.add_parser("seed-nntp")
     n.add_argument("--port", type=int, required=True)
     n.add_argument("--group", required=True)

@@ -165,7 +165,7 @@ TEST_F(ConnMgrTest, FailuresAreReportedOnceAfterTheRightTries)
     }
 }
 
-TEST_F(ConnMgrTest, CancelDuringLookupOrConnectNotifiesOnlyWhenAsked)
+TEST_F(ConnMgrTest, CancelOrDestroyDuringLookupOrConnectNotifiesOnlyWhenAsked)
 {
     m_connMgr->Cancel(true);
     EXPECT_TRUE(m_owner.results.empty()) << "nothing to cancel";
@@ -173,8 +173,8 @@ TEST_F(ConnMgrTest, CancelDuringLookupOrConnectNotifiesOnlyWhenAsked)
     Listener listener;
     int iRegistered = WinsockEventCallbackCount();
     for (const char* host : {"server.test", "127.0.0.1"})
-        for (bool bNotify : {false, true}) {
-            SCOPED_TRACE(host);
+        for (int iHow : {0, 1, 2}) { // cancel quietly, cancel with a notice, destroy
+            SCOPED_TRACE(std::string(host) + " " + std::to_string(iHow));
             m_owner.results.clear();
             m_tried.clear();
             int iPending = wsa::PendingLookups();
@@ -182,7 +182,10 @@ TEST_F(ConnMgrTest, CancelDuringLookupOrConnectNotifiesOnlyWhenAsked)
             bool bLookup = host[0] == 's';
             EXPECT_EQ(wsa::PendingLookups(), iPending + bLookup);
             EXPECT_EQ(m_socket.m_iState, bLookup ? CStreamSocket::IDLE : CStreamSocket::CONNECTING);
-            m_connMgr->Cancel(bNotify);
+            if (iHow == 2)
+                m_connMgr = std::make_unique<CConnMgr>(&m_owner, 55);
+            else
+                m_connMgr->Cancel(iHow == 1);
             EXPECT_TRUE(m_connMgr->IsIdle());
             EXPECT_EQ(iPending, wsa::PendingLookups());
             if (bLookup) { // (the listener may have accepted the other)
@@ -194,7 +197,8 @@ TEST_F(ConnMgrTest, CancelDuringLookupOrConnectNotifiesOnlyWhenAsked)
             ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; },
                                                    kTimeoutMs));
             Settle();
-            EXPECT_EQ(bNotify ? std::vector<int>{CConnMgrCallback::CANCELLED} : std::vector<int>{},
+            EXPECT_EQ(iHow == 1 ? std::vector<int>{CConnMgrCallback::CANCELLED}
+                                : std::vector<int>{},
                       m_owner.results);
             EXPECT_TRUE(m_final.events.empty());
             EXPECT_EQ(m_tried.size(), bLookup ? 0u : 1u);
@@ -224,19 +228,6 @@ TEST_F(ConnMgrTest, OwnerMayDestroyTheManagerInItsCallback)
     ASSERT_TRUE(m_connMgr->Connect("127.0.0.1", wClosed, &m_socket, &m_final, 0));
     ASSERT_TRUE(WaitResult());
     EXPECT_EQ(nullptr, m_connMgr);
-}
-
-TEST_F(ConnMgrTest, DestroyingARunningManagerCancelsQuietly)
-{
-    UseNames({Loopback(1)});
-    ASSERT_TRUE(m_connMgr->Connect("server.test", 110, &m_socket, &m_final, 0));
-    m_connMgr.reset();
-    EXPECT_EQ(m_iRegistered, WinsockEventCallbackCount());
-    EXPECT_EQ(&m_final, m_socket.m_pCallback);
-    ASSERT_TRUE(
-        fw::MessageLoop::PumpUntil([&] { return wsa::LookupsInFlight() == 0; }, kTimeoutMs));
-    Settle();
-    EXPECT_TRUE(m_owner.results.empty());
 }
 
 using ConnMgrDeathTest = ConnMgrTest;

@@ -1,6 +1,7 @@
 // mailtolvan --headless /a as cron runs it, night after night: what each run
 // leaves behind, when it counts as a success, and that a run which cannot
 // finish still ends and says why.
+#include "LooseServer.h"
 #include "TestUtil.h"
 #include "framework/Files.h"
 
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <thread>
 
 using testutil::BinPath;
 using testutil::ReadFile;
@@ -19,67 +19,10 @@ using testutil::WriteFile;
 
 namespace {
 
-// A POP3 mailbox on loopback holding `count` messages, served to any number
-// of sessions one after another.  Nothing is ever deleted: the runs keep
-// the mailbox ("ClearMailbox" 0), so each run finds the same mail.
-class Mailbox {
-public:
-    explicit Mailbox(int count) : m_iCount(count)
-    {
-        m_thread = std::thread([this] {
-            for (int fd; (fd = m_listener.Accept()) >= 0;)
-                Serve(fd);
-        });
-    }
-    ~Mailbox()
-    {
-        m_listener.Close();
-        m_thread.join();
-    }
-    int Port() const { return m_listener.Port(); }
-
-private:
-    static void Say(int fd, const std::string& text)
-    {
-        (void)!::write(fd, text.data(), text.size());
-    }
-    void Serve(int fd)
-    {
-        Say(fd, "+OK ready\r\n");
-        std::string buffer;
-        char chunk[512];
-        for (;;) {
-            std::size_t eol;
-            while ((eol = buffer.find("\r\n")) == std::string::npos) {
-                ssize_t n = ::read(fd, chunk, sizeof chunk);
-                if (n <= 0) {
-                    ::close(fd);
-                    return;
-                }
-                buffer.append(chunk, static_cast<std::size_t>(n));
-            }
-            std::string line = buffer.substr(0, eol);
-            buffer.erase(0, eol + 2);
-            std::string n = line.substr(line.find(' ') + 1);
-            if (line.rfind("STAT", 0) == 0)
-                Say(fd, "+OK " + std::to_string(m_iCount) + " 200\r\n");
-            else if (line.rfind("UIDL", 0) == 0 || line.rfind("LIST", 0) == 0)
-                Say(fd, "-ERR not here\r\n"); // an old server: no listings
-            else if (line.rfind("RETR ", 0) == 0)
-                Say(fd, "+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: Night mail " + n +
-                            "\r\nMessage-ID: <" + n + "@example.org>\r\n\r\nHello\r\n.\r\n");
-            else
-                Say(fd, line.rfind("QUIT", 0) == 0 ? "+OK bye\r\n" : "+OK\r\n");
-        }
-    }
-    int m_iCount;
-    testutil::LoopbackListener m_listener;
-    std::thread m_thread;
-};
-
 class UnattendedRun : public ::testing::Test {
 protected:
     // A home set up as the README's cron recipe says, for a server on a port.
+    // The runs keep the mailbox ("ClearMailbox" 0), so each finds the same mail.
     void SetUpFor(int iPort)
     {
         ASSERT_NE(iPort, 0);
@@ -118,7 +61,7 @@ protected:
 
 TEST_F(UnattendedRun, TwoRunsInARowMakeTwoPacketsAndLeaveTheFirstUntouched)
 {
-    Mailbox mailbox(2);
+    LooseServer mailbox(LooseServer::POP3, 2);
     SetUpFor(mailbox.Port());
     auto r = Cron();
     ASSERT_EQ(r.iExit, 0) << r.err;
@@ -133,7 +76,7 @@ TEST_F(UnattendedRun, TwoRunsInARowMakeTwoPacketsAndLeaveTheFirstUntouched)
 
 TEST_F(UnattendedRun, AFailedSaveEndsTheRunWithAFailureAndKeepsTheMail)
 {
-    Mailbox mailbox(1);
+    LooseServer mailbox(LooseServer::POP3, 1);
     SetUpFor(mailbox.Port());
     // The QWK directory lies below a plain file: no archive can be made there.
     WriteFile(home.File("blocker"), "not a directory\n");
@@ -155,7 +98,7 @@ TEST_F(UnattendedRun, AFailedSaveEndsTheRunWithAFailureAndKeepsTheMail)
 
 TEST_F(UnattendedRun, AReadOnlySettingsFileIsReadWholeAndLeftAsItIs)
 {
-    Mailbox mailbox(1);
+    LooseServer mailbox(LooseServer::POP3, 1);
     SetUpFor(mailbox.Port());
     // A QWK directory deeper than 79 characters.
     std::string qwkDir = home.File("packets for the offline reader") + "/" + std::string(60, 'q');

@@ -4,7 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-LooseServer::LooseServer(Kind kind) : m_kind(kind)
+LooseServer::LooseServer(Kind kind, int iMailbox) : m_kind(kind), m_iMailbox(iMailbox)
 {
     m_thread = std::thread([this] {
         for (int fd; (fd = m_listener.Accept()) >= 0; ::close(fd))
@@ -58,14 +58,30 @@ void LooseServer::Session(int fd)
             in.append(buf, static_cast<std::size_t>(n));
         }
     };
-    say(m_kind == SMTP ? "220 loose.test ESMTP\r\n" : "200 loose.test news\r\n");
+    const char* const greeting[] = {"220 loose.test ESMTP\r\n", "200 loose.test news\r\n",
+                                    "+OK ready\r\n"};
+    const char* const bye[] = {"221 bye\r\n", "205 bye\r\n", "+OK bye\r\n"};
+    say(greeting[m_kind]);
     std::string l;
     while (line(l)) {
         std::string cmd = l.substr(0, 4);
         bool bData = (m_kind == SMTP && cmd == "DATA") || (m_kind == NNTP && cmd == "POST");
         if (cmd == "QUIT") {
-            say(m_kind == SMTP ? "221 bye\r\n" : "205 bye\r\n");
+            say(bye[m_kind]);
             return;
+        }
+        if (m_kind == POP3) {
+            std::string n = l.substr(l.find(' ') + 1);
+            if (cmd == "STAT")
+                say("+OK " + std::to_string(m_iMailbox) + " 200\r\n");
+            else if (cmd == "UIDL" || cmd == "LIST")
+                say("-ERR not here\r\n");
+            else if (cmd == "RETR")
+                say("+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: Night mail " + n +
+                    "\r\nMessage-ID: <" + n + "@example.org>\r\n\r\nHello\r\n.\r\n");
+            else
+                say("+OK\r\n");
+            continue;
         }
         if (cmd == "RCPT" && l.find("reject") != std::string::npos) {
             say("550 5.1.1 " + l.substr(8) + ": recipient refused\r\n");

@@ -1,7 +1,8 @@
-// A small mail or news server on 127.0.0.1 for the posting tests: it
-// answers any number of sessions by command (not by script), keeps every
-// message it takes, refuses recipients with "reject" in them, and can hold
-// the end of a message until released.
+// A small mail or news server on 127.0.0.1: it answers any number of sessions
+// by command (not by script), keeps every message it takes, refuses
+// recipients with "reject" in them, and can hold the end of a message until
+// released.  As a POP3 server it offers a mailbox that never shrinks, without
+// UIDL or LIST like an old server, message N with the subject "Night mail N".
 #pragma once
 
 #include "TestUtil.h"
@@ -15,8 +16,8 @@
 
 class LooseServer {
 public:
-    enum Kind { SMTP, NNTP };
-    explicit LooseServer(Kind kind);
+    enum Kind { SMTP, NNTP, POP3 };
+    explicit LooseServer(Kind kind, int iMailbox = 0);
     ~LooseServer();
     unsigned short Port() const { return static_cast<unsigned short>(m_listener.Port()); }
 
@@ -32,6 +33,7 @@ private:
     void Session(int fd);
 
     Kind m_kind;
+    int m_iMailbox;
     testutil::LoopbackListener m_listener;
     std::atomic<bool> m_bStop{false};
     std::atomic<int> m_iHeld{0};

@@ -66,15 +66,12 @@ class Handler(socketserver.StreamRequestHandler):
                     pass
                 return
             ok = 1 <= arg <= len(view) and arg not in deleted
-            if cmd in ("USER", "PASS", "NOOP"):
+            if cmd in ("USER", "PASS"):
                 self.reply("+OK\r\n")
             elif cmd == "STAT":
                 live = [m for i, m in enumerate(view, 1) if i not in deleted]
                 self.reply("+OK %d %d\r\n" % (len(live), sum(len(m[1]) for m in live)))
-            elif cmd in ("UIDL", "LIST") and arg:
-                value = view[arg - 1][0] if cmd == "UIDL" else len(view[arg - 1][1])
-                self.reply("+OK %d %s\r\n" % (arg, value) if ok else "-ERR no such message\r\n")
-            elif cmd in ("UIDL", "LIST"):
+            elif cmd in ("UIDL", "LIST"):  # the program asks for whole listings only
                 rows = "".join("%d %s\r\n" % (i, m[0] if cmd == "UIDL" else len(m[1]))
                                for i, m in enumerate(view, 1) if i not in deleted)
                 self.reply("+OK\r\n" + rows + ".\r\n")

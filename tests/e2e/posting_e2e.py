@@ -165,9 +165,16 @@ class Posting(unittest.TestCase):
         self.addCleanup(h.tmp.cleanup)
         return h
 
-    def test_a_reader_packet_arrives_whole(self):
+    def test_a_reader_packet_arrives_whole_and_a_reply_threads(self):
         token = "T" + secrets.token_hex(4)
         home = self.home()
+        sender = "Benedict Cumberbatch-Smith <benedict.cumberbatch@peers.test>"
+        # The index the program keeps for a saved packet: message 2 of the
+        # mail conference, the one the last reply answers.
+        os.mkdir(os.path.join(home.path, "PacketIndex"))
+        with open(os.path.join(home.path, "PacketIndex", "Tolvan.Qwk.idx"), "w") as f:
+            f.write("MTIDX 1\n2\t0\t%s\t%s\t<m2.%s@peers.test>\t<m1@peers.test>\t\n"
+                    % (sender, sender, token))
         attachment = bytes(range(256)) * 4
         r1 = [b"Hi Ann,", b"", b"the caf\x82 opens at noon. Gr\x81\xe1e \xb3 \x9c5", b"",
               b"See you.", b" ", b"--- MultiMail/Linux v0.52"]
@@ -184,14 +191,15 @@ class Posting(unittest.TestCase):
         write_rep(rep, [reply(b"*", 0, "ann@example.org", "Lunch " + token, r1),
                         reply(b"+", 0, "ignored", "ignored", r2),
                         reply(b" ", 2, "ALL", "News " + token, r3),
-                        reply(b" ", 2, "ALL", "ignored", r4)],
+                        reply(b" ", 2, "ALL", "ignored", r4),
+                        reply(b"*", 0, sender[:25], "Re: Hello " + token, [b"Thanks."])],
                   dat=b"ATT1.BIN,bytes.bin\r\n\r\n\r\n\r\n", files={"ATT1.BIN": attachment})
         rc, err = home.run()
         self.assertEqual(failures_besides_news(rc, err), 0, err)
         self.assertFalse(os.path.exists(rep), err)
 
         mails = {str(m["subject"]): (env, m) for env, m in sink_messages(token)}
-        self.assertEqual(len(mails), 2, err)
+        self.assertEqual(len(mails), 3, err)
         env, m = mails["Lunch " + token]
         self.assertEqual(env["rcpt_tos"], ["ann@example.org"])
         self.assertEqual(env["mail_from"], "me@peers.test")
@@ -210,6 +218,13 @@ class Posting(unittest.TestCase):
                          ["bob@example.org", "carl@example.org"])
         self.assertEqual(content(m), text_of(r2_body))
 
+        # The whole address, though the header field held 25 characters.
+        env, m = mails["Re: Hello " + token]
+        self.assertEqual(env["rcpt_tos"], ["benedict.cumberbatch@peers.test"])
+        self.assertEqual(str(m["in-reply-to"]), "<m2.%s@peers.test>" % token)
+        self.assertEqual(str(m["references"]).split(),
+                         ["<m1@peers.test>", "<m2.%s@peers.test>" % token])
+
         arts = {str(a["subject"]): a for a in news(token)}
         self.assertEqual(len(arts), 2, arts.keys())
         a = arts["News " + token]
@@ -218,28 +233,6 @@ class Posting(unittest.TestCase):
         folded = [s for s in arts if s.startswith("Folded")][0]
         self.assertIn("line " + token, folded)
         self.assertEqual(content(arts[folded]), text_of(r4_body))
-
-    def test_a_reply_to_a_saved_packet_threads_and_reaches_the_whole_address(self):
-        token = "T" + secrets.token_hex(4)
-        home = self.home()
-        sender = "Benedict Cumberbatch-Smith <benedict.cumberbatch@peers.test>"
-        # The index the program keeps for a saved packet: message 2 of
-        # the mail conference (the reference every reply here carries).
-        os.mkdir(os.path.join(home.path, "PacketIndex"))
-        with open(os.path.join(home.path, "PacketIndex", "Tolvan.Qwk.idx"), "w") as f:
-            f.write("MTIDX 1\n2\t0\t%s\t%s\t<m2.%s@peers.test>\t<m1@peers.test>\t\n"
-                    % (sender, sender, token))
-        rep = os.path.join(home.rep_dir, "tolvan.rep")
-        write_rep(rep, [reply(b"*", 0, sender[:25], "Re: Hello " + token, [b"Thanks."])])
-        rc, err = home.run()
-        self.assertEqual(failures_besides_news(rc, err), 0, err)
-        mails = sink_messages(token)
-        self.assertEqual(len(mails), 1, err)
-        env, m = mails[0]
-        self.assertEqual(env["rcpt_tos"], ["benedict.cumberbatch@peers.test"])
-        self.assertEqual(str(m["in-reply-to"]), "<m2.%s@peers.test>" % token)
-        self.assertEqual(str(m["references"]).split(),
-                         ["<m1@peers.test>", "<m2.%s@peers.test>" % token])
 
     def test_a_second_run_sends_only_what_was_left(self):
         token = "T" + secrets.token_hex(4)

@@ -36,7 +36,6 @@ protected:
         Tool({"config", "Groups", "Retrieve", "1"});
         Tool({"config", "Directories", "Qwk", home.Path()});
     }
-    std::vector<std::string> Env() { return {"MAILTOLVAN_HOME=" + home.Path()}; }
     // A group made now, by the server's own control command.
     void NewGroup(const std::string& name)
     {
@@ -44,16 +43,16 @@ protected:
                           " /usr/lib/news/bin/ctlinnd -s newgroup " + name + " y tester";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
-    std::string Tool(std::vector<std::string> args)
+    std::string Tool(std::vector<std::string> args, const std::string& input = std::string())
     {
-        args.insert(args.begin(), BinPath("mailtolvan-tool"));
-        auto r = RunProgram(args, Env());
+        auto r = testutil::RunTool(home.Path(), std::move(args), input);
         EXPECT_EQ(r.iExit, 0) << r.err;
         return r.out;
     }
     testutil::RunResult Run()
     {
-        return RunProgram({BinPath("mailtolvan"), "--headless", "/a"}, Env(), "", 120000);
+        return RunProgram({BinPath("mailtolvan"), "--headless", "/a"},
+                          {"MAILTOLVAN_HOME=" + home.Path()}, "", 120000);
     }
     // The group lines of TOLVAN.NWS by name.
     std::map<std::string, std::string> Groups()
@@ -164,9 +163,7 @@ TEST_F(HeadlessNews, MailAndTheAutomaticGroupsMakeOnePacketAndTheNextRunOnlyWhat
     Tool({"config", "Servers", "POP3Name", user});
     Tool({"config", "Autorun", "AutoEmail", "1"});
     Tool({"config", "Groups", "Retrieve", "0"});
-    auto pw =
-        testutil::RunTool(home.Path(), {"password", "pop3"}, peers.Get("POP3_SCRATCH_PASS") + "\n");
-    ASSERT_EQ(pw.iExit, 0) << pw.err;
+    Tool({"password", "pop3"}, peers.Get("POP3_SCRATCH_PASS") + "\n");
     // alpha and beta automatic, new chosen by hand, big not selected.
     testutil::WriteFile(home.File("TOLVAN.NWS"),
                         "local.test.alpha,3,0,0,,\r\nlocal.test.beta,3,0,0,,\r\n"

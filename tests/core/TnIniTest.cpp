@@ -123,10 +123,7 @@ TEST_F(IniFixture, PasswordsFollowTheSaveFlag)
 
 TEST(Placement, FormatsAndParses)
 {
-    Placement p = ParsePlacement("10,20,300,200");
-    EXPECT_EQ(p.iLeft, 10);
-    EXPECT_EQ(p.iTop, 20);
-    EXPECT_EQ(FormatPlacement(p), "10,20,300,200");
+    EXPECT_EQ(FormatPlacement(ParsePlacement("10,20,300,200")), "10,20,300,200");
     EXPECT_TRUE(ParsePlacement("0,0,0,0").IsDefault());
     EXPECT_EQ(FormatPlacement(ParsePlacement("-5, 7")), "-5,7,0,0");
     EXPECT_TRUE(ParsePlacement("garbage").IsDefault());

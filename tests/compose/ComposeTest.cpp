@@ -226,12 +226,12 @@ TEST_F(Compose, AddressListsAndRecipients)
     ASSERT_TRUE(news.Built());
     EXPECT_EQ(news.m_pRecipients->Count(), 2u);
     EXPECT_EQ(news.m_pCopies, nullptr);
-    std::string files = news.m_szHeaderFile;
+    std::string body;
     {
         OutgoingMessage gone(*r, dir.Path(), false, 1, nullptr, nullptr);
-        files = gone.m_szBodyFile;
+        body = gone.m_szBodyFile;
     }
-    EXPECT_FALSE(testutil::Exists(files));
+    EXPECT_FALSE(testutil::Exists(body)) << "its files go with it";
 }
 
 // A job that records what it would send instead of starting a client.
@@ -278,16 +278,14 @@ TEST_F(Compose, CuttingIntoNumberedParts)
         joined += p.substr(split + 2);
     }
     EXPECT_EQ(joined, text);
-    std::string partFile = job.PartFile();
-    EXPECT_TRUE(testutil::Exists(partFile));
+    EXPECT_TRUE(testutil::Exists(job.PartFile()));
     // One part without a post size.
     s.iPostSize = 0;
     RecordingJob one(*r, s);
     ASSERT_TRUE(one.NextPart());
     EXPECT_FALSE(one.MoreParts());
     EXPECT_EQ(one.subjects[0], "=?iso-8859-1?Q?Caf=E9?=");
-    std::string onePart = one.PartFile();
-    EXPECT_TRUE(testutil::Exists(onePart));
+    EXPECT_TRUE(testutil::Exists(one.PartFile()));
 }
 
 TEST(HeaderText, EncodedWordsAndCuts)

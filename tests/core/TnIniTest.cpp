@@ -1,8 +1,5 @@
 // The settings file: what a first start writes, how values are read and
-// repaired, passwords, and the file belongs to the user: long values are read
-// whole, what the user wrote is never rewritten, a read-only file stays
-// untouched, and a settings file name that would make a packet name readers
-// refuse is not taken.
+// repaired, passwords, and that the file stays the user's.
 #include "core/TnIni.h"
 #include "RecordingMessageBox.h"
 #include "core/Services.h"
@@ -36,12 +33,14 @@ struct IniFixture : ::testing::Test {
 };
 
 // Lines as a user writes them: a deep path, a template with quoted words,
-// a long name, and blanks around the equals sign.
+// a long name, blanks around the equals sign, a section and key in another
+// case, and a number that is none.
 const std::string kLongDir =
     "/home/someone/Documents/Offline Mail/QWK packets/from the mail server/inbox/daily";
 const std::string kTemplate = "\"/opt/my packer/bin/pack\" \"%1\" \"%2\"";
 const std::string kUserLines = "[Directories]\nQwk = " + kLongDir + "\nPacker=" + kTemplate +
-                               "\n[User]\nName=" + std::string(150, 'n') + "\n";
+                               "\n[User]\nName=" + std::string(150, 'n') +
+                               "\n[servers]\nnntpport=abc\nPOP3Server = pop.example.org \n";
 } // namespace
 
 TEST_F(IniFixture, CreationWritesEveryKeyWithItsDefaultInTableOrder)
@@ -68,19 +67,6 @@ TEST_F(IniFixture, CreationWritesEveryKeyWithItsDefaultInTableOrder)
     EXPECT_EQ(fw::Profile::GetSections(file),
               (std::vector<std::string>{"Mailtolvan", "Windows", "Servers", "User", "Directories",
                                         "Autorun", "Email", "Articles", "Groups"}));
-}
-
-TEST_F(IniFixture, NormalisationKeepsUserValuesAndRepairsBadOnes)
-{
-    WriteFile(file, "[servers]\nnntpport=abc\nPOP3Server = pop.example.org \n"
-                    "[User]\nName=" +
-                        std::string(120, 'n') + "\n");
-    TnIni ini(file);
-    EXPECT_EQ(ini.GetInt("Servers", "NNTPPort", 119), 0);
-    EXPECT_EQ(fw::Profile::GetString(file, "Servers", "NNTPPort", ""), "0");
-    EXPECT_EQ(ini.GetString("Servers", "POP3Server", "mail"), "pop.example.org");
-    EXPECT_EQ(ini.GetString("User", "Name", "").size(), 120u);
-    EXPECT_EQ(ini.GetInt("Servers", "SMTPPort", 0), 25);
 }
 
 TEST(TnIniParse, Integers)
@@ -137,10 +123,7 @@ TEST_F(IniFixture, PasswordsFollowTheSaveFlag)
 
 TEST(Placement, FormatsAndParses)
 {
-    Placement p = ParsePlacement("10,20,300,200");
-    EXPECT_EQ(p.iLeft, 10);
-    EXPECT_EQ(p.iTop, 20);
-    EXPECT_EQ(FormatPlacement(p), "10,20,300,200");
+    EXPECT_EQ(FormatPlacement(ParsePlacement("10,20,300,200")), "10,20,300,200");
     EXPECT_TRUE(ParsePlacement("0,0,0,0").IsDefault());
     EXPECT_EQ(FormatPlacement(ParsePlacement("-5, 7")), "-5,7,0,0");
     EXPECT_TRUE(ParsePlacement("garbage").IsDefault());
@@ -185,15 +168,9 @@ TEST_F(IniFixture, ConfirmIsYesWithoutAskingWhenConfirmationIsOffOrAutorunRuns)
 
 TEST_F(IniFixture, SoundIsGatedBySettings)
 {
-    // A player that does nothing, alone on the PATH, and the two sounds: each
-    // refusal below is the setting's, never a missing sound or player.
-    testutil::WriteFile(dir.File("aplay"), "#!/bin/sh\nexit 0\n");
-    ASSERT_EQ(::chmod(dir.File("aplay").c_str(), 0755), 0);
+    // Both sounds exist: each refusal below is the setting's.
     testutil::WriteFile(dir.File("Done.wav"), "RIFF");
     testutil::WriteFile(dir.File("SystemAsterisk.wav"), "RIFF");
-    const char* pszPath = std::getenv("PATH");
-    std::string savedPath = pszPath ? pszPath : "/usr/bin:/bin";
-    ::setenv("PATH", dir.Path().c_str(), 1);
     fw::Sound::SetResourceDir(dir.Path());
     TnIni ini(file);
     g_pIni = &ini;
@@ -210,15 +187,17 @@ TEST_F(IniFixture, SoundIsGatedBySettings)
     g_pIni = nullptr;
     EXPECT_FALSE(PlayResourceSound("Done")) << "no settings, no sound";
     fw::Sound::SetResourceDir("");
-    ::setenv("PATH", savedPath.c_str(), 1);
 }
 
-TEST_F(IniFixture, LongValuesAreReadWholeAndWhatTheUserWroteIsNeverRewritten)
+TEST_F(IniFixture, UserValuesAreReadWholeAndNeverRewrittenAndBadOnesRepaired)
 {
     ASSERT_GT(kLongDir.size(), 79u);
     WriteFile(file, kUserLines);
     TnIni ini(file);
     EXPECT_FALSE(ini.WriteFailed()) << ini.LastWriteError();
+    EXPECT_EQ(ini.GetInt("Servers", "NNTPPort", 119), 0);
+    EXPECT_EQ(fw::Profile::GetString(file, "Servers", "NNTPPort", ""), "0");
+    EXPECT_EQ(ini.GetString("Servers", "POP3Server", "mail"), "pop.example.org");
     EXPECT_EQ(ini.GetString("Directories", "Qwk", ""), kLongDir);
     EXPECT_EQ(ini.GetString("Directories", "Packer", ""), kTemplate);
     EXPECT_EQ(ini.GetString("User", "Name", "").size(), 150u);

@@ -1,6 +1,5 @@
 #include "DialogFixture.h"
 #include "dialogs/DGroupSettings.h"
-#include "util/TimeZone.h"
 
 namespace {
 class GroupSettings : public DialogFixture {
@@ -126,4 +125,32 @@ TEST_F(GroupSettings, FindSelectsTheRowOrSaysItFoundNothing)
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].caption, "Find Group");
     EXPECT_EQ(boxes.boxes[0].text, "Could not find group.");
+}
+
+// The newsgroups file separates its fields with commas: a group whose user
+// name or password held one would be left out of the file at the next start.
+TEST_F(GroupSettings, LoginsWithACommaOrLineBreakAreRefused)
+{
+    DGroupSettings d(*pList);
+    ASSERT_TRUE(d.SetCurrent(0));
+    ASSERT_EQ(d.Group()->m_szName, "alt.test");
+    d.SetPassword("pa,ss");
+    d.SetConfirm("pa,ss");
+    EXPECT_FALSE(d.CheckPassword().bAccepted);
+    EXPECT_EQ(d.Group()->m_szPassword, "");
+    EXPECT_EQ(d.PasswordField(), "");
+    d.SetUser("ann\r\nx.y,1,1,1,,");
+    ASSERT_TRUE(d.SetCurrent(1));
+    EXPECT_FALSE(d.Apply()) << "OK stays on the group";
+    EXPECT_EQ(d.Current(), 0);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_NE(boxes.boxes[1].text.find("user name of alt.test"), std::string::npos);
+    ASSERT_TRUE(pList->Find("alt.test"));
+    EXPECT_EQ(pList->Current()->m_szUser, "") << "nothing reached the list";
+    d.SetUser("ann");
+    EXPECT_TRUE(d.Apply());
+    Newsgroups reread(dir.File("TOLVAN.NWS"));
+    ASSERT_TRUE(reread.Find("alt.test"));
+    EXPECT_EQ(reread.Current()->m_szUser, "ann");
+    EXPECT_TRUE(reread.Find("comp.lang.c"));
 }

@@ -2,49 +2,6 @@
 #include "dialogs/OptionsDialogs.h"
 #include "newsgroups/Newsgroups.h"
 
-#include <functional>
-
-namespace {
-// A control that is enabled only while another one is set.
-struct Dependency {
-    const char* name;
-    std::function<std::unique_ptr<OptionsDialog>(const TnIni&)> make;
-    const char* pszGate; // the control that decides
-    int iGateOn;         // its value that enables the dependent control
-    const char* pszDependent;
-};
-
-class Dependencies : public DialogFixture, public ::testing::WithParamInterface<Dependency> {};
-
-template <class D>
-std::function<std::unique_ptr<OptionsDialog>(const TnIni&)> Make()
-{
-    return [](const TnIni& ini) { return std::make_unique<D>(ini); };
-}
-} // namespace
-
-TEST_P(Dependencies, ControlFollowsItsGate)
-{
-    const Dependency& c = GetParam();
-    auto d = c.make(*pIni);
-    d->Change(c.pszGate, c.iGateOn);
-    EXPECT_TRUE(d->Enabled(c.pszDependent));
-    d->Change(c.pszGate, 1 - c.iGateOn);
-    EXPECT_FALSE(d->Enabled(c.pszDependent));
-    d->Change(c.pszGate, c.iGateOn);
-    EXPECT_TRUE(d->Enabled(c.pszDependent));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Dependencies,
-    ::testing::Values(
-        Dependency{"SoundGatesBeep", Make<DTolvanConfig>(), "Sound", 1, "Beep"},
-        Dependency{"ArticleMimeDisablesEncoding", Make<DArticleConfig>(), "Mime", 0, "Encoding"},
-        Dependency{"EmailMimeDisablesEncoding", Make<DEmailConfig>(), "Mime", 0, "Encoding"},
-        Dependency{"ClearMailboxGatesClearAfter", Make<DEmailConfig>(), "ClearMailbox", 1,
-                   "ClearAfterDays"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(DialogFixture, SpinFieldsStayInTheirRangesWhenTypedAndWhenLoaded)
 {
     struct Case {
@@ -90,82 +47,61 @@ TEST_F(DialogFixture, OptionsWriteEveryKeyOnlyWhenSaved)
     EXPECT_EQ(pIni->GetInt("Articles", "LongNames", 9), 0);
 }
 
-TEST_F(DialogFixture, ListingAllGroupsWarnsWhenChecked)
-{
-    pIni->WriteInt("Articles", "ListAllGroups", 0);
-    DGroupConfig d(*pIni);
-    d.Change("ListAllGroups", 1);
-    d.Change("ListAllGroups", 0);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_NE(boxes.boxes[0].text.find("may cause\nyour Mail Reader to crash"), std::string::npos);
-}
-
 namespace {
 struct AutorunCase {
     const char* name;
     const char* box;
-    std::function<void(TnIni&, Newsgroups&)> setup;
+    const char* pszSection; // a setting made empty, or nullptr
+    const char* pszKey;
+    bool bNoAutomaticGroup;
     const char* warning; // a piece of the warning, or nullptr for none
 };
 class AutorunChecks : public DialogFixture, public ::testing::WithParamInterface<AutorunCase> {};
-
-void FullSetup(TnIni& ini, Newsgroups& groups)
-{
-    ini.WriteString("Servers", "POP3Name", "ann");
-    ini.StorePop3Password("pw");
-    ini.WriteString("Directories", "QwkReader", "/usr/bin/reader");
-    groups.Add("comp.lang.c", NG_SELECTED | NG_AUTOMATIC, 1, 0, "", "");
-}
 } // namespace
 
 TEST_P(AutorunChecks, CheckingAStepThatCannotRunWarnsAndStaysChecked)
 {
     const AutorunCase& c = GetParam();
     Newsgroups groups(dir.File("TOLVAN.NWS"));
-    FullSetup(*pIni, groups);
-    c.setup(*pIni, groups);
+    pIni->WriteString("Servers", "POP3Name", "ann");
+    pIni->StorePop3Password("pw");
+    pIni->WriteString("Directories", "QwkReader", "/usr/bin/reader");
+    groups.Add("comp.lang.c", NG_SELECTED | NG_AUTOMATIC, 1, 0, "", "");
+    if (c.pszSection)
+        pIni->WriteString(c.pszSection, c.pszKey, "");
+    if (c.bNoAutomaticGroup) {
+        // Selected but manual, or automatic but not selected: neither counts.
+        groups.Find("comp.lang.c");
+        groups.Current()->m_uFlags = NG_SELECTED;
+        groups.Add("alt.test", NG_AUTOMATIC, 1, 0, "", "");
+    }
     DAutorun d(*pIni, &groups);
     d.Change(c.box, 1);
     EXPECT_TRUE(d.Checked(c.box));
-    if (!c.warning) {
-        EXPECT_TRUE(boxes.boxes.empty()) << ::testing::PrintToString(Shown());
-        return;
+    ASSERT_EQ(boxes.boxes.size(), c.warning ? 1u : 0u) << ::testing::PrintToString(Shown());
+    if (c.warning) {
+        EXPECT_EQ(boxes.boxes[0].caption, "Warning!");
+        EXPECT_NE(boxes.boxes[0].text.find(c.warning), std::string::npos) << boxes.boxes[0].text;
     }
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].caption, "Warning!");
-    EXPECT_NE(boxes.boxes[0].text.find(c.warning), std::string::npos) << boxes.boxes[0].text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AutorunChecks,
-    ::testing::Values(
-        AutorunCase{"EmailReady", "AutoEmail", [](TnIni&, Newsgroups&) {}, nullptr},
-        AutorunCase{"EmailNoUser", "AutoEmail",
-                    [](TnIni& i, Newsgroups&) { i.WriteString("Servers", "POP3Name", ""); },
-                    "not specified all the POP3 server information"},
-        AutorunCase{"EmailNoPassword", "AutoEmail",
-                    [](TnIni& i, Newsgroups&) { i.StorePop3Password(""); },
-                    "Autorun will not retrieve any email."},
-        AutorunCase{"EmailNoServer", "AutoEmail",
-                    [](TnIni& i, Newsgroups&) { i.WriteString("Servers", "POP3Server", ""); },
-                    "POP3 server information"},
-        AutorunCase{"NewsReady", "AutoNews", [](TnIni&, Newsgroups&) {}, nullptr},
-        AutorunCase{"NewsNoServer", "AutoNews",
-                    [](TnIni& i, Newsgroups&) { i.WriteString("Servers", "NNTPServer", ""); },
-                    "You have not specified an NNTP server."},
-        // Selected but manual, or automatic but not selected: neither counts.
-        AutorunCase{"NewsNoAutomaticGroup", "AutoNews",
-                    [](TnIni&, Newsgroups& g) {
-                        g.Find("comp.lang.c");
-                        g.Current()->m_uFlags = NG_SELECTED;
-                        g.Add("alt.test", NG_AUTOMATIC, 1, 0, "", "");
-                    },
-                    "any groups selected for auto-retrieval"},
-        AutorunCase{"PostNoSmtp", "AutoPost",
-                    [](TnIni& i, Newsgroups&) { i.WriteString("Servers", "SMTPServer", ""); },
-                    "You have not specified an SMTP server"},
-        AutorunCase{"PostReady", "AutoPost", [](TnIni&, Newsgroups&) {}, nullptr},
-        AutorunCase{"ReaderMissing", "AutoReader",
-                    [](TnIni& i, Newsgroups&) { i.WriteString("Directories", "QwkReader", ""); },
-                    "You have not specified a QWK reader."}),
+    ::testing::Values(AutorunCase{"EmailReady", "AutoEmail", nullptr, nullptr, false, nullptr},
+                      AutorunCase{"EmailNoUser", "AutoEmail", "Servers", "POP3Name", false,
+                                  "not specified all the POP3 server information"},
+                      AutorunCase{"EmailNoPassword", "AutoEmail", "Servers", "POP3Password", false,
+                                  "Autorun will not retrieve any email."},
+                      AutorunCase{"EmailNoServer", "AutoEmail", "Servers", "POP3Server", false,
+                                  "POP3 server information"},
+                      AutorunCase{"NewsReady", "AutoNews", nullptr, nullptr, false, nullptr},
+                      AutorunCase{"NewsNoServer", "AutoNews", "Servers", "NNTPServer", false,
+                                  "You have not specified an NNTP server."},
+                      AutorunCase{"NewsNoAutomaticGroup", "AutoNews", nullptr, nullptr, true,
+                                  "any groups selected for auto-retrieval"},
+                      AutorunCase{"PostNoSmtp", "AutoPost", "Servers", "SMTPServer", false,
+                                  "You have not specified an SMTP server"},
+                      AutorunCase{"PostReady", "AutoPost", nullptr, nullptr, false, nullptr},
+                      AutorunCase{"ReaderMissing", "AutoReader", "Directories", "QwkReader", false,
+                                  "You have not specified a QWK reader."}),
     [](const auto& info) { return std::string(info.param.name); });

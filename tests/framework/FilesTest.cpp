@@ -3,13 +3,12 @@
 
 #include "TestUtil.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <thread>
+#include <unistd.h>
 
 using namespace fw;
 using testutil::TempDir;
@@ -32,7 +31,7 @@ TEST(Files, TempFileNamesAreNewUniqueAndCreated)
     EXPECT_TRUE(GetTempFileName(dir.File("missing"), "TMP").empty());
 }
 
-TEST(Files, ExistenceByDirectorySearch)
+TEST(Files, ExistenceAndLookupByDirectorySearch)
 {
     TempDir dir;
     testutil::WriteFile(dir.File("a.txt"), "x");
@@ -41,11 +40,7 @@ TEST(Files, ExistenceByDirectorySearch)
     EXPECT_FALSE(FileExists(dir.File("b.txt")));
     EXPECT_FALSE(FileExists(dir.File("nodir/a.txt")));
     EXPECT_FALSE(FileExists(dir.Path() + "/.."));
-}
-
-TEST(Files, CaseInsensitiveLookupPrefersExactAndRefusesPaths)
-{
-    TempDir dir;
+    // Without regard to case, an exact match first, and never a path.
     testutil::WriteFile(dir.File("Control.DAT"), "");
     EXPECT_EQ(FindFileNoCase(dir.Path(), "CONTROL.DAT"), "Control.DAT");
     testutil::WriteFile(dir.File("CONTROL.DAT"), "");

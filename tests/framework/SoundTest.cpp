@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -58,34 +57,6 @@ private:
     std::vector<int> m_clients;
 };
 
-// Sends this process's stdout and stderr to a file for its lifetime.
-class CaptureOutput {
-public:
-    explicit CaptureOutput(const std::string& file)
-    {
-        fflush(stdout);
-        fflush(stderr);
-        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        m_out = dup(1);
-        m_err = dup(2);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        close(fd);
-    }
-    ~CaptureOutput()
-    {
-        fflush(stdout);
-        fflush(stderr);
-        dup2(m_out, 1);
-        dup2(m_err, 2);
-        close(m_out);
-        close(m_err);
-    }
-
-private:
-    int m_out = -1, m_err = -1;
-};
-
 } // namespace
 
 // Runs before the stalling case below (which leaves the sound thread stuck
@@ -98,14 +69,15 @@ TEST(SoundService, AbsentServiceIsSilentAndALaterServiceIsUsed)
     std::string server = dir.File("pulse-native");
     setenv("PULSE_SERVER", ("unix:" + server).c_str(), 1);
 
-    {
-        CaptureOutput capture(dir.File("output"));
-        EXPECT_TRUE(Sound::PlayResource("splash"));
-        EXPECT_TRUE(Sound::PlaySystem("SystemAsterisk"));
-        EXPECT_FALSE(Sound::PlaySystem("NoSuchSystemSound"));
-        EXPECT_TRUE(Sound::WaitIdle(60000));
-    }
-    EXPECT_EQ(testutil::ReadFile(dir.File("output")), "");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(Sound::PlayResource("splash"));
+    EXPECT_TRUE(Sound::PlaySystem("SystemAsterisk"));
+    EXPECT_FALSE(Sound::PlaySystem("NoSuchSystemSound"));
+    EXPECT_TRUE(Sound::WaitIdle(60000));
+    std::string output = ::testing::internal::GetCapturedStderr();
+    output += ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(output, "");
     EXPECT_EQ(Sound::Pending(), 0);
 
     // A failed attempt is not remembered: once a service listens, the next

@@ -1,19 +1,14 @@
 // The article window: highlighting with and without single-click marking,
 // the caret apart from the highlights, the popup menu and the activation
-// reaching the window's logic, closing through the logic, and placement.
+// reaching the window's logic, and closing through the logic.
 #include "UiFixture.h"
 #include "framework/Window.h"
-#include "mainwin/Commands.h"
-#include "ui/MainFrame.h"
 
 #include <QAction>
-#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
-#include <QMenu>
 #include <QPushButton>
-#include <QTimer>
 
 namespace {
 const std::vector<std::string> kRows = {
@@ -139,17 +134,6 @@ TEST_F(ArticlesWindow, PopupAndActivationReachTheLogic)
     // The new window is the active child: the logic hears of it once.
     EXPECT_EQ(activations, (std::vector<bool>{true}));
     EXPECT_EQ(commands, (std::vector<bool>{true}));
-    QMenu* pPopup = w.Popup();
-    std::vector<QString> texts;
-    for (QAction* a : pPopup->actions())
-        if (!a->isSeparator())
-            texts.push_back(a->text() + "|" + a->statusTip());
-    EXPECT_EQ(texts, (std::vector<QString>{"Sort by &Number|Sort article headers by article number",
-                                           "Sort by &Date|Sort article headers by date posted",
-                                           "Sort by &From|Sort article headers by poster",
-                                           "Sort by &Subject|Sort article headers by subject",
-                                           "&Get selected|Retrieve selected articles",
-                                           "Find &Article\tCtrl+F|Search article headers"}));
     EXPECT_FALSE(w.SortAction(1)->isEnabled()); // nothing read yet
 
     // The headers are in: the logic enables the commands.
@@ -161,17 +145,11 @@ TEST_F(ArticlesWindow, PopupAndActivationReachTheLogic)
     EXPECT_TRUE(pFrame->MenuAction(CMD_SORTDATE)->isChecked());
     EXPECT_FALSE(pFrame->MenuAction(CMD_SORTNUMBER)->isChecked());
 
-    auto* pTimer = new QTimer(&w);
-    QObject::connect(pTimer, &QTimer::timeout, pTimer, [pTimer] {
-        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!d)
-            return;
-        pTimer->stop();
-        d->findChild<QLineEdit*>("Text")->setText("quince");
-        d->findChild<QPushButton*>("Find")->click();
-        d->reject();
+    WhenDialogOpens([](QDialog& d) {
+        d.findChild<QLineEdit*>("Text")->setText("quince");
+        d.findChild<QPushButton*>("Find")->click();
+        d.reject();
     });
-    pTimer->start(10);
     w.FindAction()->trigger();
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].caption, "Find Article");
@@ -196,24 +174,4 @@ TEST_F(ArticlesWindow, PopupAndActivationReachTheLogic)
     w.close();
     EXPECT_TRUE(w.isHidden());
     EXPECT_TRUE(fw::MessageLoop::PumpUntil([this] { return iClosed == 1; }, 10000));
-}
-
-TEST_F(ArticlesWindow, EveryArticleWindowOpensAtTheOnePlacementAndTheFirstIsSaved)
-{
-    pIni->WriteString("Windows", "Article", "20,30,400,200");
-    auto p1 = pFrame->CreateArticlesView();
-    auto p2 = pFrame->CreateArticlesView();
-    auto windows = pFrame->ArticleWindows();
-    ASSERT_EQ(windows.size(), 2u);
-    EXPECT_EQ(windows[0]->geometry(), QRect(20, 30, 400, 200));
-    EXPECT_EQ(windows[1]->geometry(), QRect(20, 30, 400, 200));
-    windows[0]->setGeometry(5, 5, 300, 150);
-    windows[1]->setGeometry(60, 60, 300, 150);
-    pFrame->SavePositions();
-    EXPECT_EQ(pIni->GetString("Windows", "Article", ""), "5,5,300,150");
-    pFrame->RestorePositions();
-    EXPECT_EQ(windows[1]->geometry(), QRect(5, 5, 300, 150));
-    p1.reset();
-    Settle();
-    EXPECT_EQ(pFrame->ArticleWindows().size(), 1u);
 }

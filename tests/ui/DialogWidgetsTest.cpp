@@ -54,12 +54,8 @@ TEST_F(DialogWidgets, ServerPortsTakeFiveDigitsAndZeroKeepsTheDialogOnThePort)
     EXPECT_FALSE(PressOk(d));
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(QApplication::focusWidget(), Child(d, "SMTPPort"));
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
-    EXPECT_NE(boxes.boxes[0].text.find("The standard value for the port is 25."),
-              std::string::npos);
-    // Nothing was written.
-    EXPECT_EQ(pIni->GetInt("Servers", "SMTPPort", -1), 25);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(pIni->GetInt("Servers", "SMTPPort", -1), 25) << "nothing written";
     EXPECT_FALSE(Child(d, "TimeZone")->isVisible());
 
     Type(Child(d, "SMTPPort"), "587");
@@ -145,15 +141,27 @@ TEST_F(DialogWidgets, EncryptionChoiceMovesDefaultPortsAndBadFingerprintKeepsThe
     EXPECT_EQ(d.findChild<QWidget*>("NNTPAccessToken"), nullptr);
 }
 
-TEST_F(DialogWidgets, UserInfoEmptyAddressKeepsTheFocusThere)
+TEST_F(DialogWidgets, UserInfoEmptyNameOrAddressKeepsTheFocusThere)
 {
     DUserInfo model(*pIni);
     ui::UserInfoDialog d(model);
     d.show();
+    EXPECT_EQ(Child<QLineEdit>(d, "Name")->text(), "Your Name Here");
+    Type(Child(d, "Name"), "");
     Type(Child(d, "EmailAddress"), "");
     EXPECT_FALSE(PressOk(d));
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "Name"));
+    Type(Child(d, "Name"), "Ann Smith");
+    EXPECT_FALSE(PressOk(d));
     EXPECT_EQ(QApplication::focusWidget(), Child(d, "EmailAddress"));
-    ASSERT_EQ(Captions(), std::vector<std::string>{"Warning!"});
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_NE(boxes.boxes[0].text.find("without your name."), std::string::npos);
+    EXPECT_NE(boxes.boxes[1].text.find("without your email address."), std::string::npos);
+    EXPECT_EQ(boxes.boxes[1].caption, "Warning!");
+    Type(Child(d, "EmailAddress"), "ann@example.org");
+    ASSERT_TRUE(PressOk(d));
+    ASSERT_TRUE(model.Save(*pIni));
+    EXPECT_EQ(pIni->GetString("User", "EmailAddress", ""), "ann@example.org");
 }
 
 namespace {
@@ -247,6 +255,7 @@ TEST_F(DialogWidgets, CheckingAStepOrTheGroupListWarnsAndStaysChecked)
     ui::OptionsDialogView g(groups, "DGroupConfig");
     g.show();
     Child<QCheckBox>(g, "ListAllGroups")->click();
+    Child<QCheckBox>(g, "ListAllGroups")->click(); // unchecking warns of nothing
     ASSERT_EQ(boxes.boxes.size(), 2u);
     EXPECT_NE(boxes.boxes[0].text.find("POP3 server information"), std::string::npos);
     EXPECT_NE(boxes.boxes[1].text.find("CONTROL.DAT"), std::string::npos);
@@ -254,7 +263,7 @@ TEST_F(DialogWidgets, CheckingAStepOrTheGroupListWarnsAndStaysChecked)
 
 TEST_F(DialogWidgets, CopyFilesUnchecksWhenTheReaderFileIsNotFound)
 {
-    DDirectories model(*pIni, home.Path());
+    DDirectories model(*pIni, dir.Path());
     ui::DirectoriesDialog d(model, *pIni);
     int iPicks = 0;
     d.SetFilePicker([&](const QString& title, const QString& filters, const QString&, QString&) {

@@ -1,33 +1,29 @@
-// Settings in a temporary home directory, recorded message boxes, and the
-// program objects the windows reach through their global pointers.
+// The dialogs' fixture plus the program objects the windows reach through
+// their global pointers, and the main window with its logic.
 #pragma once
 
-#include "RecordingMessageBox.h"
+#include "../dialogs/DialogFixture.h"
 #include "core/Services.h"
 #include "core/Startup.h"
-#include "core/TnIni.h"
-#include "framework/MessageBox.h"
-#include "framework/Registry.h"
+#include "mainwin/WMain.h"
 #include "newsgroups/Newsgroups.h"
-
-#include "TestUtil.h"
+#include "session/WGroups.h"
+#include "ui/MainFrame.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QTest>
-#include <gtest/gtest.h>
-#include <memory>
+#include <QTimer>
+#include <functional>
 
-class UiFixture : public ::testing::Test {
+class UiFixture : public DialogFixture {
 protected:
     void SetUp() override
     {
-        fw::RegKey::SetStorePath(home.File("registry.ini"));
-        fw::SetMessageBoxService(&boxes);
+        DialogFixture::SetUp();
         ResetFailures();
-        pStartup = std::make_unique<Startup>(CommandLine{}, home.Path());
+        pStartup = std::make_unique<Startup>(CommandLine{}, dir.Path());
         g_pStartup = pStartup.get();
-        pIni = std::make_unique<TnIni>(pStartup->m_szIniFile);
-        g_pIni = pIni.get();
         pGroups = std::make_unique<Newsgroups>(pStartup->m_szNwsFile);
         g_pNewsgroups = pGroups.get();
     }
@@ -35,12 +31,9 @@ protected:
     {
         g_pNewsgroups = nullptr;
         pGroups.reset();
-        g_pIni = nullptr;
-        pIni.reset();
         g_pStartup = nullptr;
         pStartup.reset();
-        fw::SetMessageBoxService(nullptr);
-        fw::RegKey::SetStorePath("");
+        DialogFixture::TearDown();
     }
     static void Settle()
     {
@@ -56,17 +49,53 @@ protected:
         QTest::keyClick(pEdit, Qt::Key_Delete);
         QTest::keyClicks(pEdit, text);
     }
-    std::vector<std::string> Captions() const
+    // Runs act on the next modal dialog once it is shown (dialogs are run
+    // with exec, so the test reaches them from the event loop).
+    static void WhenDialogOpens(std::function<void(QDialog&)> act)
     {
-        std::vector<std::string> v;
-        for (const auto& b : boxes.boxes)
-            v.push_back(b.caption);
-        return v;
+        auto* pTimer = new QTimer;
+        QObject::connect(pTimer, &QTimer::timeout, pTimer, [pTimer, act] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* d = qobject_cast<QDialog*>(w);
+                if (d && d->isVisible()) {
+                    pTimer->stop();
+                    pTimer->deleteLater();
+                    act(*d);
+                    return;
+                }
+            }
+        });
+        pTimer->start(10);
     }
 
-    testutil::TempDir home;
-    RecordingMessageBox boxes;
     std::unique_ptr<Startup> pStartup;
-    std::unique_ptr<TnIni> pIni;
     std::unique_ptr<Newsgroups> pGroups;
+};
+
+// The main window and its logic, offline, without a news server.
+class FrameFixture : public UiFixture {
+protected:
+    void SetUp() override
+    {
+        UiFixture::SetUp();
+        pIni->WriteString("Servers", "NNTPServer", "");
+        pIni->WriteInt("Articles", "Sort", 2);
+        pFrame = std::make_unique<ui::MainFrame>([this](int c) { commands.push_back(c); });
+        pMain = std::make_unique<WMain>(*pFrame, false, false);
+        g_pMain = pMain.get();
+        Settle();
+    }
+    void TearDown() override
+    {
+        pGroupsLogic.reset();
+        g_pMain = nullptr;
+        pMain.reset();
+        pFrame.reset();
+        UiFixture::TearDown();
+    }
+
+    std::vector<int> commands;
+    std::unique_ptr<ui::MainFrame> pFrame;
+    std::unique_ptr<WMain> pMain;
+    std::unique_ptr<WGroups> pGroupsLogic; // a Usenet Groups window's logic, when a test opens one
 };

@@ -1,11 +1,6 @@
 #!/usr/bin/python3
-"""The window program from outside.
-
-Without a display and without --headless it says how to run headless and
-exits 2; with a display (the offscreen one here) `mailtolvan /a` runs the
-Autorun sequence in the window against a small POP3 server on 127.0.0.1,
-saves the packet and ends; `mailtolvan-screenshots` draws every window and
-dialog.
+"""The window program from outside: without a display, Autorun in the window
+against a POP3 server on 127.0.0.1, and the screenshots.
 
 Usage: window_program.py MAILTOLVAN MAILTOLVAN-TOOL MAILTOLVAN-SCREENSHOTS
 """

@@ -1,8 +1,6 @@
 // How the clients ask for encryption and log in, against scripted plain
-// servers: STLS / STARTTLS asked for and refused (auto goes on in clear and
-// says so once per run; starttls stops before any password goes out), SMTP's
-// EHLO with HELO as the fall-back, AUTH LOGIN and PLAIN, password commands,
-// and the texts the logins are made of.
+// servers (auto goes on in clear and says so once per run; starttls stops
+// before any password goes out), password commands, and the login texts.
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "RecordingMessageBox.h"
@@ -69,14 +67,18 @@ void Pop3Plain(ScriptedServer& server)
 {
     server.Say("+OK hi\r\n").Expect("STLS\r\n").Say("-ERR unknown command\r\n");
 }
+void Pop3Login(ScriptedServer& server)
+{
+    server.Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n").Say("+OK\r\n");
+    server.Expect("STAT\r\n").Say("+OK 0 0\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+}
 
 TEST_F(Security, Pop3AutoGoesOnInClearAndSaysSoOncePerServer)
 {
     for (int i = 0; i < 2; ++i) {
         ScriptedServer server;
         Pop3Plain(server);
-        server.Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n").Say("+OK\r\n");
-        server.Expect("STAT\r\n").Say("+OK 0 0\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+        Pop3Login(server);
         Pop3Run r = RunPop3(server, ServerSecurity::For("POP3", ServerSecurity::AUTO), dir.Path(),
                             "localhost");
         EXPECT_EQ(r.iStatus, CPOP3::STATUS_DONE);
@@ -99,8 +101,8 @@ TEST_F(Security, Pop3StartTlsRequiredStopsBeforeTheLogin)
 TEST_F(Security, Pop3NoneKeepsThePlainSessionAndOAuth2SendsTheToken)
 {
     ScriptedServer plain;
-    plain.Say("+OK hi\r\n").Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n");
-    plain.Say("+OK\r\n").Expect("STAT\r\n").Say("+OK 0 0\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+    plain.Say("+OK hi\r\n");
+    Pop3Login(plain);
     EXPECT_EQ(RunPop3(plain, ServerSecurity::For("POP3", ServerSecurity::NONE), dir.Path()).iStatus,
               CPOP3::STATUS_DONE);
 
@@ -150,7 +152,7 @@ SmtpRun RunSmtp(ScriptedServer& server, const ServerSecurity& s, const std::stri
     return {c.m_iStatus, c.m_iLastError, c.FailureText()};
 }
 
-TEST_F(Security, SmtpLoginWithLoginOrPlainAndHeloWhenEhloIsRefused)
+TEST_F(Security, SmtpLoginsHeloWhenEhloIsRefusedAndStartTlsRequired)
 {
     ServerSecurity s = ServerSecurity::For("SMTP", ServerSecurity::NONE);
     s.strUser = "joe";
@@ -199,19 +201,15 @@ TEST_F(Security, SmtpLoginWithLoginOrPlainAndHeloWhenEhloIsRefused)
     SmtpRun o = RunSmtp(old, s, dir.Path());
     EXPECT_EQ(o.iStatus, CMessageSender::STATUS_FAILED);
     EXPECT_NE(o.failure.find("offers no login"), std::string::npos) << o.failure;
-}
 
-TEST_F(Security, SmtpStartTlsRequiredAgainstAPlainServerSendsNoPassword)
-{
-    ServerSecurity s = ServerSecurity::For("SMTP", ServerSecurity::STARTTLS);
-    s.strUser = "joe";
-    s.strPassword = "pw";
-    ScriptedServer server;
-    server.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
-    server.Expect("QUIT\r\n").Say("221 bye\r\n");
-    SmtpRun r = RunSmtp(server, s, dir.Path());
-    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
-    EXPECT_EQ(r.iLastError, TLS_E_NOT_OFFERED);
+    // Encryption required from a server without it: no password goes out.
+    ScriptedServer plainOnly;
+    plainOnly.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
+    plainOnly.Expect("QUIT\r\n").Say("221 bye\r\n");
+    s.iMode = ServerSecurity::STARTTLS;
+    SmtpRun p = RunSmtp(plainOnly, s, dir.Path());
+    EXPECT_EQ(p.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_EQ(p.iLastError, TLS_E_NOT_OFFERED);
 }
 
 TEST_F(Security, NewsStartTlsRefused)
@@ -294,10 +292,11 @@ TEST(SecurityTexts, LoginsFingerprintsModesAndPorts)
     EXPECT_EQ(NormalizeFingerprint(hex.substr(1)), "");
     EXPECT_EQ(NormalizeFingerprint(hex.substr(1) + "g"), "");
 
-    EXPECT_EQ(ServerSecurity::ParseMode("TLS"), ServerSecurity::TLS);
-    EXPECT_EQ(ServerSecurity::ParseMode("StartTLS"), ServerSecurity::STARTTLS);
-    EXPECT_EQ(ServerSecurity::ParseMode("none"), ServerSecurity::NONE);
-    EXPECT_EQ(ServerSecurity::ParseMode("ssl"), ServerSecurity::AUTO);
+    for (auto [text, iMode] : {std::pair{"TLS", ServerSecurity::TLS},
+                               {"StartTLS", ServerSecurity::STARTTLS},
+                               {"none", ServerSecurity::NONE},
+                               {"ssl", ServerSecurity::AUTO}})
+        EXPECT_EQ(ServerSecurity::ParseMode(text), iMode) << text;
     ServerSecurity tls = ServerSecurity::For("NNTP", ServerSecurity::TLS);
     EXPECT_EQ(tls.EffectivePort(119), 563);
     EXPECT_EQ(tls.EffectivePort(8119), 8119);

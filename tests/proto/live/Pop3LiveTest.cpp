@@ -1,8 +1,6 @@
-// CPOP3 against a real POP3 server (dovecot, started privately on loopback
-// by tests/peers): the seeded mailbox byte for byte, a line longer than the
-// reply buffer, unique ids and delivered messages passed over, deletion down
-// to an empty mailbox.  The age rule and a refused login against the same
-// server are the headless program's tests (tests/e2e).
+// CPOP3 against a real POP3 server (dovecot, on loopback by tests/peers): the
+// seeded mailbox byte for byte.  Deleting, the age rule and a refused login
+// against the same server are the headless program's tests (tests/e2e).
 #include "ClientHarness.h"
 #include "PeerState.h"
 #include "TestUtil.h"
@@ -17,9 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <memory>
-#include <set>
 
 using prototest::Pop3Recorder;
 using prototest::PumpUntil;
@@ -37,38 +33,22 @@ protected:
         ASSERT_NE(port, 0);
     }
 
-    // One session; returns its recorder.
-    std::unique_ptr<Pop3Recorder> Session(const std::string& user, const std::string& pass,
-                                          bool bDelete = false, std::int64_t tCutOff = 0,
-                                          const std::function<void(CPOP3&)>& setup = {})
+    // One session, keeping the messages; returns its recorder.
+    std::unique_ptr<Pop3Recorder> Session(const std::string& user, const std::string& pass)
     {
         auto rec = std::make_unique<Pop3Recorder>();
         CPOP3 c(rec.get(), Pop3Recorder::kMsg, 0, dir.Path().c_str());
-        if (setup)
-            setup(c);
         EXPECT_TRUE(c.RetrieveMail(peers.Get("PEERS_HOST").c_str(), port, user.c_str(),
-                                   pass.c_str(), "", bDelete, tCutOff));
+                                   pass.c_str(), "", false, 0));
         EXPECT_TRUE(PumpUntil([&] { return rec->bEnded; }, 60000));
         lastError = c.m_iLastError;
-        skipped = c.SkippedCount();
         return rec;
-    }
-
-    // A scratch mailbox of this test's own, emptied.
-    std::string Scratch(int i)
-    {
-        auto users = peers.GetList("POP3_SCRATCH_USERS");
-        EXPECT_GT(static_cast<int>(users.size()), i);
-        std::string u = users.at(static_cast<std::size_t>(i));
-        EXPECT_TRUE(testpeers::EmptyMaildir(peers, u));
-        return u;
     }
 
     PeerState peers;
     std::uint16_t port = 0;
     testutil::TempDir dir;
     int lastError = -1;
-    int skipped = -1;
 };
 
 std::string Sha256(const std::string& data)
@@ -110,50 +90,6 @@ TEST_F(Pop3Live, RetrievesTheSeededMailboxByteForByte)
     // Nothing was deleted.
     EXPECT_EQ(testpeers::CountMaildir(peers, peers.Get("POP3_USER")),
               static_cast<int>(items.size()));
-}
-
-TEST_F(Pop3Live, LongLinesIdsAndDeletingEachMessageOnce)
-{
-    std::string user = Scratch(0);
-    const std::string longLine(6000, 'x');
-    const std::string bodies[] = {"Subject: m1\n\n.body\n", "Subject: long\n\n" + longLine + "\n",
-                                  "Subject: m3\n\n.body\n"};
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(testpeers::DeliverToMaildir(peers, user, i + 1, bodies[i]));
-    const std::string pass = peers.Get("POP3_SCRATCH_PASS");
-
-    // Nothing deleted; the long line arrives byte for byte; every message
-    // has an id of its own.
-    auto first = Session(user, pass);
-    EXPECT_EQ(first->end.wParam, CPOP3::NOTIFY_DONE);
-    auto msgs = first->Messages();
-    ASSERT_EQ(msgs.size(), 3u);
-    EXPECT_TRUE(msgs[1].content == "Subject: long\r\n\r\n" + longLine + "\r\n");
-    std::set<std::string> uids;
-    for (const auto& m : msgs)
-        uids.insert(m.uid);
-    EXPECT_EQ(uids.size(), 3u);
-    EXPECT_EQ(uids.count(""), 0u);
-
-    // Deleting, with the long one delivered already: it is not fetched
-    // again, and it goes with the others.
-    auto rec = Session(user, pass, true, 0, [&](CPOP3& c) {
-        c.SetDeliveredCheck([&](const std::string& uid) { return uid == msgs[1].uid; });
-    });
-    EXPECT_EQ(rec->end.wParam, CPOP3::NOTIFY_DONE);
-    EXPECT_EQ(skipped, 1);
-    ASSERT_EQ(rec->Messages().size(), 2u);
-    EXPECT_EQ(rec->Messages()[1].content, "Subject: m3\r\n\r\n.body\r\n");
-    EXPECT_EQ(rec->Messages()[1].uid, msgs[2].uid);
-
-    // Now the mailbox is empty: the count 0 and the end.
-    auto again = Session(user, pass, true, 0);
-    ASSERT_EQ(again->notes.size(), 2u);
-    EXPECT_EQ(again->notes[0].wParam, CPOP3::NOTIFY_COUNT);
-    EXPECT_EQ(again->notes[0].lParam, 0);
-    EXPECT_EQ(again->end.wParam, CPOP3::NOTIFY_DONE);
-    EXPECT_EQ(again->end.lParam, 0);
-    EXPECT_EQ(testpeers::CountMaildir(peers, user), 0);
 }
 
 } // namespace

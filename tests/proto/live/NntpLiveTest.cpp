@@ -1,7 +1,6 @@
-// CNNTP against a real news server (INN, started privately on loopback by
-// tests/peers): the group list and new groups, every seeded group, overview
-// and articles byte for byte against the server's own answers and spool, and
-// the date pointer's search for the first new article.
+// CNNTP against a real news server (INN, on loopback by tests/peers): the
+// group lists, overview and articles byte for byte against the server's own
+// answers and spool, and the search for the first new article.
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "PeerState.h"
@@ -118,29 +117,14 @@ TEST_F(NntpLive, ListAndNewGroups)
     EXPECT_EQ(recent.count("local.test.big"), 0u);
 }
 
-TEST_F(NntpLive, EverySeededGroupAndAnUnknownOne)
-{
-    rawnntp::Connection raw(port);
-    for (const auto& name : peers.GetList("NNTP_GROUPS")) {
-        SCOPED_TRACE(name);
-        NntpNote g = Group(name);
-        ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
-        std::ostringstream want;
-        want << "211 " << g.group.iCount << " " << g.group.iFirst << " " << g.group.iLast << " "
-             << name;
-        EXPECT_EQ(raw.Command("GROUP " + name), want.str());
-        EXPECT_EQ(g.group.iFirstNew, 0);
-    }
-    NntpNote u = Group("local.test.nosuch");
-    EXPECT_EQ(u.kind, NntpNote::REFUSED);
-    EXPECT_EQ(u.reply.rfind("411", 0), 0u) << u.reply;
-}
-
 TEST_F(NntpLive, OverviewAndArticlesByteForByte)
 {
     const int iLast = peers.GetInt("NNTP_ARTICLES_BIG");
     ASSERT_GT(iLast, 10);
-    ASSERT_EQ(Group("local.test.big").kind, NntpNote::GROUP);
+    NntpNote g = Group("local.test.big");
+    ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
+    EXPECT_EQ(g.group.iFirst, 1);
+    EXPECT_EQ(g.group.iLast, iLast);
     ASSERT_TRUE(client.Xover(&rec, CNNTP::MSG_XOVER, 1, iLast));
     NntpNote x = Next();
     ASSERT_EQ(x.kind, NntpNote::FILE) << x.reply;

@@ -1,17 +1,24 @@
 // Encrypted sessions against the real servers started with TLS on (a private
-// authority trusted through SSL_CERT_FILE); certificates refused for their
-// reasons by small loopback TLS servers of the test's own.
+// authority trusted through SSL_CERT_FILE), the seeded mailbox byte for byte;
+// certificates refused for their reasons by small loopback TLS servers of the
+// test's own.  Plain POP3 against the same server is the headless program's
+// test (tests/e2e).
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "PeerState.h"
 #include "TestUtil.h"
 
+#include "framework/Files.h"
 #include "net/CTls.h"
 #include "net/WinsockError.h"
 #include "proto/CNNTP.h"
 #include "proto/CPOP3.h"
 #include "proto/CSMTP.h"
 #include "util/CStringList.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -140,10 +147,23 @@ protected:
     testutil::TempDir dir;
 };
 
-TEST_F(TlsLive, Pop3MailboxOverStlsAndImplicitTlsWithAPasswordCommand)
+std::string Sha256(const std::string& data)
 {
-    const int iMessages = peers.GetInt("POP3_MESSAGES");
-    ASSERT_GT(iMessages, 0);
+    return QCryptographicHash::hash(QByteArray(data.data(), static_cast<qsizetype>(data.size())),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+TEST_F(TlsLive, Pop3MailboxByteForByteOverStlsAndImplicitTlsWithAPasswordCommand)
+{
+    // Each seeded message's size and digest as it must be stored.
+    std::ifstream manifest(peers.Get("POP3_MANIFEST"));
+    std::vector<QJsonObject> items;
+    for (std::string line; std::getline(manifest, line);)
+        items.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    ASSERT_EQ(static_cast<int>(items.size()), peers.GetInt("POP3_MESSAGES"));
+    ASSERT_GT(items.size(), 5u);
     const struct {
         int iMode;
         const char* pszPasswordCommand; // instead of the password
@@ -170,10 +190,24 @@ TEST_F(TlsLive, Pop3MailboxOverStlsAndImplicitTlsWithAPasswordCommand)
         EXPECT_EQ(r.iStatus, CPOP3::STATUS_DONE) << r.failure;
         EXPECT_EQ(r.iLastError, 0) << WinsockErrorString(r.iLastError);
         EXPECT_TRUE(r.bEncrypted);
-        EXPECT_EQ(static_cast<int>(r.rec->Messages().size()), iMessages);
-        for (const auto& m : r.rec->Messages())
-            EXPECT_NE(m.content.find("Message-ID:"), std::string::npos);
+        ASSERT_FALSE(r.rec->notes.empty());
+        EXPECT_EQ(r.rec->notes[0].wParam, CPOP3::NOTIFY_COUNT);
+        EXPECT_EQ(r.rec->notes[0].lParam, static_cast<fw::LPARAM>(items.size()));
+        auto msgs = r.rec->Messages();
+        ASSERT_EQ(msgs.size(), items.size());
+        for (std::size_t i = 0; i < msgs.size(); ++i) {
+            SCOPED_TRACE("message " + std::to_string(i + 1));
+            EXPECT_EQ(msgs[i].iMessage, static_cast<int>(i + 1));
+            EXPECT_EQ(static_cast<int>(msgs[i].content.size()), items[i]["crlf_size"].toInt());
+            EXPECT_EQ(Sha256(msgs[i].content), items[i]["crlf_sha256"].toString().toStdString());
+        }
+        // The plain kind has the dot lines: they arrive unstuffed.
+        EXPECT_NE(msgs[0].content.find("\r\n..two leading dots\r\n.\r\n. a dot and a blank\r\n"),
+                  std::string::npos);
+        EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty());
     }
+    EXPECT_EQ(testpeers::CountMaildir(peers, "alice"), static_cast<int>(items.size()))
+        << "nothing was deleted";
 }
 
 TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)

@@ -234,6 +234,8 @@ TEST_F(Pop3Scripted, RefusalsEndTheSessionAsFailed)
         const char* reply;
         fw::LPARAM detail;
         End end;
+        int iMessages = 1; // more: message 1 is stored before the refusal
+        bool bDelete = false;
     } rows[] = {
         {"user", kAtUser, "-ERR no such user", CPOP3::DETAIL_USER, QUIT},
         {"user, closed at QUIT", kAtUser, "-ERR", CPOP3::DETAIL_USER, CLOSE_AT_QUIT},
@@ -244,11 +246,13 @@ TEST_F(Pop3Scripted, RefusalsEndTheSessionAsFailed)
         {"stat with a word", kAtStat, "+OK none", 0, HANG_UP},
         {"stat with a negative count", kAtStat, "+OK -1 0", 0, HANG_UP},
         {"stat with a count too large", kAtStat, "+OK 99999999999 0", 0, HANG_UP},
+        {"retr", kAtRetr + 2, "-ERR cannot", 0, QUIT, 2},
+        {"dele", kAtRetr + 2, "-ERR cannot", 0, QUIT, 2, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedServer server(Split::Bytes);
-        Play(server, Session(1), row.iSteps);
+        Play(server, Session(row.iMessages, row.bDelete), row.iSteps);
         server.Say(std::string(row.reply) + "\r\n");
         if (row.end == QUIT)
             Quit(server);
@@ -256,26 +260,15 @@ TEST_F(Pop3Scripted, RefusalsEndTheSessionAsFailed)
             server.Expect("QUIT\r\n").Close();
         else
             server.ExpectClose();
-        RunClient(server);
-        EXPECT_EQ(Seq(), (Notes{{F, row.detail}}));
+        RunClient(server, row.bDelete);
+        if (row.iMessages == 1)
+            EXPECT_EQ(Seq(), (Notes{{F, row.detail}}));
+        else
+            EXPECT_EQ(Stored(), "x\r\n");
+        EXPECT_EQ(rec.end.wParam, F);
         EXPECT_EQ(client->Detail(), row.detail);
         // The refusal stays readable, not the QUIT reply that came after it.
         EXPECT_STREQ(client->ReplyLine(), row.reply);
-    }
-}
-
-TEST_F(Pop3Scripted, RetrOrDeleRefusedEndsAfterTheMessageWasStored)
-{
-    for (bool bDelete : {false, true}) {
-        ScriptedServer server;
-        Login(server, 2);
-        Retr(server, 1, "one\r\n");
-        server.Expect(bDelete ? "DELE 1\r\n" : "RETR 2\r\n").Say("-ERR cannot\r\n");
-        Quit(server);
-        RunClient(server, bDelete);
-        EXPECT_EQ(Stored(), "one\r\n");
-        EXPECT_EQ(rec.end.wParam, F);
-        EXPECT_STREQ(client->ReplyLine(), "-ERR cannot");
     }
 }
 
@@ -284,32 +277,36 @@ TEST_F(Pop3Scripted, AgeCutOffDeletesOnlyOlderMessagesWithADate)
     // Cut-off 2024-01-01 12:00 UTC.  The same client runs both sessions: it
     // can run again after a session.
     const std::int64_t tCut = 1704110400;
+    const struct {
+        const char* wire;
+        bool bOlder;
+    } msgs[] = {
+        // 11:00 UTC, given as +0200 local 13:00
+        {"Date: Mon, 01 Jan 2024 13:00:00 +0200\r\n\r\nold\r\n", true},
+        // 13:00 UTC
+        {"DATE: Mon, 01 Jan 2024 08:00:00 -0500\r\n\r\nnew\r\n", false},
+        // no Date line (the previous message's date does not carry over)
+        {"Subject: none\r\n\r\nno date\r\n", false},
+        {"Date: sometime last week\r\n\r\nbad\r\n", false},
+        // a date quoted in the body is not the message's
+        {"Date: Mon, 01 Jan 2024 13:00:00 +0000\r\n\r\ndate: Sun, 31 Dec 2023 10:00:00 +0000\r\n",
+         false},
+        // exactly at the cut-off (the cut-off must be later)
+        {"Date: Mon, 01 Jan 2024 12:00:00 +0000\r\n\r\nedge\r\n", false},
+        // no blank after the colon, below other fields
+        {"To: x\r\nDate:Sun, 31 Dec 2023 10:00:00 +0000\r\n\r\nseven\r\n", true},
+        // no header block at all, only a body that quotes a date
+        {"\r\nDate: Sun, 31 Dec 2023 10:00:00 +0000\r\n", false},
+    };
     for (bool bDelete : {true, false}) {
         ScriptedServer server(bDelete ? Split::Bytes : Split::Pairs);
         Login(server, 8);
-        // 1: older (11:00 UTC, given as +0200 local 13:00) -> deleted
-        Retr(server, 1, "Date: Mon, 01 Jan 2024 13:00:00 +0200\r\n\r\nold\r\n");
-        if (bDelete)
-            Dele(server, 1);
-        // 2: newer (13:00 UTC) -> kept
-        Retr(server, 2, "DATE: Mon, 01 Jan 2024 08:00:00 -0500\r\n\r\nnew\r\n");
-        // 3: no Date line -> kept (the previous message's date does not carry over)
-        Retr(server, 3, "Subject: none\r\n\r\nno date\r\n");
-        // 4: a date that cannot be read -> kept
-        Retr(server, 4, "Date: sometime last week\r\n\r\nbad\r\n");
-        // 5: a date quoted in the body is not the message's -> kept
-        Retr(server, 5,
-             "Date: Mon, 01 Jan 2024 13:00:00 +0000\r\n\r\ndate: Sun, 31 Dec 2023 10:00:00 "
-             "+0000\r\n");
-        // 6: exactly at the cut-off -> kept (the cut-off must be later)
-        Retr(server, 6, "Date: Mon, 01 Jan 2024 12:00:00 +0000\r\n\r\nedge\r\n");
-        // 7: no blank after the colon, below other fields -> older, deleted
-        Retr(server, 7, "To: x\r\nDate:Sun, 31 Dec 2023 10:00:00 +0000\r\n\r\nseven\r\n");
-        if (bDelete)
-            Dele(server, 7);
-        // 8: no header block at all, only a body that quotes a date -> kept
-        Retr(server, 8, "\r\nDate: Sun, 31 Dec 2023 10:00:00 +0000\r\n");
-        // Without the delete flag nothing is deleted, however old.
+        for (int n = 1; n <= 8; ++n) {
+            Retr(server, n, msgs[n - 1].wire);
+            // Without the delete flag nothing is deleted, however old.
+            if (bDelete && msgs[n - 1].bOlder)
+                Dele(server, n);
+        }
         Quit(server);
         RunClient(server, bDelete, tCut);
         EXPECT_EQ(rec.Messages().size(), 8u);

@@ -408,13 +408,8 @@ TEST_F(NntpScripted, AbortAndConnectionFailures)
     ExpectEnd(n, CNNTP::STATUS_CLOSED);
 
     // Nobody listening: status 2 with the socket error.
-    unsigned short port = 0;
-    {
-        ScriptedServer v;
-        ASSERT_TRUE(v.Start());
-        port = v.Port();
-    }
-    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", port, nullptr, nullptr));
+    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", FreeLoopbackPort(), nullptr,
+                           nullptr));
     EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CONNECT_FAILED));
     EXPECT_EQ(client.m_iLastError, wsa::WSAECONNREFUSED);
     // Without notify, an abort posts nothing.

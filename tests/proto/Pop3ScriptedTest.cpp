@@ -261,10 +261,11 @@ TEST_F(Pop3Scripted, RefusalsEndTheSessionAsFailed)
         else
             server.ExpectClose();
         RunClient(server, row.bDelete);
-        if (row.iMessages == 1)
+        if (row.iMessages == 1) {
             EXPECT_EQ(Seq(), (Notes{{F, row.detail}}));
-        else
+        } else {
             EXPECT_EQ(Stored(), "x\r\n");
+        }
         EXPECT_EQ(rec.end.wParam, F);
         EXPECT_EQ(client->Detail(), row.detail);
         // The refusal stays readable, not the QUIT reply that came after it.
@@ -539,14 +540,7 @@ TEST_F(Pop3Scripted, LocalFailureCommitsNoDeletion)
 
 TEST_F(Pop3Scripted, ConnectionRefused)
 {
-    // A port that was just free: nothing listens there.
-    unsigned short port;
-    {
-        ScriptedServer probe;
-        ASSERT_TRUE(probe.Start());
-        port = probe.Port();
-        probe.SetStepTimeout(1);
-    }
+    unsigned short port = FreeLoopbackPort();
     client = std::make_unique<CPOP3>(&rec, Pop3Recorder::kMsg, 0, dir.Path().c_str());
     ASSERT_TRUE(client->RetrieveMail("127.0.0.1", port, "joe", "pw", "", false, 0));
     ASSERT_TRUE(PumpUntil([&] { return rec.bEnded; }));

@@ -134,3 +134,11 @@ inline const char* SplitName(ScriptedServer::Split s)
                                                : "Pairs";
 }
 inline void PrintTo(ScriptedServer::Split s, std::ostream* os) { *os << SplitName(s); }
+
+// A loopback port that was just free: nothing listens there.
+inline unsigned short FreeLoopbackPort()
+{
+    ScriptedServer probe;
+    probe.SetStepTimeout(1);
+    return probe.Start() ? probe.Port() : 0;
+}

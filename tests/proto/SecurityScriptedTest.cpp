@@ -263,8 +263,9 @@ TEST(PasswordCommand, FirstLineOrTheReasonItFailed)
         EXPECT_EQ(RunPasswordCommand(k.command, password, why), k.bOk) << why;
         EXPECT_NE((k.bOk ? password : why).find(k.want), std::string::npos)
             << password << "|" << why;
-        if (k.bOk)
+        if (k.bOk) {
             EXPECT_EQ(password, k.want);
+        }
     }
     // A command that never ends is stopped at the limit.
     std::string password, why;

@@ -168,21 +168,20 @@ TEST_F(NntpLive, DatePointerFindsTheFirstNewArticle)
     std::string cmd = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
                       " /usr/lib/news/bin/ctlinnd -s newgroup " + group + " y tester";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    rawnntp::Connection raw(port);
-    auto post = [&](int i) {
-        return raw.Post("From: t@peers.test\nNewsgroups: " + group +
-                        "\nSubject: " + std::to_string(i) + "\nMessage-ID: <" + group + "." +
-                        std::to_string(i) + "@peers.test>\n\nbody " + std::to_string(i) + "\n");
+    auto seed = [&](int iCount, const std::string& prefix) {
+        return std::system(("/usr/bin/python3 " MT_PEERS_SCRIPT " seed-nntp --port " +
+                            std::to_string(port) + " --group " + group + " --count " +
+                            std::to_string(iCount) + " --prefix " + prefix + " >/dev/null")
+                               .c_str());
     };
-    ASSERT_EQ(post(1).rfind("240", 0), 0u);
+    ASSERT_EQ(seed(1, "before"), 0);
     // The server keeps arrival times in seconds: the since-time is the next
     // second, which only the later articles reach.
     std::time_t tFirst = std::time(nullptr);
     while (std::time(nullptr) <= tFirst)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::time_t tSince = std::time(nullptr);
-    ASSERT_EQ(post(2).rfind("240", 0), 0u);
-    ASSERT_EQ(post(3).rfind("240", 0), 0u);
+    ASSERT_EQ(seed(2, "after"), 0);
 
     NntpNote g = Group(group, tSince);
     ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
@@ -199,7 +198,7 @@ TEST_F(NntpLive, DatePointerFindsTheFirstNewArticle)
     ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 2));
     NntpNote a = Next();
     ASSERT_EQ(a.kind, NntpNote::FILE);
-    EXPECT_NE(a.content.find("\r\n\r\nbody 2\r\n"), std::string::npos);
+    EXPECT_NE(a.content.find("Message-ID: <after.1@peers.test>"), std::string::npos);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include "proto/CSMTP.h"
 #include "proto/SendHeaders.h"
 #include "util/CStringList.h"
-#include "util/TimeZone.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
@@ -30,7 +29,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>

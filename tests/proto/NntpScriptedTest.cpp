@@ -145,11 +145,11 @@ INSTANTIATE_TEST_SUITE_P(Wire, NntpSplit,
                          ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs),
                          [](const auto& info) { return std::string(SplitName(info.param)); });
 
-TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
+TEST_F(NntpScripted, LoginsTheirLimitsAndTheGroupsCredentials)
 {
     // A server that never accepts a login is given up after three tries,
     // and the connection stays usable.
-    ScriptedServer s;
+    ScriptedServer s(Split::Pairs);
     s.Say(kGreeting);
     for (int i = 0; i < CNNTP::kMaxLogins; ++i) {
         s.Expect("LIST\r\n").Say("480 Authentication required\r\n");
@@ -161,32 +161,7 @@ TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
     s.Expect("AUTHINFO USER joe\r\n").Say("381 More\r\n");
     s.Expect("AUTHINFO PASS pw\r\n").Say("481 Authentication failed\r\n");
     s.Expect("HEAD 4\r\n").Say("221 4 <x@y>\r\nSubject: s\r\n.\r\n");
-    Quit(s);
-    Connect(s);
-    NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
-    EXPECT_EQ(n.kind, NntpNote::REFUSED) << s.Report();
-    EXPECT_EQ(n.reply, "480 Authentication required");
-    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
-    EXPECT_EQ(n.kind, NntpNote::REFUSED);
-    EXPECT_EQ(n.reply, "481 Authentication failed");
-    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
-    ASSERT_EQ(n.kind, NntpNote::FILE);
-    EXPECT_EQ(n.content, "Subject: s\r\n");
-    QuitAndFinish(s);
-
-    // Without credentials nothing is sent: the demand is reported.
-    ScriptedServer t;
-    t.Say(kGreeting).Expect("NEXT\r\n").Say("480 Authentication required\r\n");
-    Quit(t);
-    Connect(t, nullptr, nullptr);
-    EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
-    QuitAndFinish(t);
-}
-
-TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
-{
-    ScriptedServer s(Split::Pairs);
-    s.Say(kGreeting);
+    // A group's permission refusal takes the group's credentials.
     s.Expect("GROUP secret.group\r\n").Say("450 Permission denied\r\n");
     Login(s, "gu", "gp");
     s.Expect("GROUP secret.group\r\n").Say("211 2 1 2 secret.group\r\n");
@@ -201,6 +176,15 @@ TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
     s.Expect("GROUP other.group\r\n").Say("211 0 1 0 other.group\r\n");
     Quit(s);
     Connect(s);
+    NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
+    EXPECT_EQ(n.kind, NntpNote::REFUSED) << s.Report();
+    EXPECT_EQ(n.reply, "480 Authentication required");
+    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
+    EXPECT_EQ(n.kind, NntpNote::REFUSED);
+    EXPECT_EQ(n.reply, "481 Authentication failed");
+    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
+    ASSERT_EQ(n.kind, NntpNote::FILE);
+    EXPECT_EQ(n.content, "Subject: s\r\n");
     NntpNote g = Group("secret.group", 0, "gu", "gp");
     ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
     EXPECT_EQ(g.group.iLast, 2);
@@ -212,6 +196,14 @@ TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
     EXPECT_EQ(u.reply, "411 No such group");
     EXPECT_EQ(Group("other.group").kind, NntpNote::GROUP);
     QuitAndFinish(s);
+
+    // Without credentials nothing is sent: the demand is reported.
+    ScriptedServer t;
+    t.Say(kGreeting).Expect("NEXT\r\n").Say("480 Authentication required\r\n");
+    Quit(t);
+    Connect(t, nullptr, nullptr);
+    EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
+    QuitAndFinish(t);
 }
 
 // 2001-02-03 04:05:06 UTC.

@@ -1,5 +1,4 @@
-// Message bodies: dot-unstuffing into temporary files, and the sending
-// side's dot-stuffing, bytes passed unchanged and 998-character rule.
+// Message bodies: unstuffed into temporary files, stuffed for sending.
 #include "proto/BodyIO.h"
 
 #include "TestUtil.h"
@@ -66,12 +65,14 @@ std::vector<std::string> Wire(const std::string& body, CBodyLineSource::Result* 
     return out;
 }
 
-TEST(BodyLineSource, LinesAsTheyGoOnTheWire)
+TEST(BodyLineSource, LinesAsTheyGoOnTheWireAndThe998CharacterRule)
 {
+    const std::string x998(998, 'x');
     const struct {
         const char* name;
         std::string body;
         std::vector<std::string> wire;
+        CBodyLineSource::Result last = CBodyLineSource::END;
     } rows[] = {
         {"dots stuffed, the end a dot line",
          "one\n.two\n.\n..\n\nlast",
@@ -79,26 +80,20 @@ TEST(BodyLineSource, LinesAsTheyGoOnTheWire)
         {"CR LF input", "a\r\nb\r\n", {"a\r\n", "b\r\n", ".\r\n"}},
         {"8-bit bytes unchanged", "\xE4\xC1x\n", {"\xE4\xC1x\r\n", ".\r\n"}},
         {"an empty body", "", {".\r\n"}},
+        {"998 characters", x998 + "\n", {x998 + "\r\n", ".\r\n"}},
+        {"998 characters and CR LF", x998 + "\r\n", {x998 + "\r\n", ".\r\n"}},
+        // 999 on the wire, allowed: the limit is on the line as written.
+        {"998 characters, the first a dot",
+         "." + x998.substr(1) + "\n",
+         {".." + x998.substr(1) + "\r\n", ".\r\n"}},
+        {"999 characters", "ok\n" + x998 + "x\n", {"ok\r\n"}, CBodyLineSource::TOO_LONG},
+        {"a long last line", std::string(5000, 'x'), {}, CBodyLineSource::TOO_LONG},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(Wire(row.body), row.wire) << row.name;
-}
-
-TEST(BodyLineSource, The998CharacterRule)
-{
-    CBodyLineSource::Result r;
-    auto w = Wire(std::string(998, 'x') + "\n", &r);
-    ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(w[0].size(), 1000u);
-    EXPECT_EQ(r, CBodyLineSource::END);
-    // With CR LF the limit is the same.
-    EXPECT_EQ(Wire(std::string(998, 'x') + "\r\n").size(), 2u);
-    // 998 characters of which the first is a dot: 999 on the wire, allowed.
-    EXPECT_EQ(Wire("." + std::string(997, 'x') + "\n")[0].size(), 1001u);
-    Wire("ok\n" + std::string(999, 'x') + "\n", &r);
-    EXPECT_EQ(r, CBodyLineSource::TOO_LONG);
-    Wire(std::string(5000, 'x'), &r);
-    EXPECT_EQ(r, CBodyLineSource::TOO_LONG);
+    for (const auto& row : rows) {
+        CBodyLineSource::Result r;
+        EXPECT_EQ(Wire(row.body, &r), row.wire) << row.name;
+        EXPECT_EQ(r, row.last) << row.name;
+    }
 }
 
 TEST(BodyLineSource, EndComesOnceThenNothing)

@@ -1,6 +1,6 @@
 // CNNTP against scripted servers: exact transcripts with every reply split at
-// every byte or joined two per send, logins and their limits, the search for
-// the first new article, stopping a transfer, refusals, closes and aborts.
+// every byte or joined two per send, logins, the search for the first new
+// article, stopping a transfer, refusals, closes and aborts.
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "ScriptedServer.h"
@@ -145,11 +145,11 @@ INSTANTIATE_TEST_SUITE_P(Wire, NntpSplit,
                          ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs),
                          [](const auto& info) { return std::string(SplitName(info.param)); });
 
-TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
+TEST_F(NntpScripted, LoginsTheirLimitsAndTheGroupsCredentials)
 {
     // A server that never accepts a login is given up after three tries,
     // and the connection stays usable.
-    ScriptedServer s;
+    ScriptedServer s(Split::Pairs);
     s.Say(kGreeting);
     for (int i = 0; i < CNNTP::kMaxLogins; ++i) {
         s.Expect("LIST\r\n").Say("480 Authentication required\r\n");
@@ -161,32 +161,7 @@ TEST_F(NntpScripted, LoginLimitsAndMissingCredentials)
     s.Expect("AUTHINFO USER joe\r\n").Say("381 More\r\n");
     s.Expect("AUTHINFO PASS pw\r\n").Say("481 Authentication failed\r\n");
     s.Expect("HEAD 4\r\n").Say("221 4 <x@y>\r\nSubject: s\r\n.\r\n");
-    Quit(s);
-    Connect(s);
-    NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
-    EXPECT_EQ(n.kind, NntpNote::REFUSED) << s.Report();
-    EXPECT_EQ(n.reply, "480 Authentication required");
-    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
-    EXPECT_EQ(n.kind, NntpNote::REFUSED);
-    EXPECT_EQ(n.reply, "481 Authentication failed");
-    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
-    ASSERT_EQ(n.kind, NntpNote::FILE);
-    EXPECT_EQ(n.content, "Subject: s\r\n");
-    QuitAndFinish(s);
-
-    // Without credentials nothing is sent: the demand is reported.
-    ScriptedServer t;
-    t.Say(kGreeting).Expect("NEXT\r\n").Say("480 Authentication required\r\n");
-    Quit(t);
-    Connect(t, nullptr, nullptr);
-    EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
-    QuitAndFinish(t);
-}
-
-TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
-{
-    ScriptedServer s(Split::Pairs);
-    s.Say(kGreeting);
+    // A group's permission refusal takes the group's credentials.
     s.Expect("GROUP secret.group\r\n").Say("450 Permission denied\r\n");
     Login(s, "gu", "gp");
     s.Expect("GROUP secret.group\r\n").Say("211 2 1 2 secret.group\r\n");
@@ -201,6 +176,15 @@ TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
     s.Expect("GROUP other.group\r\n").Say("211 0 1 0 other.group\r\n");
     Quit(s);
     Connect(s);
+    NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
+    EXPECT_EQ(n.kind, NntpNote::REFUSED) << s.Report();
+    EXPECT_EQ(n.reply, "480 Authentication required");
+    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
+    EXPECT_EQ(n.kind, NntpNote::REFUSED);
+    EXPECT_EQ(n.reply, "481 Authentication failed");
+    n = Run(client.Head(&rec, CNNTP::MSG_HEADER, 4));
+    ASSERT_EQ(n.kind, NntpNote::FILE);
+    EXPECT_EQ(n.content, "Subject: s\r\n");
     NntpNote g = Group("secret.group", 0, "gu", "gp");
     ASSERT_EQ(g.kind, NntpNote::GROUP) << s.Report();
     EXPECT_EQ(g.group.iLast, 2);
@@ -212,6 +196,14 @@ TEST_F(NntpScripted, GroupPermissionRefusalUsesTheGroupsCredentials)
     EXPECT_EQ(u.reply, "411 No such group");
     EXPECT_EQ(Group("other.group").kind, NntpNote::GROUP);
     QuitAndFinish(s);
+
+    // Without credentials nothing is sent: the demand is reported.
+    ScriptedServer t;
+    t.Say(kGreeting).Expect("NEXT\r\n").Say("480 Authentication required\r\n");
+    Quit(t);
+    Connect(t, nullptr, nullptr);
+    EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
+    QuitAndFinish(t);
 }
 
 // 2001-02-03 04:05:06 UTC.
@@ -276,12 +268,22 @@ TEST_F(NntpScripted, FirstNewArticleSearch)
     QuitAndFinish(s);
 }
 
-TEST_F(NntpScripted, GroupListsSinceUtcAndAll)
+TEST_F(NntpScripted, ListsHeadsNextAndRepliesOutOfProtocol)
 {
     ScriptedServer s(Split::Bytes);
     s.Say(kGreeting).Expect("NEWGROUPS 010203 040506 GMT\r\n");
     s.Say("231 New newsgroups follow\r\nlocal.new 0 1 y\r\n.\r\n");
     s.Expect("LIST\r\n").Say("215 list follows\r\na.b 10 1 y\r\nc.d 0 1 m\r\n.\r\n");
+    s.Expect("HEAD 5\r\n").Say("221 5 <e@x>\r\nSubject: five\r\n.\r\n");
+    s.Expect("NEXT\r\n").Say("223 7 <g@x> retrieved\r\n");
+    s.Expect("HEAD\r\n").Say("221 7 <g@x>\r\nSubject: seven\r\n.\r\n");
+    s.Expect("NEXT\r\n").Say("223 9 <i@x> retrieved\r\n");
+    s.Expect("ARTICLE 9\r\n").Say("220 9 <i@x>\r\nSubject: nine\r\n\r\nbody\r\n.\r\n");
+    s.Expect("NEXT\r\n").Say("421 No next article\r\n");
+    // 500: the server lacks the command; the connection stays.
+    s.Expect("XOVER 1-9\r\n").Say("500 What?\r\n");
+    // A class 3 reply to GROUP cannot be followed: QUIT, status 3.
+    s.Expect("GROUP g\r\n").Say("340 send it\r\n");
     Quit(s);
     Connect(s);
     NntpNote n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, kSince2001));
@@ -291,22 +293,8 @@ TEST_F(NntpScripted, GroupListsSinceUtcAndAll)
     n = Run(client.GroupList(&rec, CNNTP::MSG_GROUP_LIST, 0));
     ASSERT_EQ(n.kind, NntpNote::FILE);
     EXPECT_EQ(n.content, "a.b 10 1 y\r\nc.d 0 1 m\r\n");
-    QuitAndFinish(s);
-}
-
-TEST_F(NntpScripted, NextHeadAndNextArticle)
-{
-    ScriptedServer s(Split::Pairs);
-    s.Say(kGreeting).Expect("HEAD 5\r\n").Say("221 5 <e@x>\r\nSubject: five\r\n.\r\n");
-    s.Expect("NEXT\r\n").Say("223 7 <g@x> retrieved\r\n");
-    s.Expect("HEAD\r\n").Say("221 7 <g@x>\r\nSubject: seven\r\n.\r\n");
-    s.Expect("NEXT\r\n").Say("223 9 <i@x> retrieved\r\n");
-    s.Expect("ARTICLE 9\r\n").Say("220 9 <i@x>\r\nSubject: nine\r\n\r\nbody\r\n.\r\n");
-    s.Expect("NEXT\r\n").Say("421 No next article\r\n");
-    Quit(s);
-    Connect(s);
     EXPECT_EQ(Run(client.Head(&rec, CNNTP::MSG_HEADER, 5)).content, "Subject: five\r\n");
-    NntpNote n = Run(client.NextHead(&rec, CNNTP::MSG_HEADER));
+    n = Run(client.NextHead(&rec, CNNTP::MSG_HEADER));
     ASSERT_EQ(n.kind, NntpNote::FILE) << s.Report();
     EXPECT_EQ(n.iArticle, 7);
     EXPECT_EQ(n.content, "Subject: seven\r\n");
@@ -315,7 +303,10 @@ TEST_F(NntpScripted, NextHeadAndNextArticle)
     EXPECT_EQ(n.iArticle, 9);
     EXPECT_EQ(n.content, "Subject: nine\r\n\r\nbody\r\n");
     EXPECT_EQ(Run(client.NextArticle(&rec, CNNTP::MSG_ARTICLE)).kind, NntpNote::REFUSED);
-    QuitAndFinish(s);
+    EXPECT_EQ(Run(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 9)).kind, NntpNote::REFUSED);
+    ExpectEnd(Group("g"), CNNTP::STATUS_FAILED);
+    EXPECT_STREQ(client.ReplyLine(), "340 send it");
+    EXPECT_TRUE(s.Finish()) << s.Report();
 }
 
 TEST_F(NntpScripted, StopDuringAnArticleReconnects)
@@ -348,22 +339,6 @@ TEST_F(NntpScripted, StopDuringAnArticleReconnects)
     EXPECT_FALSE(client.StopRequested());
     EXPECT_EQ(Group("g").kind, NntpNote::GROUP);
     QuitAndFinish(s);
-}
-
-TEST_F(NntpScripted, RepliesOutOfProtocolAndUnknownCommands)
-{
-    ScriptedServer s;
-    // 500: the server lacks the command; the connection stays.
-    s.Say(kGreeting).Expect("XOVER 1-9\r\n").Say("500 What?\r\n");
-    // A class 3 reply to GROUP cannot be followed: QUIT, status 3.
-    s.Expect("GROUP g\r\n").Say("340 send it\r\n");
-    Quit(s);
-    Connect(s);
-    EXPECT_EQ(Run(client.Xover(&rec, CNNTP::MSG_XOVER, 1, 9)).kind, NntpNote::REFUSED);
-    NntpNote n = Group("g");
-    ExpectEnd(n, CNNTP::STATUS_FAILED);
-    EXPECT_STREQ(client.ReplyLine(), "340 send it");
-    EXPECT_TRUE(s.Finish()) << s.Report();
 }
 
 TEST_F(NntpScripted, ClosedConnections)
@@ -425,13 +400,8 @@ TEST_F(NntpScripted, AbortAndConnectionFailures)
     ExpectEnd(n, CNNTP::STATUS_CLOSED);
 
     // Nobody listening: status 2 with the socket error.
-    unsigned short port = 0;
-    {
-        ScriptedServer v;
-        ASSERT_TRUE(v.Start());
-        port = v.Port();
-    }
-    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", port, nullptr, nullptr));
+    n = Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", FreeLoopbackPort(), nullptr,
+                           nullptr));
     EXPECT_EQ(n.w, static_cast<fw::WPARAM>(CNNTP::STATUS_CONNECT_FAILED));
     EXPECT_EQ(client.m_iLastError, wsa::WSAECONNREFUSED);
     // Without notify, an abort posts nothing.

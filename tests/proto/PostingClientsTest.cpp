@@ -1,6 +1,5 @@
-// The SMTP and NNTP posting clients against scripted servers: their command
-// sequences, the header lines they compose, multi-line replies, refusals at
-// each step, and one end notice per session.
+// The SMTP and NNTP posting clients against scripted servers: commands, the
+// headers they compose, refusals at each step, one end notice per session.
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
 #include "TestUtil.h"
@@ -9,16 +8,13 @@
 #include "proto/CSMTP.h"
 #include "proto/SendHeaders.h"
 #include "util/CStringList.h"
-#include "util/TimeZone.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cstdio>
-#include <netinet/in.h>
+#include <functional>
 #include <regex>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -45,6 +41,13 @@ class Fixed : public Base {
 public:
     explicit Fixed(fw::Window* pWnd) : Base(pWnd, kMsg) {}
     int iDone = 0;
+    // Shrinks the connected socket's send buffer (the server's thread calls
+    // it, the client being busy with its event loop meanwhile).
+    void SetSendBuffer(int iBytes)
+    {
+        this->m_socket.SetSockOpt(SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&iBytes),
+                                  sizeof iBytes);
+    }
 
 protected:
     void NotifyDone() override
@@ -57,6 +60,14 @@ protected:
     std::string NewId(std::int64_t, const std::string&) const override { return "id.1@host.test"; }
 };
 
+// How a session ended, as the owner and the client tell it.
+struct Outcome {
+    int iStatus = -1;
+    int iLines = 0;
+    int iLastError = 0;
+    std::string failure;
+};
+
 class PostingClients : public ::testing::Test {
 protected:
     void SetUp() override
@@ -64,27 +75,62 @@ protected:
         prototest::EnsureWinsock();
         date = MessageDate(1700000000);
     }
-    std::FILE* Body(const std::string& text)
+    // Starts the server (none: a port nobody listens on), runs one client
+    // with the body until its one end notice (a second one would come within
+    // the extra pump).
+    template <class C, class Go>
+    Outcome Run(ScriptedServer* pServer, const std::string& body, Go go)
     {
-        testutil::WriteFile(dir.File("body"), text);
-        return std::fopen(dir.File("body").c_str(), "rb");
+        testutil::WriteFile(dir.File("body"), body);
+        std::FILE* f = std::fopen(dir.File("body").c_str(), "rb");
+        Owner owner;
+        Fixed<C> c(&owner);
+        setSendBuffer = [&c](int iBytes) { c.SetSendBuffer(iBytes); };
+        unsigned short port = FreeLoopbackPort();
+        if (pServer) {
+            EXPECT_TRUE(pServer->Start());
+            port = pServer->Port();
+        }
+        EXPECT_TRUE(go(c, port, f));
+        EXPECT_TRUE(prototest::PumpUntil([&] { return !owner.statuses.empty(); }));
+        fw::MessageLoop::PumpUntil([] { return false; }, 50);
+        std::fclose(f);
+        if (pServer) {
+            EXPECT_TRUE(pServer->Finish()) << pServer->Report();
+        }
+        EXPECT_EQ(c.iDone, 1);
+        EXPECT_EQ(owner.statuses.size(), 1u);
+        return {owner.statuses.empty() ? -1 : owner.statuses[0], owner.iLines, c.m_iLastError,
+                c.FailureText()};
     }
-    static void Fill(CStringList& list, std::initializer_list<const char*> items)
+    Outcome Mail(ScriptedServer* pServer, const std::string& body, std::vector<const char*> to,
+                 std::vector<const char*> cc = {}, const char* pszSubject = "S",
+                 const char* pszName = "")
     {
-        for (const char* p : items)
-            list.Add(p);
+        return Run<CSMTP>(pServer, body, [&](CSMTP& c, unsigned short port, std::FILE* f) {
+            CStringList t, k;
+            for (const char* a : to)
+                t.Add(a);
+            for (const char* a : cc)
+                k.Add(a);
+            return c.SendMail("127.0.0.1", port, f, pszSubject, "me@host.test", pszName, &t,
+                              cc.empty() ? nullptr : &k);
+        });
     }
-    template <class C>
-    void Run(ScriptedServer& server, Owner& owner, C& client)
+    Outcome Post(ScriptedServer* pServer, const std::string& body, std::vector<const char*> groups,
+                 const char* pszSubject = "S", const char* pszFrom = "me@x",
+                 const char* pszName = "")
     {
-        ASSERT_TRUE(prototest::PumpUntil([&] { return !owner.statuses.empty(); }));
-        fw::MessageLoop::PumpUntil([] { return false; }, 50); // a second notice would come now
-        EXPECT_TRUE(server.Finish()) << server.Report();
-        EXPECT_EQ(client.iDone, 1);
-        ASSERT_EQ(owner.statuses.size(), 1u);
+        return Run<CNNTPP>(pServer, body, [&](CNNTPP& c, unsigned short port, std::FILE* f) {
+            CStringList g;
+            for (const char* a : groups)
+                g.Add(a);
+            return c.PostArticle("127.0.0.1", port, f, pszSubject, pszFrom, pszName, &g);
+        });
     }
     testutil::TempDir dir;
     std::string date;
+    std::function<void(int)> setSendBuffer; // of the running client
 };
 
 TEST_F(PostingClients, SmtpSendsEveryRecipientAndItsHeaders)
@@ -104,164 +150,150 @@ TEST_F(PostingClients, SmtpSendsEveryRecipientAndItsHeaders)
                   "\r\nMessage-ID: <id.1@host.test>\r\n"
                   "X-Mail-Agent: x\r\n\r\nline\r\n..dot\r\ncaf\xE9\r\n.\r\n");
     server.Say("250 queued\r\n").Expect("QUIT\r\n").Say("221 bye\r\n").ExpectClose();
-    ASSERT_TRUE(server.Start());
-    Owner owner;
-    Fixed<CSMTP> c(&owner);
-    CStringList to, cc;
-    Fill(to, {"a@x", "b@x", "c@x"});
-    Fill(cc, {"d@y", "e@y"});
-    std::FILE* f = Body("X-Mail-Agent: x\n\nline\n.dot\ncaf\xE9\n");
-    ASSERT_TRUE(c.SendMail("127.0.0.1", server.Port(), f, "Hello there", "me@host.test",
-                           "Me Myself", &to, &cc));
-    Run(server, owner, c);
-    std::fclose(f);
-    EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_SENT);
-    EXPECT_EQ(owner.iLines, 5);
-    EXPECT_TRUE(c.FailureText().empty());
+    Outcome r = Mail(&server, "X-Mail-Agent: x\n\nline\n.dot\ncaf\xE9\n", {"a@x", "b@x", "c@x"},
+                     {"d@y", "e@y"}, "Hello there", "Me Myself");
+    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_SENT);
+    EXPECT_EQ(r.iLines, 5);
+    EXPECT_TRUE(r.failure.empty());
 }
 
 TEST_F(PostingClients, SmtpRefusalsEndWithQuitAndKeepTheServersWords)
 {
-    struct Case {
-        const char* step;    // the command the server refuses
-        const char* refusal; // its reply
-    } cases[] = {{"HELO host.test\r\n", "501 bad name\r\n"},
-                 {"MAIL FROM:<me@host.test>\r\n", "553 sender refused\r\n"},
-                 {"RCPT TO:<reject@x>\r\n", "550 5.1.1 <reject@x>: recipient refused\r\n"},
-                 {"DATA\r\n", "554 no data\r\n"},
-                 {"body", "552 too big\r\n"}};
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.step);
-        ScriptedServer server(ScriptedServer::Split::Pairs);
-        server.Say("220 hi\r\n");
-        std::string s = k.step;
-        std::vector<std::string> steps = {"HELO host.test\r\n", "MAIL FROM:<me@host.test>\r\n",
-                                          "RCPT TO:<ok@x>\r\n", "RCPT TO:<reject@x>\r\n",
-                                          "DATA\r\n"};
-        for (const std::string& cmd : steps) {
-            server.Expect(cmd);
-            if (cmd == s)
-                break;
-            server.Say(cmd == "DATA\r\n" ? "354 go\r\n" : "250 ok\r\n");
-        }
-        if (s == "body")
-            server.Expect("To: ok@x,reject@x\r\nSubject: S\r\nFrom: <me@host.test> \r\nDate: " +
-                          date + "\r\nMessage-ID: <id.1@host.test>\r\n\r\nhi\r\n.\r\n");
-        server.Say(k.refusal).Expect("QUIT\r\n").Say("221 bye\r\n").ExpectClose();
-        ASSERT_TRUE(server.Start());
-        Owner owner;
-        Fixed<CSMTP> c(&owner);
-        CStringList to;
-        Fill(to, {"ok@x", "reject@x"});
-        std::FILE* f = Body("\nhi\n");
-        ASSERT_TRUE(
-            c.SendMail("127.0.0.1", server.Port(), f, "S", "me@host.test", "", &to, nullptr));
-        Run(server, owner, c);
-        std::fclose(f);
-        EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_FAILED);
-        std::string refusal = k.refusal;
-        EXPECT_EQ(c.FailureText(), refusal.substr(0, refusal.size() - 2));
+    // The steps of a session to two recipients ("" the greeting); the row's
+    // step is refused, every one before it accepted.
+    const std::string steps[] = {
+        "",
+        "HELO host.test\r\n",
+        "MAIL FROM:<me@host.test>\r\n",
+        "RCPT TO:<ok@x>\r\n",
+        "RCPT TO:<reject@x>\r\n",
+        "DATA\r\n",
+        "To: ok@x,reject@x\r\nSubject: S\r\nFrom: <me@host.test> \r\nDate: " + date +
+            "\r\nMessage-ID: <id.1@host.test>\r\n\r\nhi\r\n.\r\n"};
+    // A reply of no class is no refusal: the client hangs up without QUIT.
+    const std::string invalid = "The server sent a reply that is not a reply: ";
+    const struct {
+        int iStep;
+        std::string refusal, failure = "";
+    } rows[] = {{0, "554 go away"},
+                {0, "hello", invalid + "hello"},
+                {0, "6xx", invalid + "6xx"},
+                {0, "", invalid},
+                {3, "0 zero", invalid + "0 zero"},
+                {1, "501 bad name"},
+                {2, "553 sender refused"},
+                {4, "550 5.1.1 <reject@x>: recipient refused"},
+                {5, "554 no data"},
+                {6, "552 too big"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.refusal);
+        ScriptedServer server(row.iStep == 0 ? ScriptedServer::Split::Bytes
+                                             : ScriptedServer::Split::Pairs);
+        for (int i = 0; i < row.iStep; ++i)
+            server.Expect(steps[i]).Say(i == 0   ? "220 hi\r\n"
+                                        : i == 5 ? "354 go\r\n"
+                                                 : "250 ok\r\n");
+        if (row.iStep > 0)
+            server.Expect(steps[row.iStep]);
+        server.Say(row.refusal + "\r\n");
+        if (row.iStep > 0 && row.failure.empty())
+            server.Expect("QUIT\r\n").Say("221 bye\r\n");
+        server.ExpectClose();
+        Outcome r = Mail(&server, "\nhi\n", {"ok@x", "reject@x"});
+        EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
+        EXPECT_EQ(r.failure, row.failure.empty() ? row.refusal : row.failure);
     }
 }
 
-TEST_F(PostingClients, RefusedGreetingClosedConnectionAndNoServer)
+TEST_F(PostingClients, SmtpBodyThroughABusySocketAndAnOverlongLine)
 {
-    {
-        ScriptedServer server;
-        server.Say("554 go away\r\n").ExpectClose();
-        ASSERT_TRUE(server.Start());
-        Owner owner;
-        Fixed<CSMTP> c(&owner);
-        CStringList to;
-        to.Add("a@x");
-        ASSERT_TRUE(c.SendMail("127.0.0.1", server.Port(), nullptr, "S", "me@x", "", &to, nullptr));
-        Run(server, owner, c);
-        EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_FAILED);
-        EXPECT_EQ(c.FailureText(), "554 go away");
+    // Small buffers at both ends: the socket has to queue lines and report
+    // them sent later; none may be lost or sent twice.
+    std::string body, wire;
+    for (int i = 0; i < 40000; ++i) {
+        std::string line =
+            (i % 7 == 0 ? "." : "") + std::string(90, static_cast<char>('a' + i % 26));
+        body += line + "\n";
+        wire += (line[0] == '.' ? "." : "") + line + "\r\n";
     }
-    {
-        ScriptedServer server;
-        server.Say("200 news\r\n").Expect("POST\r\n").Say("340 go\r\n").Close();
-        ASSERT_TRUE(server.Start());
-        Owner owner;
-        Fixed<CNNTPP> c(&owner);
-        CStringList groups;
-        groups.Add("a.b");
-        std::FILE* f = Body("\nhello\n");
-        ASSERT_TRUE(c.PostArticle("127.0.0.1", server.Port(), f, "S", "me@x", "", &groups));
-        ASSERT_TRUE(prototest::PumpUntil([&] { return !owner.statuses.empty(); }));
-        std::fclose(f);
-        EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_FAILED);
-        EXPECT_EQ(c.iDone, 1);
-    }
-    Owner owner;
-    Fixed<CNNTPP> c(&owner);
-    CStringList groups;
-    groups.Add("a.b");
-    // A port nobody listens on.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len), 0);
-    ::close(fd);
-    unsigned short port = ntohs(sa.sin_port);
-    ASSERT_TRUE(c.PostArticle("127.0.0.1", port, nullptr, "S", "me@x", "", &groups));
-    ASSERT_TRUE(prototest::PumpUntil([&] { return !owner.statuses.empty(); }));
-    EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_FAILED);
-    EXPECT_NE(c.m_iLastError, 0);
+    auto Prologue = [](ScriptedServer& server) -> ScriptedServer& {
+        server.Say("220 hi\r\n").Expect("HELO host.test\r\n").Say("250 ok\r\n");
+        server.Expect("MAIL FROM:<me@host.test>\r\n").Say("250 ok\r\n");
+        return server.Expect("RCPT TO:<a@x>\r\n").Say("250 ok\r\n").Expect("DATA\r\n");
+    };
+    ScriptedServer server;
+    server.SetReceiveBuffer(4096);
+    Prologue(server).Do([&] { setSendBuffer(4096); }).Say("354 go\r\n");
+    server.Expect("To: a@x\r\nSubject: S\r\nFrom: <me@host.test> \r\nDate: " + date +
+                  "\r\nMessage-ID: <id.1@host.test>\r\n\r\n" + wire + ".\r\n");
+    server.Say("250 ok\r\n").Expect("QUIT\r\n").Say("221 bye\r\n").ExpectClose();
+    Outcome r = Mail(&server, "\n" + body, {"a@x"});
+    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_SENT) << r.failure;
+    EXPECT_EQ(r.iLines, 40001);
+
+    // A line over 998 characters: the client hangs up before the final dot,
+    // so the server drops the message.
+    ScriptedServer over;
+    Prologue(over)
+        .Say("354 go\r\n")
+        .Expect("To: a@x\r\nSubject: S\r\nFrom: <me@host.test> \r\nDate: " + date +
+                "\r\nMessage-ID: <id.1@host.test>\r\n\r\nok\r\n")
+        .ExpectClose();
+    r = Mail(&over, "\nok\n" + std::string(999, 'x') + "\nnever\n", {"a@x"});
+    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_EQ(r.failure, "A message line is longer than 998 characters.");
 }
 
-TEST_F(PostingClients, NntpPostsWithItsHeadersAndReportsARefusedPost)
+TEST_F(PostingClients, NntpPostsWithItsHeaders)
 {
-    {
-        ScriptedServer server(ScriptedServer::Split::Bytes);
-        server.Say("200 news.test ready\r\n").Expect("POST\r\n").Say("340 send it\r\n");
-        server.Expect("Newsgroups: local.test.a,local.test.b\r\nSubject: =?utf-8?Q?x?=\r\n"
-                      "From: me@host.test (Me)\r\nDate: " +
-                      date +
-                      "\r\nMessage-ID: <id.1@host.test>\r\nPath: host.test\r\n\r\n"
-                      "..\r\n...two\r\n.\r\n");
-        server.Say("240 article posted\r\n").Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
-        ASSERT_TRUE(server.Start());
-        Owner owner;
-        Fixed<CNNTPP> c(&owner);
-        CStringList groups;
-        Fill(groups, {"local.test.a", "local.test.b"});
-        std::FILE* f = Body("\n.\n..two\n");
-        ASSERT_TRUE(c.PostArticle("127.0.0.1", server.Port(), f, "=?utf-8?Q?x?=", "me@host.test",
-                                  "Me", &groups));
-        Run(server, owner, c);
-        std::fclose(f);
-        EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_SENT);
-    }
-    for (const char* refusal : {"440 posting not allowed", "441 article refused"}) {
-        SCOPED_TRACE(refusal);
-        bool bAtPost = refusal[2] == '0';
+    ScriptedServer server(ScriptedServer::Split::Bytes);
+    server.Say("200 news.test ready\r\n").Expect("POST\r\n").Say("340 send it\r\n");
+    server.Expect("Newsgroups: local.test.a,local.test.b\r\nSubject: =?utf-8?Q?x?=\r\n"
+                  "From: me@host.test (Me)\r\nDate: " +
+                  date +
+                  "\r\nMessage-ID: <id.1@host.test>\r\nPath: host.test\r\n\r\n"
+                  "..\r\n...two\r\n.\r\n");
+    server.Say("240 article posted\r\n").Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
+    EXPECT_EQ(Post(&server, "\n.\n..two\n", {"local.test.a", "local.test.b"},
+                   "=?utf-8?Q?x?=", "me@host.test", "Me")
+                  .iStatus,
+              CMessageSender::STATUS_SENT);
+}
+
+TEST_F(PostingClients, NntpPostRefusedOrCutOffFails)
+{
+    const std::string article = "Newsgroups: g\r\nSubject: S\r\nFrom: <me@x> \r\nDate: " + date +
+                                "\r\nMessage-ID: <id.1@host.test>\r\nPath: host.test\r\n.\r\n";
+    const struct {
+        const char* name;
+        bool bArticleSent;    // the server said 340 and took the article
+        const char* pszReply; // to POST or to the article; none: the server closes
+    } rows[] = {{"posting not allowed", false, "440 posting not allowed"},
+                {"article refused", true, "441 article refused"},
+                {"closed after the go-ahead", false, nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         ScriptedServer server;
         server.Say("201 no posting\r\n").Expect("POST\r\n");
-        if (!bAtPost)
-            server.Say("340 go\r\n")
-                .Expect("Newsgroups: g\r\nSubject: S\r\nFrom: <me@x> \r\nDate: " + date +
-                        "\r\nMessage-ID: <id.1@host.test>\r\nPath: host.test\r\n.\r\n");
-        server.Say(std::string(refusal) + "\r\n")
-            .Expect("QUIT\r\n")
-            .Say("205 bye\r\n")
-            .ExpectClose();
-        ASSERT_TRUE(server.Start());
-        Owner owner;
-        Fixed<CNNTPP> c(&owner);
-        CStringList groups;
-        groups.Add("g");
-        std::FILE* f = Body("");
-        ASSERT_TRUE(c.PostArticle("127.0.0.1", server.Port(), f, "S", "me@x", "", &groups));
-        Run(server, owner, c);
-        std::fclose(f);
-        EXPECT_EQ(owner.statuses[0], CMessageSender::STATUS_FAILED);
-        EXPECT_EQ(c.FailureText(), refusal);
+        if (!row.pszReply)
+            server.Say("340 go\r\n").Close();
+        else if (row.bArticleSent)
+            server.Say("340 go\r\n").Expect(article);
+        if (row.pszReply)
+            server.Say(std::string(row.pszReply) + "\r\n")
+                .Expect("QUIT\r\n")
+                .Say("205 bye\r\n")
+                .ExpectClose();
+        Outcome r = Post(&server, "", {"g"});
+        EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
+        if (row.pszReply) {
+            EXPECT_EQ(r.failure, row.pszReply);
+        }
     }
+    // Nobody listening: failed, with the socket's error.
+    Outcome r = Post(nullptr, "", {"a.b"});
+    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_NE(r.iLastError, 0);
 }
 
 TEST_F(PostingClients, AbortGivesNoNoticeUnlessAskedAndASentMessageStaysSent)

@@ -1,19 +1,10 @@
-// A server on 127.0.0.1 that follows a script, for precise protocol
-// transcripts.  The test names what the server says and what the client must
-// send; the server runs the script on its own thread and records every
-// difference.
-//
-//   ScriptedServer server(ScriptedServer::Split::Bytes);
-//   server.Say("+OK ready\r\n").Expect("USER joe\r\n").Say("+OK\r\n") ... .ExpectClose();
-//   server.Start();                          // port in server.Port()
-//   ... run the client, pump the event loop ...
-//   EXPECT_TRUE(server.Finish()) << server.Report();
-//
-// How the server's text reaches the wire is chosen per server:
+// A server on 127.0.0.1 that follows a script on its own thread, for precise
+// protocol transcripts: the test names what the server says and what the
+// client must send, starts it, runs the client and checks Finish() (Report()
+// says what differed).  How the server's text reaches the wire:
 //   Whole  each run of Say() text in one send
-//   Bytes  every byte in its own send (TCP_NODELAY, and each byte waits
-//          until the client has acknowledged the previous one), so the
-//          client sees its replies split at every byte
+//   Bytes  every byte in its own send, each after the client acknowledged
+//          the one before, so the client sees its replies split at every byte
 //   Pairs  two lines per send, so two replies arrive in one read
 // A run of Say() steps with no Expect() between them is one stream of lines.
 #pragma once
@@ -134,3 +125,11 @@ inline const char* SplitName(ScriptedServer::Split s)
                                                : "Pairs";
 }
 inline void PrintTo(ScriptedServer::Split s, std::ostream* os) { *os << SplitName(s); }
+
+// A loopback port that was just free: nothing listens there.
+inline unsigned short FreeLoopbackPort()
+{
+    ScriptedServer probe;
+    probe.SetStepTimeout(1);
+    return probe.Start() ? probe.Port() : 0;
+}

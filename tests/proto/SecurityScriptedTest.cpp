@@ -1,8 +1,6 @@
 // How the clients ask for encryption and log in, against scripted plain
-// servers: STLS / STARTTLS asked for and refused (auto goes on in clear and
-// says so once per run; starttls stops before any password goes out), SMTP's
-// EHLO with HELO as the fall-back, AUTH LOGIN and PLAIN, password commands,
-// and the texts the logins are made of.
+// servers (auto goes on in clear and says so once per run; starttls stops
+// before any password goes out), password commands, and the login texts.
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "RecordingMessageBox.h"
@@ -69,23 +67,26 @@ void Pop3Plain(ScriptedServer& server)
 {
     server.Say("+OK hi\r\n").Expect("STLS\r\n").Say("-ERR unknown command\r\n");
 }
-
-TEST_F(Security, Pop3AutoGoesOnInClearAndSaysSoOncePerServer)
+void Pop3Login(ScriptedServer& server)
 {
+    server.Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n").Say("+OK\r\n");
+    server.Expect("STAT\r\n").Say("+OK 0 0\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+}
+
+TEST_F(Security, Pop3AgainstAPlainServer)
+{
+    // Auto goes on in clear and says so once per server.
     for (int i = 0; i < 2; ++i) {
         ScriptedServer server;
         Pop3Plain(server);
-        server.Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n").Say("+OK\r\n");
-        server.Expect("STAT\r\n").Say("+OK 0 0\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+        Pop3Login(server);
         Pop3Run r = RunPop3(server, ServerSecurity::For("POP3", ServerSecurity::AUTO), dir.Path(),
                             "localhost");
         EXPECT_EQ(r.iStatus, CPOP3::STATUS_DONE);
     }
     EXPECT_EQ(ClearTextWarnings(), 1);
-}
 
-TEST_F(Security, Pop3StartTlsRequiredStopsBeforeTheLogin)
-{
+    // Required: stopped before the login, without a warning.
     ScriptedServer server;
     Pop3Plain(server);
     server.Expect("QUIT\r\n").Say("+OK\r\n");
@@ -93,14 +94,12 @@ TEST_F(Security, Pop3StartTlsRequiredStopsBeforeTheLogin)
     EXPECT_EQ(r.iStatus, CPOP3::STATUS_FAILED);
     EXPECT_EQ(r.iLastError, TLS_E_NOT_OFFERED);
     EXPECT_NE(r.reply.find("does not offer encryption"), std::string::npos) << r.reply;
-    EXPECT_EQ(ClearTextWarnings(), 0);
-}
+    EXPECT_EQ(ClearTextWarnings(), 1);
 
-TEST_F(Security, Pop3NoneKeepsThePlainSessionAndOAuth2SendsTheToken)
-{
+    // None: the plain session, as chosen.
     ScriptedServer plain;
-    plain.Say("+OK hi\r\n").Expect("USER joe\r\n").Say("+OK\r\n").Expect("PASS pw\r\n");
-    plain.Say("+OK\r\n").Expect("STAT\r\n").Say("+OK 0 0\r\n").Expect("QUIT\r\n").Say("+OK\r\n");
+    plain.Say("+OK hi\r\n");
+    Pop3Login(plain);
     EXPECT_EQ(RunPop3(plain, ServerSecurity::For("POP3", ServerSecurity::NONE), dir.Path()).iStatus,
               CPOP3::STATUS_DONE);
 
@@ -112,7 +111,7 @@ TEST_F(Security, Pop3NoneKeepsThePlainSessionAndOAuth2SendsTheToken)
     oauth.Say("+OK hi\r\n").Expect("AUTH XOAUTH2 " + SaslXOAuth2("joe", "pw") + "\r\n");
     oauth.Say("+ eyJzdGF0dXMiOiI0MDEifQ==\r\n").Expect("\r\n").Say("-ERR denied\r\n");
     oauth.Expect("QUIT\r\n").Say("+OK\r\n");
-    Pop3Run r = RunPop3(oauth, s, dir.Path());
+    r = RunPop3(oauth, s, dir.Path());
     EXPECT_EQ(r.iStatus, CPOP3::STATUS_FAILED);
     EXPECT_EQ(r.reply, "-ERR denied");
 }
@@ -150,7 +149,7 @@ SmtpRun RunSmtp(ScriptedServer& server, const ServerSecurity& s, const std::stri
     return {c.m_iStatus, c.m_iLastError, c.FailureText()};
 }
 
-TEST_F(Security, SmtpLoginWithLoginOrPlainAndHeloWhenEhloIsRefused)
+TEST_F(Security, SmtpLoginsHeloWhenEhloIsRefusedAndStartTlsRequired)
 {
     ServerSecurity s = ServerSecurity::For("SMTP", ServerSecurity::NONE);
     s.strUser = "joe";
@@ -199,19 +198,15 @@ TEST_F(Security, SmtpLoginWithLoginOrPlainAndHeloWhenEhloIsRefused)
     SmtpRun o = RunSmtp(old, s, dir.Path());
     EXPECT_EQ(o.iStatus, CMessageSender::STATUS_FAILED);
     EXPECT_NE(o.failure.find("offers no login"), std::string::npos) << o.failure;
-}
 
-TEST_F(Security, SmtpStartTlsRequiredAgainstAPlainServerSendsNoPassword)
-{
-    ServerSecurity s = ServerSecurity::For("SMTP", ServerSecurity::STARTTLS);
-    s.strUser = "joe";
-    s.strPassword = "pw";
-    ScriptedServer server;
-    server.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
-    server.Expect("QUIT\r\n").Say("221 bye\r\n");
-    SmtpRun r = RunSmtp(server, s, dir.Path());
-    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
-    EXPECT_EQ(r.iLastError, TLS_E_NOT_OFFERED);
+    // Encryption required from a server without it: no password goes out.
+    ScriptedServer plainOnly;
+    plainOnly.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
+    plainOnly.Expect("QUIT\r\n").Say("221 bye\r\n");
+    s.iMode = ServerSecurity::STARTTLS;
+    SmtpRun p = RunSmtp(plainOnly, s, dir.Path());
+    EXPECT_EQ(p.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_EQ(p.iLastError, TLS_E_NOT_OFFERED);
 }
 
 TEST_F(Security, NewsStartTlsRefused)
@@ -265,8 +260,9 @@ TEST(PasswordCommand, FirstLineOrTheReasonItFailed)
         EXPECT_EQ(RunPasswordCommand(k.command, password, why), k.bOk) << why;
         EXPECT_NE((k.bOk ? password : why).find(k.want), std::string::npos)
             << password << "|" << why;
-        if (k.bOk)
+        if (k.bOk) {
             EXPECT_EQ(password, k.want);
+        }
     }
     // A command that never ends is stopped at the limit.
     std::string password, why;
@@ -294,10 +290,11 @@ TEST(SecurityTexts, LoginsFingerprintsModesAndPorts)
     EXPECT_EQ(NormalizeFingerprint(hex.substr(1)), "");
     EXPECT_EQ(NormalizeFingerprint(hex.substr(1) + "g"), "");
 
-    EXPECT_EQ(ServerSecurity::ParseMode("TLS"), ServerSecurity::TLS);
-    EXPECT_EQ(ServerSecurity::ParseMode("StartTLS"), ServerSecurity::STARTTLS);
-    EXPECT_EQ(ServerSecurity::ParseMode("none"), ServerSecurity::NONE);
-    EXPECT_EQ(ServerSecurity::ParseMode("ssl"), ServerSecurity::AUTO);
+    for (auto [text, iMode] : {std::pair{"TLS", ServerSecurity::TLS},
+                               {"StartTLS", ServerSecurity::STARTTLS},
+                               {"none", ServerSecurity::NONE},
+                               {"ssl", ServerSecurity::AUTO}})
+        EXPECT_EQ(ServerSecurity::ParseMode(text), iMode) << text;
     ServerSecurity tls = ServerSecurity::For("NNTP", ServerSecurity::TLS);
     EXPECT_EQ(tls.EffectivePort(119), 563);
     EXPECT_EQ(tls.EffectivePort(8119), 8119);

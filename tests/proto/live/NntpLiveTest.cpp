@@ -1,7 +1,6 @@
-// CNNTP against a real news server (INN, started privately on loopback by
-// tests/peers): the group list and new groups, every seeded group, overview
-// and articles byte for byte against the server's own answers and spool, and
-// the date pointer's search for the first new article.
+// CNNTP against a real news server (INN, on loopback by tests/peers): the
+// group lists, overview and articles byte for byte against the server's own
+// answers and spool, and the search for the first new article.
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "PeerState.h"
@@ -118,29 +117,14 @@ TEST_F(NntpLive, ListAndNewGroups)
     EXPECT_EQ(recent.count("local.test.big"), 0u);
 }
 
-TEST_F(NntpLive, EverySeededGroupAndAnUnknownOne)
-{
-    rawnntp::Connection raw(port);
-    for (const auto& name : peers.GetList("NNTP_GROUPS")) {
-        SCOPED_TRACE(name);
-        NntpNote g = Group(name);
-        ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
-        std::ostringstream want;
-        want << "211 " << g.group.iCount << " " << g.group.iFirst << " " << g.group.iLast << " "
-             << name;
-        EXPECT_EQ(raw.Command("GROUP " + name), want.str());
-        EXPECT_EQ(g.group.iFirstNew, 0);
-    }
-    NntpNote u = Group("local.test.nosuch");
-    EXPECT_EQ(u.kind, NntpNote::REFUSED);
-    EXPECT_EQ(u.reply.rfind("411", 0), 0u) << u.reply;
-}
-
 TEST_F(NntpLive, OverviewAndArticlesByteForByte)
 {
     const int iLast = peers.GetInt("NNTP_ARTICLES_BIG");
     ASSERT_GT(iLast, 10);
-    ASSERT_EQ(Group("local.test.big").kind, NntpNote::GROUP);
+    NntpNote g = Group("local.test.big");
+    ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
+    EXPECT_EQ(g.group.iFirst, 1);
+    EXPECT_EQ(g.group.iLast, iLast);
     ASSERT_TRUE(client.Xover(&rec, CNNTP::MSG_XOVER, 1, iLast));
     NntpNote x = Next();
     ASSERT_EQ(x.kind, NntpNote::FILE) << x.reply;
@@ -184,21 +168,20 @@ TEST_F(NntpLive, DatePointerFindsTheFirstNewArticle)
     std::string cmd = "runuser -u news -- env INNCONF=" + peers.Get("INNCONF") +
                       " /usr/lib/news/bin/ctlinnd -s newgroup " + group + " y tester";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    rawnntp::Connection raw(port);
-    auto post = [&](int i) {
-        return raw.Post("From: t@peers.test\nNewsgroups: " + group +
-                        "\nSubject: " + std::to_string(i) + "\nMessage-ID: <" + group + "." +
-                        std::to_string(i) + "@peers.test>\n\nbody " + std::to_string(i) + "\n");
+    auto seed = [&](int iCount, const std::string& prefix) {
+        return std::system(("/usr/bin/python3 " MT_PEERS_SCRIPT " seed-nntp --port " +
+                            std::to_string(port) + " --group " + group + " --count " +
+                            std::to_string(iCount) + " --prefix " + prefix + " >/dev/null")
+                               .c_str());
     };
-    ASSERT_EQ(post(1).rfind("240", 0), 0u);
+    ASSERT_EQ(seed(1, "before"), 0);
     // The server keeps arrival times in seconds: the since-time is the next
     // second, which only the later articles reach.
     std::time_t tFirst = std::time(nullptr);
     while (std::time(nullptr) <= tFirst)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::time_t tSince = std::time(nullptr);
-    ASSERT_EQ(post(2).rfind("240", 0), 0u);
-    ASSERT_EQ(post(3).rfind("240", 0), 0u);
+    ASSERT_EQ(seed(2, "after"), 0);
 
     NntpNote g = Group(group, tSince);
     ASSERT_EQ(g.kind, NntpNote::GROUP) << g.reply;
@@ -215,7 +198,7 @@ TEST_F(NntpLive, DatePointerFindsTheFirstNewArticle)
     ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 2));
     NntpNote a = Next();
     ASSERT_EQ(a.kind, NntpNote::FILE);
-    EXPECT_NE(a.content.find("\r\n\r\nbody 2\r\n"), std::string::npos);
+    EXPECT_NE(a.content.find("Message-ID: <after.1@peers.test>"), std::string::npos);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // A blocking NNTP exchange of the tests' own, independent of the client
-// under test: the reference for what the server says, and a way to post.
+// under test: the reference for what the server says.
 #pragma once
 
 #include <arpa/inet.h>
@@ -73,19 +73,6 @@ public:
             out += (l.size() > 0 && l[0] == '.' ? l.substr(1) : l) + "\r\n";
         }
         return out;
-    }
-    // POSTs an article given with LF line ends and no line starting with a
-    // dot; the server's final reply.
-    std::string Post(const std::string& article)
-    {
-        std::string r = Command("POST"), wire;
-        if (r.rfind("340", 0) != 0)
-            return r;
-        for (char c : article)
-            wire += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        wire += ".\r\n";
-        ::send(m_fd, wire.data(), wire.size(), MSG_NOSIGNAL);
-        return Line();
     }
 
 private:

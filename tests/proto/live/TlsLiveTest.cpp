@@ -1,15 +1,14 @@
 // Encrypted sessions against the real servers started with TLS on (a private
-// certificate authority trusted through SSL_CERT_FILE): POP3 with STLS and
-// implicit TLS, NNTP with STARTTLS and implicit TLS, SMTP with STARTTLS and
-// AUTH; certificates refused for their reasons (expired, another host, an
-// unknown issuer, not the pinned one) by small loopback TLS servers of the
-// test's own; a server that drops the connection in the handshake.
+// authority trusted through SSL_CERT_FILE), the seeded mailbox byte for byte;
+// certificates refused for their reasons by small loopback TLS servers of the
+// test's own.  Plain POP3 against the same server is the headless program's
+// test (tests/e2e).
 #include "ClientHarness.h"
-#include "NetTestUtil.h"
 #include "NntpHarness.h"
 #include "PeerState.h"
 #include "TestUtil.h"
 
+#include "framework/Files.h"
 #include "net/CTls.h"
 #include "net/WinsockError.h"
 #include "proto/CNNTP.h"
@@ -17,7 +16,10 @@
 #include "proto/CSMTP.h"
 #include "util/CStringList.h"
 
-#include <openssl/err.h>
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
@@ -27,7 +29,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -43,7 +44,7 @@ using testpeers::PeerState;
 namespace {
 
 // A one-connection loopback TLS server on its own thread, presenting the
-// given certificate and greeting with "+OK tiny"; or, with bDrop, one that
+// given certificate, greeting with "+OK tiny" and refusing every command; or, with bDrop, one that
 // reads the client's first bytes and closes without answering.
 class TinyTlsServer {
 public:
@@ -91,8 +92,8 @@ private:
         if (SSL_accept(ssl) == 1) {
             SSL_write(ssl, "+OK tiny\r\n", 10);
             char buf[256];
-            while (SSL_read(ssl, buf, sizeof buf) > 0) {
-            }
+            while (SSL_read(ssl, buf, sizeof buf) > 0)
+                SSL_write(ssl, "-ERR tiny\r\n", 11);
         }
         SSL_free(ssl);
         SSL_CTX_free(ctx);
@@ -124,13 +125,13 @@ protected:
         std::string failure;
     };
     Pop3Result Pop3(const std::string& server, std::uint16_t port, const ServerSecurity& s,
-                    const std::string& user = "alice", const std::string& pass = "secret")
+                    const std::string& pass = "secret")
     {
         Pop3Result r;
         r.rec = std::make_unique<Pop3Recorder>();
         CPOP3 c(r.rec.get(), Pop3Recorder::kMsg, 0, dir.Path().c_str());
         c.SetSecurity(s);
-        EXPECT_TRUE(c.RetrieveMail(server.c_str(), port, user.c_str(), pass.c_str(), "", false, 0));
+        EXPECT_TRUE(c.RetrieveMail(server.c_str(), port, "alice", pass.c_str(), "", false, 0));
         EXPECT_TRUE(PumpUntil([&] { return r.rec->bEnded; }, 60000));
         r.iStatus = c.Status();
         r.iLastError = c.m_iLastError;
@@ -138,49 +139,73 @@ protected:
         r.failure = c.ReplyLine();
         return r;
     }
-    ServerSecurity Mode(const std::string& proto, int iMode, const std::string& pin = "")
-    {
-        ServerSecurity s = ServerSecurity::For(proto, iMode);
-        s.strPin = pin;
-        return s;
-    }
 
     PeerState peers;
     std::string host;
     testutil::TempDir dir;
 };
 
-TEST_F(TlsLive, Pop3MailboxOverStlsAndOverImplicitTls)
+std::string Sha256(const std::string& data)
 {
-    const int iMessages = peers.GetInt("POP3_MESSAGES");
-    ASSERT_GT(iMessages, 0);
-    for (int iMode : {ServerSecurity::AUTO, ServerSecurity::STARTTLS, ServerSecurity::TLS}) {
-        SCOPED_TRACE(ServerSecurity::ModeName(iMode));
+    return QCryptographicHash::hash(QByteArray(data.data(), static_cast<qsizetype>(data.size())),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+TEST_F(TlsLive, Pop3MailboxByteForByteOverStlsAndImplicitTlsWithAPasswordCommand)
+{
+    // Each seeded message's size and digest as it must be stored.
+    std::ifstream manifest(peers.Get("POP3_MANIFEST"));
+    std::vector<QJsonObject> items;
+    for (std::string line; std::getline(manifest, line);)
+        items.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    ASSERT_EQ(static_cast<int>(items.size()), peers.GetInt("POP3_MESSAGES"));
+    ASSERT_GT(items.size(), 5u);
+    const struct {
+        int iMode;
+        const char* pszPasswordCommand; // instead of the password
+        const char* pszFailure;         // the reason, when the session fails
+    } rows[] = {
+        {ServerSecurity::AUTO, "", nullptr},
+        {ServerSecurity::STARTTLS, "", nullptr},
+        {ServerSecurity::TLS, "printf \"secret\\nsecond line\\n\"", nullptr},
+        {ServerSecurity::TLS, "sh -c \"echo no vault >&2; exit 3\"",
+         "password command failed: \"sh\" ended with status 3: no vault"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(ServerSecurity::ModeName(row.iMode)) + row.pszPasswordCommand);
         std::uint16_t port = static_cast<std::uint16_t>(
-            peers.GetInt(iMode == ServerSecurity::TLS ? "POP3S_PORT" : "POP3_PORT"));
-        Pop3Result r = Pop3(host, port, Mode("POP3", iMode));
+            peers.GetInt(row.iMode == ServerSecurity::TLS ? "POP3S_PORT" : "POP3_PORT"));
+        ServerSecurity s = ServerSecurity::For("POP3", row.iMode);
+        s.strPasswordCommand = row.pszPasswordCommand;
+        Pop3Result r = Pop3(host, port, s, *row.pszPasswordCommand ? "" : "secret");
+        if (row.pszFailure) {
+            EXPECT_EQ(r.iStatus, CPOP3::STATUS_FAILED);
+            EXPECT_NE(r.failure.find(row.pszFailure), std::string::npos) << r.failure;
+            continue;
+        }
         EXPECT_EQ(r.iStatus, CPOP3::STATUS_DONE) << r.failure;
         EXPECT_EQ(r.iLastError, 0) << WinsockErrorString(r.iLastError);
         EXPECT_TRUE(r.bEncrypted);
-        EXPECT_EQ(static_cast<int>(r.rec->Messages().size()), iMessages);
-        for (const auto& m : r.rec->Messages())
-            EXPECT_NE(m.content.find("Message-ID:"), std::string::npos);
+        ASSERT_FALSE(r.rec->notes.empty());
+        EXPECT_EQ(r.rec->notes[0].wParam, CPOP3::NOTIFY_COUNT);
+        EXPECT_EQ(r.rec->notes[0].lParam, static_cast<fw::LPARAM>(items.size()));
+        auto msgs = r.rec->Messages();
+        ASSERT_EQ(msgs.size(), items.size());
+        for (std::size_t i = 0; i < msgs.size(); ++i) {
+            SCOPED_TRACE("message " + std::to_string(i + 1));
+            EXPECT_EQ(msgs[i].iMessage, static_cast<int>(i + 1));
+            EXPECT_EQ(static_cast<int>(msgs[i].content.size()), items[i]["crlf_size"].toInt());
+            EXPECT_EQ(Sha256(msgs[i].content), items[i]["crlf_sha256"].toString().toStdString());
+        }
+        // The plain kind has the dot lines: they arrive unstuffed.
+        EXPECT_NE(msgs[0].content.find("\r\n..two leading dots\r\n.\r\n. a dot and a blank\r\n"),
+                  std::string::npos);
+        EXPECT_TRUE(fw::ListDirectory(dir.Path()).empty());
     }
-}
-
-TEST_F(TlsLive, Pop3PasswordCommandGivesThePasswordOrFailsTheSession)
-{
-    std::uint16_t port = static_cast<std::uint16_t>(peers.GetInt("POP3S_PORT"));
-    ServerSecurity s = Mode("POP3", ServerSecurity::TLS);
-    s.strPasswordCommand = "printf \"secret\\nsecond line\\n\"";
-    Pop3Result ok = Pop3(host, port, s, "alice", "");
-    EXPECT_EQ(ok.iStatus, CPOP3::STATUS_DONE) << ok.failure;
-
-    s.strPasswordCommand = "sh -c \"echo no vault >&2; exit 3\"";
-    Pop3Result bad = Pop3(host, port, s, "alice", "");
-    EXPECT_EQ(bad.iStatus, CPOP3::STATUS_FAILED);
-    EXPECT_NE(bad.failure.find("password command failed"), std::string::npos) << bad.failure;
-    EXPECT_NE(bad.failure.find("status 3: no vault"), std::string::npos) << bad.failure;
+    EXPECT_EQ(testpeers::CountMaildir(peers, "alice"), static_cast<int>(items.size()))
+        << "nothing was deleted";
 }
 
 TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)
@@ -192,7 +217,7 @@ TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)
         CNNTP client(dir.Path().c_str());
         NntpRecorder rec(client);
         std::size_t seen = 0;
-        client.SetSecurity(Mode("NNTP", iMode));
+        client.SetSecurity(ServerSecurity::For("NNTP", iMode));
         ASSERT_TRUE(client.Connect(&rec, CNNTP::MSG_CONNECT, host.c_str(), port, nullptr, nullptr));
         NntpNote n = rec.Next(&seen);
         ASSERT_EQ(n.kind, NntpNote::CONNECTED)
@@ -202,12 +227,6 @@ TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)
         NntpNote list = rec.Next(&seen);
         ASSERT_EQ(list.kind, NntpNote::FILE) << list.reply;
         EXPECT_NE(list.content.find("local.test.alpha "), std::string::npos);
-        ASSERT_TRUE(client.Group(&rec, CNNTP::MSG_GROUP, "local.test.beta", 0, nullptr, nullptr));
-        ASSERT_EQ(rec.Next(&seen).kind, NntpNote::GROUP);
-        ASSERT_TRUE(client.Article(&rec, CNNTP::MSG_ARTICLE, 1));
-        NntpNote a = rec.Next(&seen);
-        ASSERT_EQ(a.kind, NntpNote::FILE) << a.reply;
-        EXPECT_NE(a.content.find("local.test.beta"), std::string::npos) << a.content;
         ASSERT_TRUE(client.Quit(&rec, CNNTP::MSG_QUIT));
         rec.Next(&seen);
     }
@@ -226,12 +245,6 @@ protected:
 TEST_F(TlsLive, ReplyPostedOverStartTlsWithALoginAndOverImplicitTls)
 {
     fw::Window wnd;
-    std::string store = peers.Get("SMTP_STORE");
-    auto Envelopes = [&] {
-        std::ifstream in(store + "/envelopes.jsonl");
-        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return all;
-    };
     struct Case {
         int iMode;
         const char* pszPort;
@@ -248,7 +261,7 @@ TEST_F(TlsLive, ReplyPostedOverStartTlsWithALoginAndOverImplicitTls)
         CStringList to;
         to.Add("bob@peers.test");
         Smtp c(&wnd);
-        ServerSecurity s = Mode("SMTP", k.iMode);
+        ServerSecurity s = ServerSecurity::For("SMTP", k.iMode);
         s.strUser = "alice";
         s.strPassword = k.pszPassword;
         c.SetSecurity(s);
@@ -264,45 +277,15 @@ TEST_F(TlsLive, ReplyPostedOverStartTlsWithALoginAndOverImplicitTls)
         else
             EXPECT_EQ(c.FailureText().rfind("535", 0), 0u) << c.FailureText();
     }
-    std::string env = Envelopes();
+    // Each message sent arrived with the login.
+    std::ifstream in(peers.Get("SMTP_STORE") + "/envelopes.jsonl");
     int iFound = 0;
-    for (std::size_t at = 0; (at = env.find("\"auth_user\": \"alice\"", at)) != std::string::npos;
-         ++at)
-        ++iFound;
+    for (std::string line; std::getline(in, line);)
+        iFound += line.find("\"auth_user\": \"alice\"") != std::string::npos;
     EXPECT_EQ(iFound, iSent);
 }
 
-// Connects one socket with TLS and returns the handshake's outcome.
-int Handshake(const std::string& server, std::uint16_t port, const std::string& pin,
-              std::string* pGreeting = nullptr)
-{
-    nettest::StreamRecorder rec;
-    CStreamSocket socket;
-    struct Waiter : CConnMgrCallback {
-        void ConnMgrCallback(std::uint32_t, int i) override { iResult = i; }
-        int iResult = 0;
-    } waiter;
-    CConnMgr mgr(&waiter);
-    mgr.Connect(server.c_str(), port, &socket, &rec, 0);
-    EXPECT_TRUE(PumpUntil([&] { return waiter.iResult != 0; }));
-    if (waiter.iResult != CConnMgrCallback::CONNECTED)
-        return -1;
-    EXPECT_EQ(socket.StartTls(TlsOptions{server, pin}), wsa::WSAEWOULDBLOCK);
-    EXPECT_TRUE(PumpUntil([&] { return rec.Count(CStreamCallback::CONNECT) > 0; }));
-    int iError = rec.events.back().iError;
-    if (iError == 0 && pGreeting) {
-        EXPECT_TRUE(PumpUntil([&] {
-            char buf[64];
-            int n = sizeof buf;
-            if (socket.Receive(buf, n) == 0 && n > 0)
-                pGreeting->append(buf, static_cast<std::size_t>(n));
-            return pGreeting->find('\n') != std::string::npos;
-        }));
-    }
-    return iError;
-}
-
-TEST_F(TlsLive, CertificatesRefusedForTheirReasonsAndAPinAccepted)
+TEST_F(TlsLive, CertificatesRefusedForTheirReasonsAPinAcceptedAndADroppedHandshake)
 {
     std::string fp = peers.Get("TLS_SERVER_FINGERPRINT");
     struct Case {
@@ -317,12 +300,13 @@ TEST_F(TlsLive, CertificatesRefusedForTheirReasonsAndAPinAccepted)
         {"rogue", "", TLS_E_ISSUER, "issuer"},
         {"rogue", "", 0, ""}, // pinned below: accepted, whoever issued it
         {"rogue", fp, TLS_E_PIN, "not the pinned one"},
+        {"", "", TLS_E_CLOSED, ""}, // a server that drops the connection in the handshake
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         Case& k = cases[i];
         SCOPED_TRACE(std::string(k.pszCert) + " case " + std::to_string(i));
         std::string certFp;
-        {
+        if (*k.pszCert) {
             // The fingerprint the client must name: from the file itself.
             BIO* b = BIO_new_file(Tls(std::string(k.pszCert) + ".pem").c_str(), "r");
             X509* x = PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
@@ -336,33 +320,22 @@ TEST_F(TlsLive, CertificatesRefusedForTheirReasonsAndAPinAccepted)
         if (i == 4)
             k.pin = certFp;
         TinyTlsServer server(Tls(std::string(k.pszCert) + ".pem"),
-                             Tls(std::string(k.pszCert) + ".key"));
-        std::string greeting;
-        int iError = Handshake(host, server.Port(), k.pin, &greeting);
+                             Tls(std::string(k.pszCert) + ".key"), !*k.pszCert);
+        ServerSecurity s = ServerSecurity::For("POP3", ServerSecurity::TLS);
+        s.strPin = k.pin;
+        Pop3Result r = Pop3(host, server.Port(), s);
+        int iError = r.iLastError;
         EXPECT_EQ(iError, k.iWant) << WinsockErrorString(iError);
+        EXPECT_EQ(r.iStatus, CPOP3::STATUS_FAILED);
         if (k.iWant == 0) {
-            EXPECT_EQ(greeting, "+OK tiny\r\n");
+            // Through: the login went out encrypted and was refused.
+            EXPECT_TRUE(r.bEncrypted);
+            EXPECT_EQ(r.failure, "-ERR tiny");
         } else {
             std::string text = WinsockErrorString(iError);
             EXPECT_NE(text.find(certFp), std::string::npos) << text;
             EXPECT_NE(text.find(k.pszDetail), std::string::npos) << text;
         }
-    }
-}
-
-TEST_F(TlsLive, AServerDroppingTheHandshakeIsNamed)
-{
-    {
-        TinyTlsServer dropper("", "", true);
-        EXPECT_EQ(Handshake(host, dropper.Port(), ""), TLS_E_CLOSED);
-    }
-    // A POP3 session with implicit TLS against the dropping server fails
-    // with that reason rather than hanging or logging in.
-    {
-        TinyTlsServer dropper("", "", true);
-        Pop3Result r = Pop3(host, dropper.Port(), Mode("POP3", ServerSecurity::TLS));
-        EXPECT_EQ(r.iStatus, CPOP3::STATUS_FAILED);
-        EXPECT_EQ(r.iLastError, TLS_E_CLOSED);
     }
 }
 
@@ -375,19 +348,18 @@ TEST_F(TlsLive, ToolShowsTheCertificateOrWhyItWasRefused)
         int iExit;
         std::string want;
     } cases[] = {
-        {{"--tls", "pop3", peers.Get("POP3S_PORT")}, 0, "fingerprint: SHA256 " + fp},
-        {{"--starttls", "pop3", peers.Get("POP3_PORT")}, 0, "issuer: CN = Mail Tolvan Test CA"},
-        {{"--starttls", "nntp", peers.Get("NNTP_PORT")}, 0, "subject: CN = localhost"},
-        {{"--starttls", "smtp", peers.Get("SMTP_PORT")}, 0, "protocol: TLSv1."},
-        {{"--tls", "nntp", peers.Get("NNTPS_PORT"), "--pin", std::string(64, 'a')},
+        {{peers.Get("POP3S_PORT"), "--tls", "pop3"}, 0, "fingerprint: SHA256 " + fp},
+        {{peers.Get("POP3_PORT"), "--starttls", "pop3"}, 0, "issuer: CN = Mail Tolvan Test CA"},
+        {{peers.Get("NNTP_PORT"), "--starttls", "nntp"}, 0, "subject: CN = localhost"},
+        {{peers.Get("SMTP_PORT"), "--starttls", "smtp"}, 0, "protocol: TLSv1."},
+        {{peers.Get("NNTPS_PORT"), "--tls", "nntp", "--pin", std::string(64, 'a')},
          1,
          "not the pinned one"},
     };
     for (const Case& k : cases) {
-        std::vector<std::string> args = {"connect", host, k.args[2]};
-        args.insert(args.end(), {k.args[0], k.args[1]});
-        args.insert(args.end(), k.args.begin() + 3, k.args.end());
-        SCOPED_TRACE(k.args[0] + " " + k.args[1]);
+        std::vector<std::string> args = {"connect", host};
+        args.insert(args.end(), k.args.begin(), k.args.end());
+        SCOPED_TRACE(k.args[1] + " " + k.args[2]);
         auto r = testutil::RunTool(home.Path(), args);
         EXPECT_EQ(r.iExit, k.iExit) << r.out << r.err;
         EXPECT_NE((r.out + r.err).find(k.want), std::string::npos) << r.out << r.err;

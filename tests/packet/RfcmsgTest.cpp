@@ -196,11 +196,11 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
                  "caf=C3=A9 and a long=\r\n line joined\r\nsecond =3D line\r\n"
                  "--b\r\nContent-Type: application/octet-stream\r\n"
                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                 "bin=00=E3ary=\r\ndata\r\nmore\r\n--b--\r\n",
+                 "bin=00=E3ary=0D=0A=\r\ndata\r\nmore\r\n--b--\r\n",
          {{"caf\xC3\xA9 and a long line joined\nsecond = line\n",
            std::string("bin\0\xE3"
-                       "arydata\r\nmore",
-                       18),
+                       "ary\r\ndata\r\nmore",
+                       20),
            "*.att"}},
          ENC_QUOTED},
         // Groups of three bytes cut "\r\n" between two encoded lines; a lone

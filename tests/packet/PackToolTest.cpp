@@ -44,10 +44,8 @@ std::vector<std::string> Unzip(const std::string& archive, const std::string& di
 
 } // namespace
 
-// The packet's bytes and each encoding are checked by the writer's and the
-// converter's tests; here the tool's pipeline: files of mail and of a group
-// in, a split post joined, attachments listed, the newsgroup list read but
-// never written, and no work directory left.
+// The packet's bytes and each encoding are the writer's and the converter's
+// tests; here the tool's pipeline from files to an unpacked packet.
 TEST(PackTool, MailAndASplitPostMakeOnePacketAndTheGroupListStays)
 {
     TempDir home, files;

@@ -59,10 +59,8 @@ std::string Bytes(std::initializer_list<int> v)
     return s;
 }
 
-// A message as written for the conference: its header block, then the
-// text (From and Subject lines, the further header lines, a blank line and
-// the body; each line ended by 0xE3) in blocks of 128.  LF ends the lines
-// of body and more.
+// A message as written: its header block, then the text in blocks of 128,
+// each line ended by 0xE3 (LF ends the lines of body and more).
 std::string Message(char status, int number, const std::string& to, const std::string& from,
                     const std::string& subject, int conference, std::string body,
                     std::string more = "")

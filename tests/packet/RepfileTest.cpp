@@ -1,8 +1,5 @@
-// Reading REP packets: replies as real readers write them, the body's start,
-// header lines, the mail/news decision and the conference mapping, the
-// reader's character set, broken or hostile packets, and the packet index
-// that gives replies the whole address the reader cut to 25 characters and
-// threads them under the message they answer.
+// Reading REP packets as real readers write them, broken or hostile, and the
+// packet index that restores cut addresses and threads the replies.
 #include "RepMaker.h"
 #include "TestUtil.h"
 

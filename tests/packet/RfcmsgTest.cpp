@@ -23,10 +23,8 @@ using namespace testmsg;
 
 namespace {
 
-// A record as the tests compare it: its body text ("-" when it has no body
-// file), its attachment's bytes and the attachment's given name ("*.att"
-// for the saved file's own name, "*.htm" for that name with another
-// extension).
+// A record: body text ("-": no body file), attachment bytes, given name ("*"
+// stands for the saved file's own name).
 struct Rec {
     std::string body, attach, name;
     bool operator==(const Rec&) const = default;
@@ -351,9 +349,7 @@ TEST_F(RfcmsgTest, ThreeLeavesMakeTwoRecordsWithTheSameHeaders)
 
 TEST_F(RfcmsgTest, NestedAlternativesGiveOneTextItsAttachments)
 {
-    // Nested: the alternatives of a message with a file, an inline picture
-    // and a second, inner alternative.  Only the first text is a message
-    // text; nothing else gets a body file.
+    // Only the first text of the alternatives is a message text.
     std::string png = Bytes(300, 4);
     Convert("Message-ID: <7b@x>\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
             "--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
@@ -443,8 +439,6 @@ TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedOnlyToItsOwnSeries)
 
 TEST_F(RfcmsgTest, SubjectsThatOnlyLookLikePartMarkersAreKept)
 {
-    // e-mail: subject, the rest of the message, the body text it must give,
-    // the part number it keeps
     struct Case {
         const char* subject;
         std::string rest;

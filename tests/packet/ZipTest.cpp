@@ -1,6 +1,4 @@
-// The built-in archiver: saving packets (stored and deflated members, one
-// thread or several), reading REP archives (hostile names, links), and
-// failures that leave nothing behind.
+// The built-in archiver: saving packets, reading REP archives, and failures.
 #include "packet/Et4Zip.h"
 #include "packet/MemberDeflater.h"
 #include "packet/PacketSave.h"

@@ -125,10 +125,12 @@ struct ThreadsReset {
 } // namespace
 
 // Random data is stored, text (several chunks long, and base64) deflated;
-// all come back byte for byte through libzip, unzip, Python's zipfile and
-// our own reader, at the top level whatever the work directory's path.
-TEST(Zip, SavedPacketStoresOrDeflatesAndEveryReaderGetsItBack)
+// one thread and four give the same members, compressed alike (chunk edges,
+// many members); all come back byte for byte through libzip, unzip,
+// Python's zipfile and our own reader, at the top level whatever the path.
+TEST(Zip, SavedPacketStoresOrDeflatesAlikeOnAnyThreadsAndEveryReaderGetsItBack)
 {
+    ThreadsReset reset;
     TempDir dir;
     std::string work = dir.File("work dir with blanks");
     std::string base64;
@@ -145,17 +147,33 @@ TEST(Zip, SavedPacketStoresOrDeflatesAndEveryReaderGetsItBack)
                    {"tail.bin", Text(20000, 3) + Bytes(200000, 4)}, // text start: deflated
                    {"empty.lst", ""},
                    {"000.ndx", std::string("\0\0\0\x82\0", 5)},
-                   {"control.dat", "Mail Tolvan\r\n"}};
+                   {"control.dat", "Mail Tolvan\r\n"},
+                   {"exact.dat", Text(1024 * 1024, 7)},
+                   {"over.dat", Text(1024 * 1024 + 1, 8)},
+                   {"window.dat", Text(32 * 1024, 9)}};
+    for (unsigned i = 0; i < 24; ++i)
+        files.emplace_back(std::to_string(i) + ".msg",
+                           i % 3 == 0 ? Bytes(50000 + i, i) : Text(3000 * i + 1, i));
     MakeWorkDir(work, files);
     std::string qwk = dir.File("Home.Qwk");
-    std::string error;
-    ASSERT_EQ(CPacketSaver::ZipPacketFiles(work, qwk, error), static_cast<int>(files.size()))
-        << error;
-
-    std::map<std::string, Entry> entries = ReadZip(qwk);
-    ASSERT_EQ(entries.size(), files.size());
-    for (const auto& [name, data] : files)
+    std::map<std::string, Entry> results[2];
+    unsigned threads[2] = {4, 1};
+    for (int k = 0; k < 2; ++k) {
+        Et4ZipSetThreads(threads[k]);
+        std::string error;
+        ASSERT_EQ(CPacketSaver::ZipPacketFiles(work, k ? dir.File("one.qwk") : qwk, error),
+                  static_cast<int>(files.size()))
+            << error;
+        results[k] = ReadZip(k ? dir.File("one.qwk") : qwk);
+        ASSERT_EQ(results[k].size(), files.size());
+    }
+    std::map<std::string, Entry>& entries = results[0];
+    for (const auto& [name, data] : files) {
         EXPECT_TRUE(entries[name].data == data) << name << " differs";
+        EXPECT_TRUE(results[1][name].data == data) << name << " differs with one thread";
+        EXPECT_EQ(entries[name].method, results[1][name].method) << name;
+        EXPECT_EQ(entries[name].compressed, results[1][name].compressed) << name;
+    }
     EXPECT_EQ(entries["PHOTO.ATT"].method, ZIP_CM_STORE);
     EXPECT_EQ(entries["empty.lst"].method, ZIP_CM_STORE);
     for (const char* name : {"messages.dat", "encoded.txt", "tail.bin"})
@@ -190,41 +208,6 @@ TEST(Zip, SavedPacketStoresOrDeflatesAndEveryReaderGetsItBack)
     EXPECT_EQ(Et4UnZip(&h, out.c_str(), "absent.txt", "", ""), ET4_NO_ENTRY);
     EXPECT_EQ(Et4ZipClose(&h), 0);
     EXPECT_EQ(h, 0u);
-}
-
-// Chunk edges (exactly one chunk, one byte over) and many members: one
-// thread and four give the same members, compressed alike.
-TEST(Zip, SeveralThreadsGiveTheSameMembersAsOne)
-{
-    ThreadsReset reset;
-    TempDir dir;
-    Files files = {{"exact.dat", Text(1024 * 1024, 7)},
-                   {"over.dat", Text(1024 * 1024 + 1, 8)},
-                   {"window.dat", Text(32 * 1024, 9)}};
-    for (unsigned i = 0; i < 24; ++i)
-        files.emplace_back(std::to_string(i) + ".ndx",
-                           i % 3 == 0 ? Bytes(50000 + i, i) : Text(3000 * i + 1, i));
-    MakeWorkDir(dir.File("work"), files);
-
-    std::map<std::string, Entry> results[2];
-    unsigned threads[2] = {1, 4};
-    for (int k = 0; k < 2; ++k) {
-        Et4ZipSetThreads(threads[k]);
-        std::string qwk = dir.File("p" + std::to_string(k) + ".qwk");
-        std::string error;
-        ASSERT_EQ(CPacketSaver::ZipPacketFiles(dir.File("work"), qwk, error),
-                  static_cast<int>(files.size()))
-            << error;
-        results[k] = ReadZip(qwk);
-    }
-    ASSERT_EQ(results[0].size(), files.size());
-    ASSERT_EQ(results[1].size(), files.size());
-    for (const auto& [name, data] : files) {
-        EXPECT_TRUE(results[0][name].data == data) << name;
-        EXPECT_TRUE(results[1][name].data == data) << name;
-        EXPECT_EQ(results[0][name].method, results[1][name].method) << name;
-        EXPECT_EQ(results[0][name].compressed, results[1][name].compressed) << name;
-    }
 }
 
 // A member the workers cannot read fails its member and every later one,

@@ -208,7 +208,7 @@ std::string Tokens(int iMode, const std::string& text, int nLen = 256)
 
 } // namespace
 
-TEST(NextToken, SpecialsDifferByMode)
+TEST(NextToken, KindsByModeQuotedLiteralCommentAndControls)
 {
     EXPECT_EQ(Tokens(kTokenMime, " text/plain; charset=\"us-ascii\"  "),
               "token:text tspecial:/ token:plain tspecial:; token:charset tspecial:= "
@@ -225,10 +225,6 @@ TEST(NextToken, SpecialsDifferByMode)
     for (char c : std::string("<>@,;:\\/)]?="))
         EXPECT_EQ(Tokens(kTokenMime, std::string("a") + c + "b"),
                   std::string("token:a tspecial:") + c + " token:b end:");
-}
-
-TEST(NextToken, QuotedLiteralAndComment)
-{
     EXPECT_EQ(Tokens(kTokenRfc822, "\"a \\\"b\\\\ (c)\" x"), "quoted:a \"b\\ (c) atom:x end:");
     EXPECT_EQ(Tokens(kTokenRfc822, "[10.0.\\]0.1]"), "domain:10.0.]0.1 end:");
     EXPECT_EQ(Tokens(kTokenMime, "(outer (inner \\) x) tail)y"),
@@ -236,7 +232,7 @@ TEST(NextToken, QuotedLiteralAndComment)
     EXPECT_EQ(Tokens(kTokenMime, "\"\""), "quoted: end:");
 }
 
-TEST(NextToken, UnterminatedOrTooLongIsBad)
+TEST(NextToken, UnterminatedOrTooLongIsBadControlsStandAlone)
 {
     for (const char* bad : {"\"abc", "\"abc\\", "(a (b)", "[abc", "[a[b]"})
         EXPECT_EQ(Tokens(kTokenMime, bad).substr(0, 4), "bad:") << bad;
@@ -246,10 +242,6 @@ TEST(NextToken, UnterminatedOrTooLongIsBad)
     EXPECT_EQ(Tokens(kTokenMime, "\"abc\"", 4), "quoted:abc end:");
     EXPECT_EQ(Tokens(kTokenMime, "(abcdef)", 4).substr(0, 4), "bad:");
     EXPECT_EQ(Tokens(kTokenMime, "abcdefgh;", 4), "token:abc token:def token:gh tspecial:; end:");
-}
-
-TEST(NextToken, ControlsAndEightBit)
-{
     std::string text("a\rb\x7f"
                      "c\xe4\xff"
                      "d\0e",

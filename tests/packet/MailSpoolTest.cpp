@@ -37,7 +37,7 @@ protected:
     std::string error;
 };
 
-TEST_F(Spool, RecordedMessagesSurviveAndUnrecordedOnesAreIncomplete)
+TEST_F(Spool, RecordedMessagesSurviveUntilASavedPacketHoldsThem)
 {
     ASSERT_TRUE(spool.Open(error)) << error;
     std::string a = Retrieved("PWZ1.TMP"), b = Retrieved("PWZ2.TMP");
@@ -53,24 +53,17 @@ TEST_F(Spool, RecordedMessagesSurviveAndUnrecordedOnesAreIncomplete)
     EXPECT_EQ(again.Messages()[1].uid, "");
     EXPECT_FALSE(Exists(partial));
     EXPECT_TRUE(Exists(dir.File("spool/notes.txt"))) << "only files of ours are removed";
-    EXPECT_TRUE(again.Delivered("uid-a"));
-}
 
-TEST_F(Spool, ASavedPacketTakesOnlyConvertedMessagesAndKeepsTheirUids)
-{
-    ASSERT_TRUE(spool.Open(error));
-    std::string a = Retrieved("PWZ1.TMP"), b = Retrieved("PWZ2.TMP");
-    ASSERT_TRUE(spool.Add(a, "uid-a", true, error));
-    ASSERT_TRUE(spool.Add(b, "uid-b", true, error));
-    spool.Converted(a); // b's conversion failed: the next start tries again
-    ASSERT_TRUE(spool.PacketSaved(error)) << error;
+    // A saved packet takes only the converted messages: b's conversion
+    // failed, so the next start tries again.
+    again.Converted(a);
+    ASSERT_TRUE(again.PacketSaved(error)) << error;
     EXPECT_FALSE(Exists(a));
     EXPECT_TRUE(Exists(b));
-
-    MailSpool again = Reopened();
-    ASSERT_EQ(again.Messages().size(), 1u);
-    EXPECT_EQ(again.Messages()[0].path, b);
-    EXPECT_TRUE(again.Delivered("uid-a")) << "the server may still hold it";
+    MailSpool third = Reopened();
+    ASSERT_EQ(third.Messages().size(), 1u);
+    EXPECT_EQ(third.Messages()[0].path, b);
+    EXPECT_TRUE(third.Delivered("uid-a")) << "the server may still hold it";
 }
 
 TEST_F(Spool, UidsAreForgottenOnlyWhenTheServerNoLongerHoldsThem)

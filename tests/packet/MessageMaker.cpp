@@ -57,14 +57,6 @@ std::string QuotedPrintable(const std::string& bytes)
     return out;
 }
 
-std::string Crlf(const std::vector<std::string>& lines)
-{
-    std::string out;
-    for (const auto& l : lines)
-        out += l + "\r\n";
-    return out;
-}
-
 std::string Bytes(std::size_t n, unsigned seed)
 {
     std::string s(n, '\0');

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace testmsg {
 
@@ -13,8 +12,6 @@ std::string Uuencode(const std::string& bytes, const std::string& name);
 // One quoted-printable line without soft breaks: letters and digits stay,
 // every other byte becomes "=XX".
 std::string QuotedPrintable(const std::string& bytes);
-// Joins lines with CR LF (and ends the last one).
-std::string Crlf(const std::vector<std::string>& lines);
 // Deterministic pseudo-random bytes.
 std::string Bytes(std::size_t n, unsigned seed);
 

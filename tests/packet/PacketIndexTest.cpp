@@ -72,56 +72,45 @@ protected:
     int count = 0;
 };
 
-TEST_F(PacketSaving, TheIndexComesWithASavedPacketAndReplacesAnOlderOne)
+TEST_F(PacketSaving, OnlyASavedPacketBringsItsIndexAndALaterOneReplacesIt)
 {
     Gather(kLongFrom, "<m1@example.org>", "<r0@example.org>");
     Gather("Ann <ann@example.org>", "<m2@example.org>", "");
-    std::string path;
-    ASSERT_TRUE(Save(path));
-    ASSERT_EQ(fw::BaseName(path), "Tolvan.Qwk");
-    auto e = LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 1);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->from, kLongFrom);
-    EXPECT_EQ(e->messageId, "<m1@example.org>");
-    EXPECT_EQ(e->references, "<r0@example.org>");
-    ASSERT_TRUE(LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 2));
-    EXPECT_FALSE(LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 3));
-    EXPECT_FALSE(Exists(fw::JoinPath(startup->m_szWorkDir, "packet.idx")));
-    EXPECT_EQ(LatestPacketIndex(CPacketSaver::IndexDirectory(), "tolvan"),
-              PacketIndexPath(CPacketSaver::IndexDirectory(), path));
-    // The directory of packets holds only the packet.
-    for (const std::string& name : fw::ListDirectory(home.Path()))
-        EXPECT_EQ(name.find(".idx"), std::string::npos) << name;
-
-    // A later packet of the same name brings its own index.
-    Gather("Carl <carl@example.org>", "<m3@example.org>", "");
-    std::string again = path;
-    ASSERT_TRUE(Save(again));
-    ASSERT_EQ(again, path);
-    e = LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 1);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->messageId, "<m3@example.org>");
-    EXPECT_FALSE(LookUpPacketIndex(PacketIndexPath(CPacketSaver::IndexDirectory(), path), 0, 2));
-    for (const std::string& name : fw::ListDirectory(CPacketSaver::IndexDirectory()))
-        EXPECT_EQ(name, "Tolvan.Qwk.idx") << "nothing half written is left";
-}
-
-TEST_F(PacketSaving, AFailedSaveWritesNoIndex)
-{
-    Gather(kLongFrom, "<m1@example.org>", "");
+    const std::string indexDir = CPacketSaver::IndexDirectory();
     std::string dir = home.File("missing");
     ini->WriteString("Directories", "Qwk", dir);
     std::string path;
     EXPECT_FALSE(Save(path));
-    EXPECT_FALSE(Exists(PacketIndexPath(CPacketSaver::IndexDirectory(), path)));
-    EXPECT_TRUE(LatestPacketIndex(CPacketSaver::IndexDirectory(), "Tolvan").empty());
+    EXPECT_FALSE(Exists(PacketIndexPath(indexDir, path)));
+    EXPECT_TRUE(LatestPacketIndex(indexDir, "Tolvan").empty());
     EXPECT_NE(conv, nullptr) << "the messages are kept";
-    // Saved at last, the index appears beside the packet.
+
     ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
     ASSERT_TRUE(Save(path));
-    EXPECT_TRUE(
-        LookUpPacketIndex(LatestPacketIndex(CPacketSaver::IndexDirectory(), "Tolvan"), 0, 1));
+    ASSERT_EQ(fw::BaseName(path), "Tolvan.Qwk");
+    const std::string index = PacketIndexPath(indexDir, path);
+    EXPECT_EQ(LatestPacketIndex(indexDir, "tolvan"), index);
+    auto e = LookUpPacketIndex(index, 0, 1);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->from, kLongFrom);
+    EXPECT_EQ(e->messageId, "<m1@example.org>");
+    EXPECT_EQ(e->references, "<r0@example.org>");
+    EXPECT_TRUE(LookUpPacketIndex(index, 0, 2));
+    EXPECT_FALSE(LookUpPacketIndex(index, 0, 3));
+    EXPECT_FALSE(Exists(fw::JoinPath(startup->m_szWorkDir, "packet.idx")));
     EXPECT_EQ(fw::ListDirectory(dir), std::vector<std::string>{"Tolvan.Qwk"});
+
+    // A later packet of the same name brings its own index.
+    Gather("Carl <carl@example.org>", "<m3@example.org>", "");
+    std::string again;
+    ASSERT_TRUE(Save(again));
+    ASSERT_EQ(again, path);
+    e = LookUpPacketIndex(index, 0, 1);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->messageId, "<m3@example.org>");
+    EXPECT_FALSE(LookUpPacketIndex(index, 0, 2));
+    EXPECT_EQ(fw::ListDirectory(indexDir), std::vector<std::string>{"Tolvan.Qwk.idx"})
+        << "nothing half written is left";
 }
 
 TEST(PacketIndexFields, StaySafeForOneLine)

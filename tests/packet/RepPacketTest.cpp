@@ -1,6 +1,4 @@
-// A REP file on disk: unpacking it (built-in unzip and an external
-// unpacker) into an emptied work directory, finding its members in any
-// letter case, and the ledger of sent replies.
+// A REP file on disk: unpacking, its members in any letter case, the ledger.
 #include "RepMaker.h"
 #include "TestUtil.h"
 

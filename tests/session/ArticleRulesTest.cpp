@@ -28,6 +28,8 @@ TEST(ArticleRange, PointersSettingsAndServerNumbers)
     } cases[] = {
         {"renumbered server", 500, 0, 350, 100, 450, 0, true, 0, 0, true, GroupRange::FETCH, 100,
          450, 100},
+        {"two past the end: renumbered", 452, 0, 350, 100, 450, 0, true, 0, 0, true,
+         GroupRange::FETCH, 100, 450, 100},
         {"pointer one past the end", 451, 0, 350, 100, 450, 0, true, 0, 0, true, GroupRange::NO_NEW,
          0, 0, 451},
         {"negative pointer counts back", -50, 0, 1000, 1, 1000, 0, true, 0, 0, true,

@@ -1,3 +1,5 @@
+// The main window without servers: its commands, the Autorun steps, Exit,
+// saving and the reader.
 #include "MainFixture.h"
 
 #include "packet/PacketSave.h"

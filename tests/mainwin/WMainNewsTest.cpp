@@ -108,7 +108,7 @@ TEST_F(NewsMain, TheUserComesFromBeforeTheAtSignAndAnswersTheLoginDemand)
         Disconnect(s);
     }
     // Question 861 each time.
-    EXPECT_EQ(boxes.boxes.size(), 2u);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(boxes.boxes[0].text.rfind("Retrieving the complete list of groups", 0), 0u);
 }
 

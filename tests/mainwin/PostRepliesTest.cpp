@@ -1,6 +1,6 @@
 // The main window's posting path: Open (the default file in any letter
-// case, packets that are no REP or not ours, replies without destination),
-// Post replies, and the posting step of Autorun.
+// case, packets that are no REP or not ours, replies without destination)
+// and Post replies. An Autorun run that posts: tests/e2e/posting_e2e.py.
 #include "ClientHarness.h"
 #include "LooseServer.h"
 #include "MainFixture.h"
@@ -8,8 +8,6 @@
 
 #include "packet/RepPacket.h"
 #include "session/WPost.h"
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -19,7 +17,6 @@ protected:
     {
         prototest::EnsureWinsock();
         MainFixture::SetUp();
-        repDir = home.File("rep");
         ::mkdir(repDir.c_str(), 0700);
         pIni->WriteString("Directories", "Rep", repDir);
         pIni->WriteString("Servers", "SMTPServer", "127.0.0.1");
@@ -49,7 +46,7 @@ protected:
                 return true;
         return false;
     }
-    std::string repDir;
+    std::string repDir = home.File("rep");
     LooseServer smtp{LooseServer::SMTP};
 };
 
@@ -70,7 +67,7 @@ TEST_F(PostReplies, OpenFindsTheDefaultFileInAnyCaseAndDropsRepliesWithoutDestin
     pMain->OnCommand(CMD_POST);
     ASSERT_NE(pMain->PostWindow(), nullptr);
     EXPECT_FALSE(view.enabled[CMD_OPEN]);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return pMain->PostWindow()->Finished(); }, 20000));
+    ASSERT_TRUE(Pump([&] { return pMain->PostWindow()->Finished(); }));
     EXPECT_EQ(smtp.Messages().size(), 2u);
     EXPECT_TRUE(view.enabled[CMD_OPEN]);
     EXPECT_EQ(pMain->LoadedRep(), nullptr);
@@ -98,32 +95,6 @@ TEST_F(PostReplies, PacketsThatCannotBeOpened)
     pMain->OnCommand(CMD_POST);
     EXPECT_TRUE(HasBox("There is no REP file loaded."));
     EXPECT_EQ(pMain->PostWindow(), nullptr);
-}
-
-TEST_F(PostReplies, AutorunWithOnlyPostingAndNoRepFileEndsTheSequence)
-{
-    pIni->WriteInt("Autorun", "AutoPost", 1);
-    pMain->OnCommand(CMD_AUTORUN);
-    Drain();
-    EXPECT_FALSE(pMain->m_bAutorunRunning);
-    EXPECT_EQ(pMain->m_lAutorunProgress, 0);
-    EXPECT_TRUE(pMain->m_bConnected); // the Connect that Open posted still ran
-    // Nothing to post is no failure of a cron run.
-    EXPECT_EQ(FailureCount(), 0) << LastFailure();
-    EXPECT_FALSE(pMain->AutorunOverWithoutExit()) << "not started with the autorun option";
-}
-
-TEST_F(PostReplies, AutorunPostsTheRepFileAndDeletesItWhenAllIsSent)
-{
-    std::string rep = WriteRep({Mail("a@x", "One"), Mail("b@x", "Two")}, "TOLVAN.REP");
-    pIni->WriteInt("Autorun", "AutoPost", 1);
-    pMain->OnCommand(CMD_AUTORUN);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return !pMain->m_bAutorunRunning; }, 20000));
-    Drain();
-    EXPECT_EQ(smtp.Messages().size(), 2u);
-    EXPECT_FALSE(testutil::Exists(rep));
-    EXPECT_FALSE(pMain->m_bConnected); // the step counted: Disconnect ran
-    EXPECT_EQ(FailureCount(), 0) << LastFailure();
 }
 
 } // namespace

@@ -1,25 +1,29 @@
-// Views that remember everything shown, for tests of the window logic.
+// Views that remember what is shown, for tests of the window logic.
 #pragma once
 
 #include "mainwin/MainView.h"
 #include "session/WEmail.h"
 #include "session/WGroups.h"
 
+#include <algorithm>
 #include <functional>
-
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+inline bool Has(const std::vector<std::string>& texts, const std::string& text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
 
 class RecordingEmailView : public IEmailView {
 public:
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
     void SetProgress(int iPercent) override { progress.push_back(iPercent); }
     void AddRow(const std::string& row) override { rows.push_back(row); }
-    std::vector<std::string> statuses;
+    std::vector<std::string> statuses, rows;
     std::vector<int> progress;
-    std::vector<std::string> rows;
 };
 
 // The "Usenet Groups" window's view; the one-group settings dialog is
@@ -27,7 +31,7 @@ public:
 class RecordingGroupsView : public IGroupsView {
 public:
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
-    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void SetProgress(int) override {}
     void SetRows(const std::vector<std::string>& r) override
     {
         rows = r;
@@ -40,13 +44,10 @@ public:
         settingsFor.push_back(group);
         return onSettings ? onSettings(group) : false;
     }
-    std::vector<std::string> statuses;
-    std::vector<int> progress;
-    std::vector<std::string> rows;
-    int iFills = 0;
-    std::int32_t selected = -1;
     void ShowFind() override { ++iFinds; }
-    int iFinds = 0;
+    std::vector<std::string> statuses, rows;
+    int iFills = 0, iFinds = 0;
+    std::int32_t selected = -1;
     std::vector<std::string> settingsFor; // the popup's dialogs, by group
     std::function<bool(const std::string&)> onSettings;
 };
@@ -56,7 +57,7 @@ class RecordingArticlesView : public IArticlesView {
 public:
     void SetTitle(const std::string& text) override { title = text; }
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
-    void SetProgress(int iPercent) override { progress.push_back(iPercent); }
+    void SetProgress(int) override {}
     void SetRows(const std::vector<std::string>& r) override
     {
         rows = r;
@@ -86,34 +87,17 @@ public:
     }
     std::int32_t CaretRow() const override { return caret; }
     void SetCaretRow(std::int32_t i) override { caret = i; }
-    void EnableCommands(bool b, int iKey) override
-    {
-        bCommands = b;
-        iSortKey = iKey;
-    }
-    void ShowFind() override { ++iFinds; }
-    void Activate() override { ++iActivations; }
-    bool Saw(const std::string& text) const
-    {
-        for (const auto& s : statuses)
-            if (s == text)
-                return true;
-        return false;
-    }
+    void EnableCommands(bool b, int) override { bCommands = b; }
+    void ShowFind() override {}
+    void Activate() override {}
 
     std::string title;
-    std::vector<std::string> statuses;
-    std::vector<int> progress;
-    std::vector<std::string> rows;
+    std::vector<std::string> statuses, rows;
     std::vector<bool> highlighted;
     std::int32_t caret = -1;
     bool bCommands = false;
-    int iSortKey = -1;
-    int iFinds = 0;
-    int iActivations = 0;
 };
 
-// Remembers everything, for tests.
 class RecordingMainView : public IMainView {
 public:
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
@@ -130,63 +114,44 @@ public:
     bool AskSavePath(const std::string& proposed, std::string& chosen) override
     {
         proposedPaths.push_back(proposed);
-        if (bCancelSave)
-            return false;
         chosen = savePathAnswer.empty() ? proposed : savePathAnswer;
-        return true;
+        return !bCancelSave;
     }
-    void ShowSplash() override { ++iSplashes; }
-    bool ShowDialog(int iCommand) override
-    {
-        dialogs.push_back(iCommand);
-        return onDialog ? onDialog(iCommand) : bDialogOk;
-    }
-    // Plays a dialog (instead of answering bDialogOk).
-    std::function<bool(int)> onDialog;
-    // The Email window's view stays reachable through pEmailView.
-    std::unique_ptr<IEmailView> CreateEmailView() override
-    {
-        auto p = std::make_unique<RecordingEmailView>();
-        pEmailView = p.get();
-        return p;
-    }
-    RecordingEmailView* pEmailView = nullptr;
     bool AskOpenPath(const std::string& proposed, std::string& chosen) override
     {
         proposedOpenPaths.push_back(proposed);
         chosen = proposed;
         return !bCancelOpen;
     }
-    std::vector<std::string> proposedOpenPaths;
-    bool bCancelOpen = false;
+    void ShowSplash() override {}
+    // Played by onDialog when set, else answered bDialogOk.
+    bool ShowDialog(int iCommand) override
+    {
+        dialogs.push_back(iCommand);
+        return onDialog ? onDialog(iCommand) : bDialogOk;
+    }
+    std::unique_ptr<IEmailView> CreateEmailView() override
+    {
+        return std::make_unique<RecordingEmailView>();
+    }
     std::unique_ptr<IGroupsView> CreateGroupsView() override
     {
         auto p = std::make_unique<RecordingGroupsView>();
         pGroupsView = p.get();
         return p;
     }
-    RecordingGroupsView* pGroupsView = nullptr;
     std::unique_ptr<IArticlesView> CreateArticlesView() override
     {
-        auto p = std::make_unique<RecordingArticlesView>();
-        articlesViews.push_back(p.get());
-        return p;
+        return std::make_unique<RecordingArticlesView>();
     }
-    std::vector<RecordingArticlesView*> articlesViews; // in creation order
     bool Unattended() const override { return bUnattended; }
-    bool bUnattended = false;
 
-    std::vector<std::string> statuses;
-    std::vector<int> progress;
-    std::map<int, bool> enabled;
-    std::map<int, bool> checked;
-    bool bConnectPressed = false;
-    std::vector<std::string> passwordTitles;
-    std::string passwordAnswer;
-    std::vector<std::string> proposedPaths;
-    std::string savePathAnswer;
-    bool bCancelSave = false;
-    int iSplashes = 0;
-    std::vector<int> dialogs;
+    std::vector<std::string> statuses, passwordTitles, proposedPaths, proposedOpenPaths;
+    std::vector<int> progress, dialogs;
+    std::map<int, bool> enabled, checked;
+    bool bConnectPressed = false, bUnattended = false, bCancelSave = false, bCancelOpen = false;
     bool bDialogOk = true;
+    std::string passwordAnswer, savePathAnswer;
+    RecordingGroupsView* pGroupsView = nullptr;
+    std::function<bool(int)> onDialog;
 };

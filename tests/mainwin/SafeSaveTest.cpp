@@ -1,111 +1,49 @@
 // Saving never costs mail: an unattended save never replaces a packet, a
 // packer that fails leaves the old packet and the messages, a failed save
 // is never taken as consent to drop the mail, the reader is not started
-// after a failed save, and an empty mailbox is no failure.
+// after a failed save, and an empty mailbox is no failure. (A read-only
+// settings file: tests/app's UnattendedRun.)
 #include "MainFixture.h"
 
 #include "framework/Files.h"
-#include "mainwin/Commands.h"
 #include "packet/PacketSave.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-using testutil::Exists;
 using testutil::ReadFile;
 using testutil::WriteFile;
 
 namespace {
 const char* const kNoReader = "There was an error executing the external program.";
-
-class SafeSave : public MainFixture {
-protected:
-    // A QWK directory that cannot exist: every save fails, the mail stays.
-    void BreakTheQwkDirectory()
-    {
-        WriteFile(home.File("blocker"), "");
-        pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
-    }
-    std::string Packer(const std::string& body)
-    {
-        std::string path = tools.File("packer.sh");
-        WriteFile(path, "#!/bin/sh\n" + body);
-        ::chmod(path.c_str(), 0755);
-        return path + " %1 %2";
-    }
-    // The end of an Autorun sequence: the save it posts, and what follows.
-    void AutorunSave()
-    {
-        pMain->m_bAutorunRunning = true;
-        pMain->OnCommand(CMD_SAVE);
-        Drain();
-    }
-    bool Shown(const std::string& text) const
-    {
-        for (const auto& box : boxes.boxes)
-            if (box.text == text)
-                return true;
-        return false;
-    }
-    int Questions() const
-    {
-        int n = 0;
-        for (const auto& box : boxes.boxes)
-            n += box.buttons == fw::MbButtons::YesNo;
-        return n;
-    }
-    std::vector<std::string> Rescued() const
-    {
-        std::vector<std::string> found;
-        for (const std::string& name : fw::ListDirectory(home.Path()))
-            if (name.rfind("Tolvan-unsaved-", 0) == 0)
-                found.push_back(name);
-        return found;
-    }
-    testutil::TempDir tools;
-};
+using SafeSave = MainFixture;
 } // namespace
 
+// Two runs in a row: tests/app's UnattendedRun; here every letter is taken.
 TEST_F(SafeSave, AnUnattendedSaveNeverReplacesAPacketWhateverOverwriteQwkSays)
 {
     ASSERT_EQ(pIni->GetInt("Directories", "OverwriteQwk", 0), 1);
     WriteFile(home.File("Tolvan.Qwk"), "unread");
-    GatherMail("second run");
-    AutorunSave();
-    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")), "unread");
-    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwa")).substr(0, 2), "PK");
-    EXPECT_EQ(pMain->Messages(), nullptr);
-
-    // Every letter taken: numbered names follow, never an existing one.
-    for (char c = 'b'; c <= 'y'; ++c)
+    for (char c = 'a'; c <= 'y'; ++c)
         WriteFile(home.File(std::string("Tolvan.Qw") + c), "unread");
     WriteFile(home.File("Tolvan-2.Qwk"), "unread");
-    pMain->m_szQwkPath.clear();
     GatherMail("twenty-seventh run");
     AutorunSave();
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")), "unread");
     EXPECT_EQ(ReadFile(home.File("Tolvan.Qwy")), "unread");
     EXPECT_EQ(ReadFile(home.File("Tolvan-2.Qwk")), "unread");
     EXPECT_EQ(ReadFile(home.File("Tolvan-3.Qwk")).substr(0, 2), "PK");
+    EXPECT_EQ(pMain->Messages(), nullptr);
 }
 
 TEST_F(SafeSave, AnUnattendedCopyNeverOverwritesThePacketInTheReadersDirectory)
 {
-    std::string vdrDir = home.File("reader"), workDir = home.File("reader work");
     ASSERT_TRUE(fw::MakeDirectories(workDir + "/WORK"));
-    ASSERT_TRUE(fw::MakeDirectories(vdrDir));
-    WriteFile(home.File("VDRQWK.INI"),
-              "[VDRQwk]\nVdrDir=" + vdrDir + "\nWorkDir=" + workDir + "\n");
-    pIni->WriteString("Directories", "VdrqwkIni", home.File("VDRQWK.INI"));
-    pIni->WriteInt("Directories", "CopyFiles", 1);
     WriteFile(workDir + "/WORK/control.dat", "unread");
     // The reader ended normally, or it may still be running: either way its
     // packet stays, and the new one becomes a QWK file.
     for (bool bEnded : {true, false}) {
         SCOPED_TRACE(bEnded);
-        if (bEnded)
-            WriteFile(vdrDir + "/VDREXIT.VDR", "");
-        else
-            ::unlink((vdrDir + "/VDREXIT.VDR").c_str());
+        UseReader(bEnded);
         pMain->m_szQwkPath.clear();
         GatherMail("while the reader has one");
         AutorunSave();
@@ -134,7 +72,7 @@ TEST_F(SafeSave, AFailingPackerLeavesTheOldPacketAndTheMessages)
          {"echo half > \"$1\"\nexit 3\n", "exit 0\n", ": > \"$1\"\n", "kill -9 $$\n"}) {
         SCOPED_TRACE(body);
         WriteFile(home.File("Tolvan.Qwk"), "old packet");
-        pIni->WriteString("Directories", "Packer", Packer(body));
+        pIni->WriteString("Directories", "Packer", Script("packer.sh", body) + " %1 %2");
         if (!pMain->Messages())
             GatherMail("kept");
         int iFailures = FailureCount();
@@ -151,7 +89,8 @@ TEST_F(SafeSave, AFailingPackerLeavesTheOldPacketAndTheMessages)
     EXPECT_EQ(boxes.boxes.back().text, kNoReader);
     EXPECT_NE(pMain->Messages(), nullptr);
     // A packer that works replaces the old packet with its own.
-    pIni->WriteString("Directories", "Packer", Packer("zip -q -j \"$1\" -@ < \"$2\"\n"));
+    pIni->WriteString("Directories", "Packer",
+                      Script("packer.sh", "zip -q -j \"$1\" -@ < \"$2\"\n") + " %1 %2");
     pMain->OnCommand(CMD_SAVE);
     EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")).substr(0, 2), "PK");
     EXPECT_EQ(pMain->Messages(), nullptr);
@@ -179,13 +118,19 @@ TEST_F(SafeSave, WithConfirmationOffTheUserIsStillAskedBeforeUnsavedMailIsDroppe
     EXPECT_FALSE(pMain->Exited());
     EXPECT_NE(pMain->Messages(), nullptr);
 
+    pMain->Messages()->SetNewMessages(false);
     boxes.answers = {fw::IDYES};
     pMain->OnCommand(CMD_EXIT);
+    EXPECT_TRUE(Shown("You have unsaved messages!\nExit without saving?"));
     EXPECT_TRUE(pMain->Exited()) << "a real Yes lets the mail go";
 }
 
-TEST_F(SafeSave, AFailedSaveAtTheEndOfAnAutorunRunKeepsTheMailWhateverConfirmationSays)
+TEST_F(SafeSave, AFailedAutorunSaveKeepsTheMailWhateverConfirmationSaysAndStartsNoReader)
 {
+    // Nor is the reader started, on no packet or yesterday's.
+    pIni->WriteString("Directories", "QwkReader", "/no/such/reader %1");
+    pIni->WriteInt("Autorun", "AutoReader", 1);
+    WriteFile(home.File("Tolvan.Qwk"), "yesterday's packet");
     for (int iConfirm : {1, 0}) {
         SCOPED_TRACE(iConfirm);
         pIni->WriteInt("Mailtolvan", "Confirmation", iConfirm);
@@ -200,15 +145,16 @@ TEST_F(SafeSave, AFailedSaveAtTheEndOfAnAutorunRunKeepsTheMailWhateverConfirmati
         int iFailures = FailureCount(); // the save's own; its exit tells where the mail went
         Drain();
         EXPECT_TRUE(pMain->Exited());
+        EXPECT_FALSE(Shown(kNoReader));
         EXPECT_EQ(Questions(), 0);
         EXPECT_EQ(FailureCount(), iFailures + 1);
         EXPECT_NE(LastFailure().find("could not be saved"), std::string::npos) << LastFailure();
         EXPECT_EQ(pMain->Messages(), nullptr);
-        std::vector<std::string> rescued = Rescued();
+        std::vector<std::string> rescued = Named("Tolvan-unsaved-");
         ASSERT_EQ(rescued.size(), 1u) << LastFailure();
-        EXPECT_NE(LastFailure().find(rescued[0]), std::string::npos) << LastFailure();
-        EXPECT_EQ(ReadFile(home.File(rescued[0])).substr(0, 2), "PK");
-        ::unlink(home.File(rescued[0]).c_str());
+        EXPECT_NE(LastFailure().find(fw::BaseName(rescued[0])), std::string::npos) << LastFailure();
+        EXPECT_EQ(ReadFile(rescued[0]).substr(0, 2), "PK");
+        ::unlink(rescued[0].c_str());
     }
 }
 
@@ -235,20 +181,6 @@ TEST_F(SafeSave, TheReaderIsNotStartedAfterAFailedSave)
     EXPECT_TRUE(Shown(kNoReader));
 }
 
-TEST_F(SafeSave, AnAutorunRunWhoseSaveFailsDoesNotStartTheReader)
-{
-    pIni->WriteString("Directories", "QwkReader", "/no/such/reader %1");
-    pIni->WriteInt("Autorun", "AutoReader", 1);
-    WriteFile(home.File("Tolvan.Qwk"), "yesterday's packet");
-    BreakTheQwkDirectory();
-    Build({"/a"});
-    GatherMail("stays out of the reader");
-    AutorunSave();
-    EXPECT_FALSE(Shown(kNoReader));
-    EXPECT_TRUE(pMain->Exited());
-    EXPECT_EQ(Rescued().size(), 1u) << LastFailure();
-}
-
 TEST_F(SafeSave, AnAutorunRunThatFindsNoMailEndsWellWithoutAPacket)
 {
     pIni->WriteString("Directories", "QwkReader", "/no/such/reader %1");
@@ -269,22 +201,4 @@ TEST_F(SafeSave, AnAutorunRunThatFindsNoMailEndsWellWithoutAPacket)
     NoteFailure("POP3: Bad Password.");
     pMain->OnCommand(CMD_SAVE);
     EXPECT_EQ(view.statuses.back(), "No messages have been retrieved.");
-}
-
-TEST_F(SafeSave, AReadOnlySettingsFileIsMentionedOnceAndIsNoFailure)
-{
-    pIni.reset();
-    ASSERT_EQ(::chmod(pStartup->m_szIniFile.c_str(), 0444), 0);
-    std::string before = ReadFile(pStartup->m_szIniFile);
-    Build({});
-    pMain->FinishStartup();
-    pMain->OnCommand(CMD_CONNECT);
-    pMain->OnCommand(CMD_DISCONNECT);
-    Drain();
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].caption, "Warning!");
-    EXPECT_NE(boxes.boxes[0].text.find("cannot write its settings file"), std::string::npos);
-    EXPECT_NE(boxes.boxes[0].text.find("going on with what it read"), std::string::npos);
-    EXPECT_EQ(FailureCount(), 0) << LastFailure();
-    EXPECT_EQ(ReadFile(pStartup->m_szIniFile), before);
 }

@@ -3,25 +3,12 @@
 
 #include "framework/Files.h"
 #include "framework/Process.h"
-#include "mainwin/Commands.h"
 #include "packet/PacketSave.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 using testutil::Exists;
 using testutil::ReadFile;
 using testutil::WriteFile;
-
-namespace {
-std::string Script(const testutil::TempDir& dir, const std::string& name, const std::string& body)
-{
-    std::string path = dir.File(name);
-    WriteFile(path, "#!/bin/sh\n" + body);
-    ::chmod(path.c_str(), 0755);
-    return path;
-}
-} // namespace
+using SaveTest = MainFixture;
 
 TEST(PackerCommand, FillsBothPlaceholdersInsideWordsInTheirOwnOrder)
 {
@@ -32,23 +19,7 @@ TEST(PackerCommand, FillsBothPlaceholdersInsideWordsInTheirOwnOrder)
     EXPECT_TRUE(CPacketSaver::PackerCommand("pk %1", "x", "y").empty());
 }
 
-TEST_F(MainFixture, BuiltInZipKeepsOldPacketsWhenOverwriteIsOff)
-{
-    pIni->WriteInt("Directories", "OverwriteQwk", 0);
-    WriteFile(home.File("Tolvan.Qwk"), "old");
-    WriteFile(home.File("Tolvan.Qwa"), "older");
-    GatherMail("one");
-    pMain->OnCommand(CMD_SAVE);
-    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")), "old");
-    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwa")), "older");
-    ASSERT_TRUE(Exists(home.File("Tolvan.Qwb")));
-    EXPECT_EQ(pMain->m_szQwkPath, home.File("Tolvan.Qwb"));
-    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwb")).substr(0, 2), "PK");
-    EXPECT_TRUE(fw::ListDirectory(pStartup->m_szWorkDir).empty()) << "packet files are gone";
-    EXPECT_EQ(view.statuses.back(), "Done!");
-}
-
-TEST_F(MainFixture, BuiltInZipReplacesAnOldPacketOnlyWhenTheNewOneIsComplete)
+TEST_F(SaveTest, BuiltInZipReplacesAnOldPacketOrTakesTheNextFreeNameWhenOverwriteIsOff)
 {
     WriteFile(home.File("Tolvan.Qwk"), "old");
     GatherMail("one");
@@ -61,14 +32,25 @@ TEST_F(MainFixture, BuiltInZipReplacesAnOldPacketOnlyWhenTheNewOneIsComplete)
     EXPECT_NE(out.find("messages.dat"), std::string::npos) << out;
     EXPECT_NE(out.find("control.dat"), std::string::npos) << out;
     EXPECT_EQ(out.find('/'), std::string::npos) << "files at the archive's top level";
+
+    pIni->WriteInt("Directories", "OverwriteQwk", 0);
+    WriteFile(home.File("Tolvan.Qwa"), "older");
+    pMain->m_szQwkPath.clear();
+    GatherMail("two");
+    pMain->OnCommand(CMD_SAVE);
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwk")), qwk);
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwa")), "older");
+    EXPECT_EQ(pMain->m_szQwkPath, home.File("Tolvan.Qwb"));
+    EXPECT_EQ(ReadFile(home.File("Tolvan.Qwb")).substr(0, 2), "PK");
+    EXPECT_TRUE(fw::ListDirectory(pStartup->m_szWorkDir).empty()) << "packet files are gone";
+    EXPECT_EQ(view.statuses.back(), "Done!");
 }
 
-TEST_F(MainFixture, ExternalPackerGetsTheListFirstWhenTheTemplateSaysSo)
+TEST_F(SaveTest, ExternalPackerGetsTheListFirstWhenTheTemplateSaysSo)
 {
-    testutil::TempDir tools;
-    std::string packer = Script(tools, "my packer.sh",
-                                "printf '%s\\n' \"$1\" \"$2\" > \"$(dirname \"$0\")/args\"\n"
-                                "zip -q -j \"$2\" -@ < \"$1\"\n");
+    std::string packer =
+        Script("my packer.sh", "printf '%s\\n' \"$1\" \"$2\" > \"$(dirname \"$0\")/args\"\n"
+                               "zip -q -j \"$2\" -@ < \"$1\"\n");
     pIni->WriteString("Directories", "Packer", "\"" + packer + "\" %2 %1");
     std::string qwkDir = home.File("qwk dir");
     ASSERT_EQ(::mkdir(qwkDir.c_str(), 0700), 0);
@@ -88,111 +70,65 @@ TEST_F(MainFixture, ExternalPackerGetsTheListFirstWhenTheTemplateSaysSo)
     EXPECT_EQ(pMain->Messages(), nullptr);
 }
 
-namespace {
-// The companion reader's settings and directories.
-struct Reader {
-    explicit Reader(TnIni& ini, const testutil::TempDir& home)
-    {
-        vdrDir = home.File("reader");
-        workDir = home.File("reader work");
-        ::mkdir(vdrDir.c_str(), 0700);
-        ini.WriteString("Directories", "VdrqwkIni", home.File("VDRQWK.INI"));
-        ini.WriteInt("Directories", "CopyFiles", 1);
-        WriteFile(home.File("VDRQWK.INI"),
-                  "[VDRQwk]\nVdrDir=" + vdrDir + "\nWorkDir=" + workDir + "\n");
-    }
-    std::string vdrDir, workDir;
-};
-} // namespace
-
-TEST_F(MainFixture, CopyToReaderCreatesTheWorkDirectoryWhenTheReaderEndedNormally)
+TEST_F(SaveTest, CopyToTheReadersWorkDirectory)
 {
-    Reader reader(*pIni, home);
-    WriteFile(reader.vdrDir + "/VDREXIT.VDR", "");
-    GatherMail("copied");
-    pMain->OnCommand(CMD_SAVE);
-    EXPECT_TRUE(Exists(reader.workDir + "/WORK/messages.dat"));
-    EXPECT_TRUE(Exists(reader.workDir + "/WORK/control.dat"));
-    EXPECT_EQ(pMain->Messages(), nullptr);
-    EXPECT_TRUE(boxes.boxes.empty());
-}
-
-TEST_F(MainFixture, CopyToReaderAsksWhenTheReaderMayStillRun)
-{
-    Reader reader(*pIni, home);
-    GatherMail("asked");
-    boxes.answers = {fw::IDNO, fw::IDNO}; // don't overwrite; don't zip instead
-    pMain->OnCommand(CMD_SAVE);
-    ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes[0].text, "VDRQWK has either crashed or is still running.\nOverwrite "
-                                   "existing files in the work directory?");
-    EXPECT_EQ(boxes.boxes[1].text, "Save to a QWK file instead?");
-    EXPECT_NE(pMain->Messages(), nullptr);
-    boxes.answers = {fw::IDNO, fw::IDYES}; // zip instead
-    pMain->OnCommand(CMD_SAVE);
-    EXPECT_EQ(pMain->Messages(), nullptr);
-    EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
-}
-
-TEST_F(MainFixture, CopyToReaderAsksBeforeOverwritingAPacket)
-{
-    Reader reader(*pIni, home);
-    WriteFile(reader.vdrDir + "/VDREXIT.VDR", "");
-    ASSERT_TRUE(fw::MakeDirectories(reader.workDir + "/WORK"));
-    WriteFile(reader.workDir + "/WORK/control.dat", "old packet");
-    GatherMail("overwrite?");
-    boxes.answers = {fw::IDYES};
-    pMain->OnCommand(CMD_SAVE);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text,
-              "The VDRQWK work directory is not empty!\nOverwrite existing files?");
-    EXPECT_NE(ReadFile(reader.workDir + "/WORK/control.dat"), "old packet");
-}
-
-TEST_F(MainFixture, CopyToReaderWithoutReaderSettingsKeepsTheMessages)
-{
-    pIni->WriteInt("Directories", "CopyFiles", 1);
-    pIni->WriteString("Directories", "VdrqwkIni", home.File("missing.ini"));
-    GatherMail("waiting");
-    pMain->OnCommand(CMD_SAVE);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text,
-              "Mail Tolvan could not find the VDRQWK.INI file\nSearch for the file?");
-    EXPECT_NE(pMain->Messages(), nullptr);
-}
-
-TEST_F(MainFixture, ReaderTemplateWithoutPlaceholderGetsNoArgument)
-{
-    testutil::TempDir tools;
-    std::string reader = Script(tools, "reader.sh", "echo \"$#\" > \"$(dirname \"$0\")/argc\"\n");
-    pIni->WriteString("Directories", "QwkReader", reader);
-    pMain->m_szQwkPath = home.File("x.qwk");
-    pMain->OnCommand(CMD_RUNREADER);
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil([&] { return Exists(tools.File("argc")); }, 10000));
-    EXPECT_EQ(ReadFile(tools.File("argc")), "0\n");
-    pIni->WriteString("Directories", "QwkReader", "/no/such/reader %1");
-    pMain->OnCommand(CMD_RUNREADER);
-    EXPECT_EQ(boxes.boxes.back().text, "There was an error executing the external program.");
-}
-
-TEST_F(MainFixture, CopyToReaderWithoutAWorkDirectoryKeepsTheMessages)
-{
-    Reader reader(*pIni, home);
-    WriteFile(reader.vdrDir + "/VDREXIT.VDR", "");
-    WriteFile(home.File("VDRQWK.INI"), "[VDRQwk]\nVdrDir=" + reader.vdrDir + "\nWorkDir=\n");
+    const std::string kRunning = "VDRQWK has either crashed or is still running.\nOverwrite "
+                                 "existing files in the work directory?",
+                      kZip = "Save to a QWK file instead?",
+                      kNotEmpty = "The VDRQWK work directory is not empty!\nOverwrite existing "
+                                  "files?",
+                      kNoIni = "Mail Tolvan could not find the VDRQWK.INI file\nSearch for the "
+                               "file?",
+                      kNoWorkDir = "The reader's settings file " + home.File("VDRQWK.INI") +
+                                   " names no work directory (\"WorkDir\"). The messages are kept.";
+    enum { ENDED = 1, OLD_PACKET = 2, NO_INI = 4, NO_WORKDIR = 8 };
+    struct Case {
+        const char* what;
+        int iSetup;
+        std::deque<int> answers;
+        std::vector<std::string> boxes;
+        std::string saved; // "WORK", "QWK", or "" for kept
+    } cases[] = {
+        {"reader ended: the work directory is made", ENDED, {}, {}, "WORK"},
+        {"reader may still run", 0, {fw::IDNO, fw::IDNO}, {kRunning, kZip}, ""},
+        {"reader may still run: zip instead", 0, {fw::IDNO, fw::IDYES}, {kRunning, kZip}, "QWK"},
+        {"a packet in the work directory", ENDED | OLD_PACKET, {fw::IDYES}, {kNotEmpty}, "WORK"},
+        {"no reader settings", ENDED | NO_INI, {}, {kNoIni}, ""},
+        {"no work directory", ENDED | NO_WORKDIR, {}, {kNoWorkDir}, ""},
+    };
     // Whatever the current directory is, no packet may land there.
     testutil::TempDir elsewhere;
     char cwd[4096];
     ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(::chdir(elsewhere.Path().c_str()), 0);
-    GatherMail("nowhere to go");
-    pMain->OnCommand(CMD_SAVE);
-    bool bStray = Exists(elsewhere.File("WORK"));
+    int i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        workDir = c.iSetup & NO_WORKDIR ? "" : home.File("work" + std::to_string(++i));
+        UseReader(c.iSetup & ENDED);
+        if (c.iSetup & OLD_PACKET) {
+            EXPECT_TRUE(fw::MakeDirectories(workDir + "/WORK"));
+            WriteFile(workDir + "/WORK/control.dat", "old packet");
+        }
+        if (c.iSetup & NO_INI)
+            pIni->WriteString("Directories", "VdrqwkIni", home.File("missing.ini"));
+        if (!pMain->Messages())
+            GatherMail(c.what);
+        boxes.boxes.clear();
+        boxes.answers = c.answers;
+        pMain->OnCommand(CMD_SAVE);
+        std::vector<std::string> texts;
+        for (const auto& box : boxes.boxes)
+            texts.push_back(box.text);
+        EXPECT_EQ(texts, c.boxes);
+        EXPECT_EQ(pMain->Messages() != nullptr, c.saved.empty()) << "kept unless saved";
+        if (c.saved == "WORK") {
+            EXPECT_TRUE(Exists(workDir + "/WORK/messages.dat"));
+            EXPECT_NE(ReadFile(workDir + "/WORK/control.dat"), "old packet");
+        }
+        if (c.saved == "QWK")
+            EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
+    }
     ASSERT_EQ(::chdir(cwd), 0);
-    EXPECT_FALSE(bStray);
-    EXPECT_NE(pMain->Messages(), nullptr) << "the messages wait for another save";
-    ASSERT_FALSE(boxes.boxes.empty());
-    EXPECT_EQ(boxes.boxes.back().caption, "ERROR!");
-    EXPECT_NE(boxes.boxes.back().text.find("WorkDir"), std::string::npos)
-        << boxes.boxes.back().text;
+    EXPECT_FALSE(Exists(elsewhere.File("WORK")));
 }

@@ -19,9 +19,7 @@ protected:
         owner.messages = [this]() -> Rfcmsg& { return pMain->GatherMessages(); };
         owner.spool = [this] { return pMain->Spool(); };
         owner.askPassword = [this](const std::string& title, std::string& pw) {
-            titles.push_back(title);
-            pw = typed;
-            return !typed.empty();
+            return view.AskPassword(title, pw);
         };
         auto pView = std::make_unique<RecordingEmailView>();
         pEmailView = pView.get();
@@ -48,8 +46,6 @@ protected:
     int iStepsDone = 0;
     int iGone = 0;
     std::vector<int> mainProgress;
-    std::vector<std::string> titles;
-    std::string typed;
     RecordingEmailView* pEmailView = nullptr;
     std::unique_ptr<WEmail> pEmail;
     CPOP3::NotifyRecord record;
@@ -57,7 +53,7 @@ protected:
 
 } // namespace
 
-TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
+TEST_F(EmailFixture, CountLinesMessagesTheEndAndANewCount)
 {
     pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 2);
     EXPECT_EQ(pEmailView->statuses.back(), "2 new email messages");
@@ -92,22 +88,25 @@ TEST_F(EmailFixture, CountLinesMessagesAndTheEnd)
     EXPECT_EQ(pEmailView->progress.back(), 0);
     EXPECT_EQ(iStepsDone, 0) << "no Autorun running";
     EXPECT_EQ(FailureCount(), 0);
+
+    // A retrieval stopped in the middle of a message leaves its lines
+    // counted; the next retrieval's first message counts from zero.
+    for (int i = 0; i < 15; ++i)
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
+    pEmail->Stop();
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 1);
+    EXPECT_EQ(pEmail->m_lLines, 0);
+    pEmailView->statuses.clear();
+    for (int i = 0; i < 10; ++i)
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
+    EXPECT_EQ(pEmailView->statuses, std::vector<std::string>{"Receiving 10 lines"});
 }
 
-TEST_F(EmailFixture, EmptyMailboxAndAutorunStep)
-{
-    bAutorun = true;
-    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 0);
-    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE, 0);
-    EXPECT_EQ(pEmailView->statuses.back(), "You have no Email to retrieve");
-    EXPECT_EQ(iStepsDone, 1);
-}
-
-TEST_F(EmailFixture, FailuresShowTheirBoxesAndEndTheStep)
+TEST_F(EmailFixture, FailuresShowTheirBoxesAndTheyOrAnEmptyMailboxEndTheStep)
 {
     bAutorun = pMain->m_bAutorunRunning = true;
-    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_FAILED, 1);
-    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_FAILED, 2);
+    for (int iStatus : {1, 2})
+        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_FAILED, iStatus);
     ASSERT_EQ(boxes.boxes.size(), 2u) << "error boxes show during Autorun too";
     EXPECT_EQ(boxes.boxes[0].caption, "POP3 Connect Error");
     EXPECT_EQ(boxes.boxes[0].text, "Unknown user.");
@@ -115,9 +114,15 @@ TEST_F(EmailFixture, FailuresShowTheirBoxesAndEndTheStep)
     EXPECT_EQ(boxes.boxes[1].text, "Bad Password.");
     EXPECT_EQ(iStepsDone, 2);
     EXPECT_EQ(FailureCount(), 2);
+    // An empty mailbox ends the step too, without a failure.
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 0);
+    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_MESSAGE, 0);
+    EXPECT_EQ(pEmailView->statuses.back(), "You have no Email to retrieve");
+    EXPECT_EQ(iStepsDone, 3);
+    EXPECT_EQ(FailureCount(), 2);
 }
 
-TEST_F(EmailFixture, AbortAndStop)
+TEST_F(EmailFixture, AbortStopAndDestruction)
 {
     pEmail->Send(fw::WM_POP3_EVENT, CPOP3::STATUS_ABORTED, 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
@@ -129,56 +134,28 @@ TEST_F(EmailFixture, AbortAndStop)
     pEmail->Stop();
     EXPECT_EQ(pEmailView->statuses.back(), "Email retrieval stopped!");
     EXPECT_EQ(pEmailView->progress.back(), 0);
-}
-
-TEST_F(EmailFixture, PasswordFromTheDialogWhenNotSaved)
-{
-    pIni->WriteInt("Servers", "POP3SavePassword", 0);
-    EXPECT_FALSE(pEmail->Start());
-    EXPECT_EQ(titles, (std::vector<std::string>{"Email Password"}));
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "Aborting email retrieval.");
-    typed = "secret";
-    pIni->WriteString("Servers", "POP3Server", "127.0.0.1");
-    pIni->WriteInt("Servers", "POP3Port", 1); // nothing listens: the attempt fails at once
-    EXPECT_TRUE(pEmail->Start());
-    EXPECT_TRUE(fw::MessageLoop::PumpUntil([&] { return !pEmail->Busy(); }, 10000));
-}
-
-TEST_F(EmailFixture, DestructionTellsTheMainWindow)
-{
-    pEmail.reset();
+    pEmail.reset(); // tells the main window
     EXPECT_EQ(iGone, 1);
     EXPECT_EQ(mainProgress.back(), 0);
 }
 
-TEST_F(EmailFixture, ANewCountStartsTheLineCountAfresh)
+TEST_F(EmailFixture, PasswordFromTheDialogWhenNotSavedAndAPortOutOfRange)
 {
-    // A retrieval stopped in the middle of a message leaves its lines
-    // counted; the next retrieval's first message counts from zero.
-    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 1);
-    for (int i = 0; i < 15; ++i)
-        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
-    pEmail->Stop();
-    pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_COUNT, 1);
-    EXPECT_EQ(pEmail->m_lLines, 0);
-    pEmailView->statuses.clear();
-    for (int i = 0; i < 10; ++i)
-        pEmail->Send(fw::WM_POP3_EVENT, CPOP3::NOTIFY_LINE, 0);
-    ASSERT_EQ(pEmailView->statuses.size(), 1u);
-    EXPECT_EQ(pEmailView->statuses[0], "Receiving 10 lines");
-}
-
-TEST_F(EmailFixture, APortOutsideTheRangeIsReportedNotTruncated)
-{
-    typed = "secret";
     pIni->WriteInt("Servers", "POP3SavePassword", 0);
+    EXPECT_FALSE(pEmail->Start());
+    EXPECT_EQ(view.passwordTitles, (std::vector<std::string>{"Email Password"}));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Aborting email retrieval.");
+    view.passwordAnswer = "secret";
+    int iFailures = FailureCount();
     pIni->WriteString("Servers", "POP3Server", "127.0.0.1");
     pIni->WriteInt("Servers", "POP3Port", 70000); // 70000 & 0xFFFF would be 4464
-    bAutorun = false;
     EXPECT_TRUE(pEmail->Start());
     EXPECT_FALSE(pEmail->Busy()) << "no connection was tried";
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_NE(boxes.boxes[0].text.find("70000"), std::string::npos);
-    EXPECT_EQ(FailureCount(), 1);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_NE(boxes.boxes[1].text.find("70000"), std::string::npos);
+    EXPECT_EQ(FailureCount(), iFailures + 1);
+    pIni->WriteInt("Servers", "POP3Port", 1); // nothing listens: the attempt fails at once
+    EXPECT_TRUE(pEmail->Start());
+    EXPECT_TRUE(Pump([&] { return !pEmail->Busy(); }));
 }

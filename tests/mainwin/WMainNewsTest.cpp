@@ -1,6 +1,7 @@
 // The main window's news path against scripted news servers: Connect with
 // its greeting, login and failures, the automatic group list, the group
-// list commands, Stop, Disconnect with QUIT, and an Autorun sequence.
+// list commands, Stop, and Disconnect with QUIT (an Autorun run with the
+// real server: tests/e2e's HeadlessNews).
 #include "ClientHarness.h"
 #include "MainFixture.h"
 #include "ScriptedServer.h"
@@ -10,7 +11,6 @@
 #include "session/WGroups.h"
 #include "util/TimeZone.h"
 
-#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -36,28 +36,22 @@ protected:
         pMain->OnCommand(CMD_CONNECT);
         EXPECT_TRUE(pMain->m_bConnected);
     }
-    bool Pump(const std::function<bool()>& cond) { return fw::MessageLoop::PumpUntil(cond, 10000); }
-    bool Saw(const std::string& status) const
+    bool Online(ScriptedServer& s)
     {
-        return std::find(view.statuses.begin(), view.statuses.end(), status) != view.statuses.end();
+        Connect(s);
+        return Pump([this] { return pMain->m_bNewsConnected; });
     }
-    // Disconnect, and the QUIT answer that completes it.
-    void Disconnect()
+    bool Saw(const std::string& status) const { return Has(view.statuses, status); }
+    // Disconnect, the QUIT answer that completes it, and the script's end.
+    void Disconnect(ScriptedServer& s)
     {
         pMain->OnCommand(CMD_DISCONNECT);
         EXPECT_FALSE(pMain->m_bConnected);
         EXPECT_TRUE(Pump([this] { return !pMain->m_bNewsQuitting; }));
         EXPECT_EQ(view.statuses.back(),
                   "Disconnected from " + pIni->GetString("Servers", "NNTPServer", ""));
-        EXPECT_TRUE(view.enabled[CMD_CONNECT]);
-        EXPECT_FALSE(view.enabled[CMD_DISCONNECT]);
-    }
-    std::vector<std::string> Captions() const
-    {
-        std::vector<std::string> out;
-        for (const auto& b : boxes.boxes)
-            out.push_back(b.caption);
-        return out;
+        ExpectCommands({CMD_CONNECT}, {CMD_DISCONNECT});
+        EXPECT_TRUE(s.Finish()) << s.Report();
     }
 };
 
@@ -71,22 +65,21 @@ TEST_F(NewsMain, ConnectGreetsEnablesNewsAndDisconnectWaitsForTheQuitAnswer)
     ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; })) << s.Report();
     EXPECT_EQ(view.statuses.back(), "Connected to 127.0.0.1");
     EXPECT_TRUE(view.bConnectPressed);
-    for (int c : {CMD_STOP, CMD_GETMAIL, CMD_GETNEW, CMD_GETALL, CMD_NEWGROUPS, CMD_ALLGROUPS,
-                  CMD_POST, CMD_GROUPSETTINGS, CMD_DISCONNECT})
-        EXPECT_TRUE(view.enabled[c]) << c;
-    EXPECT_FALSE(view.enabled[CMD_SAVE]);
-    EXPECT_FALSE(view.enabled[CMD_CONNECT]);
+    ExpectCommands({CMD_STOP, CMD_GETMAIL, CMD_GETNEW, CMD_GETALL, CMD_NEWGROUPS, CMD_ALLGROUPS,
+                    CMD_POST, CMD_GROUPSETTINGS, CMD_DISCONNECT},
+                   {CMD_SAVE, CMD_CONNECT});
+    pMain->OnCommand(CMD_FINDGROUP); // opens the groups window for its Find
+    ASSERT_TRUE(view.pGroupsView);
+    EXPECT_EQ(view.pGroupsView->iFinds, 1);
 
     pMain->OnCommand(CMD_DISCONNECT);
     EXPECT_TRUE(pMain->m_bNewsQuitting);
-    EXPECT_FALSE(view.enabled[CMD_CONNECT]) << "until the server answered QUIT";
-    EXPECT_FALSE(view.enabled[CMD_GETNEW]);
+    ExpectCommands({}, {CMD_CONNECT, CMD_GETNEW}); // until the server answered QUIT
     EXPECT_TRUE(Pump([this] { return !pMain->m_bNewsQuitting; }));
     EXPECT_EQ(view.statuses.back(), "Disconnected from 127.0.0.1");
-    EXPECT_TRUE(view.enabled[CMD_CONNECT]);
-    EXPECT_TRUE(view.enabled[CMD_AUTORUN]);
-    EXPECT_FALSE(view.enabled[CMD_DISCONNECT]);
+    ExpectCommands({CMD_CONNECT, CMD_AUTORUN}, {CMD_DISCONNECT});
     EXPECT_FALSE(pMain->m_bNewsConnected);
+    EXPECT_EQ(pMain->GroupsWindow(), nullptr) << "closed by Disconnect";
     EXPECT_TRUE(s.Finish()) << s.Report();
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(FailureCount(), 0);
@@ -107,17 +100,15 @@ TEST_F(NewsMain, TheUserComesFromBeforeTheAtSignAndAnswersTheLoginDemand)
         s.Expect("AUTHINFO PASS pw\r\n").Say("281 ok\r\n");
         s.Expect("LIST\r\n").Say("215 list\r\nlocal.a 5 1 y\r\n.\r\n");
         Quit(s);
-        Connect(s);
-        ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; })) << s.Report();
+        ASSERT_TRUE(Online(s)) << s.Report();
         EXPECT_TRUE(Saw("Retrieving all usenet groups"));
         EXPECT_TRUE(Saw("Added 1 new groups"));
         EXPECT_EQ(view.statuses.back(), std::string("Connected to ") + pszSetting);
         EXPECT_TRUE(pGroups->Find("local.a"));
-        Disconnect();
-        EXPECT_TRUE(s.Finish()) << s.Report();
+        Disconnect(s);
     }
     // Question 861 each time.
-    EXPECT_EQ(boxes.boxes.size(), 2u);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(boxes.boxes[0].text.rfind("Retrieving the complete list of groups", 0), 0u);
 }
 
@@ -128,8 +119,7 @@ TEST_F(NewsMain, NoPasswordForANamedUserGoesOnlineWithoutNews)
     Connect(s);
     EXPECT_TRUE(pMain->m_bConnected);
     EXPECT_EQ(boxes.boxes.at(0).text, "A password is required for retrieving news.");
-    EXPECT_TRUE(view.enabled[CMD_GETMAIL]);
-    EXPECT_FALSE(view.enabled[CMD_GETNEW]);
+    ExpectCommands({CMD_GETMAIL}, {CMD_GETNEW});
     Drain();
     EXPECT_FALSE(s.Connected());
     // Asked for when it is not saved; Cancel is the same.
@@ -140,57 +130,43 @@ TEST_F(NewsMain, NoPasswordForANamedUserGoesOnlineWithoutNews)
     EXPECT_EQ(boxes.boxes.size(), 2u);
 }
 
-TEST_F(NewsMain, ARefusedGreetingIsShownSaidGoodbyeToAndMailGoesOn)
+TEST_F(NewsMain, ARefusedOrClosedGreetingIsShownAndMailGoesOn)
 {
-    ScriptedServer s;
-    s.Say("400 news service unavailable\r\n");
-    Quit(s);
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return !boxes.boxes.empty() && !pMain->m_bNewsQuitting; }));
-    EXPECT_EQ(boxes.boxes[0].caption, "NNTP Server Connect Error");
-    EXPECT_EQ(boxes.boxes[0].text, "400 news service unavailable");
-    EXPECT_EQ(boxes.boxes[0].icon, fw::MbIcon::Exclamation);
-    EXPECT_TRUE(pMain->m_bConnected);
-    EXPECT_FALSE(pMain->m_bNewsConnected);
-    EXPECT_TRUE(view.enabled[CMD_GETMAIL]);
-    EXPECT_TRUE(view.enabled[CMD_DISCONNECT]);
-    EXPECT_FALSE(view.enabled[CMD_GETNEW]);
-    EXPECT_FALSE(view.enabled[CMD_CONNECT]);
-    EXPECT_EQ(FailureCount(), 1);
-    EXPECT_TRUE(s.Finish()) << s.Report();
-    // Nothing is left to say goodbye to.
-    pMain->OnCommand(CMD_DISCONNECT);
-    EXPECT_EQ(view.statuses.back(), "Disconnected from 127.0.0.1");
-    EXPECT_TRUE(view.enabled[CMD_CONNECT]);
-}
-
-TEST_F(NewsMain, AServerClosingBeforeOrAfterItsGreetingIsReported)
-{
-    {
+    struct Case {
+        const char* what;
+        std::function<void(ScriptedServer&)> script;
+        const char* caption;
+        const char* text; // its start
+        fw::MbIcon icon;
+    } cases[] = {
+        {"refused", [](ScriptedServer& s) { Quit(s.Say("400 news service unavailable\r\n")); },
+         "NNTP Server Connect Error", "400 news service unavailable", fw::MbIcon::Exclamation},
+        {"closed before", [](ScriptedServer& s) { s.Close(); }, "NNTP Server Connect Error",
+         "The news server 127.0.0.1 closed the connection.", fw::MbIcon::Exclamation},
+        {"closed after", [](ScriptedServer& s) { s.Say(kGreeting).Close(); }, "ERROR!",
+         "Your news server has closed the winsock connection", fw::MbIcon::Stop},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        boxes.boxes.clear();
+        int iFailures = FailureCount();
         ScriptedServer s;
-        s.Close();
+        c.script(s);
         Connect(s);
-        ASSERT_TRUE(Pump([this] { return !boxes.boxes.empty(); }));
-        EXPECT_EQ(boxes.boxes[0].caption, "NNTP Server Connect Error");
-        EXPECT_EQ(boxes.boxes[0].text, "The news server 127.0.0.1 closed the connection.");
+        ASSERT_TRUE(Pump([this] { return !boxes.boxes.empty() && !pMain->m_bNewsQuitting; }));
+        EXPECT_EQ(boxes.boxes[0].caption, c.caption);
+        EXPECT_EQ(boxes.boxes[0].text.rfind(c.text, 0), 0u) << boxes.boxes[0].text;
+        EXPECT_EQ(boxes.boxes[0].icon, c.icon);
+        EXPECT_EQ(FailureCount(), iFailures + 1);
+        EXPECT_TRUE(pMain->m_bConnected) << "mail goes on";
+        EXPECT_FALSE(pMain->m_bNewsConnected);
+        ExpectCommands({CMD_GETMAIL, CMD_DISCONNECT}, {CMD_GETNEW, CMD_NEWGROUPS, CMD_CONNECT});
         EXPECT_TRUE(s.Finish()) << s.Report();
+        // Nothing is left to say goodbye to.
         pMain->OnCommand(CMD_DISCONNECT);
+        EXPECT_EQ(view.statuses.back(), "Disconnected from 127.0.0.1");
+        EXPECT_TRUE(view.enabled[CMD_CONNECT]);
     }
-    boxes.boxes.clear();
-    ScriptedServer s;
-    s.Say(kGreeting).Close();
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return !boxes.boxes.empty(); }));
-    EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
-    EXPECT_EQ(boxes.boxes[0].text.rfind("Your news server has closed the winsock connection", 0),
-              0u);
-    EXPECT_FALSE(pMain->m_bNewsConnected);
-    EXPECT_TRUE(pMain->m_bConnected) << "mail goes on";
-    EXPECT_FALSE(view.enabled[CMD_GETNEW]);
-    EXPECT_FALSE(view.enabled[CMD_NEWGROUPS]);
-    EXPECT_TRUE(view.enabled[CMD_GETMAIL]);
-    pMain->OnCommand(CMD_DISCONNECT);
-    EXPECT_EQ(view.statuses.back(), "Disconnected from 127.0.0.1");
 }
 
 TEST_F(NewsMain, NewGroupsOnConnectingAreAskedSinceTheLastList)
@@ -202,8 +178,7 @@ TEST_F(NewsMain, NewGroupsOnConnectingAreAskedSinceTheLastList)
     s.Say(kGreeting).Expect("NEWGROUPS 251231 235958 GMT\r\n");
     s.Say("231 new groups\r\nlocal.fresh 3 2 y\r\nnews.answers 1 1 m\r\n.\r\n");
     Quit(s);
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; })) << s.Report();
+    ASSERT_TRUE(Online(s)) << s.Report();
     EXPECT_TRUE(Saw("Retrieving new usenet groups"));
     EXPECT_TRUE(Saw("Added 1 new groups"));
     EXPECT_EQ(view.statuses.back(), "Connected to 127.0.0.1");
@@ -214,8 +189,7 @@ TEST_F(NewsMain, NewGroupsOnConnectingAreAskedSinceTheLastList)
     EXPECT_EQ(pGroups->Current()->m_uFlags, NG_SELECTED) << "the default group stays selected";
     EXPECT_GT(pIni->GetLong("Groups", "NewGroups", 0), tz::FromCivil(2026, 1, 1, 0, 0, 0));
     EXPECT_TRUE(boxes.boxes.empty()) << "no question with a time to ask from";
-    Disconnect();
-    EXPECT_TRUE(s.Finish()) << s.Report();
+    Disconnect(s);
 }
 
 TEST_F(NewsMain, NoToTheCompleteListStillConnectsAndTheCommandsAskAgain)
@@ -225,8 +199,7 @@ TEST_F(NewsMain, NoToTheCompleteListStillConnectsAndTheCommandsAskAgain)
     ScriptedServer s;
     s.Say(kGreeting).Expect("LIST\r\n").Say("215 list\r\nalt.x 9 4 y\r\n.\r\n");
     Quit(s);
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; })) << s.Report();
+    ASSERT_TRUE(Online(s)) << s.Report();
     EXPECT_EQ(view.statuses.back(), "Connected to 127.0.0.1");
     EXPECT_EQ(boxes.boxes.size(), 1u);
 
@@ -234,15 +207,13 @@ TEST_F(NewsMain, NoToTheCompleteListStillConnectsAndTheCommandsAskAgain)
     EXPECT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(view.statuses.back(), "Retrieving new usenet groups");
     // Nothing else news-related while the list comes.
-    for (int c : {CMD_GETMAIL, CMD_GETNEW, CMD_NEWGROUPS, CMD_ALLGROUPS, CMD_GROUPSETTINGS})
-        EXPECT_FALSE(view.enabled[c]) << c;
-    EXPECT_TRUE(view.enabled[CMD_STOP]);
+    ExpectCommands({CMD_STOP},
+                   {CMD_GETMAIL, CMD_GETNEW, CMD_NEWGROUPS, CMD_ALLGROUPS, CMD_GROUPSETTINGS});
     ASSERT_TRUE(Pump([this] { return view.enabled[CMD_NEWGROUPS]; }));
     EXPECT_EQ(view.statuses.back(), "Added 1 new groups");
     EXPECT_TRUE(pGroups->Find("alt.x"));
     EXPECT_TRUE(view.enabled[CMD_GROUPSETTINGS]);
-    Disconnect();
-    EXPECT_TRUE(s.Finish()) << s.Report();
+    Disconnect(s);
 }
 
 TEST_F(NewsMain, StopEndsAGroupListAndTheConnectionComesBack)
@@ -256,8 +227,7 @@ TEST_F(NewsMain, StopEndsAGroupListAndTheConnectionComesBack)
     s.Say(ten).WaitFor([&] { return bStopped.load(); }).Say("g.late 1 1 y\r\n.\r\n");
     s.ExpectReconnect().Say("200 again\r\n");
     Quit(s);
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; }));
+    ASSERT_TRUE(Online(s)) << s.Report();
     pMain->OnCommand(CMD_ALLGROUPS);
     ASSERT_TRUE(Pump([this] { return Saw("Retrieving 10th group"); })) << s.Report();
     pMain->OnCommand(CMD_GROUPSETTINGS);
@@ -266,11 +236,14 @@ TEST_F(NewsMain, StopEndsAGroupListAndTheConnectionComesBack)
     bStopped = true;
     ASSERT_TRUE(Pump([this] { return view.enabled[CMD_ALLGROUPS]; })) << s.Report();
     EXPECT_TRUE(Saw("Stopped"));
+    EXPECT_FALSE(Saw("Adding newsgroups . . ."));
     EXPECT_FALSE(pGroups->Find("g0"));
+    EXPECT_EQ(Questions(), static_cast<int>(boxes.boxes.size())) << "no warning, no error";
+    EXPECT_TRUE(fw::ListDirectory(pStartup->m_szWorkDir).empty())
+        << "the part of a list is deleted";
     EXPECT_EQ(pIni->GetLong("Groups", "NewGroups", 0), 0);
     EXPECT_TRUE(pMain->m_bNewsConnected);
-    Disconnect();
-    EXPECT_TRUE(s.Finish()) << s.Report();
+    Disconnect(s);
 }
 
 TEST_F(NewsMain, ASilentServerIsAbortedAndTheProgramGoesOnWithoutNews)
@@ -288,68 +261,7 @@ TEST_F(NewsMain, ASilentServerIsAbortedAndTheProgramGoesOnWithoutNews)
     EXPECT_TRUE(s.Finish()) << s.Report();
 }
 
-TEST_F(NewsMain, AutorunConnectsGetsTheGroupsDisconnectsWithQuitAndSaves)
-{
-    pIni->WriteInt("Autorun", "AutoNews", 1);
-    pIni->WriteInt("Groups", "Retrieve", 1);
-    ScriptedServer s;
-    s.Say(kGreeting).Expect("LIST\r\n").Say("215 list\r\nlocal.a 5 1 y\r\n.\r\n");
-    Quit(s);
-    ASSERT_TRUE(s.Start());
-    pIni->WriteInt("Servers", "NNTPPort", s.Port());
-    std::vector<std::string> held; // what Autorun keeps out of boxes
-    SetSuppressedMessageSink(
-        [&](const std::string&, const std::string& text) { held.push_back(text); });
-    view.bUnattended = true; // the two default groups are chosen by hand: left alone
-    pMain->OnCommand(CMD_AUTORUN);
-    ASSERT_TRUE(Pump([this] { return !pMain->m_bAutorunRunning; })) << s.Report();
-    EXPECT_TRUE(s.Finish()) << s.Report();
-    EXPECT_TRUE(pGroups->Find("local.a"));
-    EXPECT_TRUE(Saw("Disconnected from 127.0.0.1"));
-    EXPECT_FALSE(pMain->m_bConnected);
-    SetSuppressedMessageSink(nullptr);
-    // The question was answered Yes; the news step ended with no group to
-    // fetch, so the sequence went on (to no packet).
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_TRUE(held.empty());
-    EXPECT_EQ(FailureCount(), 0);
-    // No GROUP went to the server (its script would differ).
-    EXPECT_TRUE(view.pGroupsView) << "the groups window was opened";
-    EXPECT_EQ(pMain->GroupsWindow(), nullptr) << "and closed by Disconnect";
-}
-
-TEST_F(NewsMain, GroupSettingsOkRefillsTheGroupsWindow)
-{
-    ScriptedServer s;
-    s.Say(kGreeting);
-    Quit(s);
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; }));
-    pMain->OnCommand(CMD_FINDGROUP); // opens the groups window for its Find
-    ASSERT_TRUE(view.pGroupsView);
-    EXPECT_EQ(view.pGroupsView->iFinds, 1);
-    EXPECT_FALSE(pMain->GroupsWindow()->Retrieving());
-    EXPECT_EQ(view.pGroupsView->rows.size(), 2u);
-    // Cancel: the window stays as it is.
-    view.bDialogOk = false;
-    pMain->OnCommand(CMD_GROUPSETTINGS);
-    EXPECT_EQ(view.dialogs, (std::vector<int>{CMD_GROUPSETTINGS}));
-    EXPECT_EQ(view.pGroupsView->iFills, 1);
-    // OK: the dialog has put its copy in the list's place.
-    view.onDialog = [this](int) {
-        pGroups->Add("comp.os.linux", NG_SELECTED, 1, 0, "", "");
-        pGroups->Sort();
-        return true;
-    };
-    pMain->OnCommand(CMD_GROUPSETTINGS);
-    EXPECT_EQ(view.pGroupsView->statuses,
-              (std::vector<std::string>{"Reloading groups . . .", "Done!"}));
-    EXPECT_EQ(view.pGroupsView->rows.at(0), "+\t1\tcomp.os.linux");
-    Disconnect();
-    EXPECT_TRUE(s.Finish()) << s.Report();
-}
-
-TEST_F(NewsMain, GroupSettingsWaitsWhileArticlesAreRetrieved)
+TEST_F(NewsMain, GroupSettingsWaitsWhileArticlesAreRetrievedAndRefillsTheGroupsWindow)
 {
     while (pGroups->Count() > 0)
         pGroups->Remove(pGroups->At(0)->m_szName);
@@ -361,8 +273,7 @@ TEST_F(NewsMain, GroupSettingsWaitsWhileArticlesAreRetrieved)
     s.Say("220 1 <1@x>\r\nSubject: one\r\nFrom: x@y\r\n\r\nbody\r\n.\r\n");
     s.Expect("ARTICLE 2\r\n").Say("220 2 <2@x>\r\nSubject: two\r\nFrom: x@y\r\n\r\nb\r\n.\r\n");
     Quit(s);
-    Connect(s);
-    ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; })) << s.Report();
+    ASSERT_TRUE(Online(s)) << s.Report();
     pMain->OnCommand(CMD_GETNEW);
     ASSERT_TRUE(Pump([this] { return !pMain->GroupsWindow()->ArticleWindows().empty(); }));
     // Neither the menu's dialog nor the popup's while the group is fetched.
@@ -378,17 +289,27 @@ TEST_F(NewsMain, GroupSettingsWaitsWhileArticlesAreRetrieved)
     EXPECT_EQ(pGroups->Find("a.auto") ? pGroups->Current()->m_lPointer : 0, 3);
     EXPECT_TRUE(view.enabled[CMD_GROUPSETTINGS]);
 
+    // Cancel leaves the groups window as it is.
+    view.bDialogOk = false;
+    int iFills = view.pGroupsView->iFills;
+    pMain->OnCommand(CMD_GROUPSETTINGS);
+    EXPECT_EQ(view.pGroupsView->iFills, iFills);
+
     // Articles 1 and 2 are in no saved packet yet: the dialog, which writes
     // the list at OK, sees the pointer before them; what the user leaves
-    // comes forward again, what the user sets stays.
+    // comes forward again, what the user sets stays. OK refills the window.
     auto pointer = [this] { return pGroups->Find("a.auto") ? pGroups->Current()->m_lPointer : 0; };
     view.onDialog = [&](int) {
         EXPECT_EQ(pointer(), 1);
+        pGroups->Add("comp.os.linux", NG_SELECTED, 1, 0, "", "");
+        pGroups->Sort();
         EXPECT_TRUE(pGroups->Save());
         return true;
     };
     pMain->OnCommand(CMD_GROUPSETTINGS);
-    EXPECT_EQ(view.dialogs, (std::vector<int>{CMD_GROUPSETTINGS}));
+    EXPECT_EQ(view.dialogs, (std::vector<int>{CMD_GROUPSETTINGS, CMD_GROUPSETTINGS}));
+    EXPECT_EQ(view.pGroupsView->iFills, iFills + 1);
+    EXPECT_TRUE(Has(view.pGroupsView->rows, "+\t1\tcomp.os.linux"));
     EXPECT_NE(testutil::ReadFile(pStartup->m_szNwsFile).find("a.auto,3,1,0,"), std::string::npos);
     EXPECT_EQ(pointer(), 3);
     view.pGroupsView->onSettings = [&](const std::string&) {
@@ -399,8 +320,64 @@ TEST_F(NewsMain, GroupSettingsWaitsWhileArticlesAreRetrieved)
     EXPECT_TRUE(pMain->GroupsWindow()->GroupSettings(0));
     EXPECT_EQ(view.pGroupsView->settingsFor, (std::vector<std::string>{"a.auto"}));
     EXPECT_EQ(pointer(), 9);
-    Disconnect();
-    EXPECT_TRUE(s.Finish()) << s.Report();
+    Disconnect(s);
+}
+
+// Connected again after each start: a save that fails (a file is in the
+// packet directory's way), then a save that works, or Exit dropping the mail.
+TEST_F(NewsMain, AFailedSaveNeverWritesThePointersPastItsArticles)
+{
+    auto onDisk = [this] {
+        std::string text = testutil::ReadFile(pStartup->m_szNwsFile);
+        std::size_t at = text.find("a.auto,");
+        return at == std::string::npos ? "" : text.substr(at, text.find('\r', at) - at);
+    };
+    const std::string before = "a.auto,3,1,1000,,";
+    for (bool bSaveLater : {false, true}) {
+        SCOPED_TRACE(bSaveLater ? "saved after all" : "dropped at exit");
+        Build({});
+        pIni->WriteString("Servers", "NNTPServer", "127.0.0.1");
+        BreakTheQwkDirectory();
+        while (pGroups->Count() > 0)
+            pGroups->Remove(pGroups->At(0)->m_szName);
+        pGroups->Add("a.auto", 3, 1, 1000, "", "");
+        ASSERT_TRUE(pGroups->Save());
+        ScriptedServer s;
+        s.Say(kGreeting).Expect("GROUP a.auto\r\n").Say("211 2 1 2 a.auto\r\n");
+        for (const char* n : {"1", "2"})
+            s.Expect(std::string("ARTICLE ") + n + "\r\n")
+                .Say(std::string("220 ") + n + " <" + n +
+                     "@x>\r\nSubject: s\r\nFrom: x@y\r\n\r\nb\r\n.\r\n");
+        Quit(s);
+        ASSERT_TRUE(Online(s)) << s.Report();
+        pMain->OnCommand(CMD_GETNEW);
+        ASSERT_TRUE(Pump([this] { return pMain->GroupsWindow()->Done(); })) << s.Report();
+        EXPECT_EQ(pGroups->Find("a.auto") ? pGroups->Current()->m_lPointer : 0, 3);
+        Disconnect(s);
+
+        pMain->OnCommand(CMD_SAVE);
+        ASSERT_TRUE(pMain->Messages()) << "not saved";
+        EXPECT_EQ(onDisk(), before);
+        if (bSaveLater) {
+            boxes.answers = {fw::IDNO}; // do not drop the unsaved messages
+            pMain->OnCommand(CMD_EXIT);
+            ASSERT_FALSE(pMain->Exited());
+            EXPECT_EQ(onDisk(), before);
+            ::unlink(home.File("blocker").c_str());
+            ASSERT_TRUE(fw::MakeDirectories(home.File("blocker/sub")));
+            pMain->OnCommand(CMD_SAVE);
+            ASSERT_FALSE(pMain->Messages()) << "saved";
+            EXPECT_EQ(onDisk().rfind("a.auto,3,3,", 0), 0u) << onDisk();
+        } else {
+            // Drop them, and Yes to saving the current pointers: still not
+            // past what no packet holds.
+            boxes.answers = {fw::IDYES, fw::IDYES};
+            pMain->OnCommand(CMD_EXIT);
+            ASSERT_TRUE(pMain->Exited());
+            ASSERT_TRUE(pGroups->Save()); // as the program's end does
+            EXPECT_EQ(onDisk(), before);
+        }
+    }
 }
 
 } // namespace

@@ -1,61 +1,59 @@
+// The main window without servers: its commands, the Autorun steps, Exit,
+// saving and the reader.
 #include "MainFixture.h"
 
-#include "framework/Files.h"
-#include "mainwin/Commands.h"
 #include "packet/PacketSave.h"
 
-#include <QTimer>
-
-#include <sys/stat.h>
-
-#include <algorithm>
-
 using testutil::Exists;
+using testutil::ReadFile;
 
 namespace {
-bool Contains(const std::vector<std::string>& v, const std::string& s)
-{
-    return std::find(v.begin(), v.end(), s) != v.end();
-}
+class WMainTest : public MainFixture {
+protected:
+    // A reader that writes its argument count and arguments where ReaderArgs finds them.
+    void UseReaderScript(const std::string& tmpl)
+    {
+        std::string reader =
+            Script("reader.sh", "d=$(dirname \"$0\")\necho \"$#:$*\" > \"$d/a.tmp\"\n"
+                                "mv \"$d/a.tmp\" \"$d/reader-args\"\n");
+        pIni->WriteString("Directories", "QwkReader", "\"" + reader + "\"" + tmpl);
+    }
+    // What the reader was started with (waits for it), and forgets it.
+    std::string ReaderArgs()
+    {
+        std::string path = tools.File("reader-args");
+        EXPECT_TRUE(Pump([&] { return Exists(path); }));
+        std::string args = ReadFile(path);
+        ::unlink(path.c_str());
+        return args;
+    }
+};
 } // namespace
 
-TEST_F(MainFixture, StartsOfflineWithTheSortCheckFromSettings)
+TEST_F(WMainTest, StartsOfflineWithTheSortCheckConnectsWithoutNewsAndDisconnects)
 {
     pIni->WriteInt("Articles", "Sort", 2);
     Build({});
     EXPECT_TRUE(view.checked[CMD_SORTFROM]);
     EXPECT_FALSE(view.checked[CMD_SORTNUMBER]);
-    EXPECT_TRUE(view.enabled[CMD_CONNECT]);
-    EXPECT_TRUE(view.enabled[CMD_SAVE]);
-    EXPECT_FALSE(view.enabled[CMD_DISCONNECT]);
-    EXPECT_FALSE(view.enabled[CMD_GETMAIL]);
-}
+    ExpectCommands({CMD_CONNECT, CMD_SAVE}, {CMD_DISCONNECT, CMD_GETMAIL});
 
-TEST_F(MainFixture, ConnectWithoutNewsThenDisconnect)
-{
-    pMain->OnCommand(CMD_CONNECT);
+    pMain->OnCommand(CMD_CONNECT); // without news
     EXPECT_TRUE(pMain->m_bConnected);
     EXPECT_TRUE(view.bConnectPressed);
-    EXPECT_TRUE(view.enabled[CMD_GETMAIL]);
-    EXPECT_TRUE(view.enabled[CMD_STOP]);
-    EXPECT_TRUE(view.enabled[CMD_POST]);
-    EXPECT_FALSE(view.enabled[CMD_SAVE]);
-    EXPECT_FALSE(view.enabled[CMD_CONNECT]);
-    EXPECT_FALSE(view.enabled[CMD_AUTORUN]);
-    EXPECT_TRUE(view.enabled[CMD_DISCONNECT]);
+    ExpectCommands({CMD_GETMAIL, CMD_STOP, CMD_POST, CMD_DISCONNECT},
+                   {CMD_SAVE, CMD_CONNECT, CMD_AUTORUN});
     EXPECT_EQ(FailureCount(), 0);
 
     pMain->OnCommand(CMD_CONNECT); // while connected it disconnects
     EXPECT_FALSE(pMain->m_bConnected);
     EXPECT_FALSE(view.bConnectPressed);
-    EXPECT_TRUE(view.enabled[CMD_SAVE]);
-    EXPECT_TRUE(view.enabled[CMD_CONNECT]);
-    EXPECT_FALSE(view.enabled[CMD_GETMAIL]);
-    EXPECT_TRUE(Contains(view.statuses, "Disconnecting from server . . ."));
+    ExpectCommands({CMD_SAVE, CMD_CONNECT}, {CMD_GETMAIL});
+    EXPECT_TRUE(Has(view.statuses, "Disconnecting from server . . ."));
     EXPECT_EQ(view.statuses.back(), "Disconnected from ");
 }
 
-TEST_F(MainFixture, ProgressMessages)
+TEST_F(WMainTest, ProgressMessages)
 {
     pMain->Send(fw::WM_QWK_PROGRESS, 0, 0); // no total yet
     EXPECT_EQ(view.statuses.back(), "Done!");
@@ -65,29 +63,27 @@ TEST_F(MainFixture, ProgressMessages)
     pMain->Send(fw::WM_QWK_PROGRESS, 1, reinterpret_cast<fw::LPARAM>(text));
     EXPECT_EQ(view.statuses.back(), text);
     EXPECT_EQ(view.progress.back(), 25);
-    pMain->Send(fw::WM_QWK_PROGRESS, 2, reinterpret_cast<fw::LPARAM>(text));
-    pMain->Send(fw::WM_QWK_PROGRESS, 3, reinterpret_cast<fw::LPARAM>(text));
-    pMain->Send(fw::WM_QWK_PROGRESS, 4, reinterpret_cast<fw::LPARAM>(text));
-    pMain->Send(fw::WM_QWK_PROGRESS, 5, reinterpret_cast<fw::LPARAM>(text));
+    for (int i = 2; i <= 5; ++i)
+        pMain->Send(fw::WM_QWK_PROGRESS, i, reinterpret_cast<fw::LPARAM>(text));
     EXPECT_EQ(view.progress.back(), 100) << "clamped";
 }
 
-TEST_F(MainFixture, AutorunDisconnectsOnlyWhenEveryEnabledStepIsDone)
+TEST_F(WMainTest, AutorunDisconnectsOnlyWhenEveryEnabledStepIsDone)
 {
     pIni->WriteInt("Autorun", "AutoEmail", 1);
     pIni->WriteInt("Autorun", "AutoNews", 1);
     pMain->m_bAutorunRunning = true;
     pMain->AutorunStepDone(AUTORUN_NEWS);
     Drain();
-    EXPECT_FALSE(Contains(view.statuses, "Disconnecting from server . . ."));
+    EXPECT_FALSE(Has(view.statuses, "Disconnecting from server . . ."));
     EXPECT_EQ(pMain->m_lAutorunProgress, 4);
     pMain->AutorunStepDone(AUTORUN_EMAIL);
     EXPECT_EQ(pMain->m_lAutorunProgress, 0);
     Drain();
-    EXPECT_TRUE(Contains(view.statuses, "Disconnecting from server . . ."));
+    EXPECT_TRUE(Has(view.statuses, "Disconnecting from server . . ."));
 }
 
-TEST_F(MainFixture, AutorunWithNothingEnabledDoesNothing)
+TEST_F(WMainTest, AutorunWithNothingEnabledDoesNothing)
 {
     pMain->OnCommand(CMD_AUTORUN);
     EXPECT_TRUE(pMain->m_bAutorunRunning);
@@ -98,7 +94,7 @@ TEST_F(MainFixture, AutorunWithNothingEnabledDoesNothing)
     EXPECT_NE(LastFailure().find("no step"), std::string::npos);
 }
 
-TEST_F(MainFixture, StalledStepsAreReportedAndWhatWasGatheredIsSaved)
+TEST_F(WMainTest, StalledStepsAreReportedAndWhatWasGatheredIsSaved)
 {
     pIni->WriteInt("Autorun", "AutoNews", 1);
     pIni->WriteInt("Autorun", "AutoEmail", 1);
@@ -120,7 +116,7 @@ TEST_F(MainFixture, StalledStepsAreReportedAndWhatWasGatheredIsSaved)
     EXPECT_EQ(pMain->Messages(), nullptr);
 }
 
-TEST_F(MainFixture, ExitWhileConnectedAsksAndNoKeepsRunning)
+TEST_F(WMainTest, ExitWhileConnectedAsksAndNoKeepsRunning)
 {
     pMain->OnCommand(CMD_CONNECT);
     boxes.answers = {fw::IDNO};
@@ -133,25 +129,7 @@ TEST_F(MainFixture, ExitWhileConnectedAsksAndNoKeepsRunning)
     EXPECT_TRUE(pMain->Exited());
 }
 
-TEST_F(MainFixture, ExitWithUnsavedMailThatCannotBeSavedAsks)
-{
-    GatherMail("unsaved");
-    // A QWK directory that cannot exist: the save fails and the mail stays.
-    testutil::WriteFile(home.File("blocker"), "");
-    pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
-    boxes.answers = {fw::IDNO};
-    pMain->OnCommand(CMD_EXIT);
-    EXPECT_FALSE(pMain->Exited());
-    ASSERT_NE(pMain->Messages(), nullptr) << "the messages are kept";
-    EXPECT_EQ(boxes.boxes.back().text, "You have unsaved Email messages!\nExit without saving?");
-    pMain->Messages()->SetNewMessages(false);
-    boxes.answers = {fw::IDYES};
-    pMain->OnCommand(CMD_EXIT);
-    EXPECT_EQ(boxes.boxes.back().text, "You have unsaved messages!\nExit without saving?");
-    EXPECT_TRUE(pMain->Exited());
-}
-
-TEST_F(MainFixture, ExitSavesGatheredMailFirst)
+TEST_F(WMainTest, ExitSavesGatheredMailFirstAndAsksAboutMovedPointers)
 {
     GatherMail("saved on exit");
     pMain->OnCommand(CMD_EXIT);
@@ -160,13 +138,8 @@ TEST_F(MainFixture, ExitSavesGatheredMailFirst)
     EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
     EXPECT_EQ(view.proposedPaths.size(), 1u) << "the save dialog proposed the default path";
     EXPECT_EQ(view.proposedPaths[0], home.File("Tolvan.Qwk"));
-}
-
-TEST_F(MainFixture, ExitWithoutMessagesAsksAboutPointersOnlyWhenTheyMoved)
-{
-    pMain->OnCommand(CMD_EXIT);
-    EXPECT_TRUE(pMain->Exited());
     EXPECT_TRUE(boxes.boxes.empty());
+    // Without messages it asks only about pointers that moved.
     Build({});
     pMain->m_bPointersMoved = true;
     pMain->OnCommand(CMD_EXIT);
@@ -174,7 +147,7 @@ TEST_F(MainFixture, ExitWithoutMessagesAsksAboutPointersOnlyWhenTheyMoved)
     EXPECT_EQ(boxes.boxes[0].text, "Save the current article pointers?");
 }
 
-TEST_F(MainFixture, SaveWithNothingGatheredReportsIt)
+TEST_F(WMainTest, SaveWithNothingGatheredReportsIt)
 {
     pMain->OnCommand(CMD_SAVE);
     ASSERT_EQ(boxes.boxes.size(), 1u);
@@ -182,13 +155,9 @@ TEST_F(MainFixture, SaveWithNothingGatheredReportsIt)
     EXPECT_EQ(boxes.boxes[0].caption, "ERROR!");
 }
 
-TEST_F(MainFixture, AutorunSaveRunsTheReaderThenExits)
+TEST_F(WMainTest, AutorunSaveRunsTheReaderThenExits)
 {
-    testutil::WriteFile(home.File("reader.sh"),
-                        "#!/bin/sh\nd=$(dirname \"$0\")\necho \"$@\" > \"$d/args.tmp\"\n"
-                        "mv \"$d/args.tmp\" \"$d/reader-args\"\n"); // whole or not at all
-    ::chmod(home.File("reader.sh").c_str(), 0755);
-    pIni->WriteString("Directories", "QwkReader", "\"" + home.File("reader.sh") + "\" %1");
+    UseReaderScript(" %1");
     pIni->WriteInt("Autorun", "AutoReader", 1);
     Build({"/a"});
     GatherMail("for the reader");
@@ -197,12 +166,10 @@ TEST_F(MainFixture, AutorunSaveRunsTheReaderThenExits)
     EXPECT_FALSE(pMain->m_bAutorunRunning);
     Drain();
     EXPECT_TRUE(pMain->Exited());
-    ASSERT_TRUE(
-        fw::MessageLoop::PumpUntil([&] { return Exists(home.File("reader-args")); }, 10000));
-    EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), home.File("Tolvan.Qwk") + "\n");
+    EXPECT_EQ(ReaderArgs(), "1:" + home.File("Tolvan.Qwk") + "\n");
 }
 
-TEST_F(MainFixture, SaveAsCancelledSavesNothing)
+TEST_F(WMainTest, SaveAsCancelledSavesNothing)
 {
     GatherMail("x");
     view.bCancelSave = true;
@@ -216,12 +183,9 @@ TEST_F(MainFixture, SaveAsCancelledSavesNothing)
     EXPECT_EQ(pMain->m_szQwkPath, home.File("other name.qwk"));
 }
 
-TEST_F(MainFixture, ACommandWaitingForAPackerIsNotAStall)
+TEST_F(WMainTest, ACommandWaitingForAPackerIsNotAStall)
 {
-    testutil::TempDir tools;
-    std::string packer = tools.File("slow-packer.sh");
-    testutil::WriteFile(packer, "#!/bin/sh\nsleep 0.3\nzip -q -j \"$1\" -@ < \"$2\"\n");
-    ::chmod(packer.c_str(), 0755);
+    std::string packer = Script("slow-packer.sh", "sleep 0.3\nzip -q -j \"$1\" -@ < \"$2\"\n");
     // While the packer runs, the loop keeps dispatching; a stall check made
     // then must see the command still running.
     pIni->WriteString("Directories", "Packer", packer + " %1 %2");
@@ -240,10 +204,9 @@ TEST_F(MainFixture, ACommandWaitingForAPackerIsNotAStall)
     EXPECT_EQ(pMain->Messages(), nullptr) << LastFailure();
 }
 
-TEST_F(MainFixture, WhenNoPacketCanBeMadeTheWorkFilesAreKept)
+TEST_F(WMainTest, WhenNoPacketCanBeMadeTheWorkFilesAreKept)
 {
-    testutil::WriteFile(home.File("blocker"), "");
-    pIni->WriteString("Directories", "Qwk", home.File("blocker/sub"));
+    BreakTheQwkDirectory();
     Build({"/a"});
     GatherMail("nowhere to go");
     pStartup->m_szHomeDir = home.File("blocker/home"); // the rescue packet fails too
@@ -253,36 +216,37 @@ TEST_F(MainFixture, WhenNoPacketCanBeMadeTheWorkFilesAreKept)
     Drain();
     EXPECT_TRUE(pMain->Exited());
     EXPECT_NE(LastFailure().find("kept in"), std::string::npos) << LastFailure();
-    std::string kept;
-    for (const std::string& name : fw::ListDirectory(home.Path()))
-        if (name.rfind("$WORK-kept-", 0) == 0)
-            kept = home.File(name);
-    ASSERT_FALSE(kept.empty());
+    ASSERT_EQ(Named("$WORK-kept-").size(), 1u);
+    std::string kept = Named("$WORK-kept-")[0];
     EXPECT_FALSE(fw::ListDirectory(kept).empty()) << "the gathered message's files survive";
     pMain->DropMessages(); // as shutdown does: the records' files are elsewhere now
     EXPECT_FALSE(fw::ListDirectory(kept).empty());
 }
 
-TEST_F(MainFixture, APostingOnlyAutorunRunEndsOnline)
+TEST_F(WMainTest, APostingOnlyAutorunRunWithoutARepFileEndsOnlineWithoutAFailure)
 {
     pIni->WriteInt("Autorun", "AutoPost", 1);
-    Build({"/a"});
-    pMain->FinishStartup();
-    Drain();
-    EXPECT_TRUE(pMain->m_bConnected);
-    ASSERT_TRUE(pMain->AutorunOverWithoutExit());
-    int iFailures = FailureCount();
+    for (bool bOption : {false, true}) {
+        SCOPED_TRACE(bOption);
+        Build(bOption ? std::vector<std::string>{"/a"} : std::vector<std::string>{});
+        if (bOption)
+            pMain->FinishStartup();
+        else
+            pMain->OnCommand(CMD_AUTORUN);
+        Drain();
+        EXPECT_TRUE(pMain->m_bConnected);
+        EXPECT_EQ(pMain->m_lAutorunProgress, 0);
+        EXPECT_EQ(FailureCount(), 0) << LastFailure();
+        ASSERT_EQ(pMain->AutorunOverWithoutExit(), bOption) << "only with the autorun option";
+    }
     pMain->EndAutorunRun();
     EXPECT_TRUE(pMain->Exited());
-    EXPECT_EQ(FailureCount(), iFailures) << "nothing was left unsaved";
+    EXPECT_EQ(FailureCount(), 0) << "nothing was left unsaved";
 }
 
-TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)
+TEST_F(WMainTest, RunReaderWhileOnlineDoesNotSave)
 {
-    testutil::WriteFile(home.File("reader.sh"),
-                        "#!/bin/sh\necho \"$#\" > \"$(dirname \"$0\")/reader-args\"\n");
-    ::chmod(home.File("reader.sh").c_str(), 0755);
-    pIni->WriteString("Directories", "QwkReader", "\"" + home.File("reader.sh") + "\" %1");
+    UseReaderScript(" %1");
     pMain->OnCommand(CMD_CONNECT);
     ASSERT_TRUE(pMain->m_bConnected);
     GatherMail("still arriving");
@@ -290,22 +254,20 @@ TEST_F(MainFixture, RunReaderWhileOnlineDoesNotSave)
     EXPECT_NE(pMain->Messages(), nullptr) << "the gathered messages stay while online";
     EXPECT_FALSE(Exists(home.File("Tolvan.Qwk")));
     EXPECT_TRUE(pMain->m_szQwkPath.empty());
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
-        [&] { return !testutil::ReadFile(home.File("reader-args")).empty(); }, 10000));
-    EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), "0\n") << "no packet to name";
+    EXPECT_EQ(ReaderArgs(), "0:\n") << "no packet to name";
 
     // Offline the same command saves first and names the packet.
     pMain->OnCommand(CMD_DISCONNECT);
-    ::unlink(home.File("reader-args").c_str());
     pMain->OnCommand(CMD_RUNREADER);
     EXPECT_EQ(pMain->Messages(), nullptr);
-    EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
-    ASSERT_TRUE(fw::MessageLoop::PumpUntil(
-        [&] { return !testutil::ReadFile(home.File("reader-args")).empty(); }, 10000));
-    EXPECT_EQ(testutil::ReadFile(home.File("reader-args")), "1\n");
+    EXPECT_EQ(ReaderArgs(), "1:" + home.File("Tolvan.Qwk") + "\n");
+    // A template without the placeholder names no packet.
+    UseReaderScript("");
+    pMain->OnCommand(CMD_RUNREADER);
+    EXPECT_EQ(ReaderArgs(), "0:\n");
 }
 
-TEST_F(MainFixture, CommandsArrivingWhileThePacketIsWrittenWaitForIt)
+TEST_F(WMainTest, CommandsArrivingWhileThePacketIsWrittenWaitForIt)
 {
     // The writer shows its progress by letting queued messages run; an Exit
     // queued then must not start a second save inside the first.

@@ -77,7 +77,7 @@ TEST(NewsgroupsFile, LoadsWellFormedLinesAndDropsOthers)
     EXPECT_TRUE(list.SaveCurrent());
 }
 
-TEST(NewsgroupsFile, MissingEmptyOrUnnamedFileGivesTheDefaultList)
+TEST(NewsgroupsFile, MissingEmptyOrUnnamedFileGivesTheDefaultListAndAnEmptiedListDeletesIt)
 {
     TempDir dir;
     std::time_t before = std::time(nullptr);
@@ -96,9 +96,15 @@ TEST(NewsgroupsFile, MissingEmptyOrUnnamedFileGivesTheDefaultList)
     std::string written = ReadFile(dir.File("absent.NWS"));
     EXPECT_EQ(written.rfind("news.answers,1,1,", 0), 0u) << written;
     EXPECT_NE(written.find("\r\nnews.newusers.questions,1,1,"), std::string::npos);
+    // An emptied list deletes the file (the next start has the defaults).
+    Newsgroups list(dir.File("absent.NWS"));
+    for (const std::string& name : kDefaults)
+        EXPECT_TRUE(list.Remove(name));
+    EXPECT_TRUE(list.Save());
+    EXPECT_FALSE(testutil::Exists(dir.File("absent.NWS")));
 }
 
-TEST(NewsgroupsFile, SavesEveryRecordInListOrderWithCrLfAndLoadsItBack)
+TEST(NewsgroupsFile, SavesEveryRecordInListOrderWithCrLfLoadsItBackAndKeepsLoadedPointersWhenTold)
 {
     TempDir dir;
     std::string path = dir.File("TOLVAN.NWS");
@@ -111,40 +117,17 @@ TEST(NewsgroupsFile, SavesEveryRecordInListOrderWithCrLfAndLoadsItBack)
         list->Current()->m_lPointer = 2000;
     } // destruction writes
     EXPECT_EQ(ReadFile(path), "a.group,4,-10,5,user,pw\r\nb.group,3,2000,900000000,,\r\n");
-    Newsgroups again(path);
-    EXPECT_EQ(Dump(again), "a.group,4,-10,5,user,pw#0 | b.group,3,2000,900000000,,#1");
-}
-
-TEST(NewsgroupsFile, SaveCurrentFalseWritesTheLoadedPointers)
-{
-    TempDir dir;
-    std::string path = dir.File("TOLVAN.NWS");
-    WriteFile(path, "x.y,1,100,1000,,\r\n");
     {
-        Newsgroups list(path);
-        ASSERT_TRUE(list.Find("x.y"));
-        list.Current()->m_lPointer = 250;
-        list.Current()->m_lDate = 2000;
-        list.Current()->m_uFlags |= NG_AUTOMATIC;
-        list.SetSaveCurrent(false);
+        Newsgroups again(path);
+        EXPECT_EQ(Dump(again), "a.group,4,-10,5,user,pw#0 | b.group,3,2000,900000000,,#1");
+        // Without SaveCurrent a flag change is written, moved pointers are not.
+        ASSERT_TRUE(again.Find("b.group"));
+        again.Current()->m_lPointer = 2500;
+        again.Current()->m_lDate = 950000000;
+        again.Current()->m_uFlags |= NG_BYDATE;
+        again.SetSaveCurrent(false);
     }
-    // Flags changes are kept; pointer moves are discarded.
-    EXPECT_EQ(ReadFile(path), "x.y,3,100,1000,,\r\n");
-}
-
-TEST(NewsgroupsFile, AnEmptyListDeletesTheFileAndTheNextStartHasTheDefaults)
-{
-    TempDir dir;
-    std::string path = dir.File("TOLVAN.NWS");
-    WriteFile(path, "only.group,1,1,1,,\r\n");
-    {
-        Newsgroups list(path);
-        EXPECT_TRUE(list.Remove("only.group"));
-        EXPECT_TRUE(list.Save());
-        EXPECT_FALSE(testutil::Exists(path));
-    }
-    Newsgroups next(path);
-    EXPECT_EQ(Names(next), kDefaults);
+    EXPECT_EQ(ReadFile(path), "a.group,4,-10,5,user,pw\r\nb.group,7,2000,900000000,,\r\n");
 }
 
 TEST(NewsgroupsFile, AFileThatCannotBeWrittenIsReportedAndTheOldFileSurvives)
@@ -297,40 +280,38 @@ TEST(NewsgroupsSort, OrdersByUnsignedBytesCaseSensitivelyAndKeepsTheFirstOfEqual
     EXPECT_EQ(Dump(*same), "same.group,0,20,2,,#-1");
 }
 
-TEST(NewsgroupsSort, AfterMergingAGroupListEveryNameAppearsOnceInOrder)
+TEST(NewsgroupsSort, ListsInAnyOrderSortWithoutDeepRecursionAndKeepEachNameOnce)
 {
+    struct Case {
+        const char* what;
+        int n;
+        bool bReverse, bShuffle, bTwice; // bTwice: a second retrieval adds all again
+    } cases[] = {
+        {"large, sorted", 200000, false, false, false},
+        {"large, reversed", 200000, true, false, false},
+        {"shuffled, listed twice", 3000, false, true, true},
+    };
     std::mt19937 rng(12345);
-    auto list = List();
-    std::vector<std::string> expected;
-    for (int i = 0; i < 3000; ++i)
-        expected.push_back("grp." + std::to_string(rng() % 100000) + "." + std::to_string(i % 7));
-    for (const auto& n : expected)
-        list->Add(n, NG_SELECTED, 1, 1, "", "");
-    list->Sort();
-    // A second retrieval adds every group again (and a few new ones).
-    expected.push_back("brand.new");
-    for (const auto& n : expected)
-        list->Add(n, 0, 2, 2, "", "");
-    list->Sort();
-    std::sort(expected.begin(), expected.end());
-    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
-    EXPECT_EQ(Names(*list), expected);
-}
-
-TEST(NewsgroupsSort, LargeSortedAndReversedListsSortWithoutDeepRecursion)
-{
-    for (bool bReverse : {false, true}) {
-        auto list = List();
-        const int n = 200000;
-        for (int i = 0; i < n; ++i) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> names, input;
+        for (int i = 0; i < c.n; ++i) {
             char name[32];
-            std::snprintf(name, sizeof name, "g%07d", bReverse ? i : n - 1 - i);
-            list->Add(name, 0, 1, 1, "", "");
+            std::snprintf(name, sizeof name, "g%07d", i);
+            names.emplace_back(name);
         }
-        list->Sort();
-        ASSERT_EQ(list->Count(), n);
-        std::vector<std::string> names = Names(*list);
-        EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+        input = names;
+        if (c.bReverse)
+            std::reverse(input.begin(), input.end());
+        if (c.bShuffle)
+            std::shuffle(input.begin(), input.end(), rng);
+        auto list = List();
+        for (int iRound = 0; iRound < (c.bTwice ? 2 : 1); ++iRound) {
+            for (const auto& name : input)
+                list->Add(name, iRound == 0 ? NG_SELECTED : 0, 1, 1, "", "");
+            list->Sort();
+        }
+        EXPECT_EQ(Names(*list), names);
     }
     auto one = List({"single"});
     one->Sort();

@@ -28,6 +28,8 @@ TEST(ArticleRange, PointersSettingsAndServerNumbers)
     } cases[] = {
         {"renumbered server", 500, 0, 350, 100, 450, 0, true, 0, 0, true, GroupRange::FETCH, 100,
          450, 100},
+        {"two past the end: renumbered", 452, 0, 350, 100, 450, 0, true, 0, 0, true,
+         GroupRange::FETCH, 100, 450, 100},
         {"pointer one past the end", 451, 0, 350, 100, 450, 0, true, 0, 0, true, GroupRange::NO_NEW,
          0, 0, 451},
         {"negative pointer counts back", -50, 0, 1000, 1, 1000, 0, true, 0, 0, true,
@@ -100,19 +102,11 @@ TEST(ArticleRows, OverviewLinesRowsAndTheFourSorts)
     EXPECT_EQ(WArticles::RowOf(h, true),
               "+\t     7\t23/11/14 22:13  \tA very long sender name\t42\tS");
 
-    auto make = [](std::int32_t n, std::time_t t, const char* from, const char* subject) {
-        ArticleHeader a;
-        a.iNumber = n;
-        a.tDate = t;
-        a.from = from;
-        a.subject = subject;
-        return a;
-    };
     std::vector<ArticleHeader> base = {
-        make(9, 300, "zed", "Beta"),   make(3, 100, "ANN", "RE: alpha"),
-        make(5, 100, "ann", "gamma"),  make(1, 200, "bob", "Alpha"),
-        make(8, 50, "Ann", "re:beta"), make(2, 400, "carl", "Re:"),
-        make(4, 250, "ann", "delta"),  make(7, 250, "dora", "re: Gamma"),
+        // number, subject, sender, date
+        {9, "Beta", "zed", 300},  {3, "RE: alpha", "ANN", 100},  {5, "gamma", "ann", 100},
+        {1, "Alpha", "bob", 200}, {8, "re:beta", "Ann", 50},     {2, "Re:", "carl", 400},
+        {4, "delta", "ann", 250}, {7, "re: Gamma", "dora", 250},
     };
     auto numbers = [](const std::vector<ArticleHeader>& v) {
         std::vector<std::int32_t> out;

@@ -2,11 +2,7 @@
 // the overview command (one HEAD per article, gaps stepped over with NEXT),
 // and a server that closes the connection in the middle of an article.
 #include "NewsHost.h"
-#include "RecordingViews.h"
 #include "ScriptedServer.h"
-
-#include "packet/Rfcmsg.h"
-#include "session/WGroups.h"
 
 using sessiontest::NewsHost;
 using sessiontest::ProgramDir;
@@ -16,37 +12,10 @@ namespace {
 class ArticleWindows : public ::testing::Test {
 protected:
     void SetUp() override { prototest::EnsureWinsock(); }
-    // A groups window on the host's client, collecting into a work dir.
-    std::unique_ptr<WGroups> Groups(NewsHost& host)
-    {
-        GroupsOwner owner;
-        owner.client = [&host] { return &host.client; };
-        owner.messages = [this]() -> Rfcmsg& {
-            if (!pMessages)
-                pMessages = std::make_unique<Rfcmsg>(work.Path());
-            return *pMessages;
-        };
-        owner.createArticlesView = [this] {
-            auto p = std::make_unique<RecordingArticlesView>();
-            views.push_back(p.get());
-            return p;
-        };
-        owner.converted = [this](const std::string& g, std::int32_t n) {
-            converted.push_back(g + ":" + std::to_string(n));
-        };
-        owner.loopDone = [this] { ++iLoopsDone; };
-        owner.connectionEnded = [this](int iStatus) { ends.push_back(iStatus); };
-        return std::make_unique<WGroups>(owner, std::make_unique<RecordingGroupsView>());
-    }
     bool Pump(const std::function<bool()>& cond) { return fw::MessageLoop::PumpUntil(cond, 10000); }
 
     ProgramDir dir;
     testutil::TempDir work;
-    std::unique_ptr<Rfcmsg> pMessages;
-    std::vector<RecordingArticlesView*> views;
-    std::vector<std::string> converted;
-    int iLoopsDone = 0;
-    std::vector<int> ends;
 };
 
 TEST_F(ArticleWindows, WithoutOverviewOneHeadPerArticleAndNextOverAGap)
@@ -72,20 +41,20 @@ TEST_F(ArticleWindows, WithoutOverviewOneHeadPerArticleAndNextOverAGap)
     NewsHost host(work.Path());
     ASSERT_TRUE(host.Connect(s.Port())) << s.Report();
     dir.ini->WriteInt("Articles", "Sort", 3);
-    auto w = Groups(host);
+    auto w = host.OpenGroups();
     w->Retrieve(true);
-    ASSERT_TRUE(Pump([&] { return iLoopsDone == 1; })) << s.Report();
-    ASSERT_EQ(views.size(), 1u);
-    RecordingArticlesView& v = *views[0];
+    ASSERT_TRUE(Pump([&] { return host.iLoopsDone == 1; })) << s.Report();
+    ASSERT_EQ(host.views.size(), 1u);
+    RecordingArticlesView& v = *host.views[0];
     EXPECT_EQ(v.title, "m.hand,  4 new out of 3 total");
-    EXPECT_TRUE(v.Saw("XOVER command not supported"));
-    EXPECT_TRUE(v.Saw("Could not find header 11"));
-    EXPECT_TRUE(v.Saw("Done retrieving in m.hand"));
+    EXPECT_TRUE(Has(v.statuses, "XOVER command not supported"));
+    EXPECT_TRUE(Has(v.statuses, "Could not find header 11"));
+    EXPECT_TRUE(Has(v.statuses, "Done retrieving in m.hand"));
     ASSERT_EQ(v.rows.size(), 2u);
     EXPECT_NE(v.rows[0].find("\t    13\t"), std::string::npos) << "sorted by subject";
     EXPECT_NE(v.rows[1].find("zebra"), std::string::npos);
     EXPECT_EQ(dir.Group("m.hand")->m_lPointer, 14);
-    EXPECT_TRUE(converted.empty()) << "headers only";
+    EXPECT_TRUE(host.converted.empty()) << "headers only";
     EXPECT_TRUE(v.bCommands) << "sorting and choosing once the headers are in";
     EXPECT_TRUE(w->Done());
 }
@@ -103,15 +72,15 @@ TEST_F(ArticleWindows, TheServerClosingMidArticleEndsTheRunWithoutMovingThePoint
     ASSERT_TRUE(s.Start());
     NewsHost host(work.Path());
     ASSERT_TRUE(host.Connect(s.Port())) << s.Report();
-    auto w = Groups(host);
+    auto w = host.OpenGroups();
     w->Retrieve(true);
-    ASSERT_TRUE(Pump([&] { return !ends.empty(); })) << s.Report();
+    ASSERT_TRUE(Pump([&] { return !host.ends.empty(); })) << s.Report();
     EXPECT_TRUE(s.Finish()) << s.Report();
-    EXPECT_EQ(ends, std::vector<int>{CNNTP::STATUS_CLOSED});
+    EXPECT_EQ(host.ends, std::vector<int>{CNNTP::STATUS_CLOSED});
     ASSERT_EQ(dir.boxes.boxes.size(), 1u);
     EXPECT_EQ(dir.boxes.boxes[0].caption, "ERROR!");
     EXPECT_NE(dir.boxes.boxes[0].text.find("ARTICLE 5"), std::string::npos);
-    EXPECT_TRUE(converted.empty());
+    EXPECT_TRUE(host.converted.empty());
     EXPECT_EQ(dir.Group("a.auto")->m_lPointer, 5) << "article 5 comes again";
     EXPECT_EQ(dir.Group("b.auto")->m_lPointer, 1) << "the loop ended";
     EXPECT_TRUE(w->Done());

@@ -1,6 +1,6 @@
 // Group list retrieval against scripted news servers: what is added and
-// what is kept, the progress and status texts, "NewGroups", refusals, a
-// server that hangs up in the middle, and a stopped list.
+// what is kept, the progress and status texts, "NewGroups", a refusal and a
+// hang-up in the middle (a stopped list: the main window's news tests).
 #include "NewsHost.h"
 #include "ScriptedServer.h"
 
@@ -42,10 +42,11 @@ TEST_P(GroupListSplit, CompleteListAddsNewGroupsKeepsKnownOnesAndLeavesOutBadNam
 {
     ScriptedServer s(GetParam());
     s.Say(kGreeting).Expect("LIST\r\n").Say("215 list of newsgroups follows\r\n");
-    std::string listing = "comp.lang.c 900 3 y\r\n"   // known: keeps its record
-                          "bad,name 5 1 y\r\n"        // cannot be stored
-                          "no.numbers y\r\n"          // not a group line
-                          "..dotted.group 4 2 y\r\n"; // dot-stuffed: ".dotted.group"
+    std::string listing = "comp.lang.c 900 3 y\r\n"                // known: keeps its record
+                          "bad,name 5 1 y\r\n"                     // cannot be stored
+                          "no.numbers y\r\n"                       // not a group line
+                          "..dotted.group 4 2 y\r\n"               // dot-stuffed: ".dotted.group"
+                          "new.empty 0000000000 0000000001 y\r\n"; // as INN lists an empty group
     for (int i = 1; i <= 9; ++i)
         listing += "new.g" + std::to_string(i) + " " + std::to_string(i * 10) + " " +
                    std::to_string(i) + " y\r\n";
@@ -57,16 +58,14 @@ TEST_P(GroupListSplit, CompleteListAddsNewGroupsKeepsKnownOnesAndLeavesOutBadNam
     std::int64_t tBefore = std::time(nullptr);
 
     ASSERT_EQ(host.Retrieve(0), GroupListRetrieval::DONE) << s.Report();
-    EXPECT_EQ(host.retrieval.Added(), 10);
-    EXPECT_EQ(host.retrieval.Received(), 14u);
-    EXPECT_EQ(dir.groups->Count(), 12);
-    const newsgr* c = dir.Group("comp.lang.c");
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->m_uFlags, 7u);
-    EXPECT_EQ(c->m_lPointer, 500);
-    EXPECT_EQ(c->m_lDate, 800000000);
-    EXPECT_EQ(c->m_szUser, "joe");
-    EXPECT_EQ(c->m_szPassword, "pw");
+    EXPECT_EQ(host.retrieval.Added(), 11);
+    EXPECT_EQ(host.retrieval.Received(), 15u);
+    EXPECT_EQ(dir.groups->Count(), 13);
+    EXPECT_EQ(dir.Group("new.empty")->m_lPointer, 1);
+    // Known records as they were (every field: GroupListMerge's test).
+    ASSERT_TRUE(dir.Group("comp.lang.c"));
+    EXPECT_EQ(dir.Group("comp.lang.c")->m_uFlags, 7u);
+    EXPECT_EQ(dir.Group("comp.lang.c")->m_szUser, "joe");
     EXPECT_EQ(dir.Group("alt.quiet")->m_lPointer, 9);
     const newsgr* g = dir.Group("new.g7");
     ASSERT_TRUE(g);
@@ -85,7 +84,7 @@ TEST_P(GroupListSplit, CompleteListAddsNewGroupsKeepsKnownOnesAndLeavesOutBadNam
     // Every tenth line counted, then the stages and the outcome.
     EXPECT_EQ(host.statuses, (std::vector<std::string>{
                                  "Retrieving 10th group", "Adding newsgroups . . .",
-                                 "Sorting newsgroups . . .", "Done", "Added 10 new groups"}));
+                                 "Sorting newsgroups . . .", "Done", "Added 11 new groups"}));
     // One warning for both lines that were left out, naming the first.
     ASSERT_EQ(dir.boxes.boxes.size(), 1u);
     EXPECT_EQ(dir.boxes.boxes[0].caption, "Warning!");
@@ -102,68 +101,51 @@ TEST_P(GroupListSplit, CompleteListAddsNewGroupsKeepsKnownOnesAndLeavesOutBadNam
 INSTANTIATE_TEST_SUITE_P(Splits, GroupListSplit,
                          ::testing::Values(Split::Whole, Split::Bytes, Split::Pairs));
 
-TEST_F(GroupList, RefusalLeavesTheListAndTheConnectionAsTheyWere)
+TEST_F(GroupList, ARefusalOrAHangUpLeavesTheList)
 {
-    ScriptedServer s;
-    s.Say(kGreeting).Expect("LIST\r\n").Say("502 You have no permission to talk\r\n");
-    s.Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(host.Connect(s.Port()));
-    EXPECT_EQ(host.Retrieve(0), GroupListRetrieval::REFUSED);
-    ExpectListUnchanged();
-    ASSERT_EQ(dir.boxes.boxes.size(), 1u);
-    EXPECT_EQ(dir.boxes.boxes[0].caption, "NNTP Group Error");
-    EXPECT_EQ(dir.boxes.boxes[0].text, "502 You have no permission to talk");
-    EXPECT_EQ(dir.boxes.boxes[0].icon, fw::MbIcon::Exclamation);
-    EXPECT_EQ(FailureCount(), 1);
-    EXPECT_TRUE(host.client.IsReady());
-    EXPECT_TRUE(host.Quit());
-    EXPECT_TRUE(s.Finish()) << s.Report();
-}
-
-TEST_F(GroupList, ServerHangingUpInTheMiddleAddsNothing)
-{
-    ScriptedServer s;
-    s.Say(kGreeting).Expect("LIST\r\n").Say("215 list follows\r\nnew.a 1 1 y\r\nnew.b 1 1 y\r\n");
-    s.Close();
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(host.Connect(s.Port()));
-    EXPECT_EQ(host.Retrieve(0), GroupListRetrieval::ENDED);
-    ExpectListUnchanged();
-    ASSERT_EQ(dir.boxes.boxes.size(), 1u);
-    EXPECT_EQ(dir.boxes.boxes[0].caption, "ERROR!");
-    EXPECT_EQ(dir.boxes.boxes[0].text.rfind("Your news server has closed the winsock connection "
-                                            "after the command:\n\nLIST\nwas sent the the news "
-                                            "server.",
-                                            0),
-              0u)
-        << dir.boxes.boxes[0].text;
-    EXPECT_EQ(FailureCount(), 1);
-    EXPECT_TRUE(host.client.IsIdle());
-    EXPECT_TRUE(fw::ListDirectory(work.Path()).empty());
-    EXPECT_TRUE(s.Finish()) << s.Report();
-}
-
-TEST_F(GroupList, StoppedListAddsNothingAndTheClientComesBackReady)
-{
-    ScriptedServer s;
-    host.onLine = [this] { host.retrieval.Stop(); };
-    s.Say(kGreeting).Expect("LIST\r\n").Say("215 list follows\r\nnew.a 1 1 y\r\n");
-    s.WaitFor([this] { return host.iLines.load() >= 1; });
-    s.Say("new.b 1 1 y\r\nnew.c 1 1 y\r\n.\r\n");
-    s.ExpectReconnect();
-    s.Say("200 again\r\n").Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
-    ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(host.Connect(s.Port()));
-    EXPECT_EQ(host.Retrieve(0), GroupListRetrieval::STOPPED) << s.Report();
-    ExpectListUnchanged();
-    EXPECT_TRUE(host.SawStatus("Stopped"));
-    EXPECT_FALSE(host.SawStatus("Adding newsgroups . . ."));
-    EXPECT_TRUE(dir.boxes.boxes.empty());
-    EXPECT_TRUE(fw::ListDirectory(work.Path()).empty()) << "the part of a list is deleted";
-    EXPECT_TRUE(host.client.IsReady());
-    EXPECT_TRUE(host.Quit());
-    EXPECT_TRUE(s.Finish()) << s.Report();
+    struct Case {
+        const char* reply; // to LIST
+        bool bHangUp;      // after the reply
+        Outcome outcome;
+        const char* caption;
+        const char* text; // its start
+        fw::MbIcon icon;
+    } cases[] = {
+        {"502 You have no permission to talk\r\n", false, GroupListRetrieval::REFUSED,
+         "NNTP Group Error", "502 You have no permission to talk", fw::MbIcon::Exclamation},
+        {"215 list follows\r\nnew.a 1 1 y\r\nnew.b 1 1 y\r\n", true, GroupListRetrieval::ENDED,
+         "ERROR!",
+         "Your news server has closed the winsock connection after the command:\n\nLIST\nwas sent "
+         "the the news server.",
+         fw::MbIcon::Stop},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        ResetFailures();
+        dir.boxes.boxes.clear();
+        ScriptedServer s;
+        s.Say(kGreeting).Expect("LIST\r\n").Say(c.reply);
+        if (c.bHangUp)
+            s.Close();
+        else
+            s.Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
+        ASSERT_TRUE(s.Start());
+        NewsHost h(work.Path());
+        ASSERT_TRUE(h.Connect(s.Port()));
+        EXPECT_EQ(h.Retrieve(0), c.outcome);
+        ExpectListUnchanged();
+        ASSERT_EQ(dir.boxes.boxes.size(), 1u);
+        EXPECT_EQ(dir.boxes.boxes[0].caption, c.caption);
+        EXPECT_EQ(dir.boxes.boxes[0].text.rfind(c.text, 0), 0u) << dir.boxes.boxes[0].text;
+        EXPECT_EQ(dir.boxes.boxes[0].icon, c.icon);
+        EXPECT_EQ(FailureCount(), 1);
+        EXPECT_TRUE(fw::ListDirectory(work.Path()).empty());
+        if (c.bHangUp)
+            EXPECT_TRUE(h.client.IsIdle());
+        else
+            EXPECT_TRUE(h.client.IsReady() && h.Quit()) << "the connection stays usable";
+        EXPECT_TRUE(s.Finish()) << s.Report();
+    }
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // What the session tests share: a program directory with settings and a
 // newsgroup list, recorded message boxes, and a window that owns a news
-// client and a group list retrieval the way the main window does.
+// client, a group list retrieval and a groups window the way the main
+// window does.
 #pragma once
 
 #include "ClientHarness.h"
 #include "RecordingMessageBox.h"
+#include "RecordingViews.h"
 #include "TestUtil.h"
 
 #include "core/Services.h"
@@ -12,12 +14,13 @@
 #include "framework/MessageBox.h"
 #include "framework/Window.h"
 #include "newsgroups/Newsgroups.h"
+#include "packet/Rfcmsg.h"
 #include "proto/CNNTP.h"
 #include "session/GroupList.h"
+#include "session/WGroups.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -73,7 +76,7 @@ public:
 class NewsHost : public fw::Window {
 public:
     explicit NewsHost(const std::string& tempDir)
-        : client(tempDir.c_str()),
+        : workDir(tempDir), client(tempDir.c_str()),
           retrieval(client, this, [this](const std::string& s) { statuses.push_back(s); })
     {
         OnMessage(CNNTP::MSG_CONNECT, [this](fw::WPARAM w, fw::LPARAM l) -> fw::LRESULT {
@@ -81,11 +84,6 @@ public:
             return 0;
         });
         OnMessage(CNNTP::MSG_GROUP_LIST, [this](fw::WPARAM w, fw::LPARAM l) -> fw::LRESULT {
-            if (w == CNNTP::NOTIFY_LINE && !client.IsEnd(l)) {
-                ++iLines;
-                if (onLine)
-                    onLine();
-            }
             GroupListRetrieval::Outcome o = retrieval.OnNotify(w, l);
             if (o != GroupListRetrieval::RUNNING)
                 outcomes.push_back(o);
@@ -121,22 +119,45 @@ public:
         prototest::PumpUntil([this] { return !quits.empty(); });
         return quits.size() == 1 && quits[0] == CNNTP::STATUS_QUIT;
     }
-    bool SawStatus(const std::string& text) const
+    // A groups window on this client; its messages go to the work directory.
+    std::unique_ptr<WGroups> OpenGroups()
     {
-        for (const auto& s : statuses)
-            if (s == text)
-                return true;
-        return false;
+        GroupsOwner owner;
+        owner.client = [this] { return &client; };
+        owner.messages = [this]() -> Rfcmsg& {
+            if (!pMessages)
+                pMessages = std::make_unique<Rfcmsg>(workDir);
+            return *pMessages;
+        };
+        owner.createArticlesView = [this] {
+            auto p = std::make_unique<RecordingArticlesView>();
+            views.push_back(p.get());
+            return p;
+        };
+        owner.converted = [this](const std::string& g, std::int32_t n) {
+            converted.push_back(g + ":" + std::to_string(n));
+            if (onConverted)
+                onConverted();
+        };
+        owner.loopDone = [this] { ++iLoopsDone; };
+        owner.connectionEnded = [this](int iStatus) { ends.push_back(iStatus); };
+        return std::make_unique<WGroups>(owner, std::make_unique<RecordingGroupsView>());
     }
 
+    std::string workDir;
     CNNTP client;
     GroupListRetrieval retrieval;
     std::vector<int> connects; // wParam, or -(status + 1) for an end
     std::vector<GroupListRetrieval::Outcome> outcomes;
     std::vector<int> quits;
     std::vector<std::string> statuses;
-    std::atomic<int> iLines{0};
-    std::function<void()> onLine;
+    // What the groups window handed over.
+    std::unique_ptr<Rfcmsg> pMessages;
+    std::vector<RecordingArticlesView*> views;
+    std::vector<std::string> converted; // "group:number"
+    std::function<void()> onConverted;
+    int iLoopsDone = 0;
+    std::vector<int> ends;
 };
 
 } // namespace sessiontest

@@ -1,18 +1,10 @@
 // Article retrieval against the real INN of tests/peers, each test in groups
 // of its own: a group chosen by hand (overview, sorting, Find Article, the
-// chosen rows into the packet), Stop and resume, the range rules with the
-// server's real numbers, and the pointers that a failed save must not write.
-#include "MainFixture.h"
+// chosen rows into the packet), and Stop and resume.
 #include "NewsHost.h"
 #include "PeerState.h"
-#include "RecordingViews.h"
-
-#include "mainwin/Commands.h"
-#include "packet/Rfcmsg.h"
-#include "session/WGroups.h"
 
 #include <cstdlib>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using sessiontest::NewsHost;
@@ -96,24 +88,7 @@ protected:
     {
         w.reset();
         dir.LoadGroups(list);
-        GroupsOwner owner;
-        owner.client = [this] { return &host.client; };
-        owner.messages = [this]() -> Rfcmsg& {
-            if (!pMessages)
-                pMessages = std::make_unique<Rfcmsg>(work.Path());
-            return *pMessages;
-        };
-        owner.createArticlesView = [this] {
-            auto p = std::make_unique<RecordingArticlesView>();
-            views.push_back(p.get());
-            return p;
-        };
-        owner.converted = [this](const std::string& g, std::int32_t n) {
-            converted.push_back(g + ":" + std::to_string(n));
-            if (onConverted)
-                onConverted();
-        };
-        w = std::make_unique<WGroups>(owner, std::make_unique<RecordingGroupsView>());
+        w = host.OpenGroups();
         return *w;
     }
     // Until the window has nothing under way.
@@ -127,11 +102,8 @@ protected:
     ProgramDir dir;
     testutil::TempDir work;
     NewsHost host{work.Path()};
-    std::unique_ptr<Rfcmsg> pMessages;
+    std::vector<std::string>& converted = host.converted;
     std::unique_ptr<WGroups> w;
-    std::vector<RecordingArticlesView*> views;
-    std::vector<std::string> converted;
-    std::function<void()> onConverted;
 };
 
 TEST_F(ArticlesLive, ManualGroupSortsFindsAndFetchesTheChosenRows)
@@ -147,9 +119,9 @@ TEST_F(ArticlesLive, ManualGroupSortsFindsAndFetchesTheChosenRows)
     ASSERT_TRUE(Idle());
     ASSERT_EQ(w->ArticleWindows().size(), 1u);
     WArticles& a = *w->ArticleWindows()[0];
-    RecordingArticlesView& v = *views[0];
+    RecordingArticlesView& v = *host.views[0];
     EXPECT_EQ(v.title, g + ",  5 new out of 5 total");
-    EXPECT_FALSE(v.Saw("XOVER command not supported"));
+    EXPECT_FALSE(Has(v.statuses, "XOVER command not supported"));
     EXPECT_EQ(Pointer(g), 6) << "the whole range counts as seen";
     EXPECT_TRUE(converted.empty()) << "headers only";
     // A reply beside its article whatever the prefix's case; equal keys
@@ -174,7 +146,7 @@ TEST_F(ArticlesLive, ManualGroupSortsFindsAndFetchesTheChosenRows)
     v.HighlightRow(0, true);
     ASSERT_TRUE(a.RetrieveSelected());
     ASSERT_TRUE(Idle());
-    EXPECT_TRUE(v.Saw("Done retrieving selected articles in " + g));
+    EXPECT_TRUE(Has(v.statuses, "Done retrieving selected articles in " + g));
     EXPECT_EQ(converted, (std::vector<std::string>{g + ":1", g + ":2", g + ":4"}))
         << "the row already fetched is not fetched again";
     std::vector<char> marks;
@@ -182,7 +154,7 @@ TEST_F(ArticlesLive, ManualGroupSortsFindsAndFetchesTheChosenRows)
         marks.push_back(row[0]);
     EXPECT_EQ(marks, (std::vector<char>{'+', ' ', ' ', '+', '+'}));
     std::vector<std::string> subjects;
-    for (SummaryInfo* p = pMessages->List().First(); p; p = pMessages->List().Next())
+    for (SummaryInfo* p = host.pMessages->List().First(); p; p = host.pMessages->List().Next())
         subjects.push_back(p->m_szSubject);
     EXPECT_EQ(subjects, (std::vector<std::string>{"zoo trip", "Re: apple", "RE: Zoo trip"}));
     EXPECT_EQ(Pointer(g), 6) << "a chosen fetch leaves the pointer";
@@ -193,7 +165,7 @@ TEST_F(ArticlesLive, StopEndsAfterTheArticleAndTheCommandAgainResumesWithTheNext
     std::string a = MakeGroup(peers, "a", Plain(5));
     std::string b = MakeGroup(peers, "b", Plain(3));
     Open(a + ",3,1,0,,\r\n" + b + ",3,1,0,,\r\n");
-    onConverted = [this] {
+    host.onConverted = [this] {
         if (converted.size() == 2)
             w->Stop();
     };
@@ -202,9 +174,9 @@ TEST_F(ArticlesLive, StopEndsAfterTheArticleAndTheCommandAgainResumesWithTheNext
     EXPECT_EQ(converted, (std::vector<std::string>{a + ":1", a + ":2"}));
     EXPECT_EQ(Pointer(a), 3) << "after the last article received";
     EXPECT_EQ(Pointer(b), 1);
-    EXPECT_TRUE(views.at(0)->Saw("Stopped"));
+    EXPECT_TRUE(Has(host.views.at(0)->statuses, "Stopped"));
 
-    onConverted = nullptr;
+    host.onConverted = nullptr;
     converted.clear();
     w->Retrieve(true);
     ASSERT_TRUE(Idle());
@@ -219,117 +191,14 @@ TEST_F(ArticlesLive, StopEndsAfterTheArticleAndTheCommandAgainResumesWithTheNext
     EXPECT_EQ(converted, (std::vector<std::string>{a + ":3", a + ":4", a + ":5"}));
     EXPECT_EQ(Pointer(a), 6);
     EXPECT_EQ(Pointer(b), 4);
-}
 
-TEST_F(ArticlesLive, PointersBeyondTheServersNumbersOrCountingBack)
-{
-    std::string g = MakeGroup(peers, "n", Plain(5));
-    struct Case {
-        std::int32_t pointer;
-        std::vector<int> fetched;
-        const char* status; // the groups window's
-    } cases[] = {
-        {500, {1, 2, 3, 4, 5}, "Done retrieving"}, // the server was renumbered
-        {-2, {3, 4, 5}, "Done retrieving"},
-        {6, {}, "No new articles in "},
-        {7, {1, 2, 3, 4, 5}, "Done retrieving"}, // one past what is new: renumbered
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pointer);
-        converted.clear();
-        Open(g + ",3," + std::to_string(c.pointer) + ",0,,\r\n").Retrieve(true);
-        ASSERT_TRUE(Idle());
-        std::vector<std::string> want;
-        for (int n : c.fetched)
-            want.push_back(g + ":" + std::to_string(n));
-        EXPECT_EQ(converted, want);
-        EXPECT_EQ(Pointer(g), 6);
-        const auto& said = static_cast<RecordingGroupsView&>(w->View()).statuses;
-        std::string expect = c.status[0] == 'N' ? c.status + g : c.status;
-        EXPECT_NE(std::find(said.begin(), said.end(), expect), said.end());
-    }
-}
-
-// The main window online with the real server, its packet saved or not.
-class PointersLive : public MainFixture {
-protected:
-    void SetUp() override
-    {
-        prototest::EnsureWinsock();
-        MainFixture::SetUp();
-        ASSERT_TRUE(peers.Ok()) << peers.Error();
-    }
-    // A new program whose list holds the group alone, online with the
-    // server; the packet directory cannot be made (a file is in its way).
-    void Start(const std::string& group)
-    {
-        Build({});
-        pIni->WriteString("Servers", "NNTPServer", "127.0.0.1");
-        pIni->WriteInt("Servers", "NNTPPort", peers.GetInt("NNTP_PORT"));
-        pIni->WriteString("Servers", "NNTPName", peers.Get("NNTP_USER"));
-        ASSERT_TRUE(pIni->StoreNntpPassword(peers.Get("NNTP_PASS")));
-        pIni->WriteInt("Groups", "Retrieve", 0);
-        blocker = home.File("blocker" + std::to_string(++iStarts));
-        testutil::WriteFile(blocker, "");
-        pIni->WriteString("Directories", "Qwk", blocker + "/qwk");
-        while (pGroups->Count() > 0)
-            pGroups->Remove(pGroups->At(0)->m_szName);
-        pGroups->Add(group, 3, 1, 1000, "", "");
-        ASSERT_TRUE(pGroups->Save());
-        pMain->OnCommand(CMD_CONNECT);
-        ASSERT_TRUE(Pump([this] { return pMain->m_bNewsConnected; }));
-    }
-    bool Pump(const std::function<bool()>& cond) { return fw::MessageLoop::PumpUntil(cond, 20000); }
-    // The group's line in the newsgroups file on disk.
-    std::string OnDisk(const std::string& group)
-    {
-        std::string text = testutil::ReadFile(pStartup->m_szNwsFile);
-        std::size_t at = text.find(group + ",");
-        return at == std::string::npos ? "" : text.substr(at, text.find('\r', at) - at);
-    }
-    PeerState peers;
-    std::string blocker;
-    int iStarts = 0;
-};
-
-TEST_F(PointersLive, AFailedSaveNeverWritesThePointersPastItsArticles)
-{
-    std::string g = MakeGroup(peers, "p", Plain(3));
-    const std::string before = g + ",3,1,1000,,";
-    for (bool bSaveLater : {true, false}) {
-        SCOPED_TRACE(bSaveLater ? "saved after all" : "dropped at exit");
-        Start(g);
-        pMain->OnCommand(CMD_GETNEW);
-        ASSERT_TRUE(Pump([this] { return pMain->GroupsWindow()->Done(); }));
-        ASSERT_TRUE(pMain->Messages());
-        EXPECT_EQ(pGroups->Find(g) ? pGroups->Current()->m_lPointer : 0, 4);
-        pMain->OnCommand(CMD_DISCONNECT);
-        ASSERT_TRUE(Pump([this] { return !pMain->m_bNewsQuitting; }));
-
-        pMain->OnCommand(CMD_SAVE);
-        ASSERT_TRUE(pMain->Messages()) << "not saved";
-        EXPECT_EQ(OnDisk(g), before);
-        if (bSaveLater) {
-            boxes.answers = {fw::IDNO}; // do not drop the unsaved messages
-            pMain->OnCommand(CMD_EXIT);
-            ASSERT_FALSE(pMain->Exited());
-            EXPECT_EQ(OnDisk(g), before);
-            ::unlink(blocker.c_str());
-            ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
-            ASSERT_EQ(::mkdir((blocker + "/qwk").c_str(), 0700), 0);
-            pMain->OnCommand(CMD_SAVE);
-            ASSERT_FALSE(pMain->Messages()) << "saved";
-            EXPECT_EQ(OnDisk(g).rfind(g + ",3,4,", 0), 0u) << OnDisk(g);
-        } else {
-            // Drop them, and Yes to saving the current pointers: still not
-            // past what no packet holds.
-            boxes.answers = {fw::IDYES, fw::IDYES};
-            pMain->OnCommand(CMD_EXIT);
-            ASSERT_TRUE(pMain->Exited());
-            ASSERT_TRUE(pGroups->Save()); // as the program's end does
-            EXPECT_EQ(OnDisk(g), before);
-        }
-    }
+    // Nothing new anywhere: nothing is fetched, and each group says so.
+    converted.clear();
+    w->Retrieve(true);
+    ASSERT_TRUE(Idle());
+    EXPECT_TRUE(converted.empty());
+    const auto& said = static_cast<RecordingGroupsView&>(w->View()).statuses;
+    EXPECT_TRUE(Has(said, "No new articles in " + a) && Has(said, "No new articles in " + b));
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 """Private loopback servers for the network tests.
 
     peers.py start [--dir DIR] [--port-base B|auto] [--messages N] [--articles N]
-                   [--pad BYTES] [--only pop3,nntp,smtp] [--nntp-auth] [--smtp-auth]
+                   [--pad BYTES] [--only pop3,nntp,smtp] [--smtp-auth]
                    [--install] [--tls]
     peers.py stop  [--dir DIR] [--wipe]
-    peers.py seed-nntp --port P --group G --count N [--prefix P] [--user U --password W]
+    peers.py seed-nntp --port P --group G --count N [--prefix P]
     peers.py smtp-sink --dir DIR --port P [--auth USER:PASS] [--reject-rcpt TEXT]
 
 start builds a fresh tree in DIR and runs there, on 127.0.0.1 only:
@@ -48,8 +48,7 @@ SCRATCH_PASS = "scratch"
 # alpha: threaded, every fifth crossposted to beta, 3 and 4 cancelled; beta: one
 # article of each kind; big: --articles; post: for the posting tests;
 # local.test.new is made at start (NEWGROUPS finds it)
-GROUPS = ["local.test.alpha", "local.test.beta", "local.test.big", "local.test.empty",
-          "local.test.post"]
+GROUPS = ["local.test.alpha", "local.test.beta", "local.test.big", "local.test.post"]
 
 
 def log(text):
@@ -355,9 +354,9 @@ class NntpClient:
         self.sock.close()
 
 
-def seed_group(port, group, count, prefix, user=None, password=None, threads=False,
-               crosspost=None, kinds=None, with_date=True):
-    c = NntpClient(port, user, password)
+def seed_group(port, group, count, prefix, threads=False, crosspost=None, kinds=None,
+               with_date=True):
+    c = NntpClient(port)
     refused = 0
     try:
         for i in range(1, count + 1):
@@ -427,14 +426,11 @@ def start_nntp(d, port, a):
     h = subprocess.run(["openssl", "passwd", "-6", "secret"], capture_output=True, text=True,
                        check=True).stdout.strip()
     open(os.path.join(etc, "newsusers"), "w").write("alice:%s\n" % h)
-    auth = ('auth "loopback" {\n    hosts: "localhost, 127.0.0.1, ::1, stdin"\n'
-            '    auth: "ckpasswd -f %s/newsusers"\n' % etc)
-    if a.nntp_auth:
-        readers = auth + '}\naccess "users" {\n    users: "*"\n    newsgroups: "*"\n    access: RPAN\n}\n'
-    else:
-        readers = (auth + '    default: "<localhost>"\n}\n'
-                   'access "everyone" {\n    users: "*"\n    newsgroups: "*"\n    access: RPAN\n}\n')
-    open(os.path.join(etc, "readers.conf"), "w").write(readers)
+    # a login is taken, and not needed
+    open(os.path.join(etc, "readers.conf"), "w").write(
+        'auth "loopback" {\n    hosts: "localhost, 127.0.0.1, ::1, stdin"\n'
+        '    auth: "ckpasswd -f %s/newsusers"\n    default: "<localhost>"\n}\n'
+        'access "everyone" {\n    users: "*"\n    newsgroups: "*"\n    access: RPAN\n}\n' % etc)
     db = os.path.join(n, "db")
     old = int(time.time()) - 30 * 86400
     with open(os.path.join(db, "active"), "w") as act, \
@@ -463,22 +459,20 @@ def start_nntp(d, port, a):
     pid = await_daemon("innd", os.path.join(n, "run", "innd.pid"), port, os.path.join(n, "log"))
     run_as_news([INNBIN + "/ctlinnd", "-s", "newgroup", "local.test.new", "y",
                  "seeder@peers.test"], innconf, check=True)
-    kw = dict(user="alice", password="secret")
     bad = seed_group(port, "local.test.alpha", 20, "local-test-alpha", threads=True,
-                     crosspost="local.test.beta", **kw)
-    bad += seed_group(port, "local.test.beta", len(mailgen.KINDS), "local-test-beta", **kw)
+                     crosspost="local.test.beta")
+    bad += seed_group(port, "local.test.beta", len(mailgen.KINDS), "local-test-beta")
     bad += seed_group(port, "local.test.new", 3, "local-test-new", kinds=["plain"],
-                      with_date=False, **kw)
+                      with_date=False)
     if a.articles > 0:
-        bad += seed_group(port, "local.test.big", a.articles, "local-test-big", **kw)
+        bad += seed_group(port, "local.test.big", a.articles, "local-test-big")
     if bad:
         die("%d articles were refused while seeding" % bad)
     for i in (3, 4):
         run_as_news([INNBIN + "/ctlinnd", "-s", "cancel", "<local-test-alpha.%d@peers.test>" % i],
                     innconf, check=True)
     state = {
-        "NNTP_PORT": port, "NNTP_PID": pid, "NNTP_AUTH_REQUIRED": int(a.nntp_auth),
-        "NNTP_USER": "alice", "NNTP_PASS": "secret", "NNTP_ARTICLES_BIG": a.articles,
+        "NNTP_PORT": port, "NNTP_PID": pid, "NNTP_USER": "alice", "NNTP_PASS": "secret", "NNTP_ARTICLES_BIG": a.articles,
         "NNTP_GROUPS": " ".join(GROUPS + ["local.test.new"]), "INNCONF": innconf,
     }
     if a.tls:
@@ -717,15 +711,13 @@ def main():
     s.add_argument("--articles", type=int, default=200)
     s.add_argument("--pad", type=int, default=0, help="pad each seeded mail to this many bytes")
     s.add_argument("--only", default="pop3,nntp,smtp")
-    for flag in ("--nntp-auth", "--smtp-auth", "--install", "--tls"):
+    for flag in ("--smtp-auth", "--install", "--tls"):
         s.add_argument(flag, action="store_true")
     n = sub.add_parser("seed-nntp")
     n.add_argument("--port", type=int, required=True)
     n.add_argument("--group", required=True)
     n.add_argument("--count", type=int, required=True)
     n.add_argument("--prefix", default="more")
-    n.add_argument("--user")
-    n.add_argument("--password")
     k = sub.add_parser("smtp-sink")
     k.add_argument("--dir", required=True)
     k.add_argument("--port", type=int, required=True)
@@ -740,7 +732,7 @@ def main():
     elif a.cmd == "stop":
         stop(os.path.abspath(a.dir), a.wipe)
     elif a.cmd == "seed-nntp":
-        sys.exit(1 if seed_group(a.port, a.group, a.count, a.prefix, a.user, a.password) else 0)
+        sys.exit(1 if seed_group(a.port, a.group, a.count, a.prefix) else 0)
     elif a.cmd == "smtp-sink":
         smtp_sink(a)
 

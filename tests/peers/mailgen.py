@@ -22,13 +22,6 @@ _ZONES = ((0, "+0000"), (120, "+0200"), (-300, "-0500"), (330, "+0530"))
 _BASE = datetime.datetime(2024, 1, 1, 10, 0, tzinfo=datetime.timezone.utc)
 
 
-def date_of(index):
-    """The RFC 822 Date text of item `index`."""
-    minutes, zone = _ZONES[index % len(_ZONES)]
-    local = _BASE + datetime.timedelta(minutes=index + minutes)
-    return local.strftime("%a, %d %b %Y %H:%M:%S ") + zone
-
-
 def _payload(index, size):
     """Pseudo-random bytes, the same for the same arguments."""
     out = b""
@@ -53,8 +46,7 @@ def _uuencode(data, name):
     return out
 
 
-def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
-          to="Alice Example <alice@peers.test>", newsgroups=None, pad=0, with_date=True):
+def build(index, kind=None, prefix="mail", newsgroups=None, pad=0, with_date=True):
     """Returns (sizes and hash with CR LF, bytes with LF line ends) of item `index` (1-based).
 
     With `newsgroups` the item is a news article (Newsgroups header, no To).
@@ -63,11 +55,13 @@ def build(index, kind=None, prefix="mail", sender="Seeder <seeder@peers.test>",
     kind = kind or KINDS[(index - 1) % len(KINDS)]
     mid = "<%s.%d@peers.test>" % (prefix, index)
     subject = "%s %d: %s sample" % (prefix, index, kind)
-    head = ["From: " + sender]
-    head.append("Newsgroups: " + newsgroups if newsgroups else "To: " + to)
+    head = ["From: Seeder <seeder@peers.test>",
+            "Newsgroups: " + newsgroups if newsgroups else "To: Alice Example <alice@peers.test>"]
     head += ["Subject: " + subject, "Message-ID: " + mid]
     if with_date:
-        head.append("Date: " + date_of(index))
+        minutes, zone = _ZONES[index % len(_ZONES)]
+        local = _BASE + datetime.timedelta(minutes=index + minutes)
+        head.append("Date: " + local.strftime("%a, %d %b %Y %H:%M:%S ") + zone)
     head += ["X-Seed-Kind: " + kind,
              "X-Folded: first part of a header",
              "\tthat goes on over",

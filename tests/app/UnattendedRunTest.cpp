@@ -141,17 +141,6 @@ TEST_F(UnattendedRun, AReadOnlySettingsFileIsReadWholeAndLeftAsItIs)
     EXPECT_TRUE(testutil::Exists(qwkDir + "/Tolvan.Qwa")) << r.err;
 }
 
-TEST_F(UnattendedRun, ASettingsFileNameThatMakesAnUnusablePacketNameIsRefused)
-{
-    for (const char* option : {"/i:my home.ini", "/i:a,b.ini", "--ini=x.y.ini"}) {
-        auto r = RunProgram({BinPath("mailtolvan"), "--headless", "/a", option},
-                            {"MAILTOLVAN_HOME=" + home.Path()});
-        EXPECT_NE(r.iExit, 0) << option;
-        EXPECT_NE(r.err.find("QWK readers cannot take"), std::string::npos) << r.err;
-    }
-    EXPECT_TRUE(fw::ListDirectory(home.Path()).empty()) << "nothing was started";
-}
-
 TEST_F(UnattendedRun, EndsWhenTheServerStopsAnswering)
 {
     testutil::LoopbackListener silent; // accepts the connection, never says a word

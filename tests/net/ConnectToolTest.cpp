@@ -1,37 +1,19 @@
 // mailtolvan-tool connect against loopback ports.
 
-#include "net/WinsockError.h"
-
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// A socket error text as the tool prints it: LF line ends.
-std::string Terminal(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    return out;
-}
-
-TEST(ConnectTool, ListeningPortConnects)
+TEST(ConnectTool, ConnectsOrExitsOneWithTheReason)
 {
     testutil::TempDir home;
     testutil::LoopbackListener listener;
-    std::string port = std::to_string(listener.Port());
+    std::string port = std::to_string(listener.Port()), closed;
     auto r = testutil::RunTool(home.Path(), {"connect", "127.0.0.1", port});
     EXPECT_EQ(0, r.iExit) << r.err;
     EXPECT_EQ("connected to 127.0.0.1:" + port + "\n", r.out);
-}
-
-TEST(ConnectTool, FailuresExitOneWithTheReason)
-{
-    testutil::TempDir home;
-    std::string closed;
     {
         testutil::LoopbackListener gone;
         closed = std::to_string(gone.Port());
@@ -40,9 +22,9 @@ TEST(ConnectTool, FailuresExitOneWithTheReason)
         std::vector<std::string> args;
         std::string reason;
     } rows[] = {
-        {{"127.0.0.1", closed}, Terminal(WinsockErrorString(10061)) + "."},
+        {{"127.0.0.1", closed}, "The server has refused your connection."},
         // A label longer than 63 characters: refused before any query is sent.
-        {{std::string(70, 'x') + ".invalid", "110"}, Terminal(WinsockErrorString(11001)) + "."},
+        {{std::string(70, 'x') + ".invalid", "110"}, "The server name was not listed"},
         {{"127.0.0.1", "0"}, "port"},
         {{"127.0.0.1", "65536"}, "port"},
         {{"127.0.0.1", "12x"}, "port"},
@@ -53,7 +35,7 @@ TEST(ConnectTool, FailuresExitOneWithTheReason)
     for (const auto& row : rows) {
         std::vector<std::string> args = row.args;
         args.insert(args.begin(), "connect");
-        auto r = testutil::RunTool(home.Path(), args);
+        r = testutil::RunTool(home.Path(), args);
         EXPECT_EQ(1, r.iExit) << r.err;
         EXPECT_EQ("", r.out);
         EXPECT_NE(std::string::npos, r.err.find(row.reason)) << r.err;

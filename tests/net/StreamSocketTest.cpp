@@ -65,11 +65,6 @@ protected:
 TEST_F(StreamSocketTest, ConnectAcceptAndExchangeBothWays)
 {
     ConnectPair();
-    sockaddr_in peer{};
-    ASSERT_EQ(0, m_client.GetPeerName(&peer));
-    EXPECT_EQ(m_listener.Port(), ntohs(peer.sin_port));
-    EXPECT_EQ(Loopback(1), ntohl(peer.sin_addr.s_addr));
-
     std::string atServer, atClient;
     DrainServer(*m_server, atServer);
     m_clientRec.on = [&](int e, int, const char*) {
@@ -108,17 +103,8 @@ TEST_F(StreamSocketTest, QueuedSendsGoOutInOrderWithOneWriteEventEach)
         first[i] = static_cast<char>('a' + i % 26);
     std::string second = "second buffer, queued whole\r\n";
     ASSERT_EQ(wsa::WSAEWOULDBLOCK, m_client.Send(first.data(), static_cast<int>(first.size())));
-    ASSERT_NE(nullptr, m_client.m_pbdHead);
-    EXPECT_EQ(first.data(), m_client.m_pbdHead->m_pBuffer);
-    EXPECT_GT(m_client.m_pbdHead->m_iRemaining, 0);
-    EXPECT_LT(m_client.m_pbdHead->m_iRemaining, static_cast<int>(first.size()));
-
     ASSERT_EQ(wsa::WSAEWOULDBLOCK, m_client.Send(second.data(), static_cast<int>(second.size())));
-    EXPECT_EQ(wsa::WSAEWOULDBLOCK, m_client.m_iLastError);
     ASSERT_NE(m_client.m_pbdHead, m_client.m_pbdTail);
-    EXPECT_EQ(second.data(), m_client.m_pbdTail->m_pBuffer);
-    EXPECT_EQ(second.data(), m_client.m_pbdTail->m_pNextByte);
-    EXPECT_EQ(static_cast<int>(second.size()), m_client.m_pbdTail->m_iRemaining);
 
     // Nothing is reported while the far end is not reading.
     Settle();

@@ -9,7 +9,7 @@
     peers.py smtp-sink --dir DIR --port P [--auth USER:PASS] [--reject-rcpt TEXT]
 
 start builds a fresh tree in DIR and runs there, on 127.0.0.1 only:
-  POP3  dovecot: user alice/secret (N seeded mails) and scratch users s1..s9
+  POP3  dovecot: user alice/secret (N seeded mails) and scratch users s1..s5
         with password "scratch" whose mailboxes the tests fill
   NNTP  INN (innd + nnrpd) as user news, with the groups local.test.*
   SMTP  an aiosmtpd sink that keeps every message and its envelope
@@ -43,7 +43,7 @@ import mailgen  # noqa: E402
 HOST = "127.0.0.1"
 MARKER = ".mt-peers"
 INNBIN = "/usr/lib/news/bin"
-SCRATCH_USERS = ["s%d" % i for i in range(1, 10)]
+SCRATCH_USERS = ["s%d" % i for i in range(1, 6)]
 SCRATCH_PASS = "scratch"
 # alpha: threaded, every fifth crossposted to beta, 3 and 4 cancelled; beta: one
 # article of each kind; big: --articles; post: for the posting tests;

@@ -39,12 +39,19 @@ TEST_F(DialogFixture, OptionsWriteEveryKeyOnlyWhenSaved)
     EXPECT_EQ(pIni->GetInt("Mailtolvan", "DisableSplash", 9), 1);
     EXPECT_EQ(pIni->GetInt("Mailtolvan", "Beep", 9), 1); // kept while grayed
 
+    pIni->WriteInt("Articles", "ListAllGroups", 0);
     DGroupConfig g(*pIni);
     g.Change("Retrieve", 2);
     g.Change("LongNames", 0);
+    g.Change("ListAllGroups", 1); // warns, and stays checked
+    EXPECT_EQ(g.Value("ListAllGroups"), 1);
+    g.Change("ListAllGroups", 0); // unchecking warns of nothing
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].text.find("CONTROL.DAT"), std::string::npos);
     ASSERT_TRUE(g.Save(*pIni));
     EXPECT_EQ(pIni->GetInt("Groups", "Retrieve", 9), 2);
     EXPECT_EQ(pIni->GetInt("Articles", "LongNames", 9), 0);
+    EXPECT_EQ(pIni->GetInt("Articles", "ListAllGroups", 9), 0);
 }
 
 namespace {
@@ -85,23 +92,17 @@ TEST_P(AutorunChecks, CheckingAStepThatCannotRunWarnsAndStaysChecked)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, AutorunChecks,
-    ::testing::Values(AutorunCase{"EmailReady", "AutoEmail", nullptr, nullptr, false, nullptr},
-                      AutorunCase{"EmailNoUser", "AutoEmail", "Servers", "POP3Name", false,
-                                  "not specified all the POP3 server information"},
-                      AutorunCase{"EmailNoPassword", "AutoEmail", "Servers", "POP3Password", false,
-                                  "Autorun will not retrieve any email."},
-                      AutorunCase{"EmailNoServer", "AutoEmail", "Servers", "POP3Server", false,
-                                  "POP3 server information"},
-                      AutorunCase{"NewsReady", "AutoNews", nullptr, nullptr, false, nullptr},
-                      AutorunCase{"NewsNoServer", "AutoNews", "Servers", "NNTPServer", false,
-                                  "You have not specified an NNTP server."},
-                      AutorunCase{"NewsNoAutomaticGroup", "AutoNews", nullptr, nullptr, true,
-                                  "any groups selected for auto-retrieval"},
-                      AutorunCase{"PostNoSmtp", "AutoPost", "Servers", "SMTPServer", false,
-                                  "You have not specified an SMTP server"},
-                      AutorunCase{"PostReady", "AutoPost", nullptr, nullptr, false, nullptr},
-                      AutorunCase{"ReaderMissing", "AutoReader", "Directories", "QwkReader", false,
-                                  "You have not specified a QWK reader."}),
-    [](const auto& info) { return std::string(info.param.name); });
+const AutorunCase kAutorunCases[] = {
+    {"EmailReady", "AutoEmail", nullptr, nullptr, false, nullptr},
+    {"EmailNoUser", "AutoEmail", "Servers", "POP3Name", false, "all the POP3 server information"},
+    {"EmailNoPassword", "AutoEmail", "Servers", "POP3Password", false, "not retrieve any email"},
+    {"EmailNoServer", "AutoEmail", "Servers", "POP3Server", false, "POP3 server information"},
+    {"NewsReady", "AutoNews", nullptr, nullptr, false, nullptr},
+    {"NewsNoServer", "AutoNews", "Servers", "NNTPServer", false, "not specified an NNTP server."},
+    {"NewsNoAutomaticGroup", "AutoNews", nullptr, nullptr, true, "selected for auto-retrieval"},
+    {"PostNoSmtp", "AutoPost", "Servers", "SMTPServer", false, "not specified an SMTP server"},
+    {"PostReady", "AutoPost", nullptr, nullptr, false, nullptr},
+    {"ReaderMissing", "AutoReader", "Directories", "QwkReader", false, "a QWK reader"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, AutorunChecks, ::testing::ValuesIn(kAutorunCases),
+                         [](const auto& info) { return std::string(info.param.name); });

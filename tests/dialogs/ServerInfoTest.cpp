@@ -46,69 +46,60 @@ TEST_P(ServerInfoOk, ChecksRunInOrderAndStopAtTheFirstFailure)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ServerInfoOk,
-    ::testing::Values(
-        OkCase{"Good", 0, true, 0, nullptr, nullptr, [](DServerInfo&) {}},
-        OkCase{"NoNewsAnsweredNo", NO, false, S::NNTP_SERVER, "Warning!",
-               "Leave NNTP Server name blank?", [](DServerInfo& d) { d.m_szNntpServer = ""; }},
-        OkCase{"NoNewsAnsweredYes", YES, true, 0, "Warning!", "Usnet news",
-               [](DServerInfo& d) { d.m_szNntpServer = ""; }},
-        OkCase{"UserPrependedOnNewsServer", 0, true, 0, "Warning!",
-               "Your user name: joe\nis prepended on the NNTP server name.",
-               [](DServerInfo& d) { d.m_szNntpServer = "joe@news.example.org"; }},
-        // Port 0 stops the checks: the empty SMTP server is not asked about.
-        OkCase{"NewsPortZero", 0, false, S::NNTP_PORT, "ERROR!",
-               "The NNTP TCP Port cannot be zero!\nThe standard value for the port is 119.",
-               [](DServerInfo& d) {
-                   d.m_iNntpPort = 0;
-                   d.m_szSmtpServer = "";
-               }},
-        OkCase{"ServerAppendedOnNewsUser", 0, true, 0, "Warning!",
-               "The server name: elsewhere.org\nis appended on the NNTP user",
-               [](DServerInfo& d) { d.m_szNntpName = "joe@elsewhere.org"; }},
-        OkCase{"NoSmtpAnsweredNo", NO, false, S::SMTP_SERVER, "Warning!",
-               "Leave SMTP Server name blank?", [](DServerInfo& d) { d.m_szSmtpServer = ""; }},
-        OkCase{"SmtpPortZero", 0, false, S::SMTP_PORT, "ERROR!",
-               "standard value for the port is 25.", [](DServerInfo& d) { d.m_iSmtpPort = 0; }},
-        // Without a POP3 server the user name and password are not needed.
-        OkCase{"NoPop3AnsweredYes", YES, true, 0, "Warning!", "Leave POP3 Server name blank?",
-               [](DServerInfo& d) {
-                   d.m_szPop3Server = "";
-                   d.m_szPop3Name = "";
-                   d.m_szPop3Password = "";
-               }},
-        OkCase{"NoPop3AnsweredNo", NO, false, S::POP3_SERVER, "Warning!",
-               "POP3 Server name is required", [](DServerInfo& d) { d.m_szPop3Server = ""; }},
-        OkCase{"UserPrependedOnPop3Server", 0, true, 0, "Warning!",
-               "Your user name: ann\nis prepended on the POP3 server name.",
-               [](DServerInfo& d) { d.m_szPop3Server = "ann@pop.example.org"; }},
-        OkCase{"Pop3PortZero", 0, false, S::POP3_PORT, "ERROR!",
-               "standard value for the port is 110.", [](DServerInfo& d) { d.m_iPop3Port = 0; }},
-        OkCase{"Pop3UserMissing", 0, false, S::POP3_NAME, "ERROR!",
-               "Your user name is required for receiving mail.",
-               [](DServerInfo& d) { d.m_szPop3Name = ""; }},
-        OkCase{"ServerAppendedOnPop3User", 0, true, 0, "Warning!",
-               "The server name: other.org\nis appended on the POP3 user name.",
-               [](DServerInfo& d) { d.m_szPop3Name = "ann@other.org"; }},
-        OkCase{"Pop3PasswordMissingAnsweredNo", NO, false, S::POP3_PASSWORD, "Warning!",
-               "Enter your password when you go online?",
-               [](DServerInfo& d) { d.m_szPop3Password = ""; }},
-        OkCase{"Pop3PasswordMissingNotSaved", 0, true, 0, nullptr, nullptr,
-               [](DServerInfo& d) {
-                   d.m_szPop3Password = "";
-                   d.m_bPop3SavePassword = false;
-               }},
-        OkCase{"PortBeyond16Bits", 0, false, S::SMTP_PORT, "ERROR!",
-               "SMTP TCP Port must be a number from 1 to 65535",
-               [](DServerInfo& d) { d.m_iSmtpPort = 70000; }},
-        OkCase{"PasswordTheScramblingCannotKeep", 0, false, S::NNTP_PASSWORD, "ERROR!",
-               "A password can have at most 51 characters",
-               [](DServerInfo& d) { d.m_szNntpPassword = "caf\xc3\xa9"; }},
-        OkCase{"TextTooLongForTheSettingsFile", 0, false, S::POP3_SERVER, "ERROR!",
-               "longer than 79 characters",
-               [](DServerInfo& d) { d.m_szPop3Server = std::string(80, 'p'); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+const OkCase kOkCases[] = {
+    {"Good", 0, true, 0, nullptr, nullptr, [](S&) {}},
+    {"NoNewsAnsweredNo", NO, false, S::NNTP_SERVER, "Warning!", "Leave NNTP Server name blank?",
+     [](S& d) { d.m_szNntpServer = ""; }},
+    {"NoNewsAnsweredYes", YES, true, 0, "Warning!", "Usnet news",
+     [](S& d) { d.m_szNntpServer = ""; }},
+    {"UserPrependedOnNewsServer", 0, true, 0, "Warning!",
+     "Your user name: joe\nis prepended on the NNTP server name.",
+     [](S& d) { d.m_szNntpServer = "joe@news.example.org"; }},
+    // Port 0 stops the checks: the empty SMTP server is not asked about.
+    {"NewsPortZero", 0, false, S::NNTP_PORT, "ERROR!",
+     "The NNTP TCP Port cannot be zero!\nThe standard value for the port is 119.",
+     [](S& d) {
+         d.m_iNntpPort = 0;
+         d.m_szSmtpServer = "";
+     }},
+    {"ServerAppendedOnNewsUser", 0, true, 0, "Warning!",
+     "The server name: elsewhere.org\nis appended on the NNTP user",
+     [](S& d) { d.m_szNntpName = "joe@elsewhere.org"; }},
+    {"NoSmtpAnsweredNo", NO, false, S::SMTP_SERVER, "Warning!", "Leave SMTP Server name blank?",
+     [](S& d) { d.m_szSmtpServer = ""; }},
+    {"SmtpPortZero", 0, false, S::SMTP_PORT, "ERROR!", "standard value for the port is 25.",
+     [](S& d) { d.m_iSmtpPort = 0; }},
+    // Without a POP3 server the user name and password are not needed.
+    {"NoPop3AnsweredYes", YES, true, 0, "Warning!", "Leave POP3 Server name blank?",
+     [](S& d) { d.m_szPop3Server = d.m_szPop3Name = d.m_szPop3Password = ""; }},
+    {"NoPop3AnsweredNo", NO, false, S::POP3_SERVER, "Warning!", "POP3 Server name is required",
+     [](S& d) { d.m_szPop3Server = ""; }},
+    {"UserPrependedOnPop3Server", 0, true, 0, "Warning!",
+     "Your user name: ann\nis prepended on the POP3 server name.",
+     [](S& d) { d.m_szPop3Server = "ann@pop.example.org"; }},
+    {"Pop3PortZero", 0, false, S::POP3_PORT, "ERROR!", "standard value for the port is 110.",
+     [](S& d) { d.m_iPop3Port = 0; }},
+    {"Pop3UserMissing", 0, false, S::POP3_NAME, "ERROR!",
+     "Your user name is required for receiving mail.", [](S& d) { d.m_szPop3Name = ""; }},
+    {"ServerAppendedOnPop3User", 0, true, 0, "Warning!",
+     "The server name: other.org\nis appended on the POP3 user name.",
+     [](S& d) { d.m_szPop3Name = "ann@other.org"; }},
+    {"Pop3PasswordMissingAnsweredNo", NO, false, S::POP3_PASSWORD, "Warning!",
+     "Enter your password when you go online?", [](S& d) { d.m_szPop3Password = ""; }},
+    {"Pop3PasswordMissingNotSaved", 0, true, 0, nullptr, nullptr,
+     [](S& d) {
+         d.m_szPop3Password = "";
+         d.m_bPop3SavePassword = false;
+     }},
+    {"PortBeyond16Bits", 0, false, S::SMTP_PORT, "ERROR!",
+     "SMTP TCP Port must be a number from 1 to 65535", [](S& d) { d.m_iSmtpPort = 70000; }},
+    {"PasswordTheScramblingCannotKeep", 0, false, S::NNTP_PASSWORD, "ERROR!",
+     "A password can have at most 51 characters", [](S& d) { d.m_szNntpPassword = "caf\xc3\xa9"; }},
+    {"TextTooLongForTheSettingsFile", 0, false, S::POP3_SERVER, "ERROR!",
+     "longer than 79 characters", [](S& d) { d.m_szPop3Server = std::string(80, 'p'); }},
+};
+INSTANTIATE_TEST_SUITE_P(Table, ServerInfoOk, ::testing::ValuesIn(kOkCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialogFixture, ServerInfoQuestionsCountAsYesWithoutConfirmations)
 {
@@ -205,22 +196,22 @@ TEST_P(ServerSecurityPort, FollowsTheChoiceOnlyFromADefaultPort)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ServerSecurityPort,
-    ::testing::Values(PortCase{"Pop3Tls", S::POP3, 110, S::SEC_TLS, {}, 995, 0},
-                      PortCase{"NntpTls", S::NNTP, 119, S::SEC_TLS, {}, 563, 0},
-                      PortCase{"SmtpTls", S::SMTP, 25, S::SEC_TLS, {}, 465, 0},
-                      PortCase{"SmtpSubmissionToTls", S::SMTP, 587, S::SEC_TLS, {}, 465, 0},
-                      PortCase{"OwnPortKept", S::POP3, 2110, S::SEC_TLS, {}, 2110, 0},
-                      PortCase{"TlsGivenUp", S::POP3, 995, S::SEC_AUTO, {}, 110, 0},
-                      PortCase{"NntpTlsToNone", S::NNTP, 563, S::SEC_NONE, {}, 119, 0},
-                      PortCase{
-                          "Pop3StartTlsAsksNothing", S::POP3, 110, S::SEC_STARTTLS, {}, 110, 0},
-                      PortCase{"SmtpStartTlsAgreed", S::SMTP, 25, S::SEC_STARTTLS, {YES}, 587, 1},
-                      PortCase{"SmtpStartTlsRefused", S::SMTP, 25, S::SEC_STARTTLS, {NO}, 25, 1},
-                      PortCase{"SmtpTlsToStartTls", S::SMTP, 465, S::SEC_STARTTLS, {YES}, 587, 1},
-                      PortCase{"SmtpAutoAsksNothing", S::SMTP, 25, S::SEC_AUTO, {}, 25, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+const PortCase kPortCases[] = {
+    {"Pop3Tls", S::POP3, 110, S::SEC_TLS, {}, 995, 0},
+    {"NntpTls", S::NNTP, 119, S::SEC_TLS, {}, 563, 0},
+    {"SmtpTls", S::SMTP, 25, S::SEC_TLS, {}, 465, 0},
+    {"SmtpSubmissionToTls", S::SMTP, 587, S::SEC_TLS, {}, 465, 0},
+    {"OwnPortKept", S::POP3, 2110, S::SEC_TLS, {}, 2110, 0},
+    {"TlsGivenUp", S::POP3, 995, S::SEC_AUTO, {}, 110, 0},
+    {"NntpTlsToNone", S::NNTP, 563, S::SEC_NONE, {}, 119, 0},
+    {"Pop3StartTlsAsksNothing", S::POP3, 110, S::SEC_STARTTLS, {}, 110, 0},
+    {"SmtpStartTlsAgreed", S::SMTP, 25, S::SEC_STARTTLS, {YES}, 587, 1},
+    {"SmtpStartTlsRefused", S::SMTP, 25, S::SEC_STARTTLS, {NO}, 25, 1},
+    {"SmtpTlsToStartTls", S::SMTP, 465, S::SEC_STARTTLS, {YES}, 587, 1},
+    {"SmtpAutoAsksNothing", S::SMTP, 25, S::SEC_AUTO, {}, 25, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Table, ServerSecurityPort, ::testing::ValuesIn(kPortCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialogFixture, ServerSecurityChecksStopOnTheFieldAtFault)
 {

@@ -2,7 +2,6 @@
 #include "MainFixture.h"
 
 #include "framework/Files.h"
-#include "framework/Process.h"
 #include "packet/PacketSave.h"
 
 using testutil::Exists;
@@ -25,13 +24,7 @@ TEST_F(SaveTest, BuiltInZipReplacesAnOldPacketOrTakesTheNextFreeNameWhenOverwrit
     GatherMail("one");
     pMain->OnCommand(CMD_SAVE);
     std::string qwk = ReadFile(home.File("Tolvan.Qwk"));
-    EXPECT_EQ(qwk.substr(0, 2), "PK");
-    std::string out;
-    int code = 0;
-    ASSERT_TRUE(fw::RunAndCapture({"unzip", "-Z1", home.File("Tolvan.Qwk")}, out, code));
-    EXPECT_NE(out.find("messages.dat"), std::string::npos) << out;
-    EXPECT_NE(out.find("control.dat"), std::string::npos) << out;
-    EXPECT_EQ(out.find('/'), std::string::npos) << "files at the archive's top level";
+    EXPECT_EQ(qwk.substr(0, 2), "PK"); // its members: tests/e2e's HeadlessMail
 
     pIni->WriteInt("Directories", "OverwriteQwk", 0);
     WriteFile(home.File("Tolvan.Qwa"), "older");

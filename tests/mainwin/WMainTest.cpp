@@ -30,29 +30,6 @@ protected:
 };
 } // namespace
 
-TEST_F(WMainTest, StartsOfflineWithTheSortCheckConnectsWithoutNewsAndDisconnects)
-{
-    pIni->WriteInt("Articles", "Sort", 2);
-    Build({});
-    EXPECT_TRUE(view.checked[CMD_SORTFROM]);
-    EXPECT_FALSE(view.checked[CMD_SORTNUMBER]);
-    ExpectCommands({CMD_CONNECT, CMD_SAVE}, {CMD_DISCONNECT, CMD_GETMAIL});
-
-    pMain->OnCommand(CMD_CONNECT); // without news
-    EXPECT_TRUE(pMain->m_bConnected);
-    EXPECT_TRUE(view.bConnectPressed);
-    ExpectCommands({CMD_GETMAIL, CMD_STOP, CMD_POST, CMD_DISCONNECT},
-                   {CMD_SAVE, CMD_CONNECT, CMD_AUTORUN});
-    EXPECT_EQ(FailureCount(), 0);
-
-    pMain->OnCommand(CMD_CONNECT); // while connected it disconnects
-    EXPECT_FALSE(pMain->m_bConnected);
-    EXPECT_FALSE(view.bConnectPressed);
-    ExpectCommands({CMD_SAVE, CMD_CONNECT}, {CMD_GETMAIL});
-    EXPECT_TRUE(Has(view.statuses, "Disconnecting from server . . ."));
-    EXPECT_EQ(view.statuses.back(), "Disconnected from ");
-}
-
 TEST_F(WMainTest, ProgressMessages)
 {
     pMain->Send(fw::WM_QWK_PROGRESS, 0, 0); // no total yet

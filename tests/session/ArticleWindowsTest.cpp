@@ -22,21 +22,12 @@ TEST_F(ArticleWindows, WithoutOverviewOneHeadPerArticleAndNextOverAGap)
 {
     dir.LoadGroups("m.hand,1,0,0,,\r\n");
     ScriptedServer s(ScriptedServer::Split::Pairs);
-    s.Say("200 ready\r\n")
-        .Expect("GROUP m.hand\r\n")
-        .Say("211 3 10 13 m.hand\r\n")
-        .Expect("XOVER 10-13\r\n")
-        .Say("500 what?\r\n")
-        .Expect("HEAD 10\r\n")
-        .Say(
-            "221 10 <t@x>\r\nSubject: zebra\r\nFrom: x@y\r\nMessage-ID: <t@x>\r\nLines: 4\r\n.\r\n")
-        .Expect("HEAD 11\r\n")
-        .Say("423 no such article\r\n")
-        .Expect("NEXT\r\n")
-        .Say("223 13 <h@x> next\r\n")
-        .Expect("HEAD\r\n")
-        .Say("221 13 <h@x>\r\nSubject: apple\r\nFrom: a@b\r\nMessage-ID: <h@x>\r\n.\r\n")
-        .Hold();
+    s.Say("200 ready\r\n").Expect("GROUP m.hand\r\n").Say("211 3 10 13 m.hand\r\n");
+    s.Expect("XOVER 10-13\r\n").Say("500 what?\r\n").Expect("HEAD 10\r\n");
+    s.Say("221 10 <t@x>\r\nSubject: zebra\r\nFrom: x@y\r\nMessage-ID: <t@x>\r\nLines: 4\r\n.\r\n");
+    s.Expect("HEAD 11\r\n").Say("423 no such article\r\n");
+    s.Expect("NEXT\r\n").Say("223 13 <h@x> next\r\n").Expect("HEAD\r\n");
+    s.Say("221 13 <h@x>\r\nSubject: apple\r\nFrom: a@b\r\nMessage-ID: <h@x>\r\n.\r\n").Hold();
     ASSERT_TRUE(s.Start());
     NewsHost host(work.Path());
     ASSERT_TRUE(host.Connect(s.Port())) << s.Report();
@@ -63,12 +54,10 @@ TEST_F(ArticleWindows, TheServerClosingMidArticleEndsTheRunWithoutMovingThePoint
 {
     dir.LoadGroups("a.auto,3,5,0,,\r\nb.auto,3,1,0,,\r\n");
     ScriptedServer s;
-    s.Say("200 ready\r\n")
-        .Expect("GROUP a.auto\r\n")
-        .Say("211 2 5 6 a.auto\r\n")
-        .Expect("ARTICLE 5\r\n")
-        .Say("220 5 <five@x>\r\nSubject: five\r\nFrom: x@y\r\n\r\nthe first li")
-        .Close();
+    s.Say("200 ready\r\n").Expect("GROUP a.auto\r\n").Say("211 2 5 6 a.auto\r\n");
+    s.Expect("ARTICLE 5\r\n")
+        .Say("220 5 <five@x>\r\nSubject: five\r\nFrom: x@y\r\n\r\nthe first li");
+    s.Close();
     ASSERT_TRUE(s.Start());
     NewsHost host(work.Path());
     ASSERT_TRUE(host.Connect(s.Port())) << s.Report();

@@ -41,55 +41,40 @@ protected:
 };
 } // namespace
 
-TEST_F(DialogWidgets, ServerPortsTakeFiveDigitsAndZeroKeepsTheDialogOnThePort)
+TEST_F(DialogWidgets, ServerFieldsTakeFiveDigitsAndAFaultKeepsTheFocusThere)
 {
     DServerInfo model(*pIni);
     ui::ServerInfoDialog d(model);
     d.show();
+    EXPECT_FALSE(Child(d, "TimeZone")->isVisible());
     Type(Child(d, "NNTPPort"), "12a3456");
     EXPECT_EQ(Child<QLineEdit>(d, "NNTPPort")->text(), "12345");
     Type(Child(d, "SMTPPort"), "0");
+    Type(Child(d, "NNTPName"), "joe@news.example.org");
+    Type(Child(d, "POP3Server"), "ann@pop.example.org");
     Type(Child(d, "POP3Name"), "ann");
-    Type(Child(d, "POP3Password"), "pw");
+    // The at-sign notes and the checks' order: the model's table.
     EXPECT_FALSE(PressOk(d));
-    EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(QApplication::focusWidget(), Child(d, "SMTPPort"));
-    EXPECT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(pIni->GetInt("Servers", "SMTPPort", -1), 25) << "nothing written";
-    EXPECT_FALSE(Child(d, "TimeZone")->isVisible());
 
     Type(Child(d, "SMTPPort"), "587");
+    boxes.answers = {fw::IDNO}; // to the question about the missing password
+    EXPECT_FALSE(PressOk(d));
+    EXPECT_EQ(QApplication::focusWidget(), Child(d, "POP3Password"));
+    EXPECT_EQ(boxes.boxes.back().icon, fw::MbIcon::Question);
+    Type(Child(d, "POP3Password"), "pw");
     ASSERT_TRUE(PressOk(d));
     ASSERT_TRUE(model.Save(*pIni));
     EXPECT_EQ(pIni->GetInt("Servers", "SMTPPort", -1), 587);
     EXPECT_EQ(pIni->GetInt("Servers", "NNTPPort", -1), 12345);
+    EXPECT_EQ(pIni->GetString("Servers", "POP3Server", ""), "ann@pop.example.org");
     EXPECT_EQ(pIni->GetPop3Password(), "pw");
-}
-
-TEST_F(DialogWidgets, AtSignsWarnAndPasswordQuestionKeepsTheFocus)
-{
-    DServerInfo model(*pIni);
-    ui::ServerInfoDialog d(model);
-    d.show();
-    Type(Child(d, "POP3Server"), "ann@pop.example.org");
-    Type(Child(d, "NNTPName"), "joe@news.example.org");
-    Type(Child(d, "POP3Name"), "ann");
-    boxes.answers = {fw::IDNO};
-    EXPECT_FALSE(PressOk(d));
-    EXPECT_EQ(QApplication::focusWidget(), Child(d, "POP3Password"));
-    ASSERT_EQ(boxes.boxes.size(), 3u);
-    EXPECT_NE(boxes.boxes[0].text.find("The server name: news.example.org"), std::string::npos);
-    EXPECT_NE(boxes.boxes[1].text.find("Your user name: ann\nis prepended on the POP3"),
-              std::string::npos);
-    EXPECT_EQ(boxes.boxes[2].icon, fw::MbIcon::Question);
-
-    // Not saving the password: no question, and what was typed is not kept.
-    Type(Child(d, "POP3Password"), "typed");
+    // Not saving the password: what was typed is not kept.
     Child<QCheckBox>(d, "POP3SavePassword")->click();
-    boxes.boxes.clear();
     ASSERT_TRUE(PressOk(d));
     ASSERT_TRUE(model.Save(*pIni));
-    EXPECT_EQ(pIni->GetString("Servers", "POP3Server", ""), "ann@pop.example.org");
     EXPECT_EQ(pIni->GetPop3Password(), "");
 }
 
@@ -206,16 +191,14 @@ std::function<std::unique_ptr<OptionsDialog>(TnIni&)> Make()
     return [](TnIni& ini) { return std::make_unique<D>(ini); };
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Gates,
-                         ::testing::Values(Gate{"UseSoundGraysBeep", Make<DTolvanConfig>(), "Sound",
-                                                true, "Beep", "Beep"},
-                                           Gate{"ArticleMimeGraysEncodings", Make<DArticleConfig>(),
-                                                "Mime", false, "Encoding", "Encoding3"},
-                                           Gate{"EmailMimeGraysEncodings", Make<DEmailConfig>(),
-                                                "Mime", false, "Encoding", "Encoding2"},
-                                           Gate{"ClearMailboxGraysClearAfter", Make<DEmailConfig>(),
-                                                "ClearMailbox", true, "ClearAfterDays",
-                                                "ClearAfterDays"}),
+const Gate kGates[] = {
+    {"UseSoundGraysBeep", Make<DTolvanConfig>(), "Sound", true, "Beep", "Beep"},
+    {"ArticleMimeGraysEncodings", Make<DArticleConfig>(), "Mime", false, "Encoding", "Encoding3"},
+    {"EmailMimeGraysEncodings", Make<DEmailConfig>(), "Mime", false, "Encoding", "Encoding2"},
+    {"ClearMailboxGraysClearAfter", Make<DEmailConfig>(), "ClearMailbox", true, "ClearAfterDays",
+     "ClearAfterDays"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, Gates, ::testing::ValuesIn(kGates),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialogWidgets, SpinFieldsStopAtTheirLimits)
@@ -237,28 +220,6 @@ TEST_F(DialogWidgets, SpinFieldsStopAtTheirLimits)
         EXPECT_EQ(pSpin->value(), c.iMax) << c.key;
         EXPECT_EQ(model.Value(c.key), c.iMax) << c.key;
     }
-    ASSERT_TRUE(PressOk(d));
-    ASSERT_TRUE(model.Save(*pIni));
-    EXPECT_EQ(pIni->GetInt("Articles", "DaysOldest", 0), 30);
-}
-
-TEST_F(DialogWidgets, CheckingAStepOrTheGroupListWarnsAndStaysChecked)
-{
-    pIni->WriteString("Servers", "POP3Name", "");
-    pIni->WriteInt("Articles", "ListAllGroups", 0);
-    DAutorun autorun(*pIni, pGroups.get());
-    ui::OptionsDialogView a(autorun, "DAutorun");
-    a.show();
-    Child<QCheckBox>(a, "AutoEmail")->click();
-    EXPECT_TRUE(Child<QCheckBox>(a, "AutoEmail")->isChecked());
-    DGroupConfig groups(*pIni);
-    ui::OptionsDialogView g(groups, "DGroupConfig");
-    g.show();
-    Child<QCheckBox>(g, "ListAllGroups")->click();
-    Child<QCheckBox>(g, "ListAllGroups")->click(); // unchecking warns of nothing
-    ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_NE(boxes.boxes[0].text.find("POP3 server information"), std::string::npos);
-    EXPECT_NE(boxes.boxes[1].text.find("CONTROL.DAT"), std::string::npos);
 }
 
 TEST_F(DialogWidgets, CopyFilesUnchecksWhenTheReaderFileIsNotFound)
@@ -274,10 +235,9 @@ TEST_F(DialogWidgets, CopyFilesUnchecksWhenTheReaderFileIsNotFound)
     });
     d.show();
     auto* pCopy = Child<QCheckBox>(d, "CopyFiles");
-    boxes.answers = {fw::IDNO, fw::IDYES};
-    pCopy->click(); // No: not searched
-    EXPECT_FALSE(pCopy->isChecked());
-    pCopy->click(); // Yes, then the search is cancelled
+    // Yes, then the search is cancelled (No, a wrong file: the model's table).
+    boxes.answers = {fw::IDYES};
+    pCopy->click();
     EXPECT_FALSE(pCopy->isChecked());
     EXPECT_EQ(iPicks, 1);
     ASSERT_TRUE(PressOk(d));

@@ -57,14 +57,15 @@ TEST_F(MainFrameTest, MenuFollowsTheStateTable)
     EXPECT_FALSE(pFrame->MenuAction(CMD_SORTNUMBER)->isChecked());
     EXPECT_FALSE(pFrame->ConnectButton()->isChecked());
 
-    pMain->OnCommand(CMD_CONNECT);
+    pMain->OnCommand(CMD_CONNECT); // without news
+    EXPECT_EQ(FailureCount(), 0);
     expect("online", {CMD_DISCONNECT, CMD_STOP, CMD_GETMAIL, CMD_POST, CMD_OPEN},
            {CMD_SAVE, CMD_SAVEAS, CMD_CONNECT, CMD_AUTORUN, CMD_GETNEW, CMD_NEWGROUPS});
     // The toolbar's Connect stays usable, pressed: pressing it disconnects.
     EXPECT_TRUE(pFrame->ConnectButton()->isChecked());
     EXPECT_TRUE(pFrame->ConnectButton()->isEnabled());
 
-    pMain->OnCommand(CMD_DISCONNECT);
+    pMain->OnCommand(CMD_CONNECT); // while connected Connect disconnects
     expect("offline again", kOffline, kOfflineGrayed);
     EXPECT_FALSE(pFrame->ConnectButton()->isChecked());
     EXPECT_EQ(pFrame->StatusText()->text(), "Disconnected from ");
@@ -255,22 +256,21 @@ TEST(QtMessageBoxes, CaptionsIconsButtonsAndAnswers)
 {
     QWidget owner;
     ui::QtMessageBoxes service(&owner);
+    using I = fw::MbIcon;
+    using Q = QMessageBox;
+    const auto YesNo = fw::MbButtons::YesNo, Ok = fw::MbButtons::Ok;
     struct Case {
-        fw::MbIcon icon;
+        I icon;
         fw::MbButtons buttons;
-        QMessageBox::StandardButton press;
+        Q::StandardButton press;
         int iResult;
-        QMessageBox::Icon shown;
+        Q::Icon shown;
     } cases[] = {
-        {fw::MbIcon::Question, fw::MbButtons::YesNo, QMessageBox::No, fw::IDNO,
-         QMessageBox::Question},
-        {fw::MbIcon::Question, fw::MbButtons::YesNo, QMessageBox::Yes, fw::IDYES,
-         QMessageBox::Question},
-        {fw::MbIcon::Stop, fw::MbButtons::Ok, QMessageBox::Ok, fw::IDOK, QMessageBox::Critical},
-        {fw::MbIcon::Exclamation, fw::MbButtons::Ok, QMessageBox::Ok, fw::IDOK,
-         QMessageBox::Warning},
-        {fw::MbIcon::Information, fw::MbButtons::Ok, QMessageBox::Ok, fw::IDOK,
-         QMessageBox::Information},
+        {I::Question, YesNo, Q::No, fw::IDNO, Q::Question},
+        {I::Question, YesNo, Q::Yes, fw::IDYES, Q::Question},
+        {I::Stop, Ok, Q::Ok, fw::IDOK, Q::Critical},
+        {I::Exclamation, Ok, Q::Ok, fw::IDOK, Q::Warning},
+        {I::Information, Ok, Q::Ok, fw::IDOK, Q::Information},
     };
     for (const Case& c : cases) {
         QString caption, text;

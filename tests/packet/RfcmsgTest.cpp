@@ -117,8 +117,11 @@ const std::string kHead = "From: Alice <alice@example.org>\r\n"
 // Destroying the converter leaves the work directory empty.
 TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
 {
-    const std::string data = Bytes(5000, 3), gif = Bytes(1000, 8), longLine(6000, 'w');
+    const std::string data = Bytes(5000, 3), gif = Bytes(1000, 8), png = Bytes(300, 4),
+                      longLine(6000, 'w');
     const std::string uu = Uuencode("xyz", "x"), real = Uuencode(Bytes(100, 6), "real.bin");
+    TempDir outside;
+    const std::string evil = outside.Path() + "/evil";
     const std::string realData = real.substr(real.find("\r\n") + 2);
     const std::string one = Bytes(100, 1), two = Bytes(3000, 2), three = Bytes(45, 3);
     // The third block lacks its grave-accent and "end" lines: the text line
@@ -169,6 +172,27 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
          "--b\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
          "<p>caf=C3=A9</p>\r\n<p>two</p>\r\n--b--\r\n",
          One("plain\n", "<p>caf\xC3\xA9</p>\r\n<p>two</p>", "*.htm")},
+        // A text part outside the alternatives is a text of its own again:
+        // two texts never share a body file.
+        {"nested alternatives give only their first text the others",
+         mixed +
+             "--b\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+             "--a\r\nContent-Type: text/plain\r\n\r\nthe text\r\n"
+             "--a\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
+             "--r\r\nContent-Type: text/html; name=\"page.html\"\r\n\r\n<b>the text</b>\r\n"
+             "--r\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+             Base64(png) + "--r--\r\n--a--\r\n" +
+             "--b\r\nContent-Type: text/plain; name=\"notes.txt\"\r\n\r\nnotes\r\n--b--\r\n",
+         {{"the text\n", "<b>the text</b>\n", "page.html"},
+          {"-", png, "*.att"},
+          {"notes\n", "", ""}}},
+        {"hostile names are only text: no file is made where they point",
+         mixed + "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " + evil + uu.substr(11) +
+             "--b\r\nContent-Type: application/octet-stream; name=\"../../n\"\r\n"
+             "Content-Disposition: attachment; filename=\"../../../etc/passwd\"\r\n"
+             "Content-Transfer-Encoding: base64\r\n\r\n" +
+             Base64("B64") + "--b--\r\n",
+         {{"", "xyz", evil}, {"-", "B64", "../../../etc/passwd"}}},
         {"every uuencoded file inside text and the text between are kept",
          "\r\nfirst:\r\n" + Uuencode(one, "a.gif") + "between\r\n\r\n" + Uuencode(two, "b.gif") +
              "after two\r\n" + cut + "-- \r\nsig\r\n",
@@ -246,17 +270,23 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         m_pConv = std::make_unique<Rfcmsg>(m_work.Path());
-        Convert("Message-ID: <row@x>\r\n" + row.message);
+        SummaryInfo* last = Convert("Message-ID: <row@x>\r\n" + row.message);
         EXPECT_EQ(Summary(), row.want);
-        for (SummaryInfo* p : Records())
+        std::vector<SummaryInfo*> v = Records();
+        EXPECT_EQ(last, v.back());
+        for (SummaryInfo* p : v) {
             EXPECT_TRUE(row.iEncoding < 0 || p->m_iEncoding == row.iEncoding);
+            EXPECT_EQ(Head(p), Head(v[0])) << "each record has the message's header fields";
+            EXPECT_EQ(p->m_szDir, m_work.Path());
+        }
         ExpectOnlyGeneratedNames();
         m_pConv.reset();
         EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
     }
+    EXPECT_TRUE(fw::ListDirectory(outside.Path()).empty());
 }
 
-TEST_F(RfcmsgTest, HeaderFieldsAndConferenceNames)
+TEST_F(RfcmsgTest, HeaderFieldsMadeUpIdsAndConferenceNames)
 {
     SummaryInfo* r = Convert("Message-ID: <2@x>\r\nFROM: a@x\r\nreply-to: b@x\r\n"
                              "Sender: list-owner@lists.x\r\nSubject: multi\r\n\tline\r\n"
@@ -265,6 +295,13 @@ TEST_F(RfcmsgTest, HeaderFieldsAndConferenceNames)
     EXPECT_GT(r->m_tDate, 1700000000); // unparsable: the current time
     r->m_tDate = 0;
     EXPECT_EQ(Head(r), "<2@x>|a@x|b@x|multi\tline|a.b,c.d|list-owner@lists.x|1|0");
+    // Reply-To defaults to From; a missing Message-ID is made, a new one each time.
+    r = Convert(kHead + "Subject: s\r\n\r\nx\r\n");
+    ASSERT_NE(r, nullptr);
+    const std::string id = r->m_szMessageId;
+    EXPECT_TRUE(std::regex_match(id, std::regex("<\\d{12,13}\\.\\d+@.+>"))) << id;
+    EXPECT_EQ(Head(r), id + "|" + kAlice + "|" + kAlice + "|s||email|1|815751000");
+    EXPECT_NE(Convert(kHead + "Subject: s\r\n\r\nx\r\n")->m_szMessageId, id);
     // Articles take the group name, whatever Sender says.
     r = Convert("Message-ID: <3@x>\r\nSender: s@x\r\nSubject: s\r\n\r\nx\r\n", "comp.lang.c", 77);
     ASSERT_NE(r, nullptr);
@@ -284,81 +321,6 @@ TEST_F(RfcmsgTest, GetHeaderUnfoldsAndIgnoresCaseAndStopsAtTheBody)
     // A very long header line cannot smuggle a field in after 1000 bytes.
     WriteFile(path, "X-Long: " + std::string(1500, 'a') + "Message-ID: <fake@x>\r\n\r\n");
     EXPECT_EQ(Rfcmsg::GetHeader("Message-ID:", path), std::nullopt);
-}
-
-TEST_F(RfcmsgTest, MissingMessageIdGetsAGeneratedOne)
-{
-    SummaryInfo* r = Convert(kHead + "Subject: no id\r\n\r\nkeep me\r\n");
-    ASSERT_NE(r, nullptr);
-    EXPECT_TRUE(std::regex_match(r->m_szMessageId, std::regex("<\\d{12,13}\\.\\d+@.+>")))
-        << r->m_szMessageId;
-    EXPECT_EQ(ReadFile(r->BodyPath()), "keep me\n");
-    SummaryInfo* r2 = Convert(kHead + "Subject: no id\r\n\r\nagain\r\n");
-    ASSERT_NE(r2, nullptr);
-    EXPECT_NE(r2->m_szMessageId, r->m_szMessageId);
-}
-
-TEST_F(RfcmsgTest, ThreeLeavesMakeTwoRecordsWithTheSameHeaders)
-{
-    std::string msg = kHead +
-                      "Subject: three\r\nMessage-ID: <6@x>\r\n"
-                      "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-                      "--b\r\n\r\nbody text\r\n"
-                      "--b\r\nContent-Type: application/octet-stream\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("first") +
-                      "--b\r\nContent-Type: application/zip\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("second") + "--b--\r\n";
-    SummaryInfo* last = Convert(msg);
-    EXPECT_EQ(Summary(), (Recs{{"body text\n", "first", "*.att"}, {"-", "second", "*.att"}}));
-    std::vector<SummaryInfo*> v = Records();
-    EXPECT_EQ(last, v.back());
-    for (SummaryInfo* p : v) {
-        EXPECT_EQ(Head(p), "<6@x>|" + kAlice + "|" + kAlice + "|three||email|1|815751000");
-        EXPECT_EQ(p->m_szDir, m_work.Path());
-    }
-}
-
-TEST_F(RfcmsgTest, NestedAlternativesGiveOneTextItsAttachments)
-{
-    // Only the first text of the alternatives is a message text.
-    std::string png = Bytes(300, 4);
-    Convert("Message-ID: <7b@x>\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
-            "--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
-            "--a\r\nContent-Type: text/plain\r\n\r\nthe text\r\n"
-            "--a\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
-            "--r\r\nContent-Type: text/html; name=\"page.html\"\r\n\r\n<b>the text</b>\r\n"
-            "--r\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-            Base64(png) +
-            "--r--\r\n--a--\r\n"
-            "--m\r\nContent-Type: text/plain; name=\"notes.txt\"\r\n\r\nnotes\r\n--m--\r\n");
-    Recs v = Summary();
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(v[0], (Rec{"the text\n", "<b>the text</b>\n", "page.html"}));
-    EXPECT_EQ(v[1], (Rec{"-", png, "*.att"}));
-    // A text part outside the alternatives is a text of its own again: two
-    // texts never share a body file.
-    EXPECT_EQ(v[2].body, "notes\n");
-}
-
-TEST_F(RfcmsgTest, HostileNamesAreOnlyText)
-{
-    TempDir outside;
-    std::string evil = outside.Path() + "/evil";
-    std::string msg = "Message-ID: <9@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-                      "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " +
-                      evil + "\r\n" +
-                      Uuencode("UU", "x").substr(std::string("begin 644 x\r\n").size()) +
-                      "--b\r\nContent-Type: application/octet-stream; name=\"../../n\"\r\n"
-                      "Content-Disposition: attachment; filename=\"../../../etc/passwd\"\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("B64") + "--b--\r\n";
-    Convert(msg);
-    EXPECT_EQ(Summary(), (Recs{{"", "UU", evil}, {"-", "B64", "../../../etc/passwd"}}));
-    EXPECT_FALSE(testutil::Exists(evil));
-    EXPECT_TRUE(fw::ListDirectory(outside.Path()).empty());
-    ExpectOnlyGeneratedNames();
 }
 
 TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedOnlyToItsOwnSeries)

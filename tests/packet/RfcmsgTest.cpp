@@ -270,7 +270,8 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         m_pConv = std::make_unique<Rfcmsg>(m_work.Path());
-        SummaryInfo* last = Convert("Message-ID: <row@x>\r\n" + row.message);
+        SummaryInfo* last =
+            Convert("Message-ID: <row@x>\r\nFrom: r@x\r\nSubject: row\r\n" + row.message);
         EXPECT_EQ(Summary(), row.want);
         std::vector<SummaryInfo*> v = Records();
         EXPECT_EQ(last, v.back());

@@ -373,28 +373,36 @@ TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedOnlyToItsOwnSeries)
     EXPECT_EQ(first->m_szGivenName.value_or(""), "big.zip");
 }
 
-TEST_F(RfcmsgTest, SubjectsThatOnlyLookLikePartMarkersAreKept)
+// Part markers in their three forms; a subject that only looks like one is
+// kept, and so is its message.
+TEST_F(RfcmsgTest, PartMarkersAndSubjectsThatOnlyLookLikeThem)
 {
     struct Case {
         const char* subject;
-        std::string rest;
-        std::string body;
-        int iPart;
+        int iPart = 0, iTotal = 0; // the total is not checked for -1
+        std::string rest = "\r\nx\r\n", body = "x\n";
     };
     const std::vector<Case> cases = {
-        {"12/25 party plans", "\r\nBring a dish.\r\n", "Bring a dish.\n", -1},
-        {"[2/2] minutes", "\r\nAll present.\r\n", "All present.\n", -1},
-        {"2/3 of the budget",
+        {"12/25 party plans", -1, 0, "\r\nBring a dish.\r\n", "Bring a dish.\n"},
+        {"[2/2] minutes", -1, 0, "\r\nAll present.\r\n", "All present.\n"},
+        {"2/3 of the budget", -1, 0,
          "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
              Base64("Two thirds \xE2\x82\xAC\r\n"),
-         "Two thirds \xE2\x82\xAC\n", -1},
-        {"[2/2] minutes",
+         "Two thirds \xE2\x82\xAC\n"},
+        {"[2/2] minutes", 0, 0,
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nSee the file.\r\n"
          "--b\r\nContent-Type: application/pdf; name=\"m.pdf\"\r\n"
          "Content-Transfer-Encoding: base64\r\n\r\n" +
              Base64("%PDF") + "--b--\r\n",
-         "See the file.\n", 0},
-        {"Budget 2/3 done", "\r\nSee:\r\n" + Uuencode("sheet", "b.xls"), "See:\n", 0},
+         "See the file.\n"},
+        {"Budget 2/3 done", 0, 0, "\r\nSee:\r\n" + Uuencode("sheet", "b.xls"), "See:\n"},
+        {"file [1/5]", 1, 5},
+        {"file (1/7) more", 1, 7},
+        {"file 1/9 here", 1, 9},
+        {"a/b"},
+        {"no marker"},
+        {"x [1/2] and/or"},
+        {"25/12 dinner"},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -404,13 +412,20 @@ TEST_F(RfcmsgTest, SubjectsThatOnlyLookLikePartMarkersAreKept)
         EXPECT_EQ(r->m_szSubject, c.subject);
         EXPECT_EQ(ReadFile(r->BodyPath()), c.body) << c.subject;
         EXPECT_EQ(r->m_iPartNumber, c.iPart) << c.subject;
-        EXPECT_TRUE(c.iPart != 0 || r->m_iPartsTotal == 0) << c.subject;
+        EXPECT_TRUE(c.iPart < 0 || r->m_iPartsTotal == c.iTotal) << c.subject;
     }
     std::vector<SummaryInfo*> v = Records();
     ASSERT_EQ(v.size(), cases.size());
     EXPECT_EQ(ReadFile(v[3]->AttachPath()), "%PDF");
     EXPECT_EQ(ReadFile(v[4]->AttachPath()), "sheet");
     ExpectOnlyGeneratedNames();
+    // Header-list converters do no part detection.
+    Rfcmsg plain(m_work.Path(), true);
+    std::string path = m_work.File("NWZ1.TMP");
+    WriteFile(path, "Message-ID: <q@x>\r\nSubject: f [2/2]\r\n\r\nx\r\n");
+    plain.ConvertFile(path, 1, "g");
+    ASSERT_NE(plain.Current(), nullptr);
+    EXPECT_EQ(plain.Current()->m_iPartNumber, 0);
 }
 
 TEST_F(RfcmsgTest, SplitBase64PostIsJoinedAcrossMessages)
@@ -439,30 +454,6 @@ TEST_F(RfcmsgTest, SplitBase64PostIsJoinedAcrossMessages)
     EXPECT_EQ(v[0]->m_iPartNumber, 3);
     EXPECT_EQ(ReadFile(v[0]->AttachPath()), data);
     EXPECT_EQ(ReadFile(v[0]->BodyPath()), "first part\n");
-}
-
-TEST_F(RfcmsgTest, PartMarkersInTheirThreeForms)
-{
-    const std::vector<std::pair<std::string, std::pair<int, int>>> cases = {
-        {"file [1/5]", {1, 5}},  {"file (1/7) more", {1, 7}}, {"file 1/9 here", {1, 9}},
-        {"a/b", {0, 0}},         {"no marker", {0, 0}},       {"x [1/2] and/or", {0, 0}},
-        {"25/12 dinner", {0, 0}}};
-    int i = 0;
-    for (const auto& [subject, want] : cases) {
-        SummaryInfo* r = Convert("Message-ID: <p" + std::to_string(++i) +
-                                     "@x>\r\nSubject: " + subject + "\r\n\r\nx\r\n",
-                                 "g");
-        ASSERT_NE(r, nullptr) << subject;
-        EXPECT_EQ(r->m_iPartNumber, want.first) << subject;
-        EXPECT_EQ(r->m_iPartsTotal, want.second) << subject;
-    }
-    // Header-list converters do no part detection.
-    Rfcmsg plain(m_work.Path(), true);
-    std::string path = m_work.File("NWZ1.TMP");
-    WriteFile(path, "Message-ID: <q@x>\r\nSubject: f [2/2]\r\n\r\nx\r\n");
-    plain.ConvertFile(path, 1, "g");
-    ASSERT_NE(plain.Current(), nullptr);
-    EXPECT_EQ(plain.Current()->m_iPartNumber, 0);
 }
 
 TEST_F(RfcmsgTest, LineLimitSplitsLongTexts)

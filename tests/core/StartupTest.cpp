@@ -20,14 +20,12 @@ TEST(CommandLine, OptionsAsArgumentsOfTheirOwn)
     EXPECT_EQ(c.iniValue, "x.ini");
     EXPECT_EQ(ParseCommandLine({"--ini=y.ini"}).iniValue, "y.ini");
     EXPECT_EQ(ParseCommandLine({"/i:my file.ini"}).iniValue, "my file.ini");
-    EXPECT_FALSE(ParseCommandLine({"/x"}).error.empty());
-    EXPECT_FALSE(ParseCommandLine({"-i"}).error.empty());
-    EXPECT_FALSE(ParseCommandLine({"/i:"}).error.empty());
-    EXPECT_FALSE(ParseCommandLine({"/ab"}).error.empty());
     EXPECT_TRUE(ParseCommandLine({"--paths"}).bPaths);
-    EXPECT_FALSE(ParseCommandLine({"/i:/mail/"}).error.empty())
-        << "a directory is no settings file";
-    EXPECT_FALSE(ParseCommandLine({"--ini", "sub/"}).error.empty());
+    // The last two name a directory, which is no settings file.
+    const std::vector<std::vector<std::string>> bad = {{"/x"},  {"-i"},        {"/i:"},
+                                                       {"/ab"}, {"/i:/mail/"}, {"--ini", "sub/"}};
+    for (const auto& args : bad)
+        EXPECT_FALSE(ParseCommandLine(args).error.empty()) << args[0];
 }
 
 TEST(StartupPaths, DefaultsAndTheSettingsFileOption)

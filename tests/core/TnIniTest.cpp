@@ -219,16 +219,6 @@ TEST_F(IniFixture, UserValuesAreReadWholeAndNeverRewrittenAndBadOnesRepaired)
     EXPECT_EQ(ini.GetString("Directories", "Rep", ""), longer);
 }
 
-TEST_F(IniFixture, AValueWhollyInQuotesLosesThemAndNothingElseDoes)
-{
-    WriteFile(file, "[A]\nq=\"a b\"\nt='x'\nmixed=\"a\" 'b'\nopen=\"a\n");
-    EXPECT_EQ(fw::Profile::GetString(file, "A", "q", ""), "a b");
-    EXPECT_EQ(fw::Profile::GetString(file, "A", "t", ""), "x");
-    EXPECT_EQ(fw::Profile::GetString(file, "A", "mixed", ""), "\"a\" 'b'");
-    EXPECT_EQ(fw::Profile::GetString(file, "A", "open", ""), "\"a");
-    EXPECT_EQ(fw::Profile::GetString(file, "A", "q", "", 3), "a ") << "a caller's buffer";
-}
-
 TEST_F(IniFixture, AReadOnlySettingsFileIsReadAndNeverRewritten)
 {
     // Root included: a file without write permission was made so on purpose,

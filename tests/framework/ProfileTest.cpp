@@ -34,6 +34,9 @@ TEST_F(ProfileTest, LookupRules)
         {"case and blanks", "  [ServERS ]  \r\n  nntpport =  119  \r\n", "Servers", "NNTPPort",
          "119"},
         {"quotes keep blanks", "[S]\r\nName=\"  spaced  \"\r\n", "s", "name", "  spaced  "},
+        {"single quotes go too", "[A]\nt='x'\n", "A", "t", "x"},
+        {"only quotes round the whole value go", "[A]\nm=\"a\" 'b'\n", "A", "m", "\"a\" 'b'"},
+        {"an unclosed quote stays", "[A]\no=\"a\n", "A", "o", "\"a"},
         {"first key wins", "[A]\nk=1\nk=2\n[A]\nk=3\nj=4\n", "A", "k", "1"},
         {"first section wins", "[A]\nk=1\nk=2\n[A]\nk=3\nj=4\n", "A", "j", "dflt"},
     };
@@ -41,6 +44,8 @@ TEST_F(ProfileTest, LookupRules)
         WriteFile(f, row.text);
         EXPECT_EQ(Get(row.section, row.key, "dflt"), row.want) << row.rule;
     }
+    WriteFile(f, "[A]\nq=\"a b\"\n");
+    EXPECT_EQ(Profile::GetString(f, "A", "q", "", 3), "a ") << "unquoted, then cut to the buffer";
     WriteFile(f, "[A]\nk=" + std::string(5'000'000, 'v') + "\n");
     EXPECT_EQ(Profile::GetString(f, "A", "k", "", 80).size(), 79u) << "cut to the buffer";
     EXPECT_EQ(Profile::GetString(f, "A", "k", "", 1), "");

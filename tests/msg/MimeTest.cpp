@@ -158,9 +158,7 @@ TEST(MimeFields, ContentTypeStrictAndLenient)
                             "Content-Type: text/plain; a=", "Content-Type: text/plain; a=\"b",
                             "Content-Type: text/plain; =b", "Content-Type: text/plain;; a=b",
                             "Content-Type text/plain", "Content-Type: text/plain; a=b c",
-                            "Content-Type: text/pl\x01"
-                            "ain",
-                            "Content-Type:"}) {
+                            "Content-Type: text/pl\001ain", "Content-Type:"}) {
         EXPECT_FALSE(CMIMEBodyPart::ParseContentType(bad, type, sub, params)) << bad;
         EXPECT_EQ(type, "keep");
     }
@@ -290,13 +288,10 @@ TEST(MimeMsg, Structures)
          // No subtype: no type; a multipart whose boundary is lost is one leaf.
          "application/pdf:A | application/pdf:B | image/gif:C | text/plain:D | "
          "text/plain:--c\n\nE\n--c-- | image/png:F"},
-        // Broken structures.
+        // Broken structures (more, read tolerantly, below).
         {"only look-alike lines: no closing delimiter", mixed + "--b\n\nx\n--bb--\n", "fails"},
-        {"no boundary parameter", "Content-Type: multipart/mixed\n\n--b\n\nx\n--b--\n", "fails"},
-        {"no closing delimiter", mixed + "--b\n\nx\n--b\n\ny\n", "fails"},
         {"a closing delimiter first", mixed + "--b--\n\nx\n--b--\n", "fails"},
         {"no line end after a delimiter", mixed + "--b", "fails"},
-        {"a delimiter line that runs to the end of the part", mixed + "--b\n\nx\n--b\n", "fails"},
         {"a broken nested part", mixed + "--b\nContent-Type: multipart/mixed\n\nx\n--b--\n",
          "fails"},
         {"nothing after the header", "Content-Type: multipart/mixed; boundary=b\n", "fails"},

@@ -68,12 +68,15 @@ TEST(NewsgroupsFile, LoadsWellFormedLinesAndDropsOthers)
                                       "too.many,1,2,3,user,pass,word\r\n"
                                       "\r\n"
                                       "de.test,11,+12xyz,abc,,\n"
+                                      "big,1,99999999999999999999,-99999999999999999999,,\n"
+                                      "min,1,-2147483648,1,,\n"
                                       "last.no.newline,2,5,6,u,p");
     Newsgroups list(dir.File("TOLVAN.NWS"));
-    // The in-packet mark (8) is never taken from the file; conference numbers
-    // count accepted lines only.
+    // The in-packet mark (8) is never taken from the file; numbers too large
+    // stop at the limits; conference numbers count accepted lines only.
     EXPECT_EQ(Dump(list), "comp.lang.c,1,100,820000000,,#0 | alt.test,7,-50,42,joe,secret#1 | "
-                          "de.test,3,12,0,,#2 | last.no.newline,2,5,6,u,p#3");
+                          "de.test,3,12,0,,#2 | big,1,2147483647,-2147483648,,#3 | "
+                          "min,1,-2147483648,1,,#4 | last.no.newline,2,5,6,u,p#5");
     EXPECT_TRUE(list.SaveCurrent());
 }
 
@@ -200,15 +203,6 @@ TEST(NewsgroupsFile, DestructionWritesOnlyWhenSomethingMayHaveChangedSinceSave)
         EXPECT_EQ(testutil::Exists(path), bChange);
     }
     EXPECT_NE(ReadFile(path).find("news.answers,1,99,"), std::string::npos);
-}
-
-TEST(NewsgroupsFile, NumbersParseLikeTheFileReaderExpects)
-{
-    EXPECT_EQ(Newsgroups::ParseNumber("  -12abc"), -12);
-    EXPECT_EQ(Newsgroups::ParseNumber("x1"), 0);
-    EXPECT_EQ(Newsgroups::ParseNumber("99999999999999999999"), INT32_MAX);
-    EXPECT_EQ(Newsgroups::ParseNumber("-99999999999999999999"), INT32_MIN);
-    EXPECT_EQ(Newsgroups::ParseNumber("-2147483648"), INT32_MIN);
 }
 
 TEST(NewsgroupsList, AddPutsNewRecordsAtTheHeadAndRemoveTakesTheFirstMatch)

@@ -217,19 +217,17 @@ TEST(QwkFormat, ShortNamesForAttachedList)
     };
     // Hostile names are text only, and can neither break the comma-separated
     // line nor name a path; no name is the saved name.
-    const std::pair<const char*, const char*> rows[] = {{"readme.txt", "readme.txt"},
-                                                        {"longfilename.html", "longname.htm"},
-                                                        {"archive", "archive"},
-                                                        {"picture number one", "pict~one.BIN"},
-                                                        {"my.long.filename.txt", "my~lname.txt"},
-                                                        {"a.html", "a.htm"},
-                                                        {"x", "x"},
-                                                        {"a,b.txt", "a~b.txt"},
-                                                        {"../../etc/passwd", "~~~~~~~~.~et"},
-                                                        {"r\xE9sum\xE9.doc", "r~sum~.doc"},
-                                                        {"", "ABCDEFGH.ATT"}};
-    for (const auto& [given, want] : rows)
-        EXPECT_EQ(named(given), want) << given;
+    EXPECT_EQ(named("readme.txt"), "readme.txt");
+    EXPECT_EQ(named("longfilename.html"), "longname.htm");
+    EXPECT_EQ(named("archive"), "archive");
+    EXPECT_EQ(named("picture number one"), "pict~one.BIN");
+    EXPECT_EQ(named("my.long.filename.txt"), "my~lname.txt");
+    EXPECT_EQ(named("a.html"), "a.htm");
+    EXPECT_EQ(named("x"), "x");
+    EXPECT_EQ(named("a,b.txt"), "a~b.txt");
+    EXPECT_EQ(named("../../etc/passwd"), "~~~~~~~~.~et");
+    EXPECT_EQ(named("r\xE9sum\xE9.doc"), "r~sum~.doc");
+    EXPECT_EQ(named(""), "ABCDEFGH.ATT");
 }
 
 TEST(QwkFormat, ConferenceNamesShortenedOnlyWhenAsked)
@@ -250,7 +248,6 @@ TEST_F(QwkFileTest, OneMailMakesTheSmallestPacketByteForByte)
         kBanner +
         Header('*', "1", "03-07-24", "14:05", "Joe User", "alice@example.org", "Hi", "2", 0) +
         PadBlocks(text);
-    EXPECT_EQ(Packet("messages.dat").size(), 384u);
     EXPECT_EQ(Packet("messages.dat"), expected);
     EXPECT_EQ(expected,
               kBanner + Message('*', 1, "Joe User", "alice@example.org", "Hi", 0, "Hello\nWorld\n"))
@@ -321,60 +318,49 @@ TEST_F(QwkFileTest, OneMessageInTheZoneWithTheSenderAsConfigured)
     }
 }
 
-TEST_F(QwkFileTest, ConferencesAreNumberedMailListsThenGroupsByListPosition)
+TEST_F(QwkFileTest, ConferencesAreMailThenMailingListsThenGroupsByListPosition)
 {
     for (const char* g : {"g.five", "g.four", "g.three", "g.two", "g.one"})
         m_pGroups->Add(g, NG_SELECTED, 1, 1, "", "");
-    // "g.five" sits at position 4.
+    // "g.five" sits at position 4: after two mailing lists, conference 7.
+    Add("list@lists.example.org", "d@x", "list mail", "l\n");
     Add("email", "a@x", "one", "1\n");
     Add("g.five", "b@x", "art", "line\n", "g.five,g.one");
+    Add("not-a-group", "e@x", "odd", "o\n", "not-a-group");
+    Add("list@lists.example.org", "g@x", "more", "m\n");
     Add("email", "c@x", "two", "2\n");
-    ASSERT_TRUE(Write(false)) << m_error;
-    // E-mail first in list order, then the group.
+    TempDir iniDir;
+    TnIni ini(iniDir.File("TOLVAN.INI"));
+    g_pIni = &ini;
+    ASSERT_TRUE(Write(false, false)) << m_error;
+    EXPECT_EQ(ini.GetInt("Groups", "MailingLists", -1), 2);
+    const std::string list = "Mailing-List: list@lists.example.org\n";
     EXPECT_EQ(Packet("messages.dat"),
               kBanner + Message('*', 1, "Joe User", "a@x", "one", 0, "1\n") +
                   Message('*', 2, "Joe User", "c@x", "two", 0, "2\n") +
-                  Message(' ', 1, "ALL", "b@x", "art", 5, "line\n", "Newsgroups: g.five,g.one\n"));
+                  Message(' ', 1, "ALL", "d@x", "list mail", 1, "l\n", list) +
+                  Message(' ', 2, "ALL", "g@x", "more", 1, "m\n", list) +
+                  Message(' ', 1, "ALL", "e@x", "odd", 2, "o\n", "Newsgroups: not-a-group\n") +
+                  Message(' ', 1, "ALL", "b@x", "art", 7, "line\n", "Newsgroups: g.five,g.one\n"));
     EXPECT_EQ(Packet("000.ndx"), Bytes({0, 0, 0, 0x82, 0, 0, 0, 0, 0x83, 0}));
-    EXPECT_EQ(Packet("005.ndx"), Bytes({0, 0, 0x40, 0x83, 5}));
-    EXPECT_EQ(ControlTail(), "|0|3|1|0|email|5|g.five");
-    EXPECT_EQ(Lines(Packet("qwkfiles.lst")),
-              (std::vector<std::string>{P("messages.dat"), P("control.dat"), P("000.ndx"),
-                                        P("personal.ndx"), P("005.ndx")}));
+    EXPECT_EQ(Packet("001.ndx"), Bytes({0, 0, 0x40, 0x83, 1, 0, 0, 0, 0x84, 1}));
+    EXPECT_EQ(Packet("002.ndx"), Bytes({0, 0, 0x20, 0x84, 2}));
+    EXPECT_EQ(Packet("007.ndx"), Bytes({0, 0, 0x40, 0x84, 7}));
+    // Long names off: the list's name is shortened.
+    EXPECT_EQ(ControlTail(), "|0|6|3|0|email|1|list@l~le.org|2|not-a-group|7|g.five");
+    EXPECT_EQ(
+        Lines(Packet("qwkfiles.lst")),
+        (std::vector<std::string>{P("messages.dat"), P("control.dat"), P("000.ndx"),
+                                  P("personal.ndx"), P("001.ndx"), P("002.ndx"), P("007.ndx")}));
     // Positions became the conference numbers; the in-packet mark is set.
     ASSERT_TRUE(m_pGroups->Find("g.five"));
     EXPECT_EQ(m_pGroups->Current()->m_iConference, 4);
     EXPECT_TRUE(m_pGroups->Current()->m_uFlags & NG_INPACKET);
 
-    // Listing every group: all five, numbered by position + 1.
-    ASSERT_TRUE(Write(true));
-    EXPECT_EQ(ControlTail(), "|0|3|5|0|email|1|g.one|2|g.two|3|g.three|4|g.four|5|g.five");
-}
-
-TEST_F(QwkFileTest, MailingListsGetNumbersAfterMailAndTheirOwnHeaderLine)
-{
-    m_pGroups->Add("real.group", 0, 1, 1, "", "");
-    Add("list@lists.example.org", "d@x", "list mail", "l\n");
-    Add("not-a-group", "e@x", "odd", "o\n", "not-a-group");
-    Add("real.group", "f@x", "news", "n\n", "real.group");
-    Add("list@lists.example.org", "g@x", "more", "m\n");
-    TempDir iniDir;
-    TnIni ini(iniDir.File("TOLVAN.INI"));
-    g_pIni = &ini;
-    ASSERT_TRUE(Write(false, false));
-    EXPECT_EQ(ini.GetInt("Groups", "MailingLists", -1), 2);
-    const std::string list = "Mailing-List: list@lists.example.org\n";
-    EXPECT_EQ(Packet("messages.dat"),
-              kBanner + Message(' ', 1, "ALL", "d@x", "list mail", 1, "l\n", list) +
-                  Message(' ', 2, "ALL", "g@x", "more", 1, "m\n", list) +
-                  Message(' ', 1, "ALL", "e@x", "odd", 2, "o\n", "Newsgroups: not-a-group\n") +
-                  Message(' ', 1, "ALL", "f@x", "news", 3, "n\n", "Newsgroups: real.group\n"));
-    EXPECT_EQ(Packet("001.ndx"), Bytes({0, 0, 0, 0x82, 1, 0, 0, 0, 0x83, 1}));
-    EXPECT_EQ(Packet("002.ndx"), Bytes({0, 0, 0x40, 0x83, 2}));
-    EXPECT_EQ(Packet("003.ndx"), Bytes({0, 0, 0, 0x84, 3}));
-    EXPECT_FALSE(testutil::Exists(P("000.ndx")));
-    // Long names off: the list's name is shortened.
-    EXPECT_EQ(ControlTail(), "|0|4|3|0|email|1|list@l~le.org|2|not-a-group|3|real.group");
+    // Listing every group: all five, numbered by position after the lists.
+    ASSERT_TRUE(Write(true, false));
+    EXPECT_EQ(ControlTail(), "|0|6|7|0|email|1|list@l~le.org|2|not-a-group|3|g.one|4|g.two|5|"
+                             "g.three|6|g.four|7|g.five");
 }
 
 TEST_F(QwkFileTest, AttachmentsAreListedNamedInUpperCaseAndNoted)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,43 +88,36 @@ protected:
 // leading block nothing is a header line.
 TEST_F(RepRead, TheBodyStartsAfterALeadingHeaderBlockOnly)
 {
+    // The text's lines are split at "\n"; the subject "Test" is the header's.
     struct Case {
-        std::vector<std::string> lines;
-        const char* body;
-        const char* subject;
-        const char* to = "ann@example.org"; // the field's padding cut
-        const char* cc = nullptr;
+        const char *text, *body, *subject = "Test", *to = "ann@example.org", *cc = "(none)";
     } cases[] = {
-        {{"Subject: A subject longer than the header field", "", "Body"},
-         "Body\n",
+        {"Subject: A subject longer than the header field\n\nBody", "Body\n",
          "A subject longer than the header field"},
-        {{"Subject: first", "\tsecond", "To: bob@example.org", "", "Text", "", "More"},
-         "Text\n\nMore\n",
-         "first\tsecond",
-         "bob@example.org"},
-        {{"to: carl@example.org, dora@example.org", "CC: eve@example.org", "Subject:", " continued",
-          "", "body"},
-         "body\n",
-         " continued",
-         "carl@example.org, dora@example.org",
-         "eve@example.org"},
-        {{"Note: see below", "Text after it"}, "Note: see below\nText after it\n", "Test"},
-        {{"Note: see below", "", "Text after it"}, "Note: see below\n\nText after it\n", "Test"},
-        {{"Hi Bob,", "", "Subject: not a header here", "To: x@y"},
-         "Hi Bob,\n\nSubject: not a header here\nTo: x@y\n",
-         "Test"},
-        {{"To: carl@example.org", "Hello Carl"}, "Hello Carl\n", "Test", "carl@example.org"},
-        {{"", "Starts with an empty line"}, "\nStarts with an empty line\n", "Test"},
+        {"Subject: first\n\tsecond\nTo: bob@example.org\n\nText\n\nMore", "Text\n\nMore\n",
+         "first\tsecond", "bob@example.org"},
+        {"to: carl@x.org, dora@x.org\nCC: eve@x.org\nSubject:\n continued\n\nbody", "body\n",
+         " continued", "carl@x.org, dora@x.org", "eve@x.org"},
+        {"Note: see below\nText after it", "Note: see below\nText after it\n"},
+        {"Note: see below\n\nText after it", "Note: see below\n\nText after it\n"},
+        {"Hi Bob,\n\nSubject: not a header here\nTo: x@y",
+         "Hi Bob,\n\nSubject: not a header here\nTo: x@y\n"},
+        {"To: carl@example.org\nHello Carl", "Hello Carl\n", "Test", "carl@example.org"},
+        {"\nStarts with an empty line", "\nStarts with an empty line\n"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines[0]);
-        auto rep = Read({Mail(c.lines)});
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> lines;
+        std::stringstream in(c.text);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        auto rep = Read({Mail(lines)});
         mailxarticle* p = rep->FirstUnsent();
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(p->Body(), c.body);
         EXPECT_EQ(p->m_szSubject, c.subject);
         EXPECT_EQ(p->m_szTo.value_or(""), c.to);
-        EXPECT_EQ(p->m_szCc.value_or("(none)"), c.cc ? c.cc : "(none)");
+        EXPECT_EQ(p->m_szCc.value_or("(none)"), c.cc);
     }
     EXPECT_EQ(FindHeaderLine("Subject:", "Subject: last line\n").value_or("-"), "last line");
 }
@@ -200,11 +194,9 @@ TEST_F(RepRead, AttachmentNamesNeverLeaveTheWorkDirectory)
     testutil::WriteFile(work + "/GOOD.ZIP", "data");
     ASSERT_EQ(::symlink(dir.File("victim").c_str(), (work + "/LINK.BIN").c_str()), 0);
     std::string dat = "../victim,v\r\n" + dir.File("victim") +
-                      ",v\r\nsub/victim,v\r\n"
-                      "..\\victim,v\r\n"
-                      "vi\x01"
-                      "ctim,v\r\nLINK.BIN,l\r\nnocomma\r\n" +
-                      std::string(200, 'a') + ",long\r\ngood.zip,Report \"1\".zip\r\n";
+                      ",v\r\nsub/victim,v\r\n..\\victim,v\r\nvi\001ctim,v\r\nLINK.BIN,l\r\n" +
+                      "nocomma\r\n" + std::string(200, 'a') +
+                      ",long\r\ngood.zip,Report \"1\".zip\r\n";
     std::vector<Reply> replies(9, Mail({"x"}));
     {
         auto rep = Read(replies, dat, true);
@@ -259,18 +251,15 @@ TEST_F(RepRead, IdentitiesAreStableAndTellTwinRepliesApart)
 TEST_F(RepRead, TheReadersCharacterSet)
 {
     Reply r = Mail({"Subject: \x84pfel", "", "\x94l und \xE1 \xB3 \x9C"});
-    r.subject = "\x81"
-                "ber";
+    r.subject = std::string("\x81") + "ber";
     EXPECT_EQ(Read({r})->FirstUnsent()->Body(), "\xC3\xB6l und \xC3\x9F \xE2\x94\x82 \xC2\xA3\n");
     EXPECT_EQ(Read({r})->FirstUnsent()->m_szSubject, "\xC3\xA4pfel");
     options.charset = ReaderCharsetFromSetting(" latin-1 ");
     r.lines = {"caf\xE9"};
-    r.subject = "\xFC"
-                "ber";
+    r.subject = std::string("\xFC") + "ber";
     auto rep = Read({r});
     EXPECT_EQ(rep->FirstUnsent()->Body(), "caf\xC3\xA9\n");
-    EXPECT_EQ(rep->FirstUnsent()->m_szSubject, "\xC3\xBC"
-                                               "ber");
+    EXPECT_EQ(rep->FirstUnsent()->m_szSubject, std::string("\xC3\xBC") + "ber");
     EXPECT_EQ(ReaderCharsetFromSetting("CP437"), ReaderCharset::Cp437);
     EXPECT_EQ(ReaderCharsetFromSetting(""), ReaderCharset::Cp437);
 }

@@ -113,12 +113,15 @@ const std::string kHead = "From: Alice <alice@example.org>\r\n"
 
 } // namespace
 
-// One message each: the records it gives and their encoding (-1: not
-// checked).  Destroying the converter leaves the work directory empty.
+// One message each: the records it gives and their encoding (if given).
+// Destroying the converter leaves the work directory empty.
 TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
 {
-    const std::string data = Bytes(5000, 3), gif = Bytes(1000, 8), longLine(6000, 'w');
+    const std::string data = Bytes(5000, 3), gif = Bytes(1000, 8), png = Bytes(300, 4),
+                      longLine(6000, 'w');
     const std::string uu = Uuencode("xyz", "x"), real = Uuencode(Bytes(100, 6), "real.bin");
+    TempDir outside;
+    const std::string evil = outside.Path() + "/evil";
     const std::string realData = real.substr(real.find("\r\n") + 2);
     const std::string one = Bytes(100, 1), two = Bytes(3000, 2), three = Bytes(45, 3);
     // The third block lacks its grave-accent and "end" lines: the text line
@@ -138,16 +141,18 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
         std::string b64 = Base64(data);
         return b64.erase(b64.find('=')) + "\r\n";
     };
+    // The records of a message that gives only one.
+    auto One = [](const std::string& body, const std::string& attach = "", const char* name = "") {
+        return Recs{{body, attach, name}};
+    };
     const struct {
         const char* name;
         std::string message;
         Recs want;
-        int iEncoding;
+        int iEncoding = -1;
     } rows[] = {
-        {"plain text gets LF lines",
-         kHead + "Subject: Hello\r\n\r\nLine one\r\n\r\nLine three\r\n",
-         {{"Line one\n\nLine three\n", "", ""}},
-         ENC_PLAIN},
+        {"plain text gets LF lines", kHead + "Subject: Hello\r\n\r\nLine one\r\n\r\nLine three\r\n",
+         One("Line one\n\nLine three\n"), ENC_PLAIN},
         {"text and a base64 file: one record, the disposition's name",
          "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
          "preamble\r\n--XX\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n"
@@ -155,21 +160,39 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
          "Content-Transfer-Encoding: base64\r\n"
          "Content-Disposition: attachment; filename=\"my file.bin\"\r\n\r\n" +
              Base64(data) + "--XX--\r\n",
-         {{"See the file.\n", data, "my file.bin"}},
-         ENC_BASE64},
+         One("See the file.\n", data, "my file.bin"), ENC_BASE64},
         {"the name falls back to the type's parameter, then the saved name",
          mixed + "--b\r\nContent-Type: text/plain\r\n\r\nt\r\n"
                  "--b\r\nContent-Type: application/pdf; x=1; FileName=\"doc.pdf\"\r\n\r\nA\r\n"
                  "--b\r\nContent-Type: image/png\r\n\r\nB\r\n--b--\r\n",
-         {{"t\n", "A\n", "doc.pdf"}, {"-", "B\n", "*.att"}},
-         -1},
+         {{"t\n", "A\n", "doc.pdf"}, {"-", "B\n", "*.att"}}},
         {"other alternatives are attachments of the first text",
          "Content-Type: multipart/alternative; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
          "--b\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
          "<p>caf=C3=A9</p>\r\n<p>two</p>\r\n--b--\r\n",
-         {{"plain\n", "<p>caf\xC3\xA9</p>\r\n<p>two</p>", "*.htm"}},
-         -1},
+         One("plain\n", "<p>caf\xC3\xA9</p>\r\n<p>two</p>", "*.htm")},
+        // A text part outside the alternatives is a text of its own again:
+        // two texts never share a body file.
+        {"nested alternatives give only their first text the others",
+         mixed +
+             "--b\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+             "--a\r\nContent-Type: text/plain\r\n\r\nthe text\r\n"
+             "--a\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
+             "--r\r\nContent-Type: text/html; name=\"page.html\"\r\n\r\n<b>the text</b>\r\n"
+             "--r\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+             Base64(png) + "--r--\r\n--a--\r\n" +
+             "--b\r\nContent-Type: text/plain; name=\"notes.txt\"\r\n\r\nnotes\r\n--b--\r\n",
+         {{"the text\n", "<b>the text</b>\n", "page.html"},
+          {"-", png, "*.att"},
+          {"notes\n", "", ""}}},
+        {"hostile names are only text: no file is made where they point",
+         mixed + "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " + evil + uu.substr(11) +
+             "--b\r\nContent-Type: application/octet-stream; name=\"../../n\"\r\n"
+             "Content-Disposition: attachment; filename=\"../../../etc/passwd\"\r\n"
+             "Content-Transfer-Encoding: base64\r\n\r\n" +
+             Base64("B64") + "--b--\r\n",
+         {{"", "xyz", evil}, {"-", "B64", "../../../etc/passwd"}}},
         {"every uuencoded file inside text and the text between are kept",
          "\r\nfirst:\r\n" + Uuencode(one, "a.gif") + "between\r\n\r\n" + Uuencode(two, "b.gif") +
              "after two\r\n" + cut + "-- \r\nsig\r\n",
@@ -181,32 +204,19 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
         // nothing; a line other than "end" after it is text.
         {"an end line after uuencoded data is not text",
          "\r\n" + uu + "\r\n" + uu.substr(0, uu.find("end\r\n")) + "the end\r\n",
-         {{"\n", "xyz", "x"}, {"the end\n", "xyz", "x"}},
-         -1},
-        {"begin line of a sentence",
-         "\r\nbegin 10 minutes early\r\nSee you there.\r\n",
-         {{"begin 10 minutes early\nSee you there.\n", "", ""}},
-         -1},
-        {"begin line with a word for a name",
-         "\r\nbegin 644 minutes\r\nM is not enough\r\n",
-         {{"begin 644 minutes\nM is not enough\n", "", ""}},
-         -1},
-        {"begin line with a blank line before the data",
-         "\r\nbegin 644 x\r\n\r\n" + realData,
-         {{"begin 644 x\n\n" + lf(realData), "", ""}},
-         -1},
-        {"begin line as the last line",
-         "\r\nbegin 10 minutes early",
-         {{"begin 10 minutes early\n", "", ""}},
-         -1},
-        {"begin line with a negative mode",
-         "\r\nbegin -644 x\r\n" + realData,
-         {{"begin -644 x\n" + lf(realData), "", ""}},
-         -1},
-        {"capital Begin with data",
-         "\r\nBegin 644 real.bin\r\n" + realData,
-         {{"", Bytes(100, 6), "real.bin"}},
-         -1},
+         {{"\n", "xyz", "x"}, {"the end\n", "xyz", "x"}}},
+        {"begin line of a sentence", "\r\nbegin 10 minutes early\r\nSee you there.\r\n",
+         One("begin 10 minutes early\nSee you there.\n")},
+        {"begin line with a word for a name", "\r\nbegin 644 minutes\r\nM is not enough\r\n",
+         One("begin 644 minutes\nM is not enough\n")},
+        {"begin line with a blank line before the data", "\r\nbegin 644 x\r\n\r\n" + realData,
+         One("begin 644 x\n\n" + lf(realData))},
+        {"begin line as the last line", "\r\nbegin 10 minutes early",
+         One("begin 10 minutes early\n")},
+        {"begin line with a negative mode", "\r\nbegin -644 x\r\n" + realData,
+         One("begin -644 x\n" + lf(realData))},
+        {"capital Begin with data", "\r\nBegin 644 real.bin\r\n" + realData,
+         One("", Bytes(100, 6), "real.bin")},
         {"quoted-printable: soft breaks join, hard breaks depend on the part",
          mixed + "--b\r\nContent-Type: text/plain\r\n"
                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
@@ -214,11 +224,8 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
                  "--b\r\nContent-Type: application/octet-stream\r\n"
                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
                  "bin=00=E3ary=0D=0A=\r\ndata\r\nmore\r\n--b--\r\n",
-         {{"caf\xC3\xA9 and a long line joined\nsecond = line\n",
-           std::string("bin\0\xE3"
-                       "ary\r\ndata\r\nmore",
-                       20),
-           "*.att"}},
+         One("caf\xC3\xA9 and a long line joined\nsecond = line\n",
+             std::string("bin\0\343ary\r\ndata\r\nmore", 20), "*.att"),
          ENC_QUOTED},
         // Groups of three bytes cut "\r\n" between two encoded lines; a lone
         // CR is data, and so is a CR at the very end.
@@ -228,33 +235,25 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
              "Content-Transfer-Encoding: base64\r\n\r\n" +
              Base64("ab\r\ncd\re\r\n\r\nlast\r", 4) + "--b\r\n" + b64Bin +
              Base64("\x01\r\n\x02\r\r\n", 4) + "--b--\r\n",
-         {{"ab\ncd\re\n\nlast\r", "\x01\r\n\x02\r\r\n", "*.att"}},
-         ENC_BASE64},
-        {"unpadded base64, one byte",
-         b64Bin + unpadded("hello world!!"),
-         {{"-", "hello world!!", "*.att"}},
-         -1},
+         One("ab\ncd\re\n\nlast\r", "\x01\r\n\x02\r\r\n", "*.att"), ENC_BASE64},
+        {"unpadded base64, one byte", b64Bin + unpadded("hello world!!"),
+         One("-", "hello world!!", "*.att")},
         {"unpadded BASE64, two bytes",
          "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: BASE64\r\n\r\n" +
              unpadded("hello world!!!"),
-         {{"-", "hello world!!!", "*.att"}},
-         -1},
+         One("-", "hello world!!!", "*.att")},
         {"unpadded base64 text",
          "Content-Transfer-Encoding: base64\r\n\r\n" + unpadded("line\r\nxy\r\n"),
-         {{"line\nxy\n", "", ""}},
-         -1},
+         One("line\nxy\n")},
         // The part ends before the CR LF of the closing delimiter.
         {"8bit text and a binary file",
          mixed + "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
                  "Content-Transfer-Encoding: 8bit\r\n\r\nr\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\r\nok\r\n"
                  "--b\r\nContent-Type: application/octet-stream\r\n"
                  "Content-Transfer-Encoding: binary\r\n\r\n\x01\x02\r\n\xFF\r\n--b--\r\n",
-         {{"r\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\nok\n", "\x01\x02\r\n\xFF", "*.att"}},
-         ENC_BINARY},
-        {"long lines are not broken up",
-         "\r\n" + longLine + "\r\nshort\r\n" + longLine,
-         {{longLine + "\nshort\n" + longLine + "\n", "", ""}},
-         -1},
+         One("r\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s\nok\n", "\x01\x02\r\n\xFF", "*.att"), ENC_BINARY},
+        {"long lines are not broken up", "\r\n" + longLine + "\r\nshort\r\n" + longLine,
+         One(longLine + "\nshort\n" + longLine + "\n")},
         // The mail was cut off: the parts are still decoded, the last one up
         // to the end of the message.
         {"no closing delimiter",
@@ -263,27 +262,32 @@ TEST_F(RfcmsgTest, BodiesAndAttachmentsOfOneMessage)
          "--in\r\n\r\nimportant words\r\n--in\r\nContent-Type: text/html\r\n\r\n<i>w</i>\r\n"
          "--zz\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
              Base64(gif),
-         {{"important words\n", "<i>w</i>\n", "*.htm"}, {"-", gif, "*.att"}},
-         -1},
+         {{"important words\n", "<i>w</i>\n", "*.htm"}, {"-", gif, "*.att"}}},
         {"no part can be found: the whole body is text",
          "Content-Type: multipart/mixed\r\n\r\n--zz\r\n\r\nimportant words\r\n--zz--\r\n",
-         {{"--zz\n\nimportant words\n--zz--\n", "", ""}},
-         -1},
+         One("--zz\n\nimportant words\n--zz--\n")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         m_pConv = std::make_unique<Rfcmsg>(m_work.Path());
-        Convert("Message-ID: <row@x>\r\n" + row.message);
+        SummaryInfo* last =
+            Convert("Message-ID: <row@x>\r\nFrom: r@x\r\nSubject: row\r\n" + row.message);
         EXPECT_EQ(Summary(), row.want);
-        for (SummaryInfo* p : Records())
+        std::vector<SummaryInfo*> v = Records();
+        EXPECT_EQ(last, v.back());
+        for (SummaryInfo* p : v) {
             EXPECT_TRUE(row.iEncoding < 0 || p->m_iEncoding == row.iEncoding);
+            EXPECT_EQ(Head(p), Head(v[0])) << "each record has the message's header fields";
+            EXPECT_EQ(p->m_szDir, m_work.Path());
+        }
         ExpectOnlyGeneratedNames();
         m_pConv.reset();
         EXPECT_TRUE(fw::ListDirectory(m_work.Path()).empty());
     }
+    EXPECT_TRUE(fw::ListDirectory(outside.Path()).empty());
 }
 
-TEST_F(RfcmsgTest, HeaderFieldsAndConferenceNames)
+TEST_F(RfcmsgTest, HeaderFieldsMadeUpIdsAndConferenceNames)
 {
     SummaryInfo* r = Convert("Message-ID: <2@x>\r\nFROM: a@x\r\nreply-to: b@x\r\n"
                              "Sender: list-owner@lists.x\r\nSubject: multi\r\n\tline\r\n"
@@ -292,6 +296,13 @@ TEST_F(RfcmsgTest, HeaderFieldsAndConferenceNames)
     EXPECT_GT(r->m_tDate, 1700000000); // unparsable: the current time
     r->m_tDate = 0;
     EXPECT_EQ(Head(r), "<2@x>|a@x|b@x|multi\tline|a.b,c.d|list-owner@lists.x|1|0");
+    // Reply-To defaults to From; a missing Message-ID is made, a new one each time.
+    r = Convert(kHead + "Subject: s\r\n\r\nx\r\n");
+    ASSERT_NE(r, nullptr);
+    const std::string id = r->m_szMessageId;
+    EXPECT_TRUE(std::regex_match(id, std::regex("<\\d{12,13}\\.\\d+@.+>"))) << id;
+    EXPECT_EQ(Head(r), id + "|" + kAlice + "|" + kAlice + "|s||email|1|815751000");
+    EXPECT_NE(Convert(kHead + "Subject: s\r\n\r\nx\r\n")->m_szMessageId, id);
     // Articles take the group name, whatever Sender says.
     r = Convert("Message-ID: <3@x>\r\nSender: s@x\r\nSubject: s\r\n\r\nx\r\n", "comp.lang.c", 77);
     ASSERT_NE(r, nullptr);
@@ -311,81 +322,6 @@ TEST_F(RfcmsgTest, GetHeaderUnfoldsAndIgnoresCaseAndStopsAtTheBody)
     // A very long header line cannot smuggle a field in after 1000 bytes.
     WriteFile(path, "X-Long: " + std::string(1500, 'a') + "Message-ID: <fake@x>\r\n\r\n");
     EXPECT_EQ(Rfcmsg::GetHeader("Message-ID:", path), std::nullopt);
-}
-
-TEST_F(RfcmsgTest, MissingMessageIdGetsAGeneratedOne)
-{
-    SummaryInfo* r = Convert(kHead + "Subject: no id\r\n\r\nkeep me\r\n");
-    ASSERT_NE(r, nullptr);
-    EXPECT_TRUE(std::regex_match(r->m_szMessageId, std::regex("<\\d{12,13}\\.\\d+@.+>")))
-        << r->m_szMessageId;
-    EXPECT_EQ(ReadFile(r->BodyPath()), "keep me\n");
-    SummaryInfo* r2 = Convert(kHead + "Subject: no id\r\n\r\nagain\r\n");
-    ASSERT_NE(r2, nullptr);
-    EXPECT_NE(r2->m_szMessageId, r->m_szMessageId);
-}
-
-TEST_F(RfcmsgTest, ThreeLeavesMakeTwoRecordsWithTheSameHeaders)
-{
-    std::string msg = kHead +
-                      "Subject: three\r\nMessage-ID: <6@x>\r\n"
-                      "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-                      "--b\r\n\r\nbody text\r\n"
-                      "--b\r\nContent-Type: application/octet-stream\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("first") +
-                      "--b\r\nContent-Type: application/zip\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("second") + "--b--\r\n";
-    SummaryInfo* last = Convert(msg);
-    EXPECT_EQ(Summary(), (Recs{{"body text\n", "first", "*.att"}, {"-", "second", "*.att"}}));
-    std::vector<SummaryInfo*> v = Records();
-    EXPECT_EQ(last, v.back());
-    for (SummaryInfo* p : v) {
-        EXPECT_EQ(Head(p), "<6@x>|" + kAlice + "|" + kAlice + "|three||email|1|815751000");
-        EXPECT_EQ(p->m_szDir, m_work.Path());
-    }
-}
-
-TEST_F(RfcmsgTest, NestedAlternativesGiveOneTextItsAttachments)
-{
-    // Only the first text of the alternatives is a message text.
-    std::string png = Bytes(300, 4);
-    Convert("Message-ID: <7b@x>\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
-            "--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
-            "--a\r\nContent-Type: text/plain\r\n\r\nthe text\r\n"
-            "--a\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
-            "--r\r\nContent-Type: text/html; name=\"page.html\"\r\n\r\n<b>the text</b>\r\n"
-            "--r\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-            Base64(png) +
-            "--r--\r\n--a--\r\n"
-            "--m\r\nContent-Type: text/plain; name=\"notes.txt\"\r\n\r\nnotes\r\n--m--\r\n");
-    Recs v = Summary();
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(v[0], (Rec{"the text\n", "<b>the text</b>\n", "page.html"}));
-    EXPECT_EQ(v[1], (Rec{"-", png, "*.att"}));
-    // A text part outside the alternatives is a text of its own again: two
-    // texts never share a body file.
-    EXPECT_EQ(v[2].body, "notes\n");
-}
-
-TEST_F(RfcmsgTest, HostileNamesAreOnlyText)
-{
-    TempDir outside;
-    std::string evil = outside.Path() + "/evil";
-    std::string msg = "Message-ID: <9@x>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-                      "--b\r\nContent-Type: text/plain\r\n\r\nbegin 644 " +
-                      evil + "\r\n" +
-                      Uuencode("UU", "x").substr(std::string("begin 644 x\r\n").size()) +
-                      "--b\r\nContent-Type: application/octet-stream; name=\"../../n\"\r\n"
-                      "Content-Disposition: attachment; filename=\"../../../etc/passwd\"\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n" +
-                      Base64("B64") + "--b--\r\n";
-    Convert(msg);
-    EXPECT_EQ(Summary(), (Recs{{"", "UU", evil}, {"-", "B64", "../../../etc/passwd"}}));
-    EXPECT_FALSE(testutil::Exists(evil));
-    EXPECT_TRUE(fw::ListDirectory(outside.Path()).empty());
-    ExpectOnlyGeneratedNames();
 }
 
 TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedOnlyToItsOwnSeries)
@@ -437,28 +373,36 @@ TEST_F(RfcmsgTest, SplitUuencodedPostIsJoinedOnlyToItsOwnSeries)
     EXPECT_EQ(first->m_szGivenName.value_or(""), "big.zip");
 }
 
-TEST_F(RfcmsgTest, SubjectsThatOnlyLookLikePartMarkersAreKept)
+// Part markers in their three forms; a subject that only looks like one is
+// kept, and so is its message.
+TEST_F(RfcmsgTest, PartMarkersAndSubjectsThatOnlyLookLikeThem)
 {
     struct Case {
         const char* subject;
-        std::string rest;
-        std::string body;
-        int iPart;
+        int iPart = 0, iTotal = 0; // the total is not checked for -1
+        std::string rest = "\r\nx\r\n", body = "x\n";
     };
     const std::vector<Case> cases = {
-        {"12/25 party plans", "\r\nBring a dish.\r\n", "Bring a dish.\n", -1},
-        {"[2/2] minutes", "\r\nAll present.\r\n", "All present.\n", -1},
-        {"2/3 of the budget",
+        {"12/25 party plans", -1, 0, "\r\nBring a dish.\r\n", "Bring a dish.\n"},
+        {"[2/2] minutes", -1, 0, "\r\nAll present.\r\n", "All present.\n"},
+        {"2/3 of the budget", -1, 0,
          "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
              Base64("Two thirds \xE2\x82\xAC\r\n"),
-         "Two thirds \xE2\x82\xAC\n", -1},
-        {"[2/2] minutes",
+         "Two thirds \xE2\x82\xAC\n"},
+        {"[2/2] minutes", 0, 0,
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nSee the file.\r\n"
          "--b\r\nContent-Type: application/pdf; name=\"m.pdf\"\r\n"
          "Content-Transfer-Encoding: base64\r\n\r\n" +
              Base64("%PDF") + "--b--\r\n",
-         "See the file.\n", 0},
-        {"Budget 2/3 done", "\r\nSee:\r\n" + Uuencode("sheet", "b.xls"), "See:\n", 0},
+         "See the file.\n"},
+        {"Budget 2/3 done", 0, 0, "\r\nSee:\r\n" + Uuencode("sheet", "b.xls"), "See:\n"},
+        {"file [1/5]", 1, 5},
+        {"file (1/7) more", 1, 7},
+        {"file 1/9 here", 1, 9},
+        {"a/b"},
+        {"no marker"},
+        {"x [1/2] and/or"},
+        {"25/12 dinner"},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -468,15 +412,20 @@ TEST_F(RfcmsgTest, SubjectsThatOnlyLookLikePartMarkersAreKept)
         EXPECT_EQ(r->m_szSubject, c.subject);
         EXPECT_EQ(ReadFile(r->BodyPath()), c.body) << c.subject;
         EXPECT_EQ(r->m_iPartNumber, c.iPart) << c.subject;
-        if (c.iPart == 0) {
-            EXPECT_EQ(r->m_iPartsTotal, 0) << c.subject;
-        }
+        EXPECT_TRUE(c.iPart < 0 || r->m_iPartsTotal == c.iTotal) << c.subject;
     }
     std::vector<SummaryInfo*> v = Records();
     ASSERT_EQ(v.size(), cases.size());
     EXPECT_EQ(ReadFile(v[3]->AttachPath()), "%PDF");
     EXPECT_EQ(ReadFile(v[4]->AttachPath()), "sheet");
     ExpectOnlyGeneratedNames();
+    // Header-list converters do no part detection.
+    Rfcmsg plain(m_work.Path(), true);
+    std::string path = m_work.File("NWZ1.TMP");
+    WriteFile(path, "Message-ID: <q@x>\r\nSubject: f [2/2]\r\n\r\nx\r\n");
+    plain.ConvertFile(path, 1, "g");
+    ASSERT_NE(plain.Current(), nullptr);
+    EXPECT_EQ(plain.Current()->m_iPartNumber, 0);
 }
 
 TEST_F(RfcmsgTest, SplitBase64PostIsJoinedAcrossMessages)
@@ -505,30 +454,6 @@ TEST_F(RfcmsgTest, SplitBase64PostIsJoinedAcrossMessages)
     EXPECT_EQ(v[0]->m_iPartNumber, 3);
     EXPECT_EQ(ReadFile(v[0]->AttachPath()), data);
     EXPECT_EQ(ReadFile(v[0]->BodyPath()), "first part\n");
-}
-
-TEST_F(RfcmsgTest, PartMarkersInTheirThreeForms)
-{
-    const std::vector<std::pair<std::string, std::pair<int, int>>> cases = {
-        {"file [1/5]", {1, 5}},  {"file (1/7) more", {1, 7}}, {"file 1/9 here", {1, 9}},
-        {"a/b", {0, 0}},         {"no marker", {0, 0}},       {"x [1/2] and/or", {0, 0}},
-        {"25/12 dinner", {0, 0}}};
-    int i = 0;
-    for (const auto& [subject, want] : cases) {
-        SummaryInfo* r = Convert("Message-ID: <p" + std::to_string(++i) +
-                                     "@x>\r\nSubject: " + subject + "\r\n\r\nx\r\n",
-                                 "g");
-        ASSERT_NE(r, nullptr) << subject;
-        EXPECT_EQ(r->m_iPartNumber, want.first) << subject;
-        EXPECT_EQ(r->m_iPartsTotal, want.second) << subject;
-    }
-    // Header-list converters do no part detection.
-    Rfcmsg plain(m_work.Path(), true);
-    std::string path = m_work.File("NWZ1.TMP");
-    WriteFile(path, "Message-ID: <q@x>\r\nSubject: f [2/2]\r\n\r\nx\r\n");
-    plain.ConvertFile(path, 1, "g");
-    ASSERT_NE(plain.Current(), nullptr);
-    EXPECT_EQ(plain.Current()->m_iPartNumber, 0);
 }
 
 TEST_F(RfcmsgTest, LineLimitSplitsLongTexts)
@@ -578,17 +503,14 @@ TEST_F(RfcmsgTest, QuotedPrintableEscapesAndSoftBreaksAcrossTheReadBuffer)
     }
 }
 
-TEST_F(RfcmsgTest, LongLinesAreNotBrokenUp)
+// Lines whose CR LF falls on the end of a 999-byte piece, in the header block
+// (whose end must still be found) and in the text.
+TEST_F(RfcmsgTest, LineEndsAtTheEdgeOfTheReadBuffer)
 {
-    std::string longLine(6000, 'w');
-    SummaryInfo* r = Convert("Message-ID: <k@x>\r\n\r\n" + longLine + "\r\nshort\r\n" + longLine);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(ReadFile(r->BodyPath()), longLine + "\nshort\n" + longLine + "\n");
-    // Lines whose CR LF falls on the end of a 999-byte piece, in the header
-    // block (whose end must still be found) and in the text.
     for (std::size_t n = 996; n <= 1001; ++n) {
         std::string line(n, 'x');
-        r = Convert("Message-ID: <k" + std::to_string(n) + "@x>\r\nX-Long: " + line.substr(8) +
+        SummaryInfo* r =
+            Convert("Message-ID: <k" + std::to_string(n) + "@x>\r\nX-Long: " + line.substr(8) +
                     "\r\n\r\n" + line + "\r\n" + line + "\r\nbody\r\n");
         ASSERT_NE(r, nullptr);
         EXPECT_TRUE(ReadFile(r->BodyPath()) == line + "\n" + line + "\nbody\n") << n;

@@ -697,11 +697,11 @@ INSTANTIATE_TEST_SUITE_P(States, Pop3States,
                                     EndingName(std::get<1>(info.param));
                          });
 
-// A lookup that fails ends as a refused connection does (ConnectionRefused).
 TEST_F(Pop3Scripted, LookupAborted)
 {
-    // A lookup that does not finish until the test lets it.  The worker may
-    // outlive the test's stack frame, so what it touches is static.
+    // A lookup that does not finish until the test lets it (one that fails
+    // takes ConnectionRefused's path).  The worker may outlive the test's
+    // stack frame, so what it touches is static.
     static std::atomic<bool> release{false};
     static std::atomic<int> started{0}, finished{0};
     wsa::SetResolveHook([](const std::string&, std::vector<std::uint32_t>& addrs) {

@@ -371,7 +371,7 @@ TEST_F(PostingClients, NntpPostRefusedOrCutOffFails)
     EXPECT_NE(r.iLastError, 0);
 }
 
-TEST_F(PostingClients, AbortGivesNoNoticeUnlessAskedAndASentMessageStaysSent)
+TEST_F(PostingClients, AbortWithoutANoticeIsSilent)
 {
     ScriptedServer server;
     server.Say("220 hi\r\n").Expect("HELO host.test\r\n").Hold();

@@ -96,19 +96,4 @@ TEST(BodyLineSource, LinesAsTheyGoOnTheWireAndThe998CharacterRule)
     }
 }
 
-TEST(BodyLineSource, EndComesOnceThenNothing)
-{
-    std::string body = "x\n";
-    std::FILE* f = fmemopen(body.data(), body.size(), "rb");
-    CBodyLineSource src(f);
-    std::string line;
-    EXPECT_EQ(src.Next(line), CBodyLineSource::LINE);
-    EXPECT_EQ(src.Next(line), CBodyLineSource::END);
-    EXPECT_EQ(line, ".\r\n");
-    EXPECT_EQ(src.Next(line), CBodyLineSource::END);
-    EXPECT_TRUE(line.empty());
-    EXPECT_EQ(src.Lines(), 1);
-    std::fclose(f);
-}
-
 } // namespace

@@ -1,12 +1,14 @@
 // CNNTP against scripted servers: exact transcripts with every reply split at
-// every byte or joined two per send, logins, the search for the first new
-// article, stopping a transfer, refusals, closes and aborts.
+// every byte or joined two per send, logins, encryption asked of a plain
+// server, the search for the first new article, stopping a transfer,
+// refusals, closes and aborts.
 #include "ClientHarness.h"
 #include "NntpHarness.h"
 #include "ScriptedServer.h"
 #include "TestUtil.h"
 
 #include "framework/Files.h"
+#include "net/CTls.h"
 #include "net/Wsa.h"
 #include "proto/CNNTP.h"
 
@@ -416,6 +418,27 @@ TEST_F(NntpScripted, AbortAndConnectionFailures)
     EXPECT_TRUE(w.Finish()) << w.Report();
     fw::MessageLoop::DispatchPending();
     EXPECT_EQ(rec.notes.size(), before);
+}
+
+TEST_F(NntpScripted, EncryptionAskedOfAPlainServer)
+{
+    // Auto goes on in clear; required ends the connection.
+    ScriptedServer s;
+    s.Say(kGreeting).Expect("STARTTLS\r\n").Say("502 not here\r\n");
+    Quit(s);
+    client.SetSecurity(ServerSecurity::For("NNTP", ServerSecurity::AUTO));
+    Connect(s);
+    QuitAndFinish(s);
+
+    ScriptedServer t;
+    t.Say(kGreeting).Expect("STARTTLS\r\n").Say("502 not here\r\n").ExpectClose();
+    ASSERT_TRUE(t.Start());
+    client.SetSecurity(ServerSecurity::For("NNTP", ServerSecurity::STARTTLS));
+    NntpNote n =
+        Run(client.Connect(&rec, CNNTP::MSG_CONNECT, "127.0.0.1", t.Port(), nullptr, nullptr));
+    ExpectEnd(n, CNNTP::STATUS_CONNECT_FAILED);
+    EXPECT_EQ(client.m_iLastError, TLS_E_NOT_OFFERED);
+    EXPECT_TRUE(t.Finish()) << t.Report();
 }
 
 TEST_F(NntpScripted, ArgumentsThatCannotBeUsedAreRefused)

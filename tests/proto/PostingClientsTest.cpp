@@ -1,18 +1,23 @@
 // The SMTP and NNTP posting clients against scripted servers: commands, the
-// headers they compose, refusals at each step, one end notice per session.
+// headers they compose, SMTP logins, refusals at each step, one end notice
+// per session.
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
 #include "TestUtil.h"
 
+#include "net/CTls.h"
 #include "proto/CNNTPP.h"
 #include "proto/CSMTP.h"
+#include "proto/Sasl.h"
 #include "proto/SendHeaders.h"
+#include "proto/ServerSecurity.h"
 #include "util/CStringList.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sys/socket.h>
 
@@ -85,6 +90,8 @@ protected:
         std::FILE* f = std::fopen(dir.File("body").c_str(), "rb");
         Owner owner;
         Fixed<C> c(&owner);
+        if (security)
+            c.SetSecurity(*security);
         setSendBuffer = [&c](int iBytes) { c.SetSendBuffer(iBytes); };
         unsigned short port = FreeLoopbackPort();
         if (pServer) {
@@ -131,6 +138,7 @@ protected:
     testutil::TempDir dir;
     std::string date;
     std::function<void(int)> setSendBuffer; // of the running client
+    std::optional<ServerSecurity> security; // for the next client, if set
 };
 
 TEST_F(PostingClients, SmtpSendsEveryRecipientAndItsHeaders)
@@ -244,6 +252,73 @@ TEST_F(PostingClients, SmtpBodyThroughABusySocketAndAnOverlongLine)
     EXPECT_EQ(r.failure, "A message line is longer than 998 characters.");
 }
 
+TEST_F(PostingClients, SmtpLoginsHeloWhenEhloIsRefusedAndStartTlsRequired)
+{
+    ServerSecurity s = ServerSecurity::For("SMTP", ServerSecurity::NONE);
+    s.strUser = "joe";
+    s.strPassword = "pw";
+    auto send = [&](ScriptedServer& server, const ServerSecurity& sec) {
+        security = sec;
+        return Mail(&server, "hello\n", {"bob@x"});
+    };
+    // LOGIN only: user and password in turn, each in base64.
+    ScriptedServer login;
+    login.Say("220 hi\r\n").Expect("EHLO host.test\r\n");
+    login.Say("250-x.test\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n").Expect("AUTH LOGIN\r\n");
+    login.Say("334 VXNlcm5hbWU6\r\n").Expect(Base64Of("joe") + "\r\n");
+    login.Say("334 UGFzc3dvcmQ6\r\n").Expect(Base64Of("pw") + "\r\n");
+    login.Say("535 5.7.8 no\r\n").Expect("QUIT\r\n").Say("221 bye\r\n");
+    Outcome r = send(login, s);
+    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_EQ(r.failure, "535 5.7.8 no");
+
+    // PLAIN preferred when both are offered ("AUTH=" spelling too).
+    ScriptedServer plain;
+    plain.Say("220 hi\r\n").Expect("EHLO host.test\r\n");
+    plain.Say("250-x.test\r\n250-AUTH=LOGIN PLAIN\r\n250 8BITMIME\r\n");
+    plain.Expect("AUTH PLAIN " + SaslPlain("joe", "pw") + "\r\n").Say("235 ok\r\n");
+    plain.Expect("MAIL FROM:<me@host.test>\r\n")
+        .Say("451 later\r\n")
+        .Expect("QUIT\r\n")
+        .Say("221\r\n");
+    EXPECT_EQ(send(plain, s).failure, "451 later");
+
+    // An access token: XOAUTH2 in one line; a refusal's challenge is
+    // answered empty and the refusal ends the session; a server without
+    // XOAUTH2 gets no password at all.
+    ServerSecurity t = s;
+    t.bOAuth2 = true;
+    ScriptedServer oauth;
+    oauth.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN XOAUTH2\r\n");
+    oauth.Expect("AUTH XOAUTH2 " + SaslXOAuth2("joe", "pw") + "\r\n");
+    oauth.Say("334 eyJzdGF0dXMiOiI0MDEifQ==\r\n").Expect("\r\n").Say("535 5.7.8 bad token\r\n");
+    oauth.Expect("QUIT\r\n").Say("221 bye\r\n");
+    EXPECT_EQ(send(oauth, t).failure, "535 5.7.8 bad token");
+    ScriptedServer noOauth;
+    noOauth.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
+    Outcome n = send(noOauth, t);
+    EXPECT_EQ(n.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_NE(n.failure.find("XOAUTH2"), std::string::npos) << n.failure;
+
+    // A server of the old kind: HELO; with a user name there is no login
+    // to be had, and the message does not go out without it.
+    ScriptedServer old;
+    old.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("500 what?\r\n");
+    old.Expect("HELO host.test\r\n").Say("250 ok\r\n");
+    Outcome o = send(old, s);
+    EXPECT_EQ(o.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_NE(o.failure.find("offers no login"), std::string::npos) << o.failure;
+
+    // Encryption required from a server without it: no password goes out.
+    ScriptedServer plainOnly;
+    plainOnly.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
+    plainOnly.Expect("QUIT\r\n").Say("221 bye\r\n");
+    s.iMode = ServerSecurity::STARTTLS;
+    Outcome p = send(plainOnly, s);
+    EXPECT_EQ(p.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_EQ(p.iLastError, TLS_E_NOT_OFFERED);
+}
+
 TEST_F(PostingClients, NntpPostsWithItsHeaders)
 {
     ScriptedServer server(ScriptedServer::Split::Bytes);
@@ -296,7 +371,7 @@ TEST_F(PostingClients, NntpPostRefusedOrCutOffFails)
     EXPECT_NE(r.iLastError, 0);
 }
 
-TEST_F(PostingClients, AbortGivesNoNoticeUnlessAskedAndASentMessageStaysSent)
+TEST_F(PostingClients, AbortWithoutANoticeIsSilent)
 {
     ScriptedServer server;
     server.Say("220 hi\r\n").Expect("HELO host.test\r\n").Hold();

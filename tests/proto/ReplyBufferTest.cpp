@@ -114,24 +114,4 @@ TEST(ReplyBuffer, OverlongLinesComeInPiecesWithTheirCrLfKeptTogether)
     }
 }
 
-TEST(ReplyBuffer, FullButWithALineIsNotOverlong)
-{
-    CReplyBuffer b(8);
-    int room = 0;
-    char* p = b.FreeSpace(&room);
-    ASSERT_EQ(room, 8);
-    std::memcpy(p, "ab\r\ncdef", 8);
-    b.Commit(8);
-    EXPECT_FALSE(b.Overlong());
-    const char* l;
-    int len;
-    ASSERT_TRUE(b.NextLine(&l, &len));
-    EXPECT_EQ(std::string(l, len), "ab");
-    EXPECT_EQ(b.Length(), 4); // the incomplete line stays until its LF
-    b.FreeSpace(&room);
-    EXPECT_EQ(room, 4);
-    b.Clear();
-    EXPECT_EQ(b.Length(), 0);
-}
-
 } // namespace

@@ -10,19 +10,11 @@ namespace {
 
 const char kGreeting[] = "200 news ready\r\n";
 
-testutil::RunResult Tool(unsigned short port, std::vector<std::string> args,
-                         std::vector<std::string> env = {})
+testutil::RunResult Tool(unsigned short port, std::vector<std::string> args)
 {
     testutil::TempDir home;
-    std::vector<std::string> argv = {testutil::BinPath("mailtolvan-tool"),
-                                     "nntp",
-                                     "--host",
-                                     "127.0.0.1",
-                                     "--port",
-                                     std::to_string(port)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    env.push_back("MAILTOLVAN_HOME=" + home.Path());
-    return testutil::RunProgram(argv, env);
+    args.insert(args.begin(), {"nntp", "--host", "127.0.0.1", "--port", std::to_string(port)});
+    return testutil::RunTool(home.Path(), args);
 }
 
 TEST(ToolNntp, ListPrintsEveryUsableGroup)
@@ -86,10 +78,10 @@ TEST(ToolNntp, ArticlesWithLoginIntoFiles)
     s.Expect("ARTICLE 3\r\n").Say("220 3 <3@x>\r\nSubject: three\r\n.\r\n");
     s.Expect("QUIT\r\n").Say("205 bye\r\n").ExpectClose();
     ASSERT_TRUE(s.Start());
-    auto r = Tool(s.Port(),
-                  {"--user", "joe", "--password-env", "MT_NNTP_PW", "articles", "a.b", "1-3",
-                   "--dir", out.Path()},
-                  {"MT_NNTP_PW=s3cret"});
+    testutil::TempDir pw;
+    testutil::WriteFile(pw.File("pw"), "s3cret\n");
+    auto r = Tool(s.Port(), {"--user", "joe", "--password-file", pw.File("pw"), "articles", "a.b",
+                             "1-3", "--dir", out.Path()});
     EXPECT_TRUE(s.Finish()) << s.Report();
     EXPECT_EQ(r.iExit, 0) << r.err;
     EXPECT_EQ(r.out, "missing 2 423 No such article number\nfetched 2 missing 1\nend 1 quit\n");

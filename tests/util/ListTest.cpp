@@ -6,11 +6,12 @@
 #include <vector>
 
 namespace {
-std::vector<std::string> Walk(CStringList& list)
+template <class List>
+std::vector<std::string> Walk(List& list)
 {
     std::vector<std::string> out;
-    for (const char* p = list.First(); p; p = list.Next())
-        out.emplace_back(p);
+    for (auto p = list.First(); p; p = list.Next())
+        out.emplace_back(static_cast<const char*>(p));
     return out;
 }
 
@@ -32,10 +33,7 @@ TEST(CList, OrderedInsertGoesBeforeEqualItems)
     list.Insert(const_cast<char*>(b1));
     list.Insert(const_cast<char*>(a1));
     list.Insert(const_cast<char*>(a2));
-    std::vector<std::string> seen;
-    for (void* p = list.First(); p; p = list.Next())
-        seen.emplace_back(static_cast<const char*>(p));
-    EXPECT_EQ(seen, (std::vector<std::string>{"a2", "a1", "b1"}));
+    EXPECT_EQ(Walk(list), (std::vector<std::string>{"a2", "a1", "b1"}));
 }
 
 TEST(CList, RemovingTheCursorItemKeepsTheWalkGoing)

@@ -119,8 +119,9 @@ TEST_F(SaveTest, CopyToTheReadersWorkDirectory)
             EXPECT_TRUE(Exists(workDir + "/WORK/messages.dat"));
             EXPECT_NE(ReadFile(workDir + "/WORK/control.dat"), "old packet");
         }
-        if (c.saved == "QWK")
+        if (c.saved == "QWK") {
             EXPECT_TRUE(Exists(home.File("Tolvan.Qwk")));
+        }
     }
     ASSERT_EQ(::chdir(cwd), 0);
     EXPECT_FALSE(Exists(elsewhere.File("WORK")));

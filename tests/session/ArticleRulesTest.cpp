@@ -102,11 +102,18 @@ TEST(ArticleRows, OverviewLinesRowsAndTheFourSorts)
     EXPECT_EQ(WArticles::RowOf(h, true),
               "+\t     7\t23/11/14 22:13  \tA very long sender name\t42\tS");
 
+    auto art = [](std::int32_t n, const char* subject, const char* from, std::time_t t) {
+        ArticleHeader a;
+        a.iNumber = n;
+        a.subject = subject;
+        a.from = from;
+        a.tDate = t;
+        return a;
+    };
     std::vector<ArticleHeader> base = {
-        // number, subject, sender, date
-        {9, "Beta", "zed", 300},  {3, "RE: alpha", "ANN", 100},  {5, "gamma", "ann", 100},
-        {1, "Alpha", "bob", 200}, {8, "re:beta", "Ann", 50},     {2, "Re:", "carl", 400},
-        {4, "delta", "ann", 250}, {7, "re: Gamma", "dora", 250},
+        art(9, "Beta", "zed", 300),  art(3, "RE: alpha", "ANN", 100),  art(5, "gamma", "ann", 100),
+        art(1, "Alpha", "bob", 200), art(8, "re:beta", "Ann", 50),     art(2, "Re:", "carl", 400),
+        art(4, "delta", "ann", 250), art(7, "re: Gamma", "dora", 250),
     };
     auto numbers = [](const std::vector<ArticleHeader>& v) {
         std::vector<std::int32_t> out;

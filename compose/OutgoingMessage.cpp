@@ -8,6 +8,7 @@
 #include "packet/Repfile.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -189,15 +190,27 @@ bool ParseAddrList(const std::string& text, CAddrList& list)
     return true;
 }
 
-std::string OutgoingMessage::MakeBoundary()
+std::string OutgoingMessage::MakeBoundary(const std::string& seed)
 {
     static const char kChars[] =
         "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ'()+_,-./:=?";
-    static std::mt19937 s_rng{std::random_device{}()};
-    std::uniform_int_distribution<int> pick(0, 73);
     std::string b = "=_ Boundary ";
-    while (b.size() < 29)
-        b += kChars[pick(s_rng)];
+    if (seed.empty()) {
+        static std::mt19937 s_rng{std::random_device{}()};
+        std::uniform_int_distribution<int> pick(0, 73);
+        while (b.size() < 29)
+            b += kChars[pick(s_rng)];
+        return b;
+    }
+    // FNV-1a of the seed, then a 64-bit LCG: the same on every platform and
+    // in every version of the program.
+    std::uint64_t x = 14695981039346656037ULL;
+    for (unsigned char c : seed)
+        x = (x ^ c) * 1099511628211ULL;
+    while (b.size() < 29) {
+        x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+        b += kChars[(x >> 33) % 74];
+    }
     return b;
 }
 
@@ -288,7 +301,7 @@ bool OutgoingMessage::Build(const mailxarticle& record, const std::string& dir, 
     WriteThreading(head, record);
     std::string boundary;
     if (bMimeAttach) {
-        boundary = MakeBoundary();
+        boundary = MakeBoundary(record.m_szIdentity);
         head.Raw("Content-Type: multipart/mixed;");
         head.Raw("    boundary=\"" + boundary + "\"");
         head.Raw("");

@@ -51,8 +51,10 @@ public:
     std::string m_szBodyFile;
     bool m_bMime = false;
 
-    // A new boundary: "=_ Boundary " and random characters, 29 in all.
-    static std::string MakeBoundary();
+    // A boundary: "=_ Boundary " and 17 characters, 29 in all; random, or
+    // drawn from the seed (the reply's identity) so that a reply built again
+    // by a later run has the boundary of the parts sent before.
+    static std::string MakeBoundary(const std::string& seed = std::string());
 
 private:
     bool Build(const mailxarticle& record, const std::string& dir, int iEncoding,

@@ -71,9 +71,11 @@ CSendJob::CSendJob(mailxarticle& record, SendSettings settings)
     }
     m_pBodyReader = std::fopen(m_pMessage->m_szBodyFile.c_str(), "rb");
     struct stat st {};
-    if (m_settings.iPostSize > 0 && ::stat(m_pMessage->m_szBodyFile.c_str(), &st) == 0)
+    if (::stat(m_pMessage->m_szBodyFile.c_str(), &st) == 0)
+        m_lBodySize = st.st_size;
+    if (m_settings.iPostSize > 0)
         m_iPartsTotal = static_cast<std::int32_t>(
-            1 + st.st_size / (static_cast<std::int64_t>(m_settings.iPostSize) * 1024));
+            1 + m_lBodySize / (static_cast<std::int64_t>(m_settings.iPostSize) * 1024));
 }
 
 CSendJob::~CSendJob()
@@ -121,19 +123,7 @@ bool CSendJob::NextPart()
     std::fclose(head);
     if (m_iNextPart > 1)
         std::fputc('\n', part);
-    const std::int64_t limit = static_cast<std::int64_t>(m_settings.iPostSize) * 1024;
-    std::int64_t count = 0;
-    int c;
-    while ((c = std::getc(m_pBodyReader)) != EOF) {
-        std::fputc(c, part);
-        ++count;
-        if (c == '\n' && limit > 0 && count > limit)
-            break;
-    }
-    c = std::getc(m_pBodyReader);
-    m_bMoreParts = c != EOF;
-    if (c != EOF)
-        std::ungetc(c, m_pBodyReader);
+    ReadSlice(part);
     bool ok = std::ferror(part) == 0;
     ok = std::fclose(part) == 0 && ok;
     m_pPartReader = ok ? std::fopen(m_szPartFile.c_str(), "rb") : nullptr;
@@ -149,6 +139,40 @@ bool CSendJob::NextPart()
         return false;
     }
     return true;
+}
+
+bool CSendJob::SkipPart()
+{
+    if (!m_pMessage->Built() || !m_pBodyReader)
+        return false;
+    ReadSlice(nullptr);
+    ++m_iNextPart;
+    return true;
+}
+
+void CSendJob::ReadSlice(std::FILE* pOut)
+{
+    const std::int64_t limit = static_cast<std::int64_t>(m_settings.iPostSize) * 1024;
+    std::int64_t count = 0;
+    int c;
+    while ((c = std::getc(m_pBodyReader)) != EOF) {
+        if (pOut)
+            std::fputc(c, pOut);
+        ++count;
+        if (c == '\n' && limit > 0 && count > limit)
+            break;
+    }
+    c = std::getc(m_pBodyReader);
+    m_bMoreParts = c != EOF;
+    if (c != EOF)
+        std::ungetc(c, m_pBodyReader);
+}
+
+std::string CSendJob::Cut() const
+{
+    return "mime " + std::to_string(m_settings.bMime ? 1 : 0) + " encoding " +
+           std::to_string(m_settings.iEncoding) + " body " + std::to_string(m_lBodySize) +
+           " size " + std::to_string(m_settings.iPostSize);
 }
 
 WSendSmtp::WSendSmtp(mailxarticle& record, CSMTP& client, SendSettings settings)

@@ -45,6 +45,12 @@ public:
     // the message could not be built, the part file cannot be written or
     // the client would not start (Error() says why; nothing was sent).
     bool NextPart();
+    // Passes over the next part without sending it (a part an earlier run
+    // got through).  False when the message cannot be read.
+    bool SkipPart();
+    // How this job cuts the reply: the settings that shape the body, the
+    // body's size and the part size.  Equal cuts give equal parts.
+    std::string Cut() const;
     // The body has lines left after the part last built.
     bool MoreParts() const { return m_bMoreParts; }
     int PartsTotal() const { return m_iPartsTotal; }
@@ -70,11 +76,14 @@ protected:
 
 private:
     void ClosePart();
+    // Reads the next part's slice of the body, copying it to pOut (if any).
+    void ReadSlice(std::FILE* pOut);
 
     mailxarticle& m_record;
     std::unique_ptr<OutgoingMessage> m_pMessage;
     std::FILE* m_pBodyReader = nullptr;
     std::FILE* m_pPartReader = nullptr;
+    std::int64_t m_lBodySize = 0;
     std::int32_t m_iPartsTotal = 1;
     std::int32_t m_iNextPart = 1;
     bool m_bMoreParts = false;

@@ -174,10 +174,20 @@ bool RepLedger::Record(const std::string& identity, std::string& error)
     return true;
 }
 
+std::string RepLedger::PartIdentity(const std::string& identity, int iPart, const std::string& cut)
+{
+    return identity + " part " + std::to_string(iPart) + " " + cut;
+}
+
 bool RepLedger::Forget(const std::vector<std::string>& identities, std::string& error)
 {
-    for (const std::string& id : identities)
+    for (const std::string& id : identities) {
         m_ids.erase(id);
+        std::string parts = id + " part ";
+        auto it = m_ids.lower_bound(parts);
+        while (it != m_ids.end() && it->compare(0, parts.size(), parts) == 0)
+            it = m_ids.erase(it);
+    }
     if (m_ids.empty()) {
         if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) {
             error = "cannot delete " + m_path + ": " + std::strerror(errno);

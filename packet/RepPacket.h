@@ -56,9 +56,13 @@ public:
     bool Contains(const std::string& identity) const { return m_ids.count(identity) != 0; }
     // Adds a reply and syncs the file before returning.
     bool Record(const std::string& identity, std::string& error);
-    // Drops replies that no packet holds any more (the file is replaced as a
-    // whole).
+    // Drops replies that no packet holds any more, with their parts (the
+    // file is replaced as a whole).
     bool Forget(const std::vector<std::string>& identities, std::string& error);
+    // The entry of one part of a reply cut into parts, sent while the rest
+    // was not: the cut names how the reply was built and cut, so a part is
+    // passed over only by a run that cuts the reply the same way.
+    static std::string PartIdentity(const std::string& identity, int iPart, const std::string& cut);
     const std::string& Path() const { return m_path; }
 
 private:

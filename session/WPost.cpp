@@ -105,7 +105,8 @@ void WPost::SendCurrent()
     if (!pRep)
         return;
     m_bStopped = false;
-    // A job that Stop left behind starts again from its first part.
+    // A job that Stop left behind is built again; the parts it got through
+    // are in the ledger and are passed over.
     m_pMailJob.reset();
     m_pNewsJob.reset();
     while (m_pCurrent) {
@@ -135,6 +136,7 @@ void WPost::SendCurrent()
         }
         ++m_iStarted;
         m_lLines = 0;
+        SkipSentParts(**pJob);
         if ((*pJob)->NextPart())
             return; // the rest happens in OnEvent
         ReplyFailed(record, (*pJob)->Error());
@@ -162,6 +164,28 @@ void WPost::ReplySent(mailxarticle& record)
     if (pLedger && !pLedger->Record(record.m_szIdentity, error))
         Error(DescribeReply(record) + " was sent but cannot be noted as sent (" + error +
               "); a later run may send it again.");
+}
+
+void WPost::PartSent(CSendJob& job)
+{
+    RepLedger* pLedger = m_owner.ledger ? m_owner.ledger() : nullptr;
+    std::string error;
+    std::string id =
+        RepLedger::PartIdentity(job.Record().m_szIdentity, job.PartNumber(), job.Cut());
+    if (pLedger && !pLedger->Record(id, error))
+        Error("Part " + std::to_string(job.PartNumber()) + " of " + DescribeReply(job.Record()) +
+              " was sent but cannot be noted as sent (" + error +
+              "); a later run may send it again.");
+}
+
+void WPost::SkipSentParts(CSendJob& job)
+{
+    RepLedger* pLedger = m_owner.ledger ? m_owner.ledger() : nullptr;
+    while (pLedger && (job.PartNumber() == 0 || job.MoreParts()) &&
+           pLedger->Contains(RepLedger::PartIdentity(job.Record().m_szIdentity,
+                                                     job.PartNumber() + 1, job.Cut())) &&
+           job.SkipPart()) {
+    }
 }
 
 void WPost::ReplyFailed(mailxarticle& record, const std::string& why)
@@ -202,8 +226,9 @@ void WPost::OnEvent(bool bMail, std::intptr_t lEvent)
         if (!job)
             break;
         if (job->MoreParts()) {
+            PartSent(*job);
             if (m_bStopped) {
-                job.reset(); // resumed later from its first part
+                job.reset(); // resumed later from the first part not sent
             } else if (!job->NextPart()) {
                 ReplyFailed(job->Record(), job->Error());
                 job.reset();

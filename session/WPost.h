@@ -5,7 +5,10 @@
 // and resumes, and finishes the packet.
 //
 // A reply counts as sent only when the server took its last part; it is
-// then written to the ledger of sent replies at once.  At the end the REP
+// then written to the ledger of sent replies at once.  Each earlier part is
+// written there too when taken, so a reply stopped or refused midway goes
+// on from its first part not sent, in this run or a later one, and no part
+// reaches the server twice.  At the end the REP
 // file is deleted only when every reply it holds is sent; otherwise it is
 // kept (the ledger says which are done) and the replies left are reported
 // as a failure of the run, each with its reason.
@@ -106,6 +109,8 @@ private:
     void NextReply();
     void ReplySent(mailxarticle& record);
     void ReplyFailed(mailxarticle& record, const std::string& why);
+    void PartSent(CSendJob& job);
+    void SkipSentParts(CSendJob& job);
     bool AutorunRunning() const { return m_owner.autorunRunning && m_owner.autorunRunning(); }
 
     PostOwner m_owner;

@@ -77,6 +77,7 @@ protected:
         s.senderAddress = "me@host.test";
         s.senderName = "Me";
         s.workDir = work;
+        s.iPostSize = iPostSize;
         return s;
     }
     std::unique_ptr<WPost> Open()
@@ -116,6 +117,7 @@ protected:
     RecordingPostView* pView = nullptr;
     bool bAutorun = true, bNewsServer = true, bOpenEnabled = false;
     int iStepDone = 0;
+    int iPostSize = 0;
 };
 
 TEST_F(Post, RowsProgressAndAFinishedPacket)
@@ -187,6 +189,59 @@ TEST_F(Post, StopAndResumeSendTheSameReplyAgainFromItsStart)
     EXPECT_NE(msgs[0].find("Subject: First"), std::string::npos);
     EXPECT_NE(msgs[1].find("Subject: Second"), std::string::npos);
     EXPECT_FALSE(testutil::Exists(repPath));
+}
+
+// A reply in parts, stopped after its first part was taken: the next run
+// sends the rest only, and the parts still make one message (one boundary).
+// A run that cuts the reply otherwise (another part size) sends all of its
+// parts: a part of the old cut is not one of the new.
+TEST_F(Post, PartsTakenBeforeAStopAreNotSentAgainByTheNextRun)
+{
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i)
+        bytes += static_cast<char>(i * 7919 % 251);
+    auto loadWithAttachment = [&] {
+        Load({Mail("a@x", "Big")}); // the reply it replaces deleted its unpacked file
+        testutil::WriteFile(dir.File("ATTACH.BIN"), bytes);
+        rep->All()[0]->m_szAttachPath = dir.File("ATTACH.BIN");
+        rep->All()[0]->m_szAttachName = "a.bin";
+    };
+    for (int iNextSize : {1, 2}) {
+        SCOPED_TRACE(iNextSize);
+        std::size_t first = smtp.Messages().size();
+        int iHeld = smtp.Held();
+        iPostSize = 1;
+        loadWithAttachment();
+        smtp.bHold = true;
+        auto w = Open();
+        ASSERT_TRUE(prototest::PumpUntil([&] { return smtp.Held() == iHeld + 1; }));
+        smtp.Release();
+        ASSERT_TRUE(prototest::PumpUntil([&] { return smtp.Held() == iHeld + 2; }));
+        w->Stop();
+        smtp.bHold = false;
+        smtp.Release();
+        w.reset();
+        ASSERT_EQ(smtp.Messages().size(), first + 1);
+
+        iPostSize = iNextSize;
+        loadWithAttachment(); // a new run reads the ledger from its file
+        w = Open();
+        ASSERT_TRUE(WaitDone(*w));
+        auto all = smtp.Messages();
+        std::vector<std::string> msgs(all.begin() + first + (iNextSize == 1 ? 0 : 1), all.end());
+        std::size_t total = msgs.size();
+        ASSERT_GE(total, 2u);
+        std::size_t b = msgs[0].find("boundary=\"");
+        ASSERT_NE(b, std::string::npos);
+        std::string boundary = msgs[0].substr(b + 10, msgs[0].find('"', b + 10) - b - 10);
+        for (std::size_t n = 1; n <= total; ++n) {
+            std::string subject =
+                "Subject: Big - a.bin [" + std::to_string(n) + "/" + std::to_string(total) + "]\n";
+            EXPECT_NE(msgs[n - 1].find(subject), std::string::npos) << msgs[n - 1].substr(0, 300);
+        }
+        EXPECT_NE(msgs.back().find("--" + boundary + "--"), std::string::npos);
+        EXPECT_FALSE(testutil::Exists(ledger.Path())); // the parts are forgotten with the reply
+    }
 }
 
 TEST_F(Post, EverythingSentBeforeMeansNothingToPost)

@@ -90,9 +90,11 @@ bool CMessageSender::CommonEvent(int iEvent)
     return true;
 }
 
-bool CMessageSender::Refused()
+bool CMessageSender::Refused() { return GiveUp(m_strLastReply); }
+
+bool CMessageSender::GiveUp(const std::string& why)
 {
-    m_strFailure = m_strLastReply;
+    m_strFailure = why;
     m_iStatus = STATUS_FAILED;
     SetState(&CMessageSender::Quit);
     return true;
@@ -296,14 +298,14 @@ bool CMessageSender::StartAuth()
     m_iAuthStep = 0;
     if (m_security.bOAuth2) {
         if (!m_bOfferedXOAuth2)
-            return Failed("The server does not offer a login with an OAuth2 token (XOAUTH2).");
+            return GiveUp("The server does not offer a login with an OAuth2 token (XOAUTH2).");
         m_iAuthKind = AUTH_XOAUTH2;
     } else if (m_bOfferedPlain) {
         m_iAuthKind = AUTH_PLAIN;
     } else if (m_bOfferedLogin) {
         m_iAuthKind = AUTH_LOGIN;
     } else {
-        return Failed("The server offers no login (AUTH PLAIN or LOGIN) for the user name "
+        return GiveUp("The server offers no login (AUTH PLAIN or LOGIN) for the user name "
                       "given.");
     }
     NoteClearPassword("SMTP");

@@ -92,7 +92,11 @@ private:
 
     // Closed and abort: true when the event was one of them (state End).
     bool CommonEvent(int iEvent);
+    // The server's reply ends the session: QUIT, then the failure.
     bool Refused();
+    // The session cannot go on with this server (why says so): QUIT first.
+    bool GiveUp(const std::string& why);
+    // A local or connection failure: the session ends without QUIT.
     bool Failed(const std::string& why);
     bool SendNextCommand();
 

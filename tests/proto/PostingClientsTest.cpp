@@ -296,6 +296,7 @@ TEST_F(PostingClients, SmtpLoginsHeloWhenEhloIsRefusedAndStartTlsRequired)
     EXPECT_EQ(send(oauth, t).failure, "535 5.7.8 bad token");
     ScriptedServer noOauth;
     noOauth.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("250-x\r\n250 AUTH PLAIN\r\n");
+    noOauth.Expect("QUIT\r\n").Say("221 bye\r\n");
     Outcome n = send(noOauth, t);
     EXPECT_EQ(n.iStatus, CMessageSender::STATUS_FAILED);
     EXPECT_NE(n.failure.find("XOAUTH2"), std::string::npos) << n.failure;
@@ -304,7 +305,7 @@ TEST_F(PostingClients, SmtpLoginsHeloWhenEhloIsRefusedAndStartTlsRequired)
     // to be had, and the message does not go out without it.
     ScriptedServer old;
     old.Say("220 hi\r\n").Expect("EHLO host.test\r\n").Say("500 what?\r\n");
-    old.Expect("HELO host.test\r\n").Say("250 ok\r\n");
+    old.Expect("HELO host.test\r\n").Say("250 ok\r\n").Expect("QUIT\r\n").Say("221 bye\r\n");
     Outcome o = send(old, s);
     EXPECT_EQ(o.iStatus, CMessageSender::STATUS_FAILED);
     EXPECT_NE(o.failure.find("offers no login"), std::string::npos) << o.failure;

@@ -164,6 +164,14 @@ bool CMessageSender::AwaitGreeting(int iEvent)
     }
     if (m_bExtended)
         return SendEhlo();
+    if (m_bAskStartTls && !Encrypted() &&
+        (m_security.iMode == ServerSecurity::AUTO ||
+         m_security.iMode == ServerSecurity::STARTTLS)) {
+        if (!SendCommand("STARTTLS\r\n"))
+            return Failed(std::string());
+        SetState(&CMessageSender::AwaitStartTls);
+        return false;
+    }
     return BeginChain();
 }
 
@@ -265,8 +273,17 @@ bool CMessageSender::AwaitStartTls(int iEvent)
         return true;
     if (iEvent < EV_CLASS1 || iEvent > EV_CLASS5)
         return false;
-    if (iEvent != EV_CLASS2)
-        return Refused();
+    // SMTP goes ahead with 220, NNTP with 382.
+    if (iEvent != (m_bExtended ? EV_CLASS2 : EV_CLASS3)) {
+        if (m_bExtended)
+            return Refused(); // offered in the EHLO reply, then refused
+        if (m_security.iMode == ServerSecurity::STARTTLS) {
+            m_iLastError = TLS_E_NOT_OFFERED;
+            return GiveUp("The news server does not offer encryption (STARTTLS): " +
+                          m_strLastReply);
+        }
+        return BeginChain(); // auto: the server offers no encryption
+    }
     if (!BeginStartTls(EV_TLS))
         return Failed(std::string());
     SetState(&CMessageSender::AwaitTls);
@@ -281,6 +298,8 @@ bool CMessageSender::AwaitTls(int iEvent)
         return false;
     if (m_iTlsError)
         return Failed(std::string()); // the reason is in m_iLastError
+    if (!m_bExtended)
+        return BeginChain();
     // What the server offers may differ once the connection is private.
     return SendEhlo();
 }

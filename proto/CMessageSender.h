@@ -68,6 +68,12 @@ protected:
     void OnInvalidReply() override;
     void OnOverlongLine() override;
 
+protected:
+    // NNTP's start: after the greeting STARTTLS is asked for as the security
+    // settings say (auto, starttls); a server without it says no, and auto
+    // goes on in clear.  No login: posting needs none here.
+    void AskStartTlsAfterGreeting() { m_bAskStartTls = true; }
+
 private:
     bool Connect(int iEvent);
     bool AwaitConnection(int iEvent);
@@ -108,6 +114,7 @@ private:
     std::string m_strFailure;
 
     bool m_bExtended = false;
+    bool m_bAskStartTls = false;
     std::string m_strHelloHost, m_strAuthUser, m_strAuthPassword, m_strStartFailure;
     std::string m_strSecret; // an AUTH line: kept until it has gone out
     enum { AUTH_PLAIN, AUTH_LOGIN, AUTH_XOAUTH2 } m_iAuthKind = AUTH_PLAIN;

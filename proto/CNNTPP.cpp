@@ -7,6 +7,7 @@
 CNNTPP::CNNTPP(fw::Window* pNotifyWnd, unsigned uNotifyMsg)
     : CMessageSender("CNNTPP", pNotifyWnd, uNotifyMsg)
 {
+    AskStartTlsAfterGreeting();
 }
 
 std::vector<std::string> CNNTPP::HeaderLines(const std::vector<std::string>& groups,

@@ -61,6 +61,7 @@ WPost::WPost(PostOwner owner, std::unique_ptr<IPostView> pView)
     m_pSmtp = std::make_unique<CSMTPWithWinMsg>(this, fw::WM_SMTP_EVENT);
     m_pSmtp->SetSecurity(SecurityFromSettings("SMTP"));
     m_pNntp = std::make_unique<CNNTPPWithWinMsg>(this, fw::WM_NNTPP_EVENT);
+    m_pNntp->SetSecurity(SecurityFromSettings("NNTP"));
     OnMessage(fw::WM_SMTP_EVENT, [this](fw::WPARAM, fw::LPARAM lp) {
         OnEvent(true, lp);
         return 0;

@@ -372,6 +372,27 @@ TEST_F(PostingClients, NntpPostRefusedOrCutOffFails)
     EXPECT_NE(r.iLastError, 0);
 }
 
+// STARTTLS is asked for after the greeting: refused, auto goes on in clear,
+// starttls posts nothing.  (Accepted: against the real server.)
+TEST_F(PostingClients, NntpAsksForEncryptionAsTheSettingsSay)
+{
+    ScriptedServer clear;
+    clear.Say("200 hi\r\n").Expect("STARTTLS\r\n").Say("502 not here\r\n");
+    clear.Expect("POST\r\n").Say("440 posting not allowed\r\n").Expect("QUIT\r\n");
+    clear.Say("205 bye\r\n");
+    security = ServerSecurity::For("NNTP", ServerSecurity::AUTO);
+    EXPECT_EQ(Post(&clear, "", {"g"}).failure, "440 posting not allowed");
+
+    ScriptedServer refused;
+    refused.Say("200 hi\r\n").Expect("STARTTLS\r\n").Say("580 cannot\r\n");
+    refused.Expect("QUIT\r\n").Say("205 bye\r\n");
+    security = ServerSecurity::For("NNTP", ServerSecurity::STARTTLS);
+    Outcome r = Post(&refused, "", {"g"});
+    EXPECT_EQ(r.iStatus, CMessageSender::STATUS_FAILED);
+    EXPECT_EQ(r.iLastError, TLS_E_NOT_OFFERED);
+    EXPECT_EQ(r.failure, "The news server does not offer encryption (STARTTLS): 580 cannot");
+}
+
 TEST_F(PostingClients, AbortWithoutANoticeIsSilent)
 {
     ScriptedServer server;

@@ -9,6 +9,7 @@
 
 #include "compose/WSend.h"
 #include "core/Services.h"
+#include "core/TnIni.h"
 #include "framework/MessageBox.h"
 #include "packet/RepPacket.h"
 #include "session/WPost.h"
@@ -189,6 +190,27 @@ TEST_F(Post, StopAndResumeSendTheSameReplyAgainFromItsStart)
     EXPECT_NE(msgs[0].find("Subject: First"), std::string::npos);
     EXPECT_NE(msgs[1].find("Subject: Second"), std::string::npos);
     EXPECT_FALSE(testutil::Exists(repPath));
+}
+
+// The news server's security settings reach the posting client: with
+// encryption required, a server without it gets no article.
+TEST_F(Post, NewsRequiringEncryptionIsNotPostedToAServerWithoutIt)
+{
+    TnIni ini(dir.File("TOLVAN.INI"));
+    ini.WriteString("Servers", "NNTPSecurity", "starttls");
+    g_pIni = &ini;
+    struct Reset {
+        ~Reset() { g_pIni = nullptr; }
+    } reset;
+    Load({News("local.a", "Private"), Mail("c@x", "Fine")});
+    auto w = Open();
+    ASSERT_TRUE(WaitDone(*w));
+    EXPECT_TRUE(nntp.Messages().empty());
+    EXPECT_EQ(smtp.Messages().size(), 1u);
+    EXPECT_TRUE(testutil::Exists(repPath));
+    EXPECT_NE(LastFailure().find("reply 1 (news to local.a, \"Private\")"), std::string::npos)
+        << LastFailure();
+    EXPECT_NE(LastFailure().find("encryption"), std::string::npos) << LastFailure();
 }
 
 // A reply in parts, stopped after its first part was taken: the next run

@@ -12,6 +12,7 @@
 #include "net/CTls.h"
 #include "net/WinsockError.h"
 #include "proto/CNNTP.h"
+#include "proto/CNNTPP.h"
 #include "proto/CPOP3.h"
 #include "proto/CSMTP.h"
 #include "util/CStringList.h"
@@ -208,8 +209,20 @@ TEST_F(TlsLive, Pop3MailboxByteForByteOverStlsAndImplicitTlsWithAPasswordCommand
         << "nothing was deleted";
 }
 
-TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)
+// Posting clients report through NotifyDone.
+template <class Client>
+class Reporting : public Client {
+public:
+    explicit Reporting(fw::Window* pWnd) : Client(pWnd, fw::WM_USER + 77) {}
+    bool bDone = false;
+
+protected:
+    void NotifyDone() override { bDone = true; }
+};
+
+TEST_F(TlsLive, NewsReadAndPostedOverStartTlsAndImplicitTls)
 {
+    fw::Window wnd;
     for (int iMode : {ServerSecurity::STARTTLS, ServerSecurity::TLS}) {
         SCOPED_TRACE(ServerSecurity::ModeName(iMode));
         std::uint16_t port = static_cast<std::uint16_t>(
@@ -229,18 +242,25 @@ TEST_F(TlsLive, NewsOverStartTlsAndImplicitTls)
         EXPECT_NE(list.content.find("local.test.alpha "), std::string::npos);
         ASSERT_TRUE(client.Quit(&rec, CNNTP::MSG_QUIT));
         rec.Next(&seen);
+
+        // The posting client on its own connection, secured the same way.
+        testutil::WriteFile(dir.File("body"), "\nA private article.\n"); // after its header lines
+        std::FILE* f = std::fopen(dir.File("body").c_str(), "rb");
+        CStringList groups;
+        groups.Add("local.test.alpha");
+        Reporting<CNNTPP> poster(&wnd);
+        poster.SetSecurity(ServerSecurity::For("NNTP", iMode));
+        ASSERT_TRUE(poster.PostArticle(host.c_str(), port, f, "Encrypted", "alice@peers.test", "",
+                                       &groups));
+        ASSERT_TRUE(PumpUntil([&] { return poster.bDone; }, 60000));
+        std::fclose(f);
+        EXPECT_EQ(poster.m_iStatus, CMessageSender::STATUS_SENT)
+            << poster.FailureText() << " / " << WinsockErrorString(poster.m_iLastError);
+        EXPECT_TRUE(poster.Encrypted());
     }
 }
 
-// SMTP clients report through NotifyDone.
-class Smtp : public CSMTP {
-public:
-    explicit Smtp(fw::Window* pWnd) : CSMTP(pWnd, fw::WM_USER + 77) {}
-    bool bDone = false;
-
-protected:
-    void NotifyDone() override { bDone = true; }
-};
+using Smtp = Reporting<CSMTP>;
 
 TEST_F(TlsLive, ReplyPostedOverStartTlsWithALoginAndOverImplicitTls)
 {

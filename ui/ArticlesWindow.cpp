@@ -220,14 +220,7 @@ void QtArticlesView::SetRow(std::int32_t iRow, const std::string& row)
 
 void QtArticlesView::SelectRow(std::int32_t iRow)
 {
-    if (!m_pWindow)
-        return;
-    QListWidget* pList = m_pWindow->List();
-    if (iRow < 0 || iRow >= pList->count())
-        return;
-    QModelIndex index = pList->model()->index(iRow, 0);
-    pList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    pList->scrollTo(index);
+    MoveCaret(iRow, QItemSelectionModel::ClearAndSelect);
 }
 
 void QtArticlesView::HighlightRow(std::int32_t iRow, bool bHighlight)
@@ -260,13 +253,18 @@ std::int32_t QtArticlesView::CaretRow() const
 
 void QtArticlesView::SetCaretRow(std::int32_t iRow)
 {
+    MoveCaret(iRow, QItemSelectionModel::NoUpdate);
+}
+
+void QtArticlesView::MoveCaret(std::int32_t iRow, QItemSelectionModel::SelectionFlags flags)
+{
     if (!m_pWindow)
         return;
     QListWidget* pList = m_pWindow->List();
     if (iRow < 0 || iRow >= pList->count())
         return;
     QModelIndex index = pList->model()->index(iRow, 0);
-    pList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    pList->selectionModel()->setCurrentIndex(index, flags);
     pList->scrollTo(index);
 }
 

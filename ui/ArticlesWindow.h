@@ -9,6 +9,7 @@
 #include "session/WArticles.h"
 #include "ui/ListWindow.h"
 
+#include <QItemSelectionModel>
 #include <QPointer>
 #include <functional>
 
@@ -84,6 +85,9 @@ public:
 
 private:
     void ActiveChildChanged(QMdiSubWindow* pActive);
+    // Moves the caret to a row and scrolls it into sight; flags say what
+    // becomes of the highlights.
+    void MoveCaret(std::int32_t iRow, QItemSelectionModel::SelectionFlags flags);
 
     QPointer<QMdiArea> m_pArea;
     QPointer<ArticlesSubWindow> m_pWindow;

@@ -167,10 +167,7 @@ bool CMessageSender::AwaitGreeting(int iEvent)
     if (m_bAskStartTls && !Encrypted() &&
         (m_security.iMode == ServerSecurity::AUTO ||
          m_security.iMode == ServerSecurity::STARTTLS)) {
-        if (!SendCommand("STARTTLS\r\n"))
-            return Failed(std::string());
-        SetState(&CMessageSender::AwaitStartTls);
-        return false;
+        return SendStartTls();
     }
     return BeginChain();
 }
@@ -240,10 +237,7 @@ bool CMessageSender::AwaitEhlo(int iEvent)
             SetState(&CMessageSender::Quit);
             return true;
         }
-        if (!SendCommand("STARTTLS\r\n"))
-            return Failed(std::string());
-        SetState(&CMessageSender::AwaitStartTls);
-        return false;
+        return SendStartTls();
     }
     return StartAuth();
 }
@@ -265,6 +259,14 @@ bool CMessageSender::AwaitHelo(int iEvent)
     }
     m_bOfferedPlain = m_bOfferedLogin = m_bOfferedXOAuth2 = false;
     return StartAuth();
+}
+
+bool CMessageSender::SendStartTls()
+{
+    if (!SendCommand("STARTTLS\r\n"))
+        return Failed(std::string());
+    SetState(&CMessageSender::AwaitStartTls);
+    return false;
 }
 
 bool CMessageSender::AwaitStartTls(int iEvent)

@@ -82,6 +82,7 @@ private:
     bool SendEhlo();
     bool AwaitEhlo(int iEvent);
     bool AwaitHelo(int iEvent);
+    bool SendStartTls();
     bool AwaitStartTls(int iEvent);
     bool AwaitTls(int iEvent);
     bool StartAuth();
